@@ -1,0 +1,1 @@
+/* Stand-in C JSON library lands here. */

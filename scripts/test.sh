@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: the plain build, then
+# the same tests under ASan+UBSan and under TSan.
+#   scripts/test.sh            all three flavours
+#   scripts/test.sh plain      one flavour (plain, asan or tsan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+flavours=("$@")
+[ "${#flavours[@]}" -eq 0 ] && flavours=(plain asan tsan)
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:${TSAN_OPTIONS:-}"
+
+for flavour in "${flavours[@]}"; do
+  echo "=== ${flavour} build ==="
+  dir=$(scripts/build.sh "$flavour" | tail -n 1)
+  echo "=== ${flavour} tests ==="
+  (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 600)
+done

@@ -1,0 +1,1 @@
+// Encoding utilities land here.

@@ -1,0 +1,1 @@
+// Socket lands here.

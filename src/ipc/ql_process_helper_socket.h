@@ -1,0 +1,69 @@
+// One local (Unix-domain) stream socket and the only message format that
+// crosses it: a 4-byte big-endian payload length, then the payload.
+//
+// The same class is the server's listening socket, each accepted connection
+// and a client's connection. An object is used by one thread at a time, except
+// that Close() may come from another thread (one stopping a worker) while the
+// owner is blocked in recv(); Close() shuts the connection down first so the
+// blocked call returns. Every failed or ended send or receive leaves the
+// socket closed (m_sock == -1), which is how a worker sees its connection end.
+#ifndef QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_
+#define QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <atomic>
+#include <string>
+
+#include <boost/shared_ptr.hpp>
+
+#include "ipc/ql_array_deleter.h"
+
+// Reads four bytes, most significant first, as a 32-bit integer.
+int intFromByteArray(unsigned char const* bytes);
+
+class QLProcessHelperSocket {
+ public:
+  // Requests are small JSON texts; a peer announcing more than this is
+  // treated as a receive error and nothing is allocated for it.
+  static const unsigned int kDefaultMaxMessageLength = 16u * 1024u * 1024u;
+
+  explicit QLProcessHelperSocket(std::string name);
+  virtual ~QLProcessHelperSocket();
+
+  bool Create();
+  bool Bind();
+  bool Listen() const;
+  bool Accept(boost::shared_ptr<QLProcessHelperSocket> client);
+  bool ConnectToServer();
+  bool InitSocketServer();
+
+  // Sends one frame: the length, then the payload.
+  bool Send(unsigned char const* data, unsigned int length);
+  bool SendInternal(unsigned char const* data, unsigned int length);
+
+  // Receives one frame into `message`. Returns the payload length, 0 when the
+  // peer shut down during the payload, or -1 (peer gone during the length,
+  // receive error, or an announced length above the bound).
+  int Receive(boost::shared_ptr<unsigned char>& message);
+  int ReceiveInternal(boost::shared_ptr<unsigned char>& buffer, unsigned int size);
+
+  void Close();
+  bool IsValid() const;
+  void InvalidateSocket() const;
+  void set_m_sock(int sock);
+  int m_sock_value() const { return m_sock; }
+  std::string const& name() const { return name_; }
+
+  // Upper bound on an announced payload length, process-wide.
+  static void SetMaxMessageLength(unsigned int bytes);
+  static unsigned int MaxMessageLength();
+
+ private:
+  mutable std::atomic<int> m_sock;
+  struct sockaddr_un address_;
+  std::string name_;
+};
+
+#endif  // QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_

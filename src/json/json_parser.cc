@@ -1,0 +1,1 @@
+// JSON document tree lands here.

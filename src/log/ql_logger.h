@@ -1,0 +1,42 @@
+// Time stamps for log lines, the stage timer, and the fallback printer that
+// writes straight to its own file without the log buffer.
+//
+// CurrentTime() and QLTimer keep no shared state and may be used on any
+// thread. ql_log_print keeps one static descriptor and takes no lock: calls
+// must not overlap.
+#ifndef QUORLIN_LOG_QL_LOGGER_H_
+#define QUORLIN_LOG_QL_LOGGER_H_
+
+#include <sys/time.h>
+
+#include <string>
+
+// Local time as "YYYY.MM.DD HH:MM:SS.mmm" (always 23 characters). The
+// millisecond field is left-aligned and padded with '0' on the right, so
+// 5 ms reads "500": log readers rely on that exact shape.
+std::string CurrentTime();
+
+// Measures one stage. get_duration() may be called repeatedly; each call
+// measures from construction or the last reset().
+class QLTimer {
+ public:
+  QLTimer();
+  void reset();
+  // "S.uuuuuu s\n": seconds with exactly six decimals, then " s" and a newline.
+  std::string get_duration();
+
+ private:
+  struct timeval start_;
+  struct timeval end_;
+  struct timeval elapsed_;
+};
+
+// The C library's ctime() text without its newline, malloc'ed; free() it.
+char* print_time();
+
+// Appends one line "(tid)[time file line function] message\n" to
+// /tmp/quorlin_log.txt, opening and closing the file on every call.
+void ql_log_print(char const* file, int line, char const* function, char const* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+#endif  // QUORLIN_LOG_QL_LOGGER_H_

@@ -1,0 +1,1 @@
+// Lock lands here.

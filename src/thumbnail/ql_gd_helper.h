@@ -1,0 +1,37 @@
+// The thumbnail helper: the command helper the socket server hands each
+// request to, and the four per-helper values the process frame asks for.
+//
+// Exactly one QLGDHelper exists (made by GetProcessHelper); ProcessCommand
+// runs concurrently on every worker thread. Each call has its own parser,
+// record and reply; the shared provider serialises the thumbnail work.
+#ifndef QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
+#define QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
+
+#include <string>
+
+#include <boost/shared_ptr.hpp>
+
+#include "ipc/ql_abstract_helper.h"
+#include "thumbnail/ql_thumbnail_provider.h"
+
+class QLGDHelper : public QLAbstractHelper {
+ public:
+  QLGDHelper();
+  ~QLGDHelper() override;
+  bool InitHelper() override;
+  bool ProcessCommand(boost::shared_ptr<unsigned char> const& message, unsigned int length,
+                      boost::shared_ptr<QLProcessHelperSocket> socket) override;
+
+  QLThumbnailProvider& provider() { return provider_; }
+
+ private:
+  QLThumbnailProvider provider_;
+};
+
+// Per-helper values for the process frame; each call returns a new value.
+std::string GetLogFileName();        // "gd.log"
+std::string GetProcessSocketName();  // "/tmp/qlGDProcesssSocket"
+std::string GetProcessName();        // "quorlin_gd"
+boost::shared_ptr<QLAbstractHelper> GetProcessHelper();
+
+#endif  // QUORLIN_THUMBNAIL_QL_GD_HELPER_H_

@@ -1,0 +1,81 @@
+// Turns one request record into PNG thumbnail bytes: cache look-up, dispatch
+// by file extension to a format or default-picture handler, resize and
+// orientation, cache write.
+//
+// One provider serves the whole process (it is a member of QLGDHelper).
+// GetThumbnailFor holds `mutex_` for its whole run, so the cache, the
+// handlers and the resize step of all connections run one at a time; the
+// handlers, ResizeImage and the cache operations are only ever called from
+// inside GetThumbnailFor (or by tests on a provider of their own). The
+// handler table is built by the constructor and only read afterwards.
+#ifndef QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_
+#define QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_
+
+#include <gd.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include <boost/noncopyable.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+
+#include "thumbnail/ql_thumbnail_data.h"
+
+// Default pictures, looked up inside the request's default_thumbnail_folder.
+extern char const* const kThumbFileDefaultImage;  // "image.jpg"
+extern char const* const kThumbFileDefaultAudio;  // "audio.jpg"
+extern char const* const kThumbFileDefaultVideo;  // "video.jpg"
+extern char const* const kThumbFileDefaultDoc;    // "doc.jpg"
+extern char const* const kThumbFileDefaultAny;    // "any_file.jpg"
+
+class QLThumbnailProvider : private boost::noncopyable {
+ public:
+  typedef bool (QLThumbnailProvider::*Handler)(QLThumbnailData&);
+  typedef std::map<std::string, Handler> HandlerTable;
+  // Bytes available to unprivileged users on the file system holding a folder.
+  // Replaceable so tests can put the free-space boundary where they want it.
+  typedef std::function<std::uintmax_t(std::string const& folder)> SpaceQuery;
+
+  QLThumbnailProvider();
+  ~QLThumbnailProvider();
+
+  // Fills data.thumbnail/thumbnail_size and returns true, or returns false
+  // when not even a default picture could be produced.
+  bool GetThumbnailFor(QLThumbnailData& data);
+
+  // Cache.
+  bool GetCachedThumbnail(QLThumbnailData& data);
+  void SaveThumbnail(QLThumbnailData& data);
+  void SetSpaceQuery(SpaceQuery query) { space_query_ = query; }
+
+  // Scales, turns (EXIF orientation 2..8) and PNG-encodes `image` into the
+  // record. On failure returns false and leaves thumbnail, thumbnail_size
+  // and save_to_cache untouched. Never modifies `image`.
+  bool ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data, int orientation);
+
+  // Format handlers: true when the record holds a finished thumbnail.
+  bool HandleImgJpg(QLThumbnailData& data);
+  bool HandleImgPng(QLThumbnailData& data);
+  bool HandleImgGif(QLThumbnailData& data);
+  bool HandleImgBmp(QLThumbnailData& data);
+  bool HandleImgWBMP(QLThumbnailData& data);
+  bool HandleAudioMp3(QLThumbnailData& data);
+  // Default-picture handlers: never leave save_to_cache set.
+  bool HandleImgGeneric(QLThumbnailData& data);
+  bool HandleAudioGeneric(QLThumbnailData& data);
+  bool HandleVideoGeneric(QLThumbnailData& data);
+  bool HandleDoc(QLThumbnailData& data);
+  bool HandleUnknown(QLThumbnailData& data);
+
+  HandlerTable const& handlers() const { return handlers_; }
+
+ private:
+  HandlerTable handlers_;
+  boost::recursive_mutex mutex_;  // the provider lock, held by GetThumbnailFor
+  SpaceQuery space_query_;
+};
+
+#endif  // QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_
