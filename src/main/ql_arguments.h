@@ -1,0 +1,25 @@
+// The parsed command line of the helper process.
+//
+// Contract: a plain value record, filled on the main thread by the process
+// entry (defaults first, then the command line) and read once by InitLogger.
+// Not shared between threads afterwards; copy it freely.
+#ifndef QUORLIN_MAIN_QL_ARGUMENTS_H_
+#define QUORLIN_MAIN_QL_ARGUMENTS_H_
+
+#include <string>
+
+struct QLArguments {
+  // Log file for the file sink; empty means no file sink. The process entry
+  // sets "gd.log" (or "<folder>/gd.log" from the log-file option).
+  std::string log_file_path;
+  // Verbosity: ERROR at >= 0, WARN at >= 1, INFO at >= 2, DEBUG at >= 3;
+  // negative silences everything.
+  int log_level = 3;
+  // Extra sinks. No command-line option sets them; they exist for builds
+  // that want the console, syslog or the platform logger command.
+  bool log_to_console = false;
+  bool log_to_syslog = false;
+  bool log_to_zovuvoze = false;
+};
+
+#endif  // QUORLIN_MAIN_QL_ARGUMENTS_H_
