@@ -1,6 +1,61 @@
 #include "thumbnail/ql_gd_helper.h"
 
+#include <cstdint>
+#include <string>
+
+#include "ipc/ql_array_deleter.h"
 #include "ipc/ql_process_helper_socket.h"
+#include "json/json_parser.h"
+#include "log/ql_log.h"
+#include "log/ql_logger.h"
+
+namespace {
+
+// The request keys, in the order they are read.
+char const kPathKey[] = "_path";
+char const kWidthKey[] = "_width";
+char const kHeightKey[] = "_height";
+char const kFullScreenKey[] = "_full_screen";
+char const kResourceIdKey[] = "_resource_id";
+char const kThumbnailFolderKey[] = "_thumbnail_folder";
+char const kDefaultThumbnailFolderKey[] = "_default_thumbnail_folder";
+
+// Copies the seven request values into `data`. A value of another JSON type
+// reads as the empty value of its slot. Returns false, naming the key in an
+// ERROR line, when a key is absent: such a request is answered as a failure.
+bool FillRequest(JSON::JSONParser const& parser, QLThumbnailData& data) {
+  char const* const keys[] = {kPathKey,
+                              kWidthKey,
+                              kHeightKey,
+                              kFullScreenKey,
+                              kResourceIdKey,
+                              kThumbnailFolderKey,
+                              kDefaultThumbnailFolderKey};
+  boost::shared_ptr<JSON::JSONNode> nodes[7];
+  for (int i = 0; i < 7; ++i) {
+    nodes[i] = parser.node(keys[i]);
+    if (!nodes[i]) {
+      QL_ERROR("ProcessCommand: the request lacks the key \"" << keys[i] << "\".");
+      return false;
+    }
+  }
+  data.path = nodes[0]->stringValue;
+  data.width = static_cast<std::uint32_t>(nodes[1]->intValue);
+  data.height = static_cast<std::uint32_t>(nodes[2]->intValue);
+  data.full_screen = nodes[3]->boolValue;
+  data.resource_id = static_cast<std::uint64_t>(nodes[4]->intValue);
+  data.thumbnail_folder = nodes[5]->stringValue;
+  data.default_thumbnail_folder = nodes[6]->stringValue;
+  return true;
+}
+
+void SendFailure(boost::shared_ptr<QLProcessHelperSocket> const& socket) {
+  boost::shared_ptr<unsigned char> failure(new unsigned char[1], arrayDeleter<unsigned char>());
+  failure.get()[0] = 0;
+  if (socket && socket->IsValid()) socket->Send(failure.get(), 1);
+}
+
+}  // namespace
 
 QLGDHelper::QLGDHelper() {}
 
@@ -8,14 +63,47 @@ QLGDHelper::~QLGDHelper() {}
 
 bool QLGDHelper::InitHelper() { return true; }
 
-// Until the request handling lands, every request gets the one-byte failure
-// reply, so peers already see the final protocol.
-bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& /*message*/,
-                                unsigned int /*length*/,
+bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
+                                unsigned int length,
                                 boost::shared_ptr<QLProcessHelperSocket> socket) {
-  boost::shared_ptr<unsigned char> failure(new unsigned char[1], arrayDeleter<unsigned char>());
-  failure.get()[0] = 0;
-  if (socket && socket->IsValid()) socket->Send(failure.get(), 1);
+  JSON::JSONParser parser;
+  // An empty message (peer shut down mid-frame) may come without a buffer.
+  char const* const text = message ? reinterpret_cast<char const*>(message.get()) : "";
+  parser.parse(text, message ? length : 0);
+  if (parser.errorState != 0) {
+    QL_ERROR("(QLHandleGetResources) invalid JSON input.");
+    return false;
+  }
+  QL_DEBUG("ProcessCommand JSON: " << parser.buildJSONRepresentation());
+
+  QLThumbnailData data;
+  if (!FillRequest(parser, data)) {
+    SendFailure(socket);
+    return true;
+  }
+
+  QLTimer timer;
+  if (!provider_.GetThumbnailFor(data)) {
+    SendFailure(socket);
+    return true;
+  }
+  QL_DEBUG("ProcessCommand GetThumbnailFor took: " << timer.get_duration());
+
+  // A frame carries at most 2^32 - 1 bytes; cutting a larger thumbnail to
+  // its low 32 bits would send a corrupt picture, so it counts as a failure.
+  if (!data.thumbnail || data.thumbnail_size <= 0 || data.thumbnail_size > UINT32_MAX) {
+    QL_ERROR("ProcessCommand: thumbnail of " << data.thumbnail_size << " bytes for \"" << data.path
+                                             << "\" cannot be sent.");
+    SendFailure(socket);
+    return true;
+  }
+  QL_DEBUG("ProcessCommandResult JSON: success");
+  timer.reset();
+  if (socket && socket->IsValid()) {
+    socket->Send(static_cast<unsigned char const*>(data.thumbnail.get()),
+                 static_cast<unsigned int>(data.thumbnail_size));
+  }
+  QL_DEBUG("Processcommand send result took: " << timer.get_duration());
   return true;
 }
 

@@ -1,8 +1,84 @@
-// Placeholder until dispatch lands: no handlers, no thumbnails.
+// Handler table and dispatch of QLThumbnailProvider. The cache lives in
+// ql_thumbnail_cache.cc, the handlers and the resize step in their own files.
 #include "thumbnail/ql_thumbnail_provider.h"
 
-QLThumbnailProvider::QLThumbnailProvider() {}
+#include <boost/filesystem/exception.hpp>
+#include <boost/filesystem/operations.hpp>
+#include <boost/thread/locks.hpp>
+#include <iterator>
+#include <string>
+
+#include "log/ql_log.h"
+#include "log/ql_logger.h"
+#include "thumbnail/ql_thumbnail_extensions.h"
+
+namespace {
+
+template <std::size_t N>
+void MapAll(QLThumbnailProvider::HandlerTable& table, char const* const (&extensions)[N],
+            QLThumbnailProvider::Handler handler) {
+  for (char const* extension : extensions) table[extension] = handler;
+}
+
+std::uintmax_t AvailableSpace(std::string const& folder) {
+  return boost::filesystem::space(folder).available;
+}
+
+}  // namespace
+
+QLThumbnailProvider::QLThumbnailProvider() : space_query_(&AvailableSpace) {
+  // Relative cache folders are resolved against the directory the process
+  // started in; pin it now, before anything could change the working folder.
+  try {
+    boost::filesystem::initial_path();
+  } catch (boost::filesystem::filesystem_error const&) {
+    // A vanished working directory only matters for relative cache folders,
+    // whose look-ups then fail one by one.
+  }
+
+  // Later assignments win: an extension in several lists ends up with the
+  // handler of the last list naming it.
+  MapAll(handlers_, unsupported_ext_img_format, &QLThumbnailProvider::HandleImgGeneric);
+  handlers_["jpg"] = &QLThumbnailProvider::HandleImgJpg;
+  handlers_["jpeg"] = &QLThumbnailProvider::HandleImgJpg;
+  handlers_["png"] = &QLThumbnailProvider::HandleImgPng;
+  handlers_["wbmp"] = &QLThumbnailProvider::HandleImgWBMP;
+  handlers_["bmp"] = &QLThumbnailProvider::HandleImgBmp;
+  handlers_["gif"] = &QLThumbnailProvider::HandleImgGif;
+  MapAll(handlers_, unsuported_ext_audio_format, &QLThumbnailProvider::HandleAudioGeneric);
+  handlers_["mp3"] = &QLThumbnailProvider::HandleAudioMp3;
+  MapAll(handlers_, unsuported_ext_video_format, &QLThumbnailProvider::HandleVideoGeneric);
+  MapAll(handlers_, unsuported_ext_document_format, &QLThumbnailProvider::HandleDoc);
+}
 
 QLThumbnailProvider::~QLThumbnailProvider() {}
 
-bool QLThumbnailProvider::GetThumbnailFor(QLThumbnailData& /*data*/) { return false; }
+bool QLThumbnailProvider::GetThumbnailFor(QLThumbnailData& data) {
+  boost::unique_lock<boost::recursive_mutex> lock(mutex_);
+
+  QLTimer timer;
+  bool const cached = GetCachedThumbnail(data);
+  QL_DEBUG("GetThumbnailFor - cached thumb took: " << timer.get_duration());
+  if (cached) return true;
+
+  std::string extension;
+  try {
+    extension = LowerCaseExtension(data.path);
+  } catch (boost::filesystem::filesystem_error const& e) {
+    QL_ERROR("Error processing file name. " << e.what());
+    return false;
+  }
+
+  data.save_to_cache = false;
+  timer.reset();
+  HandlerTable::const_iterator const found = handlers_.find(extension);
+  if (found != handlers_.end() && (this->*(found->second))(data)) {
+    QL_DEBUG("GetThumbnailFor - thumb generation took: " << timer.get_duration());
+    timer.reset();
+    if (data.save_to_cache) SaveThumbnail(data);
+    QL_DEBUG("GetThumbnailFor - thumb saving took: " << timer.get_duration());
+    return true;
+  }
+  // Unknown extensions and failed handlers alike get the generic picture.
+  return HandleUnknown(data);
+}
