@@ -15,11 +15,10 @@
 #ifndef QUORLIN_LOG_QL_LOG_H_
 #define QUORLIN_LOG_QL_LOG_H_
 
-#include <ostream>
-
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/recursive_mutex.hpp>
 #include <boost/thread/thread.hpp>
+#include <ostream>
 
 #include "log/ql_logger.h"
 
@@ -35,16 +34,15 @@ extern boost::shared_ptr<std::ostream> qlloggeros;
 // the stream). Recursive so a message expression may itself log.
 boost::recursive_mutex& QLLogStatementMutex();
 
-#define QL_LOG_STATEMENT(threshold, word, message)                                   \
-  do {                                                                                \
-    if (ql_log_level >= (threshold)) {                                                \
-      boost::unique_lock<boost::recursive_mutex> ql_log_statement_lock_(              \
-          QLLogStatementMutex());                                                     \
-      if (qlloggeros) {                                                               \
-        *qlloggeros << std::dec << word << "[" << boost::this_thread::get_id()        \
-                    << "] [" << CurrentTime() << "] " << message << std::endl;        \
-      }                                                                               \
-    }                                                                                 \
+#define QL_LOG_STATEMENT(threshold, word, message)                                              \
+  do {                                                                                          \
+    if (ql_log_level >= (threshold)) {                                                          \
+      boost::unique_lock<boost::recursive_mutex> ql_log_statement_lock_(QLLogStatementMutex()); \
+      if (qlloggeros) {                                                                         \
+        *qlloggeros << std::dec << word << "[" << boost::this_thread::get_id() << "] ["         \
+                    << CurrentTime() << "] " << message << std::endl;                           \
+      }                                                                                         \
+    }                                                                                           \
   } while (0)
 
 #define QL_ERROR(message) QL_LOG_STATEMENT(0, "ERROR:", message)

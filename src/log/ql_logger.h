@@ -16,6 +16,9 @@
 // 5 ms reads "500": log readers rely on that exact shape.
 std::string CurrentTime();
 
+// The time stamp CurrentTime() writes, for a given clock reading.
+std::string FormatTimeStamp(struct timeval const& when);
+
 // Measures one stage. get_duration() may be called repeatedly; each call
 // measures from construction or the last reset().
 class QLTimer {
@@ -25,6 +28,11 @@ class QLTimer {
   // "S.uuuuuu s\n": seconds with exactly six decimals, then " s" and a newline.
   std::string get_duration();
 
+  // end - start, borrowing a second when the microseconds go negative.
+  static struct timeval Elapsed(struct timeval const& start, struct timeval const& end);
+  // The get_duration() text for an elapsed time.
+  static std::string FormatElapsed(struct timeval const& elapsed);
+
  private:
   struct timeval start_;
   struct timeval end_;
@@ -32,11 +40,19 @@ class QLTimer {
 };
 
 // The C library's ctime() text without its newline, malloc'ed; free() it.
+// Null (after "LOGGER: Fatal error!" on stdout) if no memory is left.
 char* print_time();
 
 // Appends one line "(tid)[time file line function] message\n" to
-// /tmp/quorlin_log.txt, opening and closing the file on every call.
+// /tmp/quorlin_log.txt, opening and closing the file on every call. Prefix
+// and message are each cut to 2047 characters. A file that cannot be opened
+// or written is reported on stdout ("Error creating the logs!",
+// "LOGGER: write error!") and the line is dropped; the process goes on.
 void ql_log_print(char const* file, int line, char const* function, char const* format, ...)
     __attribute__((format(printf, 4, 5)));
+
+// For tests only: makes ql_log_print write to `path` instead; an empty path
+// restores /tmp/quorlin_log.txt. Same threading rule as ql_log_print.
+void SetFallbackLogPathForTesting(std::string const& path);
 
 #endif  // QUORLIN_LOG_QL_LOGGER_H_
