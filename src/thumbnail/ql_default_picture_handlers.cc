@@ -1,0 +1,75 @@
+// The default-picture handlers of QLThumbnailProvider: thumbnails made from
+// one of five fixed JPEG pictures in the request's default picture folder.
+// Such thumbnails are never stored in the cache.
+#include <gd.h>
+
+#include <boost/filesystem/path.hpp>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "log/ql_log.h"
+#include "thumbnail/ql_gd_deleters.h"
+#include "thumbnail/ql_thumbnail_provider.h"
+
+char const* const kThumbFileDefaultImage = "image.jpg";
+char const* const kThumbFileDefaultAudio = "audio.jpg";
+char const* const kThumbFileDefaultVideo = "video.jpg";
+char const* const kThumbFileDefaultDoc = "doc.jpg";
+char const* const kThumbFileDefaultAny = "any_file.jpg";
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* file) const {
+    if (file) fclose(file);
+  }
+};
+
+// Decodes `name` from the request's default folder; empty when the picture
+// is missing or not a JPEG. `timing_text`, when given, logs how long opening
+// and decoding took (only once the file has opened).
+boost::shared_ptr<gdImageStruct> DecodeDefaultPicture(QLThumbnailData const& data, char const* name,
+                                                      char const* timing_text) {
+  std::string const path = (boost::filesystem::path(data.default_thumbnail_folder) / name).string();
+  std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "rb"));
+  if (!file) return boost::shared_ptr<gdImageStruct>();
+  QLTimer timer;
+  boost::shared_ptr<gdImageStruct> picture(gdImageCreateFromJpeg(file.get()),
+                                           gdImgDestroyDeleter());
+  file.reset();
+  if (timing_text) QL_DEBUG(timing_text << timer.get_duration());
+  return picture;
+}
+
+bool ThumbnailFromDefault(QLThumbnailProvider& provider, QLThumbnailData& data, char const* name,
+                          char const* timing_text) {
+  boost::shared_ptr<gdImageStruct> picture = DecodeDefaultPicture(data, name, timing_text);
+  if (!picture) return false;
+  bool const made = provider.ResizeImage(picture, data, 1);
+  data.save_to_cache = false;
+  return made;
+}
+
+}  // namespace
+
+bool QLThumbnailProvider::HandleImgGeneric(QLThumbnailData& data) {
+  return ThumbnailFromDefault(*this, data, kThumbFileDefaultImage,
+                              "HandleImgGeneric: open file took: ");
+}
+
+bool QLThumbnailProvider::HandleAudioGeneric(QLThumbnailData& data) {
+  return ThumbnailFromDefault(*this, data, kThumbFileDefaultAudio, nullptr);
+}
+
+bool QLThumbnailProvider::HandleVideoGeneric(QLThumbnailData& data) {
+  return ThumbnailFromDefault(*this, data, kThumbFileDefaultVideo, nullptr);
+}
+
+bool QLThumbnailProvider::HandleDoc(QLThumbnailData& data) {
+  return ThumbnailFromDefault(*this, data, kThumbFileDefaultDoc, nullptr);
+}
+
+bool QLThumbnailProvider::HandleUnknown(QLThumbnailData& data) {
+  return ThumbnailFromDefault(*this, data, kThumbFileDefaultAny, nullptr);
+}

@@ -1,0 +1,18 @@
+// Reads the EXIF Orientation of a picture file, as a JPEG's turning hint.
+//
+// Stateless free function; any thread may call it. It opens the file by its
+// path on its own (independently of any handle a caller holds) and releases
+// every libexif object before returning. Hostile EXIF data can only make the
+// answer 1 or an arbitrary 16-bit value, never a crash or an over-read.
+#ifndef QUORLIN_THUMBNAIL_QL_EXIF_ORIENTATION_H_
+#define QUORLIN_THUMBNAIL_QL_EXIF_ORIENTATION_H_
+
+#include <string>
+
+// The Orientation entry (tag 0x0112) of IFD 0 only, read in the byte order
+// of the EXIF block and taken as a signed 16-bit number (so 0x8000 and above
+// come out negative). 1 (upright) when the file cannot be read, carries no
+// EXIF block, or IFD 0 has no usable Orientation entry.
+int ReadExifOrientation(std::string const& path);
+
+#endif  // QUORLIN_THUMBNAIL_QL_EXIF_ORIENTATION_H_

@@ -1,0 +1,84 @@
+// QLThumbnailProvider::HandleAudioMp3: the thumbnail of an MP3 file is made
+// from a picture attached to its ID3v2 tag ("APIC" frames).
+#include <gd.h>
+#include <id3tag.h>
+
+#include <cctype>
+#include <climits>
+#include <string>
+
+#include "log/ql_log.h"
+#include "thumbnail/ql_gd_deleters.h"
+#include "thumbnail/ql_thumbnail_provider.h"
+
+namespace {
+
+// Indexes of the APIC fields we read.
+unsigned int const kMimeField = 1;
+unsigned int const kPictureField = 4;
+
+typedef gdImagePtr (*MemoryDecoder)(int size, void* data);
+
+// Decodes the picture bytes as the MIME type says, then by trying every
+// decoder that might fit: tags often carry wrong or non-standard types
+// ("image/jpg", upper case, or none at all).
+boost::shared_ptr<gdImageStruct> DecodeCover(std::string const& mime, int size, void* bytes) {
+  boost::shared_ptr<gdImageStruct> picture;
+  MemoryDecoder by_type = nullptr;
+  if (mime == "image/jpeg" || mime == "jpg" || mime == "jpeg") {
+    by_type = gdImageCreateFromJpegPtr;
+  } else if (mime == "image/gif" || mime == "gif") {
+    by_type = gdImageCreateFromGifPtr;
+  } else if (mime == "image/png" || mime == "png") {
+    by_type = gdImageCreateFromPngPtr;
+  }
+  if (by_type) picture.reset(by_type(size, bytes), gdImgDestroyDeleter());
+
+  static MemoryDecoder const kFallbacks[] = {gdImageCreateFromJpegPtr, gdImageCreateFromWBMPPtr,
+                                             gdImageCreateFromPngPtr, gdImageCreateFromGifPtr,
+                                             gdImageCreateFromGd2Ptr};
+  for (MemoryDecoder decode : kFallbacks) {
+    if (picture) break;
+    picture.reset(decode(size, bytes), gdImgDestroyDeleter());
+  }
+  return picture;
+}
+
+}  // namespace
+
+bool QLThumbnailProvider::HandleAudioMp3(QLThumbnailData& data) {
+  // The tag file stays open until we return, fallback included: the picture
+  // bytes are read where they lie inside it.
+  boost::shared_ptr<id3_file> file(id3_file_open(data.path.c_str(), ID3_FILE_MODE_READONLY),
+                                   id3tagDeleter());
+  if (!file) return HandleAudioGeneric(data);
+  id3_tag* tag = id3_file_tag(file.get());
+  if (!tag) return HandleAudioGeneric(data);
+
+  for (unsigned int index = 0;; ++index) {
+    id3_frame* frame = id3_tag_findframe(tag, "APIC", index);
+    if (!frame) break;
+    if (frame->nfields <= kPictureField) continue;
+    union id3_field* mime_field = id3_frame_field(frame, kMimeField);
+    union id3_field* picture_field = id3_frame_field(frame, kPictureField);
+    if (!mime_field || id3_field_type(mime_field) != ID3_FIELD_TYPE_LATIN1) continue;
+    if (!picture_field || id3_field_type(picture_field) != ID3_FIELD_TYPE_BINARYDATA) continue;
+
+    std::string mime;
+    if (id3_latin1_t const* latin1 = id3_field_getlatin1(mime_field)) {
+      for (; *latin1; ++latin1) mime += static_cast<char>(std::tolower(*latin1));
+    }
+    id3_length_t length = 0;
+    id3_byte_t const* bytes = id3_field_getbinarydata(picture_field, &length);
+    // The decoders take an int byte count; an empty or larger picture holds
+    // nothing any of them could decode.
+    if (!bytes || length == 0 || length > static_cast<id3_length_t>(INT_MAX)) continue;
+
+    boost::shared_ptr<gdImageStruct> picture =
+        DecodeCover(mime, static_cast<int>(length), const_cast<id3_byte_t*>(bytes));
+    if (!picture) continue;
+    data.save_to_cache = true;
+    if (ResizeImage(picture, data, 1)) return true;
+  }
+  return HandleAudioGeneric(data);
+}
