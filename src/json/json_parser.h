@@ -70,10 +70,11 @@ class JSONParser {
   boost::shared_ptr<JSONNode> currentArray;
 
  private:
-  // The array part shared by the four handleValue overloads: `text` is the
-  // value as an array element, `store` gives currentNode its value.
-  template <typename Store>
-  void handleScalar(std::string const& text, Store store);
+  // The steps shared by the four handleValue overloads: `store` gives
+  // currentNode its value, `text()` makes the value's text for an array
+  // element (only called when one is needed).
+  template <typename Store, typename Text>
+  void handleScalar(Store store, Text text);
 };
 
 }  // namespace JSON
