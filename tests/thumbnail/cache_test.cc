@@ -1,0 +1,335 @@
+// The thumbnail cache: file names, freshness by name, clean-up of outdated
+// files, free-space boundary, and the failure cases that must never serve or
+// leave partial bytes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "service_test_support.h"
+#include "thumbnail/ql_thumbnail_provider.h"
+
+using qltest::Bytes;
+
+namespace {
+
+const std::time_t kSourceTime = 1600000000;  // 0x5f5e1000
+
+class CacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    source_ = temp_ / "photo.jpg";
+    qltest::WriteFile(source_, std::string("source bytes"));
+    qltest::SetMtime(source_, kSourceTime);
+    cache_ = temp_ / "cache";
+  }
+
+  // A request for `source_` with the given key fields.
+  void Fill(QLThumbnailData& data, std::uint64_t id = 255, std::uint32_t width = 160,
+            std::uint32_t height = 120, bool full_screen = false) {
+    data.path = source_;
+    data.resource_id = id;
+    data.width = width;
+    data.height = height;
+    data.full_screen = full_screen;
+    data.thumbnail_folder = cache_;
+  }
+
+  static void SetThumbnail(QLThumbnailData& data, Bytes const& bytes) {
+    boost::shared_ptr<unsigned char> copy(new unsigned char[bytes.size()],
+                                          [](unsigned char* p) { delete[] p; });
+    std::memcpy(copy.get(), bytes.data(), bytes.size());
+    data.thumbnail = copy;
+    data.thumbnail_size = static_cast<std::int64_t>(bytes.size());
+  }
+
+  void Save(Bytes const& bytes, std::uint64_t id = 255, std::uint32_t width = 160,
+            std::uint32_t height = 120, bool full_screen = false) {
+    QLThumbnailData data;
+    Fill(data, id, width, height, full_screen);
+    SetThumbnail(data, bytes);
+    provider_.SaveThumbnail(data);
+  }
+
+  qltest::TempFolder temp_;
+  qltest::LogCapture log_;
+  QLThumbnailProvider provider_;
+  std::string source_;
+  std::string cache_;
+};
+
+TEST_F(CacheTest, SaveWritesExactBytesUnderDocumentedName) {
+  Bytes const png = qltest::SolidPng(8, 8, {1, 2, 3});
+  Save(png);
+  std::string const expected = cache_ + "/ff_160x120_0_5f5e1000.png";
+  ASSERT_TRUE(qltest::Exists(expected)) << log_.text();
+  EXPECT_EQ(png, qltest::ReadFile(expected));
+  // Only the thumbnail: no temporary file is left next to it.
+  EXPECT_EQ(std::vector<std::string>{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
+}
+
+TEST_F(CacheTest, NameCarriesFullScreenDigitAndLargeIdInHex) {
+  Save(Bytes{1, 2, 3}, 0x123456789abcdefULL, 7, 9, true);
+  EXPECT_TRUE(qltest::Exists(cache_ + "/123456789abcdef_7x9_1_5f5e1000.png")) << log_.text();
+}
+
+TEST_F(CacheTest, LookupReturnsSavedBytesAndLogsHit) {
+  Bytes const png = qltest::SolidPng(4, 4, {9, 9, 9});
+  Save(png);
+  QLThumbnailData data;
+  Fill(data);
+  ASSERT_TRUE(provider_.GetCachedThumbnail(data));
+  EXPECT_EQ(png, qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size));
+  EXPECT_TRUE(log_.Contains("INFO: ")) << log_.text();
+  EXPECT_TRUE(log_.Contains("Sending cached thumbanil for \"" + source_ + "\".")) << log_.text();
+}
+
+TEST_F(CacheTest, StoredFileIsServedAsIsWhateverItHolds) {
+  std::string const file = cache_ + "/ff_160x120_0_5f5e1000.png";
+  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  Bytes const odd{0, 255, 0, 1, 'n', 'o', 't', ' ', 'p', 'n', 'g'};
+  qltest::WriteFile(file, odd);
+  QLThumbnailData data;
+  Fill(data);
+  ASSERT_TRUE(provider_.GetCachedThumbnail(data));
+  EXPECT_EQ(odd, qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size));
+}
+
+TEST_F(CacheTest, MissLogsNoCachedThumbnail) {
+  QLThumbnailData data;
+  Fill(data);
+  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
+  EXPECT_TRUE(log_.Contains("No cached thumbnail for \"" + source_ + "\".")) << log_.text();
+  EXPECT_FALSE(data.thumbnail);
+}
+
+TEST_F(CacheTest, MissingSourceIsSilentMissAndSaveStoresNothing) {
+  QLThumbnailData data;
+  Fill(data);
+  data.path = temp_ / "gone.jpg";
+  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
+  EXPECT_EQ("", log_.text());
+
+  SetThumbnail(data, Bytes{1, 2, 3});
+  provider_.SaveThumbnail(data);
+  EXPECT_TRUE(log_.Contains("ERROR:")) << log_.text();
+  EXPECT_TRUE(log_.Contains("Problems when trying to obtain info from resource 255. "))
+      << log_.text();
+  EXPECT_FALSE(qltest::Exists(cache_));
+}
+
+TEST_F(CacheTest, ChangedSourceMissesThenReplacesOutdatedFile) {
+  Save(Bytes{1});
+  qltest::SetMtime(source_, kSourceTime + 1);
+  QLThumbnailData data;
+  Fill(data);
+  EXPECT_FALSE(provider_.GetCachedThumbnail(data)) << "freshness is decided by the name";
+
+  Save(Bytes{2});
+  EXPECT_EQ(std::vector<std::string>{"ff_160x120_0_5f5e1001.png"}, qltest::ListFolder(cache_));
+  EXPECT_EQ(Bytes{2}, qltest::ReadFile(cache_ + "/ff_160x120_0_5f5e1001.png"));
+  EXPECT_TRUE(log_.Contains("Mark for deletion: " + cache_ + "/ff_160x120_0_5f5e1000.png"))
+      << log_.text();
+}
+
+TEST_F(CacheTest, OtherSizesModesAndResourcesAreKept) {
+  Save(Bytes{1}, 255, 160, 120, false);
+  Save(Bytes{2}, 255, 320, 240, false);
+  Save(Bytes{3}, 255, 160, 120, true);
+  Save(Bytes{4}, 15, 160, 120, false);
+  Save(Bytes{5}, 255, 16, 120, false);
+  qltest::SetMtime(source_, kSourceTime + 16);
+  Save(Bytes{6}, 255, 160, 120, false);
+  std::vector<std::string> const expected = {
+      "f_160x120_0_5f5e1000.png", "ff_160x120_0_5f5e1010.png", "ff_160x120_1_5f5e1000.png",
+      "ff_16x120_0_5f5e1000.png", "ff_320x240_0_5f5e1000.png"};
+  EXPECT_EQ(expected, qltest::ListFolder(cache_));
+}
+
+TEST_F(CacheTest, SameResourceWithOtherPathSharesTheFile) {
+  Save(Bytes{7, 7, 7});
+  std::string const other = temp_ / "copy-with-other-name.mp3";
+  qltest::WriteFile(other, std::string("x"));
+  qltest::SetMtime(other, kSourceTime);
+  QLThumbnailData data;
+  Fill(data);
+  data.path = other;
+  ASSERT_TRUE(provider_.GetCachedThumbnail(data));
+  EXPECT_EQ((Bytes{7, 7, 7}), qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size));
+}
+
+TEST_F(CacheTest, DirectoriesWithMatchingNamesAreNeverRemoved) {
+  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  std::string const dir = cache_ + "/ff_160x120_0_a_directory";
+  ASSERT_EQ(0, mkdir(dir.c_str(), 0755));
+  qltest::WriteFile(dir + "/inside", std::string("keep me"));
+  Save(Bytes{1});
+  EXPECT_TRUE(qltest::Exists(dir + "/inside"));
+  EXPECT_TRUE(qltest::Exists(cache_ + "/ff_160x120_0_5f5e1000.png"));
+}
+
+TEST_F(CacheTest, MissingFolderIsCreatedWithParents) {
+  cache_ = temp_ / "a/b/c";
+  Save(Bytes{1, 2});
+  EXPECT_EQ(Bytes({1, 2}), qltest::ReadFile(cache_ + "/ff_160x120_0_5f5e1000.png"));
+}
+
+TEST_F(CacheTest, FolderThatIsAFileStopsTheSave) {
+  qltest::WriteFile(cache_, std::string("I am a file"));
+  Save(Bytes{1});
+  EXPECT_TRUE(log_.Contains("Problems when trying to cleanup outdated thumbnails for \"" + source_ +
+                            "\". "))
+      << log_.text();
+  EXPECT_EQ(Bytes({'I', ' ', 'a', 'm', ' ', 'a', ' ', 'f', 'i', 'l', 'e'}),
+            qltest::ReadFile(cache_));
+}
+
+TEST_F(CacheTest, SpaceEqualToSizeSavesOneByteLessDoesNot) {
+  Bytes const png = qltest::SolidPng(8, 8, {5, 5, 5});
+  std::uintmax_t available = png.size();
+  std::string queried;
+  provider_.SetSpaceQuery([&](std::string const& folder) {
+    queried = folder;
+    return available;
+  });
+  Save(png);
+  EXPECT_EQ(cache_ + "/", queried);
+  EXPECT_TRUE(qltest::Exists(cache_ + "/ff_160x120_0_5f5e1000.png")) << log_.text();
+
+  available = png.size() - 1;
+  Save(png, 255, 320, 240);
+  EXPECT_FALSE(qltest::Exists(cache_ + "/ff_320x240_0_5f5e1000.png"));
+  std::string const expected = "Unable to cache thumbnail. Insufficient disk space. Require " +
+                               std::to_string(png.size()) + " but availble only " +
+                               std::to_string(png.size() - 1) + ". ";
+  EXPECT_TRUE(log_.Contains(expected)) << log_.text();
+}
+
+TEST_F(CacheTest, EmptyFolderLooksUpBareNameAndNeverSaves) {
+  char saved_cwd[4096];
+  ASSERT_NE(nullptr, getcwd(saved_cwd, sizeof(saved_cwd)));
+  ASSERT_EQ(0, chdir(temp_.path().c_str()));
+  cache_ = "";
+  qltest::WriteFile(temp_ / "ff_160x120_0_5f5e1000.png", Bytes{4, 2});
+  QLThumbnailData data;
+  Fill(data);
+  bool const hit = provider_.GetCachedThumbnail(data);
+  ::unlink((temp_ / "ff_160x120_0_5f5e1000.png").c_str());
+  Save(Bytes{1});
+  ASSERT_EQ(0, chdir(saved_cwd));
+
+  EXPECT_TRUE(hit);
+  EXPECT_EQ(Bytes({4, 2}), qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size));
+  EXPECT_TRUE(log_.Contains("Path \"\" cannot be reached.")) << log_.text();
+  EXPECT_FALSE(qltest::Exists(temp_ / "ff_160x120_0_5f5e1000.png"));
+}
+
+TEST_F(CacheTest, ShortReadIsAMissNeverPartialBytes) {
+  // A sysfs attribute reports 4096 bytes but yields only a few: the reader
+  // must notice it got fewer bytes than the file claimed.
+  char const* const kShortFile = "/sys/kernel/mm/transparent_hugepage/enabled";
+  struct stat info;
+  if (stat(kShortFile, &info) != 0 || info.st_size <= 64) GTEST_SKIP() << "no sysfs file";
+  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  ASSERT_EQ(0, symlink(kShortFile, (cache_ + "/ff_160x120_0_5f5e1000.png").c_str()));
+  QLThumbnailData data;
+  Fill(data);
+  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
+  EXPECT_FALSE(data.thumbnail);
+  EXPECT_TRUE(log_.Contains("ERROR:")) << log_.text();
+}
+
+TEST_F(CacheTest, UnreadableFileIsAMiss) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
+  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  std::string const file = cache_ + "/ff_160x120_0_5f5e1000.png";
+  qltest::WriteFile(file, Bytes{1, 2, 3});
+  ASSERT_EQ(0, chmod(file.c_str(), 0));
+  QLThumbnailData data;
+  Fill(data);
+  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
+  EXPECT_FALSE(data.thumbnail);
+}
+
+TEST_F(CacheTest, EntryThatIsADirectoryIsAMiss) {
+  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  std::string const candidate = cache_ + "/ff_160x120_0_5f5e1000.png";
+  ASSERT_EQ(0, mkdir(candidate.c_str(), 0755));
+  QLThumbnailData data;
+  Fill(data);
+  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
+  EXPECT_TRUE(log_.Contains("Cannot open saved thumbnail file for \"" + source_ +
+                            "\", located in \"" + candidate + "\""))
+      << log_.text();
+}
+
+TEST_F(CacheTest, EmptyFileIsAMiss) {
+  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  qltest::WriteFile(cache_ + "/ff_160x120_0_5f5e1000.png", Bytes{});
+  QLThumbnailData data;
+  Fill(data);
+  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
+}
+
+// Restores the file-size limit and SIGXFSZ disposition of the process.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    saved_handler_ = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, saved_handler_);
+  }
+
+ private:
+  struct rlimit saved_;
+  sighandler_t saved_handler_;
+};
+
+TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
+  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  Bytes const big(4096, 0xab);
+  {
+    FileSizeLimit limit(100);  // the write stops after 100 bytes with EFBIG
+    Save(big);
+  }
+  EXPECT_FALSE(qltest::Exists(cache_ + "/ff_160x120_0_5f5e1000.png"));
+  EXPECT_TRUE(qltest::ListFolder(cache_).empty()) << "temporary file left behind";
+  EXPECT_TRUE(log_.Contains("Problems when trying to save thumbnail for \"" + source_ + "\". "))
+      << log_.text();
+
+  QLThumbnailData data;
+  Fill(data);
+  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
+}
+
+TEST_F(CacheTest, SaveReplacesAnExistingFileOfTheSameNameWhole) {
+  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  qltest::WriteFile(cache_ + "/ff_160x120_0_5f5e1000.png", Bytes(1000, 1));
+  Save(Bytes{9, 8});
+  EXPECT_EQ(Bytes({9, 8}), qltest::ReadFile(cache_ + "/ff_160x120_0_5f5e1000.png"));
+}
+
+TEST_F(CacheTest, RelativeFolderResolvesAgainstStartDirectory) {
+  char cwd[4096];
+  ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
+  std::string const relative = "ql_cache_test_relative_" + std::to_string(getpid());
+  cache_ = relative;
+  Save(Bytes{3});
+  std::string const absolute = std::string(cwd) + "/" + relative;
+  bool const saved = qltest::Exists(absolute + "/ff_160x120_0_5f5e1000.png");
+  ::unlink((absolute + "/ff_160x120_0_5f5e1000.png").c_str());
+  ::rmdir(absolute.c_str());
+  EXPECT_TRUE(saved) << log_.text();
+}
+
+}  // namespace
