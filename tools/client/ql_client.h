@@ -1,0 +1,33 @@
+// One thumbnail request from the command line: builds the JSON request,
+// sends it over the daemon's socket, checks the reply and writes the PNG.
+//
+// Single-threaded; every resource (socket, output file) is owned by the call.
+#ifndef QUORLIN_TOOLS_CLIENT_QL_CLIENT_H_
+#define QUORLIN_TOOLS_CLIENT_QL_CLIENT_H_
+
+#include <ostream>
+#include <string>
+
+#include "ql_client_options.h"
+
+enum QLClientExit {
+  kClientOk = 0,
+  kClientUsage = 2,
+  kClientNoDaemon = 3,
+  kClientNoReply = 4,
+  kClientNoThumbnail = 5,
+  kClientNotPng = 6,
+  kClientOutputFailed = 7,
+};
+
+// The request body the daemon expects for `options`.
+std::string BuildRequestJson(QLClientOptions const& options);
+
+// True when `bytes` start with the eight-byte PNG signature.
+bool LooksLikePng(unsigned char const* bytes, std::size_t size);
+
+// Runs one request; messages for the user go to `messages`. Returns a
+// QLClientExit value.
+int RunClient(QLClientOptions const& options, std::ostream& messages);
+
+#endif  // QUORLIN_TOOLS_CLIENT_QL_CLIENT_H_
