@@ -1,0 +1,115 @@
+#include "log/ql_init_logger.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <boost/make_shared.hpp>
+#include <boost/weak_ptr.hpp>
+#include <regex>
+#include <string>
+
+#include "log/ql_log.h"
+#include "log_test_support.h"
+
+namespace {
+
+using qltest::ReadFile;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+class InitLoggerTest : public ::testing::Test {
+ protected:
+  InitLoggerTest() { arguments_.log_file_path = dir_.File("gd.log"); }
+
+  qltest::LogGlobalsGuard globals_;
+  qltest::TempDir dir_;
+  QLArguments arguments_;
+};
+
+TEST_F(InitLoggerTest, FileSinkReceivesTheLinesAtTheGivenLevel) {
+  arguments_.log_level = 2;
+  auto buffer = boost::make_shared<QLLogBuffer>(128);
+  InitLogger(arguments_, buffer);
+  EXPECT_EQ(ql_log_level, 2);
+  QL_INFO("kept");
+  QL_DEBUG("filtered");
+  auto lines = qltest::SplitLines(ReadFile(dir_.File("gd.log")));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Log started!\n");
+  EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(INFO: \[[^\]]+\] \[[^\]]{23}\] kept\n)")))
+      << lines[1];
+}
+
+TEST_F(InitLoggerTest, NoPathNoFlagsMeansNoSinks) {
+  arguments_.log_file_path.clear();
+  auto buffer = boost::make_shared<QLLogBuffer>(128);
+  CaptureStderr();
+  InitLogger(arguments_, buffer);
+  QL_ERROR("to nobody");
+  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_FALSE(qltest::FileExists(dir_.File("gd.log")));
+}
+
+TEST_F(InitLoggerTest, ConsoleSinkComesBeforeTheFileSink) {
+  arguments_.log_to_console = true;
+  auto buffer = boost::make_shared<QLLogBuffer>(128);
+  CaptureStderr();
+  InitLogger(arguments_, buffer);
+  QL_WARN("both");
+  std::string err = GetCapturedStderr();
+  ASSERT_EQ(err.substr(0, 13), "Log started!\n");
+  EXPECT_NE(err.find("WARN: ["), std::string::npos);
+  EXPECT_NE(err.find("] both\n"), std::string::npos);
+  EXPECT_EQ(qltest::SplitLines(ReadFile(dir_.File("gd.log"))).size(), 2u);
+}
+
+TEST_F(InitLoggerTest, ZovuvozeSinkIsAttachedWhenAsked) {
+  std::string bin = dir_.File("bin");
+  mkdir(bin.c_str(), 0700);
+  std::string record = dir_.File("record");
+  qltest::WriteFile(bin + "/zovuvoze", "#!/bin/sh\nprintf '%s|' \"$7\" >> '" + record + "'\n");
+  chmod((bin + "/zovuvoze").c_str(), 0700);
+  qltest::ScopedEnv path("PATH", bin + ":" + getenv("PATH"));
+
+  arguments_.log_file_path.clear();
+  arguments_.log_to_zovuvoze = true;
+  auto buffer = boost::make_shared<QLLogBuffer>(128);
+  InitLogger(arguments_, buffer);
+  QL_ERROR("sent");
+  std::string seen = ReadFile(record);
+  EXPECT_EQ(seen.substr(0, 13), "Log started!|");
+  EXPECT_TRUE(std::regex_search(seen, std::regex(R"(\|ERROR:\[[^\]]+\] \[[^\]]{23}\] sent\n\|$)")))
+      << seen;
+}
+
+TEST_F(InitLoggerTest, StreamKeepsTheBufferAliveUntilShutdown) {
+  auto buffer = boost::make_shared<QLLogBuffer>(128);
+  boost::weak_ptr<QLLogBuffer> watched = buffer;
+  InitLogger(arguments_, buffer);
+  buffer.reset();
+  ASSERT_FALSE(watched.expired()) << "a late statement would reach a destroyed buffer";
+  QL_ERROR("late but safe");
+  ShutdownLogger();
+  EXPECT_TRUE(watched.expired());
+  std::string log = ReadFile(dir_.File("gd.log"));
+  EXPECT_NE(log.find("] late but safe\n"), std::string::npos);
+  EXPECT_EQ(log.substr(log.size() - 11), "Log ended!\n");
+}
+
+TEST_F(InitLoggerTest, SecondInitReplacesTheStream) {
+  auto first = boost::make_shared<QLLogBuffer>(128);
+  boost::weak_ptr<QLLogBuffer> watched = first;
+  InitLogger(arguments_, first);
+  first.reset();
+
+  QLArguments other;
+  other.log_file_path = dir_.File("other.log");
+  auto second = boost::make_shared<QLLogBuffer>(128);
+  InitLogger(other, second);
+  EXPECT_TRUE(watched.expired()) << "the old stream must let go of its buffer";
+  QL_ERROR("to the second");
+  EXPECT_EQ(ReadFile(dir_.File("gd.log")).find("to the second"), std::string::npos);
+  EXPECT_NE(ReadFile(dir_.File("other.log")).find("to the second"), std::string::npos);
+}
+
+}  // namespace

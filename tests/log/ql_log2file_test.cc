@@ -1,0 +1,214 @@
+#include "log/ql_log2file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <string>
+#include <vector>
+
+#include "log_test_support.h"
+
+namespace {
+
+using qltest::FileExists;
+using qltest::ReadFile;
+using qltest::TempDir;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+std::string const kStarted = "Log started!\n";
+
+// The announcements one rotation prints for a log in `folder` named `base`.
+std::string MovesFor(std::string const& folder, std::string const& base) {
+  std::string moves;
+  for (int i = 4; i >= 0; --i) {
+    moves += "Moving log " + folder + "/" + std::to_string(i) + base + " to " + folder + "/" +
+             std::to_string(i + 1) + base + "!\n";
+  }
+  return moves;
+}
+
+class QLLog2FILETest : public ::testing::Test {
+ protected:
+  std::string Log() const { return dir_.File("gd.log"); }
+  std::string Rotated(int n) const { return dir_.File(std::to_string(n) + "gd.log"); }
+
+  TempDir dir_;
+};
+
+TEST_F(QLLog2FILETest, AnnouncesStartAndEnd) {
+  {
+    QLLog2FILE sink(Log(), 1000);
+    EXPECT_FALSE(sink.UsesStderr());
+    EXPECT_EQ(ReadFile(Log()), kStarted);
+    sink.DoLog("one line\n");
+    EXPECT_EQ(ReadFile(Log()), kStarted + "one line\n") << "each piece must be flushed at once";
+  }
+  EXPECT_EQ(ReadFile(Log()), kStarted + "one line\nLog ended!\n");
+}
+
+TEST_F(QLLog2FILETest, AppendsToAnExistingFile) {
+  qltest::WriteFile(Log(), "earlier run\n");
+  { QLLog2FILE sink(Log(), 1000); }
+  EXPECT_EQ(ReadFile(Log()), "earlier run\n" + kStarted + "Log ended!\n");
+}
+
+TEST_F(QLLog2FILETest, ReachingTheMaximumExactlyDoesNotRotate) {
+  std::string piece = "0123456789\n";
+  QLLog2FILE sink(Log(), static_cast<long>(kStarted.size() + piece.size()));
+  CaptureStdout();
+  sink.DoLog(piece);
+  std::string moves = GetCapturedStdout();
+  EXPECT_EQ(moves, "");
+  EXPECT_FALSE(FileExists(Rotated(0)));
+  EXPECT_EQ(ReadFile(Log()), kStarted + piece);
+}
+
+TEST_F(QLLog2FILETest, OneByteOverTheMaximumRotatesBeforeWriting) {
+  std::string piece = "0123456789\n";
+  QLLog2FILE sink(Log(), static_cast<long>(kStarted.size() + piece.size()));
+  sink.DoLog(piece);
+  CaptureStdout();
+  sink.DoLog("x");
+  std::string moves = GetCapturedStdout();
+  EXPECT_EQ(moves, MovesFor(dir_.path(), "gd.log"));
+  EXPECT_EQ(ReadFile(Rotated(0)), kStarted + piece);
+  EXPECT_EQ(ReadFile(Log()), "x") << "the piece that crosses the limit starts the new file";
+  EXPECT_FALSE(FileExists(Rotated(1)));
+}
+
+TEST_F(QLLog2FILETest, NumberedFilesMoveUpAndTheOldestIsReplaced) {
+  std::vector<std::string> pieces;
+  for (int i = 0; i < 8; ++i) pieces.push_back("piece " + std::to_string(i) + "\n");
+  // Every piece fills the file, so each following piece rotates first.
+  QLLog2FILE sink(Log(), static_cast<long>(pieces[0].size()));
+  CaptureStdout();
+  for (auto const& piece : pieces) sink.DoLog(piece);
+  std::string moves = GetCapturedStdout();
+
+  std::string expected_moves;
+  for (size_t i = 0; i < pieces.size(); ++i) expected_moves += MovesFor(dir_.path(), "gd.log");
+  EXPECT_EQ(moves, expected_moves);
+
+  EXPECT_EQ(ReadFile(Log()), pieces[7]);
+  for (int n = 0; n <= 5; ++n) {
+    EXPECT_EQ(ReadFile(Rotated(n)), pieces[6 - n]) << "rotated log " << n;
+  }
+  EXPECT_FALSE(FileExists(Rotated(6))) << "at most six rotated logs are kept";
+}
+
+TEST_F(QLLog2FILETest, BareFileNameRotatesIntoTheWorkingDirectory) {
+  qltest::ScopedChdir here(dir_.path());
+  {
+    QLLog2FILE sink("gd.log", 1);
+    CaptureStdout();
+    sink.DoLog("after\n");
+    std::string moves = GetCapturedStdout();
+    EXPECT_EQ(moves, MovesFor(".", "gd.log"));
+  }
+  EXPECT_EQ(ReadFile(dir_.File("0gd.log")), kStarted);
+  EXPECT_EQ(ReadFile(dir_.File("gd.log")), "after\nLog ended!\n");
+}
+
+TEST_F(QLLog2FILETest, UnopenableFileFallsBackToStderrAndNeverRotates) {
+  std::string path = dir_.File("no-such-folder/gd.log");
+  CaptureStdout();
+  CaptureStderr();
+  {
+    QLLog2FILE sink(path, 1);
+    EXPECT_TRUE(sink.UsesStderr());
+    sink.DoLog("first\n");
+    sink.DoLog("second\n");
+  }
+  std::string err = GetCapturedStderr();
+  std::string out = GetCapturedStdout();
+  EXPECT_EQ(err, "Cannot open log file " + path + " Using stderr instead!\n" + kStarted +
+                     "first\nsecond\nLog ended!\n");
+  EXPECT_EQ(out.find("Moving log"), std::string::npos);
+  EXPECT_FALSE(FileExists(dir_.File("no-such-folder")));
+}
+
+TEST_F(QLLog2FILETest, DefaultConstructedSinkWritesToStderr) {
+  CaptureStderr();
+  {
+    QLLog2FILE sink;
+    EXPECT_TRUE(sink.UsesStderr());
+    sink.DoLog(std::string(200, 'd'));
+  }
+  EXPECT_EQ(GetCapturedStderr(), kStarted + std::string(200, 'd') + "Log ended!\n");
+}
+
+TEST_F(QLLog2FILETest, EmptyFileIsNeverRotatedAway) {
+  std::string big = "0123456789ABCDEF\n";
+  QLLog2FILE sink(Log(), 10);
+  CaptureStdout();
+  sink.DoLog(big);  // rotates the start line away
+  sink.DoLog("");   // file over the limit: rotates, leaving an empty file
+  sink.DoLog(big);  // would only move the empty file and push real logs out
+  GetCapturedStdout();
+  EXPECT_EQ(ReadFile(Rotated(0)), big);
+  EXPECT_EQ(ReadFile(Rotated(1)), kStarted);
+  EXPECT_EQ(ReadFile(Log()), big);
+}
+
+TEST_F(QLLog2FILETest, ContinuesToStderrWhenTheNameCannotBeReopened) {
+  // The log's folder disappears while the file is open: the rotation cannot
+  // reopen the name and the sink must carry on on stderr.
+  std::string folder = dir_.File("sub");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  std::string path = folder + "/gd.log";
+  QLLog2FILE sink(path, 1);
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  ASSERT_EQ(rmdir(folder.c_str()), 0);
+  CaptureStdout();
+  CaptureStderr();
+  sink.DoLog("rotate me\n");
+  sink.DoLog("later\n");
+  std::string err = GetCapturedStderr();
+  GetCapturedStdout();
+  EXPECT_TRUE(sink.UsesStderr());
+  EXPECT_EQ(err, "Cannot open log file " + path + " Using stderr instead!\nrotate me\nlater\n");
+}
+
+TEST_F(QLLog2FILETest, NameTooLongForNumberedNamesIsNotRotated) {
+  // Build a folder so deep that "<folder>/gd.log" is the longest name the
+  // system accepts; its numbered names are one character longer and would
+  // be cut, naming a different file.
+  std::string const base = "gd.log";
+  size_t const longest = 4095;
+  std::string folder = dir_.path();
+  while (folder.size() + 1 + base.size() < longest) {
+    size_t room = longest - (folder.size() + 1 + base.size());
+    // Components of 200 characters; never leave a room of one character,
+    // which could not hold "/" and a name.
+    size_t length = 200;
+    if (room <= 201) {
+      length = room - 1;
+    } else if (room - 201 < 2) {
+      length = 198;
+    }
+    folder += "/" + std::string(length, 'd');
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0) << folder.size();
+  }
+  std::string path = folder + "/" + base;
+  ASSERT_EQ(path.size(), longest);
+
+  QLLog2FILE sink(path, 1);
+  ASSERT_FALSE(sink.UsesStderr());
+  CaptureStdout();
+  sink.DoLog("kept\n");
+  std::string out = GetCapturedStdout();
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(ReadFile(path), kStarted + "kept\n");
+  std::vector<std::string> names;
+  for (auto const& entry : boost::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{base});
+}
+
+}  // namespace

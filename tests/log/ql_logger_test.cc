@@ -1,0 +1,212 @@
+#include "log/ql_logger.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "log_test_support.h"
+
+namespace {
+
+using qltest::ReadFile;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+// Runs the test in UTC so a calendar time maps to a known clock reading.
+class CurrentTimeTest : public ::testing::Test {
+ protected:
+  CurrentTimeTest() : tz_(new qltest::ScopedEnv("TZ", "UTC0")) { tzset(); }
+  ~CurrentTimeTest() override {
+    tz_.reset();
+    tzset();
+  }
+
+  static struct timeval At(int year, int month, int day, int hour, int minute, int second,
+                           long microseconds) {
+    struct tm when = {};
+    when.tm_year = year - 1900;
+    when.tm_mon = month - 1;
+    when.tm_mday = day;
+    when.tm_hour = hour;
+    when.tm_min = minute;
+    when.tm_sec = second;
+    struct timeval reading;
+    reading.tv_sec = timegm(&when);
+    reading.tv_usec = microseconds;
+    return reading;
+  }
+
+  std::unique_ptr<qltest::ScopedEnv> tz_;
+};
+
+TEST_F(CurrentTimeTest, FieldsAreZeroPadded) {
+  EXPECT_EQ(FormatTimeStamp(At(2027, 1, 2, 3, 4, 5, 120000)), "2027.01.02 03:04:05.120");
+  EXPECT_EQ(FormatTimeStamp(At(2026, 12, 31, 23, 59, 58, 999999)), "2026.12.31 23:59:58.999");
+}
+
+TEST_F(CurrentTimeTest, MillisecondsArePaddedOnTheRight) {
+  struct Case {
+    long microseconds;
+    char const* ending;
+  } const cases[] = {{7000, ".700"},   {5000, ".500"}, {42000, ".420"}, {120000, ".120"},
+                     {999999, ".999"}, {0, ".000"},    {999, ".000"}};
+  for (auto const& c : cases) {
+    std::string stamp = FormatTimeStamp(At(2026, 12, 5, 1, 30, 39, c.microseconds));
+    EXPECT_EQ(stamp, std::string("2026.12.05 01:30:39") + c.ending) << c.microseconds;
+  }
+}
+
+TEST_F(CurrentTimeTest, FollowsTheLocalTimeZone) {
+  qltest::ScopedEnv zone("TZ", "XYZ-2");  // two hours east of UTC
+  tzset();
+  EXPECT_EQ(FormatTimeStamp(At(2026, 12, 5, 23, 0, 0, 0)), "2026.12.06 01:00:00.000");
+}
+
+TEST_F(CurrentTimeTest, CurrentTimeHasTheStampShapeAndTodaysDate) {
+  time_t before = time(nullptr);
+  std::string stamp = CurrentTime();
+  EXPECT_EQ(stamp.size(), 23u);
+  EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d\.\d{3})")))
+      << stamp;
+  struct tm local;
+  localtime_r(&before, &local);
+  EXPECT_EQ(stamp.substr(0, 4), std::to_string(local.tm_year + 1900));
+}
+
+TEST(QLTimerTest, BorrowsASecondWhenMicrosecondsGoNegative) {
+  struct timeval start = {41, 900000};
+  struct timeval end = {42, 100000};
+  struct timeval elapsed = QLTimer::Elapsed(start, end);
+  EXPECT_EQ(elapsed.tv_sec, 0);
+  EXPECT_EQ(elapsed.tv_usec, 200000);
+  EXPECT_EQ(QLTimer::FormatElapsed(elapsed), "0.200000 s\n");
+}
+
+TEST(QLTimerTest, FormatsSecondsWithSixDecimals) {
+  struct timeval start = {100, 250000};
+  struct timeval end = {101, 750000};
+  EXPECT_EQ(QLTimer::FormatElapsed(QLTimer::Elapsed(start, end)), "1.500000 s\n");
+  EXPECT_EQ(QLTimer::FormatElapsed(QLTimer::Elapsed(end, end)), "0.000000 s\n");
+  struct timeval later = {3723, 1};
+  EXPECT_EQ(QLTimer::FormatElapsed(QLTimer::Elapsed(timeval{0, 0}, later)), "3723.000001 s\n");
+}
+
+double Seconds(std::string const& duration) {
+  EXPECT_TRUE(std::regex_match(duration, std::regex(R"(\d+\.\d{6} s\n)"))) << duration;
+  return std::strtod(duration.c_str(), nullptr);
+}
+
+TEST(QLTimerTest, MeasuresRealTimeFromConstructionAndFromReset) {
+  QLTimer timer;
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  double first = Seconds(timer.get_duration());
+  EXPECT_GE(first, 0.25);
+  double second = Seconds(timer.get_duration());
+  EXPECT_GE(second, first) << "each reading measures from the same start";
+
+  timer.reset();
+  EXPECT_LT(Seconds(timer.get_duration()), 0.25) << "reset starts a new measurement";
+}
+
+TEST(PrintTimeTest, IsTheCtimeTextWithoutItsNewline) {
+  char* text = print_time();
+  ASSERT_NE(text, nullptr);
+  std::string shown(text);
+  free(text);
+  EXPECT_EQ(shown.size(), 24u);
+  EXPECT_TRUE(std::regex_match(
+      shown, std::regex(R"([A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4})")))
+      << shown;
+}
+
+class QLLogPrintTest : public ::testing::Test {
+ protected:
+  QLLogPrintTest() { SetFallbackLogPathForTesting(dir_.File("quorlin_log.txt")); }
+  ~QLLogPrintTest() override { SetFallbackLogPathForTesting(""); }
+
+  std::string Log() const { return ReadFile(dir_.File("quorlin_log.txt")); }
+
+  static std::string Prefix(char const* file, int line, char const* function) {
+    return std::string(R"(\()") + std::to_string(static_cast<unsigned long>(pthread_self())) +
+           R"(\)\[[A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4} )" + file + " " +
+           std::to_string(line) + " " + function + R"(\] )";
+  }
+
+  qltest::TempDir dir_;
+};
+
+TEST_F(QLLogPrintTest, EachCallAppendsOneCompleteLine) {
+  ql_log_print("worker.cc", 42, "Run", "count=%d name=%s", 7, "abc");
+  std::string after_first = Log();
+  ql_log_print("worker.cc", 43, "Stop", "done");
+
+  auto lines = qltest::SplitLines(Log());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], after_first) << "the first line must be complete after its call";
+  EXPECT_TRUE(
+      std::regex_match(lines[0], std::regex(Prefix("worker.cc", 42, "Run") + "count=7 name=abc\n")))
+      << lines[0];
+  EXPECT_TRUE(std::regex_match(lines[1], std::regex(Prefix("worker.cc", 43, "Stop") + "done\n")))
+      << lines[1];
+}
+
+TEST_F(QLLogPrintTest, LongMessageIsCutTo2047Characters) {
+  std::string message(3000, 'm');
+  ql_log_print("f.cc", 1, "F", "%s", message.c_str());
+  std::string line = Log();
+  size_t start = line.find("] ");
+  ASSERT_NE(start, std::string::npos);
+  EXPECT_EQ(line.substr(start + 2), std::string(2047, 'm') + "\n");
+}
+
+TEST_F(QLLogPrintTest, EmptyMessageIsReplacedByAProblemNote) {
+  ql_log_print("f.cc", 1, "F", "%s", "");
+  EXPECT_TRUE(
+      std::regex_match(Log(), std::regex(Prefix("f.cc", 1, "F") + "LOGGER: problem with line!\n")))
+      << Log();
+}
+
+TEST_F(QLLogPrintTest, UnopenableFileIsReportedAndTheProcessGoesOn) {
+  std::string path = dir_.File("missing/quorlin_log.txt");
+  SetFallbackLogPathForTesting(path);
+  CaptureStdout();
+  ql_log_print("f.cc", 1, "F", "lost");
+  EXPECT_EQ(GetCapturedStdout(), "Error creating the logs!");
+  EXPECT_FALSE(qltest::FileExists(path));
+
+  SetFallbackLogPathForTesting(dir_.File("quorlin_log.txt"));
+  ql_log_print("f.cc", 2, "F", "kept");
+  EXPECT_EQ(qltest::SplitLines(Log()).size(), 1u);
+}
+
+TEST_F(QLLogPrintTest, FailedWriteIsReportedAndTheProcessGoesOn) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
+  SetFallbackLogPathForTesting("/dev/full");
+  CaptureStdout();
+  ql_log_print("f.cc", 1, "F", "nowhere");
+  EXPECT_EQ(GetCapturedStdout(), "LOGGER: write error!");
+
+  SetFallbackLogPathForTesting(dir_.File("quorlin_log.txt"));
+  ql_log_print("f.cc", 2, "F", "kept");
+  EXPECT_TRUE(std::regex_match(Log(), std::regex(Prefix("f.cc", 2, "F") + "kept\n")));
+}
+
+TEST_F(QLLogPrintTest, FileIsClosedBetweenCalls) {
+  ql_log_print("f.cc", 1, "F", "one");
+  // Removing the file between calls must not lose the second line into an
+  // unlinked descriptor: every call opens the file anew.
+  ASSERT_EQ(unlink(dir_.File("quorlin_log.txt").c_str()), 0);
+  ql_log_print("f.cc", 2, "F", "two");
+  auto lines = qltest::SplitLines(Log());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("] two\n"), std::string::npos);
+}
+
+}  // namespace
