@@ -12,27 +12,27 @@
 #include <string.h>
 
 enum parser_state {
-  ST_VALUE = 0,         /* a value must come (start, after ':' or ',' in an array) */
-  ST_ARRAY_FIRST,       /* after '[': a value or ']' */
-  ST_OBJECT_FIRST,      /* after '{': a key or '}' */
-  ST_KEY,               /* after ',' in an object: a key */
-  ST_COLON,             /* after a key: ':' */
-  ST_AFTER_VALUE,       /* inside a container after a value: ',' or the end */
-  ST_END,               /* the top-level value is complete: white space only */
-  ST_STRING,            /* inside a string or key */
-  ST_ESCAPE,            /* after a backslash */
-  ST_UNICODE,           /* reading the four hex digits of \uXXXX */
+  ST_VALUE = 0,           /* a value must come (start, after ':' or ',' in an array) */
+  ST_ARRAY_FIRST,         /* after '[': a value or ']' */
+  ST_OBJECT_FIRST,        /* after '{': a key or '}' */
+  ST_KEY,                 /* after ',' in an object: a key */
+  ST_COLON,               /* after a key: ':' */
+  ST_AFTER_VALUE,         /* inside a container after a value: ',' or the end */
+  ST_END,                 /* the top-level value is complete: white space only */
+  ST_STRING,              /* inside a string or key */
+  ST_ESCAPE,              /* after a backslash */
+  ST_UNICODE,             /* reading the four hex digits of \uXXXX */
   ST_SURROGATE_BACKSLASH, /* after a high surrogate: '\' of the low one */
-  ST_SURROGATE_U,       /* after a high surrogate and '\': 'u' */
-  ST_LITERAL,           /* inside true, false or null */
-  ST_NUM_MINUS,         /* '-' read: a digit must come */
-  ST_NUM_ZERO,          /* leading '0' read */
-  ST_NUM_INT,           /* integer digits */
-  ST_NUM_DOT,           /* '.' read: a digit must come */
-  ST_NUM_FRAC,          /* fraction digits */
-  ST_NUM_EXP,           /* 'e' read: sign or digit */
-  ST_NUM_EXP_SIGN,      /* exponent sign read: a digit must come */
-  ST_NUM_EXP_DIGITS     /* exponent digits */
+  ST_SURROGATE_U,         /* after a high surrogate and '\': 'u' */
+  ST_LITERAL,             /* inside true, false or null */
+  ST_NUM_MINUS,           /* '-' read: a digit must come */
+  ST_NUM_ZERO,            /* leading '0' read */
+  ST_NUM_INT,             /* integer digits */
+  ST_NUM_DOT,             /* '.' read: a digit must come */
+  ST_NUM_FRAC,            /* fraction digits */
+  ST_NUM_EXP,             /* 'e' read: sign or digit */
+  ST_NUM_EXP_SIGN,        /* exponent sign read: a digit must come */
+  ST_NUM_EXP_DIGITS       /* exponent digits */
 };
 
 static int is_ws(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -246,10 +246,10 @@ int json_parser_string(json_parser* parser, const char* s, uint32_t length, uint
           i++;
         } else if (c == ']' && p->state == ST_ARRAY_FIRST) {
           rc = close_container(p, JSON_ARRAY_BEGIN);
-          i++;
+          if (rc == 0) i++;
         } else {
           rc = begin_value(p, c);
-          i++;
+          if (rc == 0) i++;
         }
         break;
 
@@ -262,7 +262,7 @@ int json_parser_string(json_parser* parser, const char* s, uint32_t length, uint
           i++;
         } else if (c == '}' && p->state == ST_OBJECT_FIRST) {
           rc = close_container(p, JSON_OBJECT_BEGIN);
-          i++;
+          if (rc == 0) i++;
         } else {
           rc = JSON_ERROR_UNEXPECTED_CHAR;
         }
@@ -287,10 +287,10 @@ int json_parser_string(json_parser* parser, const char* s, uint32_t length, uint
           i++;
         } else if (c == ']') {
           rc = close_container(p, JSON_ARRAY_BEGIN);
-          i++;
+          if (rc == 0) i++;
         } else if (c == '}') {
           rc = close_container(p, JSON_OBJECT_BEGIN);
-          i++;
+          if (rc == 0) i++;
         } else {
           rc = JSON_ERROR_UNEXPECTED_CHAR;
         }
@@ -317,7 +317,7 @@ int json_parser_string(json_parser* parser, const char* s, uint32_t length, uint
         c = in[i];
         if (c == '"') {
           rc = end_string(p);
-          i++;
+          if (rc == 0) i++;
         } else if (c == '\\') {
           p->state = ST_ESCAPE;
           i++;
@@ -330,16 +330,37 @@ int json_parser_string(json_parser* parser, const char* s, uint32_t length, uint
       case ST_ESCAPE: {
         char out;
         switch (c) {
-          case '"': out = '"'; break;
-          case '\\': out = '\\'; break;
-          case '/': out = '/'; break;
-          case 'b': out = '\b'; break;
-          case 'f': out = '\f'; break;
-          case 'n': out = '\n'; break;
-          case 'r': out = '\r'; break;
-          case 't': out = '\t'; break;
-          case 'u': out = 0; break;
-          default: rc = JSON_ERROR_BAD_ESCAPE; out = 0; break;
+          case '"':
+            out = '"';
+            break;
+          case '\\':
+            out = '\\';
+            break;
+          case '/':
+            out = '/';
+            break;
+          case 'b':
+            out = '\b';
+            break;
+          case 'f':
+            out = '\f';
+            break;
+          case 'n':
+            out = '\n';
+            break;
+          case 'r':
+            out = '\r';
+            break;
+          case 't':
+            out = '\t';
+            break;
+          case 'u':
+            out = 0;
+            break;
+          default:
+            rc = JSON_ERROR_BAD_ESCAPE;
+            out = 0;
+            break;
         }
         if (rc != 0) break;
         if (c == 'u') {
@@ -547,13 +568,27 @@ static int out_escaped(json_printer* pr, const char* data, uint32_t length) {
     char esc[6] = {'\\', 0, 0, 0, 0, 0};
     uint32_t n = 2;
     switch (c) {
-      case '"': esc[1] = '"'; break;
-      case '\\': esc[1] = '\\'; break;
-      case '\b': esc[1] = 'b'; break;
-      case '\f': esc[1] = 'f'; break;
-      case '\n': esc[1] = 'n'; break;
-      case '\r': esc[1] = 'r'; break;
-      case '\t': esc[1] = 't'; break;
+      case '"':
+        esc[1] = '"';
+        break;
+      case '\\':
+        esc[1] = '\\';
+        break;
+      case '\b':
+        esc[1] = 'b';
+        break;
+      case '\f':
+        esc[1] = 'f';
+        break;
+      case '\n':
+        esc[1] = 'n';
+        break;
+      case '\r':
+        esc[1] = 'r';
+        break;
+      case '\t':
+        esc[1] = 't';
+        break;
       default:
         esc[1] = 'u';
         esc[2] = '0';

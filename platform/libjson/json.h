@@ -126,10 +126,10 @@ int json_parser_free(json_parser* parser);
 typedef struct json_printer {
   json_printer_callback callback;
   void* userdata;
-  int error;          /* sticky output failure */
-  int after_key;      /* a key was printed; its value comes next */
-  int enter;          /* the innermost container has no element yet */
-  int done;           /* a complete top-level value has been printed */
+  int error;     /* sticky output failure */
+  int after_key; /* a key was printed; its value comes next */
+  int enter;     /* the innermost container has no element yet */
+  int done;      /* a complete top-level value has been printed */
   uint32_t depth;
   uint32_t stack_size;
   unsigned char* stack; /* open containers, grown geometrically */
