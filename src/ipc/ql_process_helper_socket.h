@@ -7,6 +7,8 @@
 // owner is blocked in recv(); Close() shuts the connection down first so the
 // blocked call returns. Every failed or ended send or receive leaves the
 // socket closed (m_sock == -1), which is how a worker sees its connection end.
+// Calls interrupted by a signal (EINTR) are retried; they are not failures.
+// Descriptors are made close-on-exec so no child process inherits them.
 #ifndef QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_
 #define QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_
 
@@ -14,9 +16,8 @@
 #include <sys/un.h>
 
 #include <atomic>
-#include <string>
-
 #include <boost/shared_ptr.hpp>
+#include <string>
 
 #include "ipc/ql_array_deleter.h"
 
@@ -56,7 +57,8 @@ class QLProcessHelperSocket {
   int m_sock_value() const { return m_sock; }
   std::string const& name() const { return name_; }
 
-  // Upper bound on an announced payload length, process-wide.
+  // Upper bound on an announced payload length, process-wide (capped at
+  // INT_MAX, the largest length Receive can report). Any thread may call.
   static void SetMaxMessageLength(unsigned int bytes);
   static unsigned int MaxMessageLength();
 

@@ -1,0 +1,64 @@
+// QLProcessHelperSocketServerService: owns the listening socket, accepts
+// connections on the thread that calls StartServer and gives each one a
+// QLProcessWorker with its own thread.
+//
+// Contract:
+//  - Owned through boost::shared_ptr; registered under kName so the stop
+//    sequence and ending workers find it. Workers look the server up there,
+//    so a server whose workers should remove themselves must be registered.
+//  - StartServer runs the accept loop on the calling thread until StopServer.
+//    StopServer, RemoveWorker and WorkerCount may be called from any thread,
+//    StopServer also from a worker's own thread (it then does not wait for
+//    that thread).
+//  - mutex_ (recursive) guards workers_. It is held while a worker is
+//    inserted and started, and never while StopServer waits for a worker
+//    thread, because each ending worker takes it in RemoveWorker.
+//  - The stop flag is atomic. The helper is shared by all workers.
+#ifndef QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
+#define QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
+
+#include <atomic>
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+#include <cstddef>
+#include <map>
+#include <string>
+
+#include "ipc/ql_abstract_helper.h"
+#include "ipc/ql_process_helper_socket.h"
+#include "main/ql_service.h"
+
+class QLProcessWorker;
+
+class QLProcessHelperSocketServerService : public QLService {
+ public:
+  static const std::string kName;
+
+  QLProcessHelperSocketServerService(std::string const& socket_name,
+                                     boost::shared_ptr<QLAbstractHelper> helper);
+  // Closes the listening socket if still open; does not stop workers.
+  ~QLProcessHelperSocketServerService() override;
+
+  // The helper's own InitHelper result.
+  bool InitHelper();
+  // Sets up the listening socket and accepts until stopped; returns at once
+  // when the socket cannot be set up.
+  void StartServer();
+  // Stop flag, listening socket closed, every worker stopped in ascending
+  // number (joined unless it is the calling thread), then the table emptied.
+  void StopServer();
+  // Takes the worker out of the table; empty when it is not there.
+  boost::shared_ptr<QLProcessWorker> RemoveWorker(int number);
+  // Number of workers in the table.
+  std::size_t WorkerCount() const;
+
+ private:
+  boost::shared_ptr<QLAbstractHelper> helper_;
+  std::string socket_name_;
+  QLProcessHelperSocket socket_;
+  std::atomic<bool> stop_;
+  std::map<int, boost::shared_ptr<QLProcessWorker>> workers_;
+  mutable boost::recursive_mutex mutex_;  // guards workers_
+};
+
+#endif  // QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_

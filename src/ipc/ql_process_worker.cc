@@ -1,0 +1,70 @@
+#include "ipc/ql_process_worker.h"
+
+#include <boost/bind/bind.hpp>
+#include <boost/thread/exceptions.hpp>
+#include <boost/thread/lock_guard.hpp>
+
+#include "ipc/ql_process_socket_server.h"
+#include "ipc/ql_process_worker_internal.h"
+#include "main/ql_service_registry.h"
+
+namespace {
+std::atomic<int> g_failing_thread_starts(0);
+}  // namespace
+
+void ql_fail_worker_thread_starts_for_testing(int count) { g_failing_thread_starts = count; }
+
+QLProcessWorker::QLProcessWorker(boost::shared_ptr<QLProcessHelperSocket> socket,
+                                 boost::shared_ptr<QLAbstractHelper> helper, int number)
+    : socket_(socket), helper_(helper), stop_(false), number_(number) {}
+
+QLProcessWorker::~QLProcessWorker() {
+  if (!thread_.joinable()) return;
+  if (thread_.get_id() == boost::this_thread::get_id()) {
+    // The last owner was RunLoop's own reference: let the thread finish alone.
+    thread_.detach();
+  } else {
+    // RunLoop has already returned (it holds a reference while it runs).
+    thread_.join();
+  }
+}
+
+void QLProcessWorker::Start() {
+  boost::lock_guard<boost::mutex> lock(thread_mutex_);
+  int pending = g_failing_thread_starts.load();
+  while (pending > 0 && !g_failing_thread_starts.compare_exchange_weak(pending, pending - 1)) {
+  }
+  if (pending > 0) throw boost::thread_resource_error(EAGAIN, "worker thread start refused");
+  thread_ = boost::thread(boost::bind(&QLProcessWorker::RunLoop, this));
+}
+
+void QLProcessWorker::Stop() {
+  stop_ = true;
+  if (socket_) socket_->Close();
+  boost::lock_guard<boost::mutex> lock(thread_mutex_);
+  if (thread_.joinable() && thread_.get_id() != boost::this_thread::get_id()) thread_.join();
+}
+
+void QLProcessWorker::RunLoop() {
+  // Start() runs while an owner holds the worker, so this cannot fail; the
+  // reference keeps the object alive until the loop is really over.
+  boost::shared_ptr<QLProcessWorker> self = shared_from_this();
+  boost::shared_ptr<unsigned char> message;
+  while (socket_ && socket_->IsValid() && !stop_) {
+    message.reset();
+    int const length = socket_->Receive(message);
+    if (length < 0) continue;
+    helper_->ProcessCommand(message, static_cast<unsigned int>(length), socket_);
+  }
+  message.reset();
+  boost::shared_ptr<QLProcessHelperSocketServerService> server =
+      QLServiceRegistry::RetriveService<QLProcessHelperSocketServerService>(
+          QLProcessHelperSocketServerService::kName);
+  if (server) {
+    boost::shared_ptr<QLProcessWorker> removed = server->RemoveWorker(number_);
+    server.reset();
+    removed.reset();
+  }
+  // `self` may be the last owner: the worker is then destroyed here, on its
+  // own thread, and the destructor detaches the thread.
+}

@@ -1,0 +1,57 @@
+// QLProcessWorker: one accepted connection and the thread that serves it.
+//
+// Contract:
+//  - Always owned through boost::shared_ptr (the server's worker table, and
+//    RunLoop itself while it runs). Start() must be called through an owner
+//    that outlives the call.
+//  - RunLoop receives one frame at a time and hands it to the shared helper;
+//    when the connection ends it removes itself from the server registered
+//    under QLProcessHelperSocketServerService::kName. It holds its own
+//    reference for its whole run, so the object outlives every stop, also a
+//    StopServer called from inside this worker's ProcessCommand. When that
+//    reference is the last one, the worker is destroyed on its own thread and
+//    the thread detaches itself.
+//  - Start and Stop may be called from any thread other than the worker's own
+//    for Start; thread_mutex_ guards the thread object between them. The stop
+//    flag is atomic.
+#ifndef QUORLIN_IPC_QL_PROCESS_WORKER_H_
+#define QUORLIN_IPC_QL_PROCESS_WORKER_H_
+
+#include <atomic>
+#include <boost/enable_shared_from_this.hpp>
+#include <boost/noncopyable.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "ipc/ql_abstract_helper.h"
+#include "ipc/ql_process_helper_socket.h"
+
+class QLProcessWorker : public boost::enable_shared_from_this<QLProcessWorker>,
+                        private boost::noncopyable {
+ public:
+  QLProcessWorker(boost::shared_ptr<QLProcessHelperSocket> socket,
+                  boost::shared_ptr<QLAbstractHelper> helper, int number);
+  ~QLProcessWorker();
+
+  // Starts the thread running RunLoop. Throws boost::thread_resource_error
+  // when no thread can be made; the worker is then left not started.
+  void Start();
+  // Sets the stop flag, closes the connection (which ends a blocked receive)
+  // and waits for the thread unless called on that thread.
+  void Stop();
+  // The thread body.
+  void RunLoop();
+
+  int number() const { return number_; }
+
+ private:
+  boost::shared_ptr<QLProcessHelperSocket> socket_;
+  boost::shared_ptr<QLAbstractHelper> helper_;
+  std::atomic<bool> stop_;
+  int const number_;
+  boost::mutex thread_mutex_;  // guards thread_ between Start and Stop
+  boost::thread thread_;
+};
+
+#endif  // QUORLIN_IPC_QL_PROCESS_WORKER_H_

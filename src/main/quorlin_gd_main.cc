@@ -1,0 +1,83 @@
+// Entry of the helper process: fixed start-up order, serve until stopped,
+// release the single-instance lock, exit status.
+#include <pthread.h>
+#include <signal.h>
+#include <stdio.h>
+
+#include <boost/shared_ptr.hpp>
+#include <string>
+
+#include "ipc/ql_process_socket_server.h"
+#include "log/ql_init_logger.h"
+#include "log/ql_log.h"
+#include "log/ql_log_buffer.h"
+#include "main/ql_arguments.h"
+#include "main/ql_helper_process_main.h"
+#include "main/ql_lock.h"
+#include "main/ql_service_registry.h"
+#include "main/ql_signal_stopper.h"
+
+int main(int argc, char** argv) {
+  // Termination signals are only recorded; the stopper thread runs the stop.
+  if (!InstallTerminationHandlers()) {
+    perror("quorlin_gd: cannot create the signal pipe");
+    return 1;
+  }
+  // Blocked before any other thread exists, so every thread inherits it: a
+  // write to a vanished peer fails instead of ending the process.
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, NULL);
+  if (!StartStopperThread(sig_handler)) {
+    fprintf(stderr, "quorlin_gd: cannot start the signal thread\n");
+    return 1;
+  }
+
+  QLArguments arguments;
+  arguments.log_file_path = GetLogFileName();
+  arguments.log_level = 3;
+  arguments.log_to_console = false;
+  arguments.log_to_syslog = false;
+  arguments.log_to_zovuvoze = false;
+  parse_arguments(argc, argv, &arguments);
+
+  boost::shared_ptr<QLLogBuffer> buffer(new QLLogBuffer(128));
+  InitLogger(arguments, buffer);
+
+  std::string const name = GetProcessName();
+  QL_DEBUG(name << " process init server");
+
+  if (ql_check_lock(name.c_str()) != 0) {
+    QL_ERROR("Process " << name << " already running!");
+    FinishStopperThread();
+    return 0;
+  }
+  if (TakeProcessLock(name.c_str()) != 0) {
+    QL_ERROR("Process " << name << " lock problem! Bailing out!");
+    FinishStopperThread();
+    return 1;
+  }
+
+  boost::shared_ptr<QLProcessHelperSocketServerService> service(
+      new QLProcessHelperSocketServerService(GetProcessSocketName(), GetProcessHelper()));
+  if (service->InitHelper()) {
+    QLServiceRegistry::RegisterService(QLProcessHelperSocketServerService::kName, service);
+    if (StopRequested()) {
+      // The signal came while starting up: honour it instead of serving.
+      QL_INFO(name << " stop requested during start-up; not serving");
+    } else {
+      service->StartServer();
+    }
+  } else {
+    QL_ERROR("Failed to init helper: " << argv[0]);
+  }
+
+  // A stop sequence in progress finishes (and releases the lock) first.
+  FinishStopperThread();
+  if (ql_unlock(name.c_str()) != 0) {
+    QL_ERROR("Quorlin lock unlock problem! Check lock!");
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,228 @@
+#include "ipc/ql_process_helper_socket.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "support/ql_log_capture.h"
+#include "support/ql_socket_pair.h"
+#include "support/ql_temp_dir.h"
+
+namespace {
+
+std::string AsString(boost::shared_ptr<unsigned char> const& buffer, int length) {
+  return std::string(reinterpret_cast<char const*>(buffer.get()), length);
+}
+
+// Payload bytes that differ from position to position.
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + 3) & 0xff);
+  return bytes;
+}
+
+class QLProcessHelperSocketTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    QLProcessHelperSocket::SetMaxMessageLength(QLProcessHelperSocket::kDefaultMaxMessageLength);
+  }
+  QLSocketPair pair_;
+  QLLogCapture log_;
+};
+
+TEST(IntFromByteArrayTest, MostSignificantByteFirst) {
+  unsigned char const three_hundred[4] = {0x00, 0x00, 0x01, 0x2C};
+  EXPECT_EQ(300, intFromByteArray(three_hundred));
+  unsigned char const mixed[4] = {0x12, 0x34, 0x56, 0x78};
+  EXPECT_EQ(0x12345678, intFromByteArray(mixed));
+}
+
+TEST_F(QLProcessHelperSocketTest, SendWritesBigEndianLengthThenPayload) {
+  std::string const payload = Pattern(300);
+  ASSERT_TRUE(pair_.ours()->Send(reinterpret_cast<unsigned char const*>(payload.data()), 300));
+  std::string wire;
+  ASSERT_TRUE(ReadExactly(pair_.peer(), 304, &wire));
+  EXPECT_EQ(std::string("\x00\x00\x01\x2C", 4), wire.substr(0, 4));
+  EXPECT_EQ(payload, wire.substr(4));
+}
+
+TEST_F(QLProcessHelperSocketTest, FrameArrivingInPiecesIsDeliveredWhole) {
+  std::string const wire = Frame(Pattern(5000));
+  std::thread writer([&] {
+    for (size_t at = 0; at < wire.size(); at += 997) {
+      WriteAll(pair_.peer(), wire.substr(at, 997));
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  boost::shared_ptr<unsigned char> message;
+  int const length = pair_.ours()->Receive(message);
+  writer.join();
+  ASSERT_EQ(5000, length);
+  EXPECT_EQ(Pattern(5000), AsString(message, length));
+}
+
+TEST_F(QLProcessHelperSocketTest, BackToBackFramesAreSeparateMessages) {
+  ASSERT_TRUE(WriteAll(pair_.peer(), Frame("first") + Frame("") + Frame("third!")));
+  boost::shared_ptr<unsigned char> message;
+  ASSERT_EQ(5, pair_.ours()->Receive(message));
+  EXPECT_EQ("first", AsString(message, 5));
+  // A zero-length frame: 0, an empty buffer, and the connection stays open.
+  EXPECT_EQ(0, pair_.ours()->Receive(message));
+  EXPECT_TRUE(pair_.ours()->IsValid());
+  ASSERT_EQ(6, pair_.ours()->Receive(message));
+  EXPECT_EQ("third!", AsString(message, 6));
+}
+
+TEST_F(QLProcessHelperSocketTest, PeerClosingDuringLengthIsMinusOne) {
+  ASSERT_TRUE(WriteAll(pair_.peer(), std::string("\x00\x00", 2)));
+  pair_.ClosePeer();
+  boost::shared_ptr<unsigned char> message;
+  EXPECT_EQ(-1, pair_.ours()->Receive(message));
+  EXPECT_FALSE(pair_.ours()->IsValid());
+  EXPECT_EQ(1, log_.CountAt("DEBUG:", "The socket was orderly shutdown."));
+}
+
+TEST_F(QLProcessHelperSocketTest, PeerClosingDuringPayloadIsZero) {
+  ASSERT_TRUE(WriteAll(pair_.peer(), LengthBytes(10) + "abc"));
+  pair_.ClosePeer();
+  boost::shared_ptr<unsigned char> message;
+  EXPECT_EQ(0, pair_.ours()->Receive(message));
+  EXPECT_FALSE(pair_.ours()->IsValid());
+  EXPECT_EQ("abc", AsString(message, 3));
+}
+
+TEST_F(QLProcessHelperSocketTest, AnnouncedLengthAboveBoundIsRefused) {
+  QLProcessHelperSocket::SetMaxMessageLength(1024);
+  ASSERT_TRUE(WriteAll(pair_.peer(), Frame(Pattern(1024))));
+  boost::shared_ptr<unsigned char> message;
+  EXPECT_EQ(1024, pair_.ours()->Receive(message)) << "the bound itself is allowed";
+  ASSERT_TRUE(WriteAll(pair_.peer(), LengthBytes(1025) + "x"));
+  EXPECT_EQ(-1, pair_.ours()->Receive(message));
+  EXPECT_FALSE(pair_.ours()->IsValid());
+  EXPECT_EQ(1, log_.CountAt("ERROR:", "bytes; closing the connection."));
+  EXPECT_TRUE(SeesEndOfStream(pair_.peer(), 1000));
+}
+
+TEST_F(QLProcessHelperSocketTest, HugeAnnouncedLengthNeverAllocates) {
+  // With the default bound, 4 GiB - 1 is refused before any allocation (an
+  // allocation that size would fail or exhaust memory under the sanitizers).
+  ASSERT_TRUE(WriteAll(pair_.peer(), LengthBytes(0xFFFFFFFFu)));
+  boost::shared_ptr<unsigned char> message;
+  EXPECT_EQ(-1, pair_.ours()->Receive(message));
+  EXPECT_FALSE(message);
+  EXPECT_EQ(1, log_.Count("Message length 4294967295 exceeds the limit of 16777216"));
+}
+
+TEST_F(QLProcessHelperSocketTest, BoundIsCappedToWhatReceiveCanReport) {
+  QLProcessHelperSocket::SetMaxMessageLength(0xFFFFFFFFu);
+  EXPECT_EQ(2147483647u, QLProcessHelperSocket::MaxMessageLength());
+}
+
+TEST_F(QLProcessHelperSocketTest, CloseFromAnotherThreadReleasesBlockedReceive) {
+  std::atomic<int> result(1);
+  std::thread receiver([&] {
+    boost::shared_ptr<unsigned char> message;
+    result = pair_.ours()->Receive(message);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  pair_.ours()->Close();
+  ASSERT_TRUE(WaitUntil([&] { return result.load() != 1; }, 2000)) << "receive still blocked";
+  receiver.join();
+  EXPECT_EQ(-1, result.load());
+  EXPECT_FALSE(pair_.ours()->IsValid());
+}
+
+TEST_F(QLProcessHelperSocketTest, SendToVanishedPeerFailsAndCloses) {
+  pair_.ClosePeer();
+  std::string const payload = Pattern(100000);
+  EXPECT_FALSE(pair_.ours()->Send(reinterpret_cast<unsigned char const*>(payload.data()), 100000));
+  EXPECT_FALSE(pair_.ours()->IsValid());
+  EXPECT_FALSE(pair_.ours()->Send(reinterpret_cast<unsigned char const*>("x"), 1));
+}
+
+TEST_F(QLProcessHelperSocketTest, InvalidSocketRefusesEverything) {
+  QLProcessHelperSocket socket("unused");
+  boost::shared_ptr<unsigned char> message;
+  EXPECT_EQ(-1, socket.Receive(message));
+  EXPECT_FALSE(socket.Send(reinterpret_cast<unsigned char const*>("x"), 1));
+  EXPECT_FALSE(socket.Bind());
+  EXPECT_FALSE(socket.Listen());
+  socket.Close();
+  EXPECT_FALSE(socket.IsValid());
+}
+
+class QLSocketServerSetupTest : public ::testing::Test {
+ protected:
+  QLTempDir dir_;
+  QLLogCapture log_;
+};
+
+TEST_F(QLSocketServerSetupTest, ListenerReplacesOldPathAndAcceptsClients) {
+  std::string const path = dir_.File("sock");
+  ASSERT_TRUE(WriteFileText(path, "left behind"));
+  QLProcessHelperSocket listener(path);
+  ASSERT_TRUE(listener.InitSocketServer());
+  struct stat info;
+  ASSERT_EQ(0, stat(path.c_str(), &info));
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+
+  QLProcessHelperSocket client(path);
+  ASSERT_TRUE(client.ConnectToServer());
+  boost::shared_ptr<QLProcessHelperSocket> accepted(new QLProcessHelperSocket(path));
+  ASSERT_TRUE(listener.Accept(accepted));
+  ASSERT_TRUE(client.Send(reinterpret_cast<unsigned char const*>("ping"), 4));
+  boost::shared_ptr<unsigned char> message;
+  ASSERT_EQ(4, accepted->Receive(message));
+  EXPECT_EQ("ping", AsString(message, 4));
+}
+
+TEST_F(QLSocketServerSetupTest, LongNameIsCutAt107CharactersButKeptWhole) {
+  std::string name = dir_.path() + "/";
+  while (name.size() < 150) name += 'n';
+  QLProcessHelperSocket listener(name);
+  EXPECT_EQ(name, listener.name());
+  ASSERT_TRUE(listener.InitSocketServer());
+  struct stat info;
+  ASSERT_EQ(0, stat(name.substr(0, 107).c_str(), &info));
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  QLProcessHelperSocket client(name);
+  EXPECT_TRUE(client.ConnectToServer());
+}
+
+TEST_F(QLSocketServerSetupTest, BindFailureIsLoggedWithTheName) {
+  std::string const path = dir_.File("missing-folder/sock");
+  QLProcessHelperSocket listener(path);
+  EXPECT_FALSE(listener.InitSocketServer());
+  EXPECT_EQ(1, log_.CountAt("ERROR:", "Socket " + path + " failed to bind"));
+}
+
+TEST_F(QLSocketServerSetupTest, ConnectFailureLogsPathAndErrno) {
+  std::string const path = dir_.File("nobody-listens");
+  QLProcessHelperSocket client(path);
+  EXPECT_FALSE(client.ConnectToServer());
+  EXPECT_EQ(1,
+            log_.CountAt("ERROR:", "Connect to (" + path + ") Error: " + std::to_string(ENOENT)));
+  EXPECT_TRUE(client.IsValid()) << "the socket stays open";
+}
+
+TEST_F(QLSocketServerSetupTest, CloseFromAnotherThreadReleasesBlockedAccept) {
+  QLProcessHelperSocket listener(dir_.File("sock"));
+  ASSERT_TRUE(listener.InitSocketServer());
+  std::atomic<int> accepted(-1);
+  std::thread acceptor([&] {
+    boost::shared_ptr<QLProcessHelperSocket> client(new QLProcessHelperSocket("c"));
+    accepted = listener.Accept(client) ? 1 : 0;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  listener.Close();
+  ASSERT_TRUE(WaitUntil([&] { return accepted.load() != -1; }, 2000)) << "accept still blocked";
+  acceptor.join();
+  EXPECT_EQ(0, accepted.load());
+}
+
+}  // namespace

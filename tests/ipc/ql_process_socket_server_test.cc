@@ -1,0 +1,237 @@
+#include "ipc/ql_process_socket_server.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ipc/ql_process_worker_internal.h"
+#include "main/ql_service_registry.h"
+#include "support/ql_daemon_launcher.h"
+#include "support/ql_log_capture.h"
+#include "support/ql_socket_pair.h"
+#include "support/ql_temp_dir.h"
+
+namespace {
+
+// Echoes every request after an optional pause, recording what it saw. The
+// payload "stop" makes it stop the registered server from inside the worker.
+class RecordingHelper : public QLAbstractHelper {
+ public:
+  bool InitHelper() override { return init_result; }
+  bool ProcessCommand(boost::shared_ptr<unsigned char> const& message, unsigned int length,
+                      boost::shared_ptr<QLProcessHelperSocket> socket) override {
+    int const now = ++running;
+    if (now > max_running) max_running = now;
+    std::string const payload(reinterpret_cast<char const*>(message.get()), length);
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    if (payload == "stop") {
+      QLServiceRegistry::RetriveService<QLProcessHelperSocketServerService>(
+          QLProcessHelperSocketServerService::kName)
+          ->StopServer();
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      seen.push_back(payload);
+    }
+    socket->Send(message.get(), length);
+    --running;
+    ++finished;
+    return true;
+  }
+  std::vector<std::string> Seen() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return seen;
+  }
+
+  bool init_result = true;
+  int pause_ms = 0;
+  std::atomic<int> running{0};
+  std::atomic<int> max_running{0};
+  std::atomic<int> finished{0};
+  std::mutex mutex;
+  std::vector<std::string> seen;  // guarded by mutex
+};
+
+class QLProcessSocketServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("server.sock");
+    helper_.reset(new RecordingHelper);
+    server_.reset(new QLProcessHelperSocketServerService(path_, helper_));
+    QLServiceRegistry::RegisterService(QLProcessHelperSocketServerService::kName, server_);
+  }
+  void TearDown() override {
+    if (thread_.joinable()) {
+      server_->StopServer();
+      thread_.join();
+    }
+    for (int fd : clients_) close(fd);
+    QLServiceRegistry::RegisterService(QLProcessHelperSocketServerService::kName,
+                                       boost::shared_ptr<QLService>());
+    // Every worker has let go of the helper before the log capture goes.
+    EXPECT_TRUE(WaitUntil([&] { return helper_.use_count() == 2; }, 2000));
+    ql_fail_worker_thread_starts_for_testing(0);
+  }
+  void Start() {
+    thread_ = std::thread([this] { server_->StartServer(); });
+  }
+  int Client() {
+    int fd = ConnectWhenListening(path_, 2000);
+    if (fd >= 0) clients_.push_back(fd);
+    return fd;
+  }
+  bool RoundTrip(int fd, std::string const& payload) {
+    std::string reply;
+    return WriteAll(fd, Frame(payload)) && ReadFrame(fd, &reply) && reply == payload;
+  }
+  bool StartServerReturns(int timeout_ms) {
+    bool const ended = WaitUntil([&] { return finished_server_.load(); }, timeout_ms);
+    return ended;
+  }
+
+  QLTempDir dir_;
+  QLLogCapture log_;
+  std::string path_;
+  boost::shared_ptr<RecordingHelper> helper_;
+  boost::shared_ptr<QLProcessHelperSocketServerService> server_;
+  std::thread thread_;
+  std::atomic<bool> finished_server_{false};
+  std::vector<int> clients_;
+};
+
+TEST_F(QLProcessSocketServerTest, InitHelperPassesTheHelpersResult) {
+  EXPECT_TRUE(server_->InitHelper());
+  helper_->init_result = false;
+  EXPECT_FALSE(server_->InitHelper());
+}
+
+TEST_F(QLProcessSocketServerTest, WorkerIsCountedInAndRemovesItselfWhenPeerCloses) {
+  Start();
+  int const fd = Client();
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(RoundTrip(fd, "hello"));
+  EXPECT_EQ(1u, server_->WorkerCount());
+  EXPECT_EQ(1, log_.CountAt("DEBUG:", "Add Worker - count: 1"));
+  close(fd);
+  clients_.clear();
+  ASSERT_TRUE(WaitUntil([&] { return server_->WorkerCount() == 0; }, 2000));
+  EXPECT_TRUE(log_.WaitFor("Remove Worker - count: 0", 2000));
+  EXPECT_EQ(1, log_.CountAt("DEBUG:", "The socket was orderly shutdown."));
+  EXPECT_FALSE(server_->RemoveWorker(0)) << "already gone";
+  EXPECT_LE(2, log_.Count(" (" + path_ + ") Wait for connection..."));
+}
+
+TEST_F(QLProcessSocketServerTest, SilentClientIsRemovedToo) {
+  Start();
+  ASSERT_GE(Client(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return server_->WorkerCount() == 1; }, 2000));
+  close(clients_.back());
+  clients_.clear();
+  ASSERT_TRUE(WaitUntil([&] { return server_->WorkerCount() == 0; }, 2000));
+  EXPECT_TRUE(log_.WaitFor("The socket was orderly shutdown.", 2000));
+}
+
+TEST_F(QLProcessSocketServerTest, FramesOnOneConnectionRunInOrderOneAtATime) {
+  helper_->pause_ms = 20;
+  Start();
+  int const fd = Client();
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(WriteAll(fd, Frame("one") + Frame("two") + Frame("three")));
+  std::string reply;
+  for (char const* expected : {"one", "two", "three"}) {
+    ASSERT_TRUE(ReadFrame(fd, &reply));
+    EXPECT_EQ(expected, reply);
+  }
+  EXPECT_EQ((std::vector<std::string>{"one", "two", "three"}), helper_->Seen());
+  EXPECT_EQ(1, helper_->max_running.load());
+}
+
+TEST_F(QLProcessSocketServerTest, ConnectionsAreServedConcurrently) {
+  helper_->pause_ms = 200;
+  Start();
+  int const a = Client();
+  int const b = Client();
+  ASSERT_TRUE(WriteAll(a, Frame("a")) && WriteAll(b, Frame("b")));
+  std::string reply;
+  ASSERT_TRUE(ReadFrame(a, &reply) && ReadFrame(b, &reply));
+  EXPECT_EQ(2, helper_->max_running.load());
+  EXPECT_TRUE(log_.WaitFor("Add Worker - count: 2", 1000));
+}
+
+TEST_F(QLProcessSocketServerTest, StopServerClosesEveryConnectionAndWaitsForWorkers) {
+  helper_->pause_ms = 150;
+  thread_ = std::thread([this] {
+    server_->StartServer();
+    finished_server_ = true;
+  });
+  int const a = Client();
+  int const b = Client();
+  ASSERT_TRUE(RoundTrip(a, "warm") && RoundTrip(b, "warm"));
+  // Both workers are inside ProcessCommand when the stop comes.
+  ASSERT_TRUE(WriteAll(a, Frame("busy")) && WriteAll(b, Frame("busy")));
+  ASSERT_TRUE(WaitUntil([&] { return helper_->running.load() == 2; }, 2000));
+  server_->StopServer();
+  EXPECT_EQ(0, helper_->running.load()) << "StopServer returned before a worker ended";
+  EXPECT_EQ(4, helper_->finished.load());
+  EXPECT_EQ(0u, server_->WorkerCount());
+  EXPECT_TRUE(StartServerReturns(2000));
+  // The connections were closed before the busy replies could go out.
+  EXPECT_TRUE(SeesEndOfStream(a, 1000));
+  EXPECT_TRUE(SeesEndOfStream(b, 1000));
+  EXPECT_EQ(-1, ConnectTo(path_)) << "nobody listens any more";
+}
+
+TEST_F(QLProcessSocketServerTest, StopServerFromAWorkersOwnThreadDoesNotWaitForItself) {
+  Start();
+  int const other = Client();
+  int const stopper = Client();
+  ASSERT_TRUE(RoundTrip(other, "x") && RoundTrip(stopper, "y"));
+  ASSERT_TRUE(WriteAll(stopper, Frame("stop")));
+  ASSERT_TRUE(WaitUntil([&] { return helper_->finished.load() == 3; }, 3000)) << "deadlock";
+  thread_.join();
+  EXPECT_EQ(0u, server_->WorkerCount());
+  EXPECT_TRUE(SeesEndOfStream(other, 1000));
+  // The stopping worker ends on its own and releases the helper.
+  EXPECT_TRUE(WaitUntil([&] { return helper_.use_count() == 2; }, 2000));
+}
+
+TEST_F(QLProcessSocketServerTest, WorkerThreadThatCannotStartDropsOnlyItsConnection) {
+  ql_fail_worker_thread_starts_for_testing(1);
+  Start();
+  int const refused = Client();
+  ASSERT_GE(refused, 0);
+  EXPECT_TRUE(SeesEndOfStream(refused, 2000));
+  EXPECT_TRUE(log_.WaitFor("thread could not start", 1000));
+  EXPECT_EQ(1, log_.Count("ERROR:"));
+  EXPECT_EQ(0u, server_->WorkerCount());
+  int const served = Client();
+  EXPECT_TRUE(RoundTrip(served, "still serving"));
+}
+
+TEST_F(QLProcessSocketServerTest, OversizedRequestEndsOnlyThatConnection) {
+  QLProcessHelperSocket::SetMaxMessageLength(64);
+  Start();
+  int const greedy = Client();
+  int const modest = Client();
+  ASSERT_TRUE(WriteAll(greedy, LengthBytes(65)));
+  EXPECT_TRUE(SeesEndOfStream(greedy, 2000));
+  EXPECT_TRUE(RoundTrip(modest, std::string(64, 'm')));
+  QLProcessHelperSocket::SetMaxMessageLength(QLProcessHelperSocket::kDefaultMaxMessageLength);
+  EXPECT_TRUE(helper_->Seen().size() == 1);
+}
+
+TEST_F(QLProcessSocketServerTest, UnusableSocketPathMakesStartServerReturn) {
+  boost::shared_ptr<QLProcessHelperSocketServerService> broken(
+      new QLProcessHelperSocketServerService(dir_.File("no-such-folder/s"), helper_));
+  broken->StartServer();
+  EXPECT_EQ(1,
+            log_.CountAt("ERROR:", "Socket " + dir_.File("no-such-folder/s") + " failed to bind"));
+  EXPECT_EQ(0, log_.Count("Wait for connection"));
+}
+
+}  // namespace

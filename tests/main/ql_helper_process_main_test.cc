@@ -1,0 +1,191 @@
+#include "main/ql_helper_process_main.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ipc/ql_process_helper_socket.h"
+#include "ipc/ql_process_socket_server.h"
+#include "main/ql_helper_process_main_internal.h"
+#include "main/ql_lock_internal.h"
+#include "main/ql_service_registry.h"
+#include "support/ql_daemon_launcher.h"
+#include "support/ql_log_capture.h"
+#include "support/ql_socket_pair.h"
+#include "support/ql_temp_dir.h"
+
+namespace {
+
+// Runs parse_arguments over a command line given as words.
+int Parse(std::vector<std::string> words, QLArguments* arguments) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>("quorlin_gd"));
+  for (size_t i = 0; i < words.size(); ++i) argv.push_back(&words[i][0]);
+  argv.push_back(nullptr);
+  return parse_arguments(static_cast<int>(argv.size()) - 1, argv.data(), arguments);
+}
+
+QLArguments Defaults() {
+  QLArguments arguments;
+  arguments.log_file_path = GetLogFileName();
+  arguments.log_level = 3;
+  return arguments;
+}
+
+TEST(ParseArgumentsTest, LogFolderOptionsBuildTheFilePath) {
+  QLArguments arguments = Defaults();
+  EXPECT_EQ(1, Parse({"-o", "/var/log"}, &arguments));
+  EXPECT_EQ("/var/log/" + GetLogFileName(), arguments.log_file_path);
+  EXPECT_EQ(1, Parse({"--logfile", "/var/log/"}, &arguments));
+  EXPECT_EQ("/var/log//" + GetLogFileName(), arguments.log_file_path);
+  arguments = Defaults();
+  EXPECT_EQ(1, Parse({}, &arguments));
+  EXPECT_EQ(GetLogFileName(), arguments.log_file_path);
+}
+
+TEST(ParseArgumentsTest, LevelIsAtoiOfTheValue) {
+  QLArguments arguments = Defaults();
+  Parse({"-l", "0"}, &arguments);
+  EXPECT_EQ(0, arguments.log_level);
+  Parse({"--loglevel", "-1"}, &arguments);
+  EXPECT_EQ(-1, arguments.log_level);
+  Parse({"-l", "2"}, &arguments);
+  Parse({"-l", "verbose"}, &arguments);
+  EXPECT_EQ(0, arguments.log_level);
+}
+
+TEST(ParseArgumentsTest, UnknownOptionsAndWordsAreSkipped) {
+  QLArguments arguments = Defaults();
+  EXPECT_EQ(1, Parse({"-x", "word", "--bogus", "-l", "1", "-o", "/d"}, &arguments));
+  EXPECT_EQ(1, arguments.log_level);
+  EXPECT_EQ("/d/" + GetLogFileName(), arguments.log_file_path);
+}
+
+TEST(ParseArgumentsTest, MissingValueStopsAndKeepsDefaults) {
+  QLArguments arguments = Defaults();
+  EXPECT_EQ(0, Parse({"-l"}, &arguments));
+  EXPECT_EQ(0, Parse({"--logfile"}, &arguments));
+  EXPECT_EQ(3, arguments.log_level);
+  EXPECT_EQ(GetLogFileName(), arguments.log_file_path);
+  EXPECT_EQ(0, parse_arguments(0, nullptr, &arguments));
+  EXPECT_EQ(0, Parse({}, nullptr));
+}
+
+TEST(ParseArgumentsTest, MessageBoundOptionSetsTheSocketLimit) {
+  QLArguments arguments = Defaults();
+  Parse({"--max-message-bytes", "4096"}, &arguments);
+  EXPECT_EQ(4096u, QLProcessHelperSocket::MaxMessageLength());
+  for (char const* bad : {"0", "-5", "12abc", "99999999999", ""}) {
+    Parse({"--max-message-bytes", bad}, &arguments);
+    EXPECT_EQ(4096u, QLProcessHelperSocket::MaxMessageLength()) << bad;
+  }
+  QLProcessHelperSocket::SetMaxMessageLength(QLProcessHelperSocket::kDefaultMaxMessageLength);
+}
+
+// The stop sequence against a real server on a temporary socket, with the
+// pid file in a temporary folder.
+class SigHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetProcessFrameForTesting();
+    ql_set_lock_folder_for_testing((dir_.path() + "/").c_str());
+    pid_file_ = dir_.File(GetProcessName() + ".pid");
+    server_.reset(new QLProcessHelperSocketServerService(dir_.File("s"), GetProcessHelper()));
+  }
+  void TearDown() override {
+    if (server_thread_.joinable()) {
+      server_->StopServer();
+      server_thread_.join();
+    }
+    QLServiceRegistry::RegisterService(QLProcessHelperSocketServerService::kName,
+                                       boost::shared_ptr<QLService>());
+    ql_set_lock_folder_for_testing(nullptr);
+    ResetProcessFrameForTesting();
+  }
+  void Serve() {
+    QLServiceRegistry::RegisterService(QLProcessHelperSocketServerService::kName, server_);
+    server_thread_ = std::thread([this] { server_->StartServer(); });
+  }
+
+  QLTempDir dir_;
+  QLLogCapture log_;
+  std::string pid_file_;
+  boost::shared_ptr<QLProcessHelperSocketServerService> server_;
+  std::thread server_thread_;
+};
+
+TEST_F(SigHandlerTest, StopsServerThenReleasesLockOnce) {
+  ASSERT_EQ(0, TakeProcessLock(GetProcessName().c_str()));
+  Serve();
+  int const a = ConnectWhenListening(dir_.File("s"), 2000);
+  int const b = ConnectWhenListening(dir_.File("s"), 2000);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  std::string reply;
+  ASSERT_TRUE(WriteAll(a, Frame("x")) && ReadFrame(a, &reply));
+  ASSERT_TRUE(WriteAll(b, Frame("y")) && ReadFrame(b, &reply));
+
+  sig_handler(SIGTERM);
+  server_thread_.join();
+  EXPECT_TRUE(StopRequested());
+  EXPECT_EQ(0u, server_->WorkerCount());
+  EXPECT_TRUE(SeesEndOfStream(a, 1000));
+  EXPECT_TRUE(SeesEndOfStream(b, 1000));
+  EXPECT_NE(0, access(pid_file_.c_str(), F_OK));
+
+  std::string const text = log_.Text();
+  std::string const first = GetProcessName() + " helper process stopping(15)...";
+  std::string const second = GetProcessName() + " helper process stoped";
+  EXPECT_EQ(1, log_.CountAt("INFO: ", first));
+  EXPECT_EQ(1, log_.CountAt("INFO: ", second));
+  EXPECT_LT(text.find(first), text.find(second));
+  EXPECT_EQ(0, log_.Count("unlock problem"));
+
+  // A second signal does not run the sequence again.
+  sig_handler(SIGINT);
+  EXPECT_EQ(0, log_.Count("stopping(2)"));
+  EXPECT_EQ(0, log_.Count("already deleted"));
+  close(a);
+  close(b);
+}
+
+TEST_F(SigHandlerTest, OtherSignalsDoNothing) {
+  ASSERT_EQ(0, TakeProcessLock(GetProcessName().c_str()));
+  for (int n : {SIGHUP, SIGUSR1, SIGPIPE, 0}) sig_handler(n);
+  EXPECT_FALSE(StopRequested());
+  EXPECT_EQ(0, access(pid_file_.c_str(), F_OK));
+  EXPECT_EQ("", log_.Text());
+}
+
+TEST_F(SigHandlerTest, QuitAndInterruptAlsoStop) {
+  for (int n : {SIGQUIT, SIGINT}) {
+    ResetProcessFrameForTesting();
+    ASSERT_EQ(0, TakeProcessLock(GetProcessName().c_str()));
+    sig_handler(n);
+    EXPECT_EQ(1, log_.CountAt("INFO: ", GetProcessName() + " helper process stopping(" +
+                                            std::to_string(n) + ")..."));
+    EXPECT_NE(0, access(pid_file_.c_str(), F_OK));
+  }
+}
+
+TEST_F(SigHandlerTest, StopBeforeLockLeavesAnotherInstancesPidFile) {
+  ASSERT_TRUE(WriteFileText(pid_file_, "1\n"));
+  sig_handler(SIGTERM);
+  EXPECT_TRUE(StopRequested());
+  EXPECT_EQ("1\n", ReadFileText(pid_file_));
+  EXPECT_EQ(0, log_.Count("already deleted"));
+}
+
+TEST_F(SigHandlerTest, FailedReleaseIsReported) {
+  ASSERT_EQ(0, TakeProcessLock(GetProcessName().c_str()));
+  ASSERT_EQ(0, unlink(pid_file_.c_str()));
+  sig_handler(SIGTERM);
+  EXPECT_EQ(1, log_.CountAt("WARN: ", "Quorlin lock file already deleted?"));
+  EXPECT_EQ(1, log_.CountAt("ERROR:", "Quorlin lock unlock problem! Check lock!"));
+}
+
+}  // namespace

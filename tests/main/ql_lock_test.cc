@@ -1,0 +1,168 @@
+#include "main/ql_lock.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "main/ql_lock_internal.h"
+#include "support/ql_log_capture.h"
+#include "support/ql_temp_dir.h"
+
+namespace {
+
+// A child process that blocks until killed, started with a chosen argv.
+class ChildProcess {
+ public:
+  ChildProcess(char const* program, char const* argv0, char const* argument) : pid_(fork()) {
+    if (pid_ == 0) {
+      execl(program, argv0, "-f", argument, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~ChildProcess() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_;
+};
+
+class QLLockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ql_set_lock_folder_for_testing((dir_.path() + "/").c_str());
+    // The name must occur in this test binary's own argv[0].
+    own_name_ = program_invocation_short_name;
+  }
+  void TearDown() override { ql_set_lock_folder_for_testing(nullptr); }
+
+  std::string PidFile(std::string const& name) const { return dir_.File(name + ".pid"); }
+  void WritePid(std::string const& name, long pid) {
+    ASSERT_TRUE(WriteFileText(PidFile(name), std::to_string(pid) + "\n"));
+  }
+
+  QLTempDir dir_;
+  QLLogCapture log_;
+  std::string own_name_;
+};
+
+TEST_F(QLLockTest, CheckWithoutPidFileSaysNotRunning) {
+  EXPECT_EQ(0, ql_check_lock("quorlin_gd"));
+  EXPECT_EQ(1, log_.CountAt("WARN: ", "Failed to stat the lock file!"));
+}
+
+TEST_F(QLLockTest, LockWritesOwnPidWithNewlineAndMode0644) {
+  ASSERT_EQ(0, ql_lock("quorlin_gd"));
+  EXPECT_EQ(std::to_string(getpid()) + "\n", ReadFileText(PidFile("quorlin_gd")));
+  struct stat info;
+  ASSERT_EQ(0, stat(PidFile("quorlin_gd").c_str(), &info));
+  EXPECT_EQ(0644u, info.st_mode & 0777u);
+}
+
+TEST_F(QLLockTest, OwnLiveProcessCountsAsRunning) {
+  WritePid(own_name_, getpid());
+  EXPECT_NE(0, ql_check_lock(own_name_.c_str()));
+  EXPECT_TRUE(ReadFileText(PidFile(own_name_)).size() > 0) << "the check never removes the file";
+}
+
+TEST_F(QLLockTest, LockThenCheckSeesThisInstance) {
+  ASSERT_EQ(0, ql_lock(own_name_.c_str()));
+  EXPECT_NE(0, ql_check_lock(own_name_.c_str()));
+}
+
+TEST_F(QLLockTest, OtherProgramIsMismatch) {
+  std::string const watched = dir_.File("watched");
+  ASSERT_TRUE(WriteFileText(watched, "x"));
+  ChildProcess tail("/usr/bin/tail", "tail", watched.c_str());
+  WritePid(own_name_, tail.pid());
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return ReadFileText("/proc/" + std::to_string(tail.pid()) + "/cmdline").find("tail") == 0;
+      },
+      2000));
+  EXPECT_EQ(0, ql_check_lock(own_name_.c_str()));
+  EXPECT_EQ(1, log_.CountAt("WARN: ", "Pid file mismatch!"));
+}
+
+TEST_F(QLLockTest, NameMatchesAsSubstringOfProgramPathOnly) {
+  std::string const watched = dir_.File("quorlin_gd_in_an_argument");
+  ASSERT_TRUE(WriteFileText(watched, "x"));
+  ChildProcess renamed("/usr/bin/tail", "/opt/old/quorlin_gd_old", watched.c_str());
+  ChildProcess plain("/usr/bin/tail", "tail", watched.c_str());
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return ReadFileText("/proc/" + std::to_string(plain.pid()) + "/cmdline").find("tail") == 0;
+      },
+      2000));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return ReadFileText("/proc/" + std::to_string(renamed.pid()) + "/cmdline").find("/opt") ==
+               0;
+      },
+      2000));
+
+  WritePid("quorlin_gd", renamed.pid());
+  EXPECT_NE(0, ql_check_lock("quorlin_gd"));
+  // The name appears only in a later argument of this one: not an instance.
+  WritePid("quorlin_gd", plain.pid());
+  EXPECT_EQ(0, ql_check_lock("quorlin_gd"));
+  EXPECT_EQ(1, log_.CountAt("WARN: ", "Pid file mismatch!"));
+}
+
+TEST_F(QLLockTest, DeadPidIsStaleAndLockReplacesIt) {
+  pid_t const child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_EQ(child, waitpid(child, nullptr, 0));
+  WritePid("quorlin_gd", child);
+  EXPECT_EQ(0, ql_check_lock("quorlin_gd"));
+  EXPECT_EQ(1, log_.CountAt("WARN: ", "Failed to stat the proc file!"));
+  ASSERT_EQ(0, ql_lock("quorlin_gd"));
+  EXPECT_EQ(std::to_string(getpid()) + "\n", ReadFileText(PidFile("quorlin_gd")));
+}
+
+TEST_F(QLLockTest, EmptyOrNonNumericContentIsNotRunning) {
+  ASSERT_TRUE(WriteFileText(PidFile("quorlin_gd"), ""));
+  EXPECT_EQ(0, ql_check_lock("quorlin_gd"));
+  ASSERT_TRUE(WriteFileText(PidFile("quorlin_gd"), "abc\n"));
+  EXPECT_EQ(0, ql_check_lock("quorlin_gd"));
+  EXPECT_EQ(2, log_.CountAt("WARN: ", "Failed to parse the pid file content"));
+  // Leading blanks and text after the number are allowed.
+  ASSERT_TRUE(WriteFileText(PidFile(own_name_), "  " + std::to_string(getpid()) + " trailing"));
+  EXPECT_NE(0, ql_check_lock(own_name_.c_str()));
+}
+
+TEST_F(QLLockTest, UnreadablePidFileIsNotRunningAndCannotBeLocked) {
+  ASSERT_EQ(0, mkdir(PidFile("quorlin_gd").c_str(), 0755));
+  EXPECT_EQ(0, ql_check_lock("quorlin_gd"));
+  EXPECT_EQ(1, log_.CountAt("WARN: ", "Lock file read error!"));
+  EXPECT_EQ(1, ql_lock("quorlin_gd"));
+  EXPECT_EQ(1, log_.CountAt("WARN: ", "Failed to remove stale lock file!"));
+  EXPECT_EQ(1, log_.CountAt("ERROR:", "Quorlin lock file creation failed!"));
+}
+
+TEST_F(QLLockTest, SecondUnlockReportsAlreadyDeleted) {
+  ASSERT_EQ(0, ql_lock("quorlin_gd"));
+  EXPECT_EQ(0, ql_unlock("quorlin_gd"));
+  EXPECT_NE(0, access(PidFile("quorlin_gd").c_str(), F_OK));
+  EXPECT_EQ(0, log_.Count("already deleted"));
+  EXPECT_EQ(1, ql_unlock("quorlin_gd"));
+  EXPECT_EQ(1, log_.CountAt("WARN: ", "Quorlin lock file already deleted?"));
+}
+
+TEST_F(QLLockTest, NullNameIsRefusedByEveryFunction) {
+  EXPECT_EQ(1, ql_check_lock(nullptr));
+  EXPECT_EQ(1, ql_lock(nullptr));
+  EXPECT_EQ(1, ql_unlock(nullptr));
+  EXPECT_EQ(1, log_.CountAt("ERROR:", "ql_check_lock received NULL parameter!"));
+  EXPECT_EQ(1, log_.CountAt("ERROR:", "ql_lock received NULL parameter!"));
+  EXPECT_EQ(1, log_.CountAt("ERROR:", "ql_unlock received NULL parameter!"));
+}
+
+}  // namespace

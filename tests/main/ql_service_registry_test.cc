@@ -1,0 +1,77 @@
+#include "main/ql_service_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace {
+
+class CountedService : public QLService {
+ public:
+  explicit CountedService(std::atomic<int>* destroyed) : destroyed_(destroyed) {}
+  ~CountedService() override { ++*destroyed_; }
+
+ private:
+  std::atomic<int>* destroyed_;
+};
+
+// A service whose destructor uses the registry, as a stopping server would.
+class RegistryUsingService : public QLService {
+ public:
+  ~RegistryUsingService() override {
+    seen_ = QLServiceRegistry::RetriveService<QLService>("RegistryUsing.other");
+  }
+  boost::shared_ptr<QLService> seen_;
+};
+
+TEST(QLServiceRegistryTest, UnknownNameYieldsEmptyPointer) {
+  EXPECT_FALSE(QLServiceRegistry::RetriveService<CountedService>("Registry.never.registered"));
+}
+
+TEST(QLServiceRegistryTest, RetrievesWhatWasRegisteredUnderTheName) {
+  std::atomic<int> destroyed(0);
+  boost::shared_ptr<CountedService> service(new CountedService(&destroyed));
+  QLServiceRegistry::RegisterService("Registry.retrieve", service);
+  EXPECT_EQ(service, QLServiceRegistry::RetriveService<CountedService>("Registry.retrieve"));
+  EXPECT_FALSE(QLServiceRegistry::RetriveService<CountedService>("Registry.retriev"));
+}
+
+TEST(QLServiceRegistryTest, SecondRegistrationReplacesAndReleasesTheFirst) {
+  std::atomic<int> destroyed(0);
+  QLServiceRegistry::RegisterService("Registry.replace",
+                                     boost::shared_ptr<QLService>(new CountedService(&destroyed)));
+  EXPECT_EQ(0, destroyed.load()) << "the registry shares ownership";
+  boost::shared_ptr<CountedService> second(new CountedService(&destroyed));
+  QLServiceRegistry::RegisterService("Registry.replace", second);
+  EXPECT_EQ(1, destroyed.load());
+  EXPECT_EQ(second, QLServiceRegistry::RetriveService<CountedService>("Registry.replace"));
+}
+
+TEST(QLServiceRegistryTest, ReplacedServiceMayUseTheRegistryWhileDestroyed) {
+  QLServiceRegistry::RegisterService("RegistryUsing.self",
+                                     boost::shared_ptr<QLService>(new RegistryUsingService));
+  // Would deadlock if the old service were released under the registry's lock.
+  QLServiceRegistry::RegisterService("RegistryUsing.self", boost::shared_ptr<QLService>());
+  EXPECT_FALSE(QLServiceRegistry::RetriveService<QLService>("RegistryUsing.self"));
+}
+
+TEST(QLServiceRegistryTest, LookupsWhileRegisteringAreSafe) {
+  std::atomic<int> destroyed(0);
+  std::atomic<bool> done(false);
+  std::thread reader([&] {
+    while (!done) QLServiceRegistry::RetriveService<CountedService>("Registry.concurrent");
+  });
+  for (int i = 0; i < 200; ++i) {
+    QLServiceRegistry::RegisterService("Registry.concurrent.other" + std::to_string(i),
+                                       boost::shared_ptr<QLService>());
+    QLServiceRegistry::RegisterService(
+        "Registry.concurrent", boost::shared_ptr<QLService>(new CountedService(&destroyed)));
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(199, destroyed.load());
+}
+
+}  // namespace

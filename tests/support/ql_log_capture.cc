@@ -1,0 +1,53 @@
+#include "support/ql_log_capture.h"
+
+#include <boost/thread/lock_guard.hpp>
+
+#include "log/ql_log.h"
+
+QLLogCapture::QLLogCapture() : stream_(new std::ostringstream) {
+  boost::lock_guard<boost::recursive_mutex> lock(QLLogStatementMutex());
+  previous_ = qlloggeros;
+  previous_level_ = ql_log_level;
+  qlloggeros = stream_;
+  // Written only when it changes: worker threads of a finished test may still
+  // read the level.
+  if (ql_log_level != 3) ql_log_level = 3;
+}
+
+QLLogCapture::~QLLogCapture() {
+  boost::lock_guard<boost::recursive_mutex> lock(QLLogStatementMutex());
+  qlloggeros = previous_;
+  if (ql_log_level != previous_level_) ql_log_level = previous_level_;
+}
+
+std::string QLLogCapture::Text() const {
+  boost::lock_guard<boost::recursive_mutex> lock(QLLogStatementMutex());
+  return stream_->str();
+}
+
+int QLLogCapture::Count(std::string const& needle) const {
+  std::istringstream lines(Text());
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    if (line.find(needle) != std::string::npos) ++count;
+  }
+  return count;
+}
+
+int QLLogCapture::CountAt(std::string const& level_word, std::string const& message) const {
+  std::istringstream lines(Text());
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    if (line.compare(0, level_word.size(), level_word) == 0 && line.size() >= message.size() &&
+        line.compare(line.size() - message.size(), message.size(), message) == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+bool QLLogCapture::WaitFor(std::string const& needle, int timeout_ms) const {
+  return WaitUntil([&] { return Count(needle) > 0; }, timeout_ms);
+}
