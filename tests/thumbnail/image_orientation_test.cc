@@ -1,0 +1,135 @@
+// OrientImage and the three picture operations, checked pixel by pixel.
+#include <gtest/gtest.h>
+
+#include "image_fixtures.h"
+#include "thumbnail/ql_image_orientation.h"
+
+namespace {
+
+using qlimg::CoordinateOf;
+using qlimg::CoordinatePicture;
+
+struct Point {
+  int x, y;
+};
+
+// Where the EXIF standard puts stored pixel (x, y) of a W x H picture when
+// it is shown upright.
+Point Upright(int orientation, int x, int y, int W, int H) {
+  switch (orientation) {
+    case 2:
+      return {W - 1 - x, y};
+    case 3:
+      return {W - 1 - x, H - 1 - y};
+    case 4:
+      return {x, H - 1 - y};
+    case 5:
+      return {y, x};
+    case 6:
+      return {H - 1 - y, x};
+    case 7:
+      return {H - 1 - y, W - 1 - x};
+    case 8:
+      return {y, W - 1 - x};
+    default:
+      return {x, y};
+  }
+}
+
+// Every pixel of `result` must be the source pixel that lands there.
+void ExpectOriented(gdImagePtr result, int orientation, int W, int H) {
+  bool const quarter = orientation >= 5;
+  ASSERT_EQ(quarter ? H : W, gdImageSX(result));
+  ASSERT_EQ(quarter ? W : H, gdImageSY(result));
+  int wrong = 0;
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) {
+      Point const at = Upright(orientation, x, y, W, H);
+      int sx = -1, sy = -1;
+      if (!CoordinateOf(qlimg::ColorAt(result, at.x, at.y), &sx, &sy) || sx != x || sy != y) {
+        if (++wrong <= 3)
+          ADD_FAILURE() << "pixel " << x << "," << y << " not at " << at.x << "," << at.y
+                        << " (found " << sx << "," << sy << ")";
+      }
+    }
+  }
+  EXPECT_EQ(0, wrong);
+}
+
+}  // namespace
+
+// 4 x 3 and 120 x 90 have whole-number diagonals, where a floating-point
+// rotating copy shifts the picture by a pixel; the others do not.
+TEST(OrientImageTest, EveryOrientationMovesEveryPixelWhereExifSays) {
+  int const sizes[][2] = {{4, 3}, {120, 90}, {5, 3}, {7, 7}, {1, 1}, {33, 17}, {2, 9}};
+  for (auto const& size : sizes) {
+    ScopedGdImage source = CoordinatePicture(size[0], size[1]);
+    for (int orientation = 2; orientation <= 8; ++orientation) {
+      SCOPED_TRACE(testing::Message()
+                   << size[0] << "x" << size[1] << " orientation " << orientation);
+      gdImagePtr result = nullptr;
+      ASSERT_TRUE(OrientImage(source.get(), &result, orientation));
+      ScopedGdImage owner(result);
+      ExpectOriented(result, orientation, size[0], size[1]);
+    }
+    ExpectOriented(source.get(), 1, size[0], size[1]);  // source untouched
+  }
+}
+
+TEST(OrientImageTest, SingleOperationsMatchTheirOrientations) {
+  ScopedGdImage source = CoordinatePicture(12, 5);
+  struct {
+    bool (*operation)(gdImageStruct*, gdImageStruct**);
+    int orientation;
+  } const cases[] = {{FlipImageHorizontal, 2}, {FlipImageVertical, 4}, {RotateImageRight90, 6}};
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.orientation);
+    gdImagePtr result = nullptr;
+    ASSERT_TRUE(c.operation(source.get(), &result));
+    ScopedGdImage owner(result);
+    ExpectOriented(result, c.orientation, 12, 5);
+  }
+}
+
+TEST(OrientImageTest, OrientationsOutsideTwoToEightAreRefusedWithLog) {
+  ScopedGdImage source = CoordinatePicture(4, 3);
+  for (int orientation : {1, 0, 9, -1, -32768}) {
+    qlimg::ImageLogCapture log;
+    gdImagePtr result = source.get();  // must stay as it was
+    EXPECT_FALSE(OrientImage(source.get(), &result, orientation));
+    EXPECT_EQ(source.get(), result);
+    EXPECT_TRUE(log.Contains("ERROR:")) << log.text();
+    EXPECT_TRUE(log.Contains("] Unable to orient! Unknown orientation!\n")) << log.text();
+  }
+}
+
+TEST(OrientImageTest, NullArgumentsFailSilently) {
+  ScopedGdImage source = CoordinatePicture(4, 3);
+  gdImagePtr result = nullptr;
+  qlimg::ImageLogCapture log;
+  EXPECT_FALSE(OrientImage(nullptr, &result, 6));
+  EXPECT_FALSE(OrientImage(source.get(), nullptr, 6));
+  EXPECT_FALSE(RotateImageRight90(nullptr, &result));
+  EXPECT_FALSE(FlipImageVertical(source.get(), nullptr));
+  EXPECT_FALSE(FlipImageHorizontal(nullptr, &result));
+  EXPECT_EQ(nullptr, result);
+  EXPECT_EQ("", log.text());
+}
+
+// A picture libgd cannot make a copy of (width 0) stands in for memory
+// running out: every orientation must report it and leave nothing behind.
+TEST(OrientImageTest, PictureThatCannotBeCreatedIsReported) {
+  gdImage empty = gdImage();
+  empty.sx = 0;
+  empty.sy = 3;
+  empty.trueColor = 1;
+  for (int orientation = 2; orientation <= 8; ++orientation) {
+    SCOPED_TRACE(orientation);
+    qlimg::ImageLogCapture log;
+    gdImagePtr result = nullptr;
+    EXPECT_FALSE(OrientImage(&empty, &result, orientation));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_TRUE(log.Contains("ERROR:")) << log.text();
+    EXPECT_TRUE(log.Contains("] Unable to change the image!Out of memory?\n")) << log.text();
+  }
+}
