@@ -37,4 +37,6 @@ seed empty_key '{"":1,"b":{"":2}}'
 printf '{"a":"x\001y"}' > "$out/raw_control"
 printf '{"k\\u0000":"a\\u0000b"}' > "$out/nul_escape"
 printf '{"p":"\303\251\377\200"}' > "$out/high_bytes"
+# Found by fuzzing: a bare top-level number ended by white space.
+printf '8\t' > "$out/top_level_number_then_tab"
 echo "$(ls "$out" | wc -l) seed files in fuzz/$out"

@@ -214,6 +214,12 @@ TEST_F(JSONParserTest, OnlyTheGivenLengthIsParsed) {
   EXPECT_EQ(2, parser_.parse(text.data(), static_cast<unsigned int>(text.size())));
 }
 
+TEST_F(JSONParserTest, NullTextIsEmptyForLengthZeroAndAnErrorOtherwise) {
+  EXPECT_EQ(0, parser_.parse(nullptr, 0));
+  EXPECT_TRUE(parser_.nodes.empty());
+  EXPECT_EQ(2, parser_.parse(nullptr, 5));
+}
+
 TEST_F(JSONParserTest, IntegersAtTheEdgesOfLongLongAndBeyondAreClamped) {
   ASSERT_EQ(0, Parse("{\"max\":9223372036854775807,\"min\":-9223372036854775808,"
                      "\"over\":9223372036854775808,\"under\":-9223372036854775809,"

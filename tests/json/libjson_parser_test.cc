@@ -142,6 +142,22 @@ TEST(LibJsonParserTest, NumberAtTheEndIsHeldUntilItsEndIsSeen) {
   json_parser_free(&parser);
 }
 
+TEST(LibJsonParserTest, TopLevelNumberIsDeliveredOnceSomethingFollowsIt) {
+  // Found by fuzzing: a document that is a bare number is complete only when
+  // a byte after it shows where it ends.
+  LibJsonEventRecorder bare;
+  bool done = true;
+  ASSERT_EQ(0, ParseWithLibJson("8", bare, 0, &done));
+  EXPECT_TRUE(bare.events.empty());
+  EXPECT_FALSE(done);
+  for (std::string text : {"8\t", "8\n", "-1.5e3 "}) {
+    LibJsonEventRecorder ended;
+    ASSERT_EQ(0, ParseWithLibJson(text, ended, 1, &done)) << text;
+    ASSERT_EQ(1u, ended.events.size()) << text;
+    EXPECT_TRUE(done) << text;
+  }
+}
+
 std::string Nested(size_t depth, char open, char close) {
   return std::string(depth, open) + std::string(depth, close);
 }
