@@ -38,6 +38,30 @@ enum parser_state {
 static int is_ws(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 static int is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
+/* The byte a one-letter escape stands for, or -1 when it is not one. */
+static int short_escape(unsigned char c) {
+  switch (c) {
+    case '"':
+      return '"';
+    case '\\':
+      return '\\';
+    case '/':
+      return '/';
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return -1;
+  }
+}
+
 static int hex_value(unsigned char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -327,53 +351,20 @@ int json_parser_string(json_parser* parser, const char* s, uint32_t length, uint
         break;
       }
 
-      case ST_ESCAPE: {
-        char out;
-        switch (c) {
-          case '"':
-            out = '"';
-            break;
-          case '\\':
-            out = '\\';
-            break;
-          case '/':
-            out = '/';
-            break;
-          case 'b':
-            out = '\b';
-            break;
-          case 'f':
-            out = '\f';
-            break;
-          case 'n':
-            out = '\n';
-            break;
-          case 'r':
-            out = '\r';
-            break;
-          case 't':
-            out = '\t';
-            break;
-          case 'u':
-            out = 0;
-            break;
-          default:
-            rc = JSON_ERROR_BAD_ESCAPE;
-            out = 0;
-            break;
-        }
-        if (rc != 0) break;
+      case ST_ESCAPE:
         if (c == 'u') {
           p->unicode_value = 0;
           p->unicode_digits = 0;
           p->state = ST_UNICODE;
+          i++;
+        } else if (short_escape(c) < 0) {
+          rc = JSON_ERROR_BAD_ESCAPE;
         } else {
-          rc = buffer_append_byte(p, (unsigned char)out);
+          rc = buffer_append_byte(p, (unsigned char)short_escape(c));
           p->state = ST_STRING;
+          if (rc == 0) i++;
         }
-        if (rc == 0) i++;
         break;
-      }
 
       case ST_UNICODE: {
         int h = hex_value(c);

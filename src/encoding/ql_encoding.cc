@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -31,8 +32,8 @@ struct BioDeleter {
 };
 
 // curl_easy_escape and BIO_write take int lengths; larger inputs go through
-// in pieces of this size (both encodings work byte by byte or in 3-byte
-// groups, so the pieces join seamlessly when the size is a multiple of 3).
+// in pieces of this size. Escaping works byte by byte and the Base64 filter
+// keeps its partial group between writes, so the pieces join seamlessly.
 constexpr size_t kChunk = 3u * 256u * 1024u * 1024u;  // 768 MiB < INT_MAX
 static_assert(kChunk <= static_cast<size_t>(INT_MAX), "chunk must fit an int");
 
