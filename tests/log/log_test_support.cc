@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
+#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -78,6 +79,57 @@ std::vector<std::string> SplitLines(std::string const& text) {
     start = end + 1;
   }
   return lines;
+}
+
+bool MatchesMask(std::string const& text, std::string const& mask) {
+  if (text.size() != mask.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    bool ok;
+    switch (mask[i]) {
+      case 'D':
+        ok = isdigit(c) != 0;
+        break;
+      case 'A':
+        ok = isupper(c) != 0;
+        break;
+      case 'a':
+        ok = islower(c) != 0;
+        break;
+      case '_':
+        ok = c == ' ' || isdigit(c) != 0;
+        break;
+      default:
+        ok = text[i] == mask[i];
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool ParseLogLine(std::string const& line, LogLine* out) {
+  size_t const kWord = 6;
+  size_t const kStamp = sizeof kTimeStampMask - 1;
+  if (line.size() < kWord + 1 || line[kWord] != '[' || line.back() != '\n') return false;
+  size_t id_end = line.find("] [", kWord + 1);
+  if (id_end == std::string::npos || id_end == kWord + 1) return false;
+  std::string id = line.substr(kWord + 1, id_end - kWord - 1);
+  if (id != "{Not-any-thread}" && id.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    return false;
+  }
+  size_t stamp_start = id_end + 3;
+  if (line.size() < stamp_start + kStamp + 3) return false;
+  std::string stamp = line.substr(stamp_start, kStamp);
+  if (!MatchesMask(stamp, kTimeStampMask)) return false;
+  if (line.compare(stamp_start + kStamp, 2, "] ") != 0) return false;
+  std::string message = line.substr(stamp_start + kStamp + 2);
+  message.pop_back();
+  if (message.find('\n') != std::string::npos) return false;
+  out->word = line.substr(0, kWord);
+  out->thread_id = id;
+  out->stamp = stamp;
+  out->message = message;
+  return true;
 }
 
 LogGlobalsGuard::LogGlobalsGuard() : level_(ql_log_level) {

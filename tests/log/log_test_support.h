@@ -54,6 +54,28 @@ void WriteFile(std::string const& path, std::string const& content);
 // Splits at '\n', each line keeping its newline; a trailing fragment is kept.
 std::vector<std::string> SplitLines(std::string const& text);
 
+// True if `text` has the shape of `mask`: 'D' stands for a digit, 'A' for an
+// upper-case letter, 'a' for a lower-case letter, '_' for a blank or digit;
+// any other mask character stands for itself.
+bool MatchesMask(std::string const& text, std::string const& mask);
+// CurrentTime(): "2026.12.05 01:30:39.123".
+constexpr char kTimeStampMask[] = "DDDD.DD.DD DD:DD:DD.DDD";
+// ctime() without its newline: "Sat Dec  5 01:30:39 2026".
+constexpr char kCtimeMask[] = "Aaa Aaa _D DD:DD:DD DDDD";
+
+// One line of the log statement, taken apart.
+struct LogLine {
+  std::string word;       // six characters, e.g. "INFO: "
+  std::string thread_id;  // as Boost prints it
+  std::string stamp;      // the time stamp
+  std::string message;    // without the final newline
+};
+// Splits "<word>[<thread id>] [<time stamp>] <message>\n". False if the frame
+// is broken anywhere: a thread id that is neither hexadecimal nor Boost's
+// "{Not-any-thread}", a stamp not of the time-stamp shape, a missing final
+// newline or a newline inside the message.
+bool ParseLogLine(std::string const& line, LogLine* out);
+
 // Saves ql_log_level and qlloggeros and puts them back on destruction.
 class LogGlobalsGuard {
  public:
