@@ -17,9 +17,10 @@
 // Sole owner of a libgd picture inside one function.
 typedef std::unique_ptr<gdImageStruct, gdImgDestroyDeleter> ScopedGdImage;
 
-// Applies EXIF orientation 2..8 (mirror, half turn, quarter turns and the two
-// diagonal mirrors). Logs and returns false for a null argument (silently),
-// an orientation outside 2..8, or a picture that cannot be created.
+// Applies EXIF orientation 2..8 (mirrors, half turn, quarter turns and the two
+// diagonal mirrors). Returns false silently for a null argument; logs and
+// returns false for an orientation outside 2..8 or a picture that cannot be
+// created.
 bool OrientImage(gdImageStruct* source, gdImageStruct** result, int orientation);
 
 // Quarter turn clockwise: a W x H source gives H x W, (x, y) -> (H-1-y, x).

@@ -94,6 +94,27 @@ bool CoordinateOf(Rgb color, int* x, int* y) {
   return true;
 }
 
+Point UprightPosition(int orientation, int x, int y, int W, int H) {
+  switch (orientation) {
+    case 2:
+      return {W - 1 - x, y};
+    case 3:
+      return {W - 1 - x, H - 1 - y};
+    case 4:
+      return {x, H - 1 - y};
+    case 5:
+      return {y, x};
+    case 6:
+      return {H - 1 - y, x};
+    case 7:
+      return {H - 1 - y, W - 1 - x};
+    case 8:
+      return {y, W - 1 - x};
+    default:
+      return {x, y};
+  }
+}
+
 ScopedGdImage MarkedPicture(int width, int height) {
   ScopedGdImage image = SolidPicture(width, height, kBlue);
   int const block = std::min(width, height) / 4;

@@ -76,6 +76,13 @@ bool CoordinateOf(Rgb color, int* x, int* y);
 extern Rgb const kRed, kGreen, kBlue;
 ScopedGdImage MarkedPicture(int width, int height);
 
+// Where the EXIF standard shows stored pixel (x, y) of a W x H picture when
+// the picture carries `orientation` (values outside 2..8: where it is).
+struct Point {
+  int x, y;
+};
+Point UprightPosition(int orientation, int x, int y, int W, int H);
+
 enum class Format { kJpeg, kPng, kGif, kBmp, kWbmp };
 Bytes Encode(gdImagePtr image, Format format);
 

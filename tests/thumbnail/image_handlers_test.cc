@@ -53,30 +53,8 @@ class ImageHandlersTest : public testing::Test {
     } const marks[] = {{kBlock / 2, kBlock / 2, qlimg::kRed},
                        {kW - 1 - kBlock / 2, kBlock / 2, qlimg::kGreen}};
     for (auto const& mark : marks) {
-      int x = mark.x, y = mark.y;
-      switch (orientation) {  // the EXIF meaning of each value
-        case 2:
-          x = kW - 1 - mark.x;
-          break;
-        case 3:
-          x = kW - 1 - mark.x, y = kH - 1 - mark.y;
-          break;
-        case 4:
-          y = kH - 1 - mark.y;
-          break;
-        case 5:
-          x = mark.y, y = mark.x;
-          break;
-        case 6:
-          x = kH - 1 - mark.y, y = mark.x;
-          break;
-        case 7:
-          x = kH - 1 - mark.y, y = kW - 1 - mark.x;
-          break;
-        case 8:
-          x = mark.y, y = kW - 1 - mark.x;
-          break;
-      }
+      qlimg::Point const at = qlimg::UprightPosition(orientation, mark.x, mark.y, kW, kH);
+      int const x = at.x, y = at.y;
       Rgb const found = qlimg::ColorAt(thumb.get(), x, y);
       EXPECT_TRUE(qlimg::Near(found, mark.color, tolerance))
           << "orientation " << orientation << ": " << mark.color << " expected at " << x << "," << y

@@ -9,33 +9,6 @@ namespace {
 using qlimg::CoordinateOf;
 using qlimg::CoordinatePicture;
 
-struct Point {
-  int x, y;
-};
-
-// Where the EXIF standard puts stored pixel (x, y) of a W x H picture when
-// it is shown upright.
-Point Upright(int orientation, int x, int y, int W, int H) {
-  switch (orientation) {
-    case 2:
-      return {W - 1 - x, y};
-    case 3:
-      return {W - 1 - x, H - 1 - y};
-    case 4:
-      return {x, H - 1 - y};
-    case 5:
-      return {y, x};
-    case 6:
-      return {H - 1 - y, x};
-    case 7:
-      return {H - 1 - y, W - 1 - x};
-    case 8:
-      return {y, W - 1 - x};
-    default:
-      return {x, y};
-  }
-}
-
 // Every pixel of `result` must be the source pixel that lands there.
 void ExpectOriented(gdImagePtr result, int orientation, int W, int H) {
   bool const quarter = orientation >= 5;
@@ -44,7 +17,7 @@ void ExpectOriented(gdImagePtr result, int orientation, int W, int H) {
   int wrong = 0;
   for (int y = 0; y < H; ++y) {
     for (int x = 0; x < W; ++x) {
-      Point const at = Upright(orientation, x, y, W, H);
+      qlimg::Point const at = qlimg::UprightPosition(orientation, x, y, W, H);
       int sx = -1, sy = -1;
       if (!CoordinateOf(qlimg::ColorAt(result, at.x, at.y), &sx, &sy) || sx != x || sy != y) {
         if (++wrong <= 3)
@@ -76,18 +49,17 @@ TEST(OrientImageTest, EveryOrientationMovesEveryPixelWhereExifSays) {
   }
 }
 
+// The single operations are the orientations 2, 4 and 6.
 TEST(OrientImageTest, SingleOperationsMatchTheirOrientations) {
   ScopedGdImage source = CoordinatePicture(12, 5);
-  struct {
-    bool (*operation)(gdImageStruct*, gdImageStruct**);
-    int orientation;
-  } const cases[] = {{FlipImageHorizontal, 2}, {FlipImageVertical, 4}, {RotateImageRight90, 6}};
-  for (auto const& c : cases) {
-    SCOPED_TRACE(c.orientation);
+  bool (*const operations[])(gdImageStruct*, gdImageStruct**) = {
+      FlipImageHorizontal, FlipImageVertical, RotateImageRight90};
+  int const orientations[] = {2, 4, 6};
+  for (int i = 0; i < 3; ++i) {
     gdImagePtr result = nullptr;
-    ASSERT_TRUE(c.operation(source.get(), &result));
+    ASSERT_TRUE(operations[i](source.get(), &result));
     ScopedGdImage owner(result);
-    ExpectOriented(result, c.orientation, 12, 5);
+    ExpectOriented(result, orientations[i], 12, 5);
   }
 }
 
