@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/make_shared.hpp>
+#include <boost/thread/barrier.hpp>
 #include <boost/thread/thread.hpp>
 #include <cstdio>
 #include <sstream>
@@ -113,12 +114,15 @@ TEST_F(LogStatementTest, StatementWithoutStreamWritesNothingAndBuildsNothing) {
 TEST_F(LogStatementTest, ConcurrentStatementsProduceOnlyWholeLines) {
   Install(3);
   int const kThreads = 8;
-  int const kPerThread = 60;
+  int const kPerThread = 1000;
   std::vector<std::string> ids(kThreads);
   std::vector<std::thread> threads;
+  // All threads start logging together, so their statements really overlap.
+  boost::barrier start(kThreads);
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &ids] {
+    threads.emplace_back([t, &ids, &start] {
       ids[t] = ThisThreadId();
+      start.wait();
       for (int n = 0; n < kPerThread; ++n) {
         // Lengths from short to several buffer loads, so lines are split into
         // pieces that could interleave.
@@ -139,10 +143,10 @@ TEST_F(LogStatementTest, ConcurrentStatementsProduceOnlyWholeLines) {
     char rest[512] = "";
     ASSERT_GE(sscanf(parsed.message.c_str(), "t%d n%d %511s", &t, &n, rest), 2) << line;
     ASSERT_TRUE(t >= 0 && t < kThreads) << line;
-    EXPECT_EQ(n, next[t]) << "lines of one thread keep their order";
+    ASSERT_EQ(n, next[t]) << "lines of one thread keep their order";
     next[t] = n + 1;
-    EXPECT_EQ(std::string(rest), std::string((n * 37 + t * 11) % 400, 'a' + t));
-    EXPECT_EQ(parsed.thread_id, ids[t]);
+    ASSERT_EQ(std::string(rest), std::string((n * 37 + t * 11) % 400, 'a' + t));
+    ASSERT_EQ(parsed.thread_id, ids[t]);
   }
   EXPECT_EQ(next, std::vector<int>(kThreads, kPerThread));
 }
