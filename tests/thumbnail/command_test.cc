@@ -9,6 +9,8 @@
 #include <boost/filesystem/operations.hpp>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ipc/ql_process_helper_socket.h"
 #include "service_test_support.h"
@@ -210,6 +212,49 @@ TEST_F(CommandTest, InvalidSocketSendsNothingAndStillSucceeds) {
   // The failure path checks the socket as well.
   EXPECT_TRUE(Process(Body(temp_ / "missing.gz", "1", "1", "false", "9")));
   EXPECT_TRUE(NothingSent());
+}
+
+TEST_F(CommandTest, ConcurrentConnectionsEachGetTheirOwnThumbnail) {
+  // One helper serves every worker thread; each connection must get the
+  // thumbnail of its own request, and every one must be cached.
+  const int kThreads = 6;
+  std::vector<qltest::Rgb> colours;
+  std::vector<std::string> bodies;
+  for (int i = 0; i < kThreads; ++i) {
+    colours.push_back({40 * i, 255 - 40 * i, (90 * i) % 256});
+    std::string const photo = temp_ / ("photo" + std::to_string(i) + ".jpg");
+    qltest::WriteFile(photo, qltest::SolidJpeg(300, 200, colours.back()));
+    bodies.push_back(Body(photo, "48", "32", "false", std::to_string(1000 + i)));
+  }
+  std::vector<Bytes> replies(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      int fds[2];
+      if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
+      boost::shared_ptr<QLProcessHelperSocket> socket(new QLProcessHelperSocket("worker"));
+      socket->set_m_sock(fds[0]);
+      boost::shared_ptr<unsigned char> buffer(new unsigned char[bodies[i].size()],
+                                              arrayDeleter<unsigned char>());
+      std::memcpy(buffer.get(), bodies[i].data(), bodies[i].size());
+      helper_.ProcessCommand(buffer, static_cast<unsigned int>(bodies[i].size()), socket);
+      socket->Close();  // the reply is already in the peer's receive queue
+      unsigned char chunk[4096];
+      Bytes frame;
+      for (ssize_t got; (got = recv(fds[1], chunk, sizeof(chunk), 0)) > 0;) {
+        frame.insert(frame.end(), chunk, chunk + got);
+      }
+      close(fds[1]);
+      if (frame.size() > 4) replies[i].assign(frame.begin() + 4, frame.end());
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int i = 0; i < kThreads; ++i) {
+    qltest::Rgb colour;
+    ASSERT_TRUE(qltest::CentreColour(replies[i], &colour)) << "connection " << i;
+    EXPECT_TRUE(qltest::Near(colours[i], colour)) << "connection " << i;
+  }
+  EXPECT_EQ(static_cast<std::size_t>(kThreads), qltest::ListFolder(cache_).size());
 }
 
 TEST_F(CommandTest, InitHelperSucceeds) { EXPECT_TRUE(helper_.InitHelper()); }

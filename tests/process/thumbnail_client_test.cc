@@ -1,0 +1,116 @@
+// The client's own logic, without a daemon: its command line and the request
+// it builds, read back with the daemon's JSON parser.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "json/json_parser.h"
+#include "ql_client.h"
+#include "ql_client_options.h"
+
+namespace {
+
+bool Parse(std::vector<std::string> arguments, QLClientOptions* options, std::string* error) {
+  arguments.insert(arguments.begin(), "quorlin_gd_client");
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  return ParseClientOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+std::string WorkingDirectory() {
+  char buffer[4096];
+  return getcwd(buffer, sizeof(buffer)) ? buffer : "";
+}
+
+TEST(ThumbnailClientOptionsTest, FillsDefaultsAndMakesPathsAbsolute) {
+  QLClientOptions options;
+  std::string error;
+  ASSERT_TRUE(Parse({"--path", "sub/../photo.jpg", "--output", "-"}, &options, &error)) << error;
+  EXPECT_EQ(WorkingDirectory() + "/photo.jpg", options.path);
+  EXPECT_EQ(160u, options.width);
+  EXPECT_EQ(120u, options.height);
+  EXPECT_FALSE(options.full_screen);
+  EXPECT_EQ("/tmp/qlGDProcesssSocket", options.socket);
+  EXPECT_EQ(DefaultPicturesFolder(), options.default_folder);
+  EXPECT_EQ(DefaultCacheFolder(), options.thumbnail_folder);
+  // Without --resource-id, the identifier follows the absolute path.
+  EXPECT_EQ(ResourceIdForPath(options.path), options.resource_id);
+  EXPECT_NE(ResourceIdForPath("/a.jpg"), ResourceIdForPath("/b.jpg"));
+}
+
+TEST(ThumbnailClientOptionsTest, AcceptsBothValueFormsAndHexIds) {
+  QLClientOptions options;
+  std::string error;
+  ASSERT_TRUE(Parse({"--path=/x.png", "--output", "o.png", "--width=4294967295", "--height", "7",
+                     "--resource-id", "0xFFFFFFFFFFFFFFFF", "--full-screen", "--thumbnail-folder",
+                     "/c", "--default-folder=/d", "--socket", "/tmp/s", "--timeout=3"},
+                    &options, &error))
+      << error;
+  EXPECT_EQ("/x.png", options.path);
+  EXPECT_EQ(4294967295u, options.width);
+  EXPECT_EQ(7u, options.height);
+  EXPECT_EQ(~0ULL, options.resource_id);
+  EXPECT_TRUE(options.full_screen);
+  EXPECT_EQ("/c", options.thumbnail_folder);
+  EXPECT_EQ("/d", options.default_folder);
+  EXPECT_EQ("/tmp/s", options.socket);
+  EXPECT_EQ(3u, options.timeout_seconds);
+
+  ASSERT_TRUE(Parse({"--path", "/x", "--output", "-", "--full-screen=0"}, &options, &error));
+  EXPECT_FALSE(options.full_screen);
+}
+
+TEST(ThumbnailClientOptionsTest, RejectsValuesOutOfRange) {
+  QLClientOptions options;
+  std::string error;
+  for (std::vector<std::string> const& bad : std::vector<std::vector<std::string>>{
+           {"--path", "/x", "--output", "-", "--width", "4294967296"},
+           {"--path", "/x", "--output", "-", "--height", "0"},
+           {"--path", "/x", "--output", "-", "--width", " 5"},
+           {"--path", "/x", "--output", "-", "--resource-id", "18446744073709551616"},
+           {"--path", "/x", "--output", "-", "--resource-id", "-1"},
+           {"--path", "/x", "--output", "-", "--full-screen=maybe"},
+           {"--path", "/x", "--output", "-", "--socket", std::string(108, 's')},
+           {"--path", "/x", "--output"},
+           {"--path", "/x"}}) {
+    error.clear();
+    EXPECT_FALSE(Parse(bad, &options, &error)) << bad.back();
+    EXPECT_FALSE(error.empty()) << bad.back();
+  }
+}
+
+TEST(ThumbnailClientRequestTest, DaemonParserReadsEveryKeyBack) {
+  QLClientOptions options;
+  options.path = "/photos/a \"quoted\" name\\with\tescapes.jpg";
+  options.width = 4294967295u;
+  options.height = 33;
+  options.full_screen = true;
+  options.resource_id = 0xfedcba9876543210ULL;  // above 2^63
+  options.thumbnail_folder = "/cache/folder";
+  options.default_folder = "/defaults";
+  std::string const json = BuildRequestJson(options);
+
+  JSON::JSONParser parser;
+  ASSERT_EQ(0, parser.parse(json.data(), static_cast<unsigned int>(json.size()))) << json;
+  ASSERT_TRUE(parser.node("_path")) << json;
+  EXPECT_EQ(options.path, parser.node("_path")->stringValue);
+  EXPECT_EQ(options.width, static_cast<std::uint32_t>(parser.node("_width")->intValue));
+  EXPECT_EQ(options.height, static_cast<std::uint32_t>(parser.node("_height")->intValue));
+  EXPECT_TRUE(parser.node("_full_screen")->boolValue);
+  EXPECT_EQ(options.resource_id, static_cast<std::uint64_t>(parser.node("_resource_id")->intValue));
+  EXPECT_EQ(options.thumbnail_folder, parser.node("_thumbnail_folder")->stringValue);
+  EXPECT_EQ(options.default_folder, parser.node("_default_thumbnail_folder")->stringValue);
+}
+
+TEST(ThumbnailClientRequestTest, PngSignatureCheck) {
+  unsigned char const png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0};
+  EXPECT_TRUE(LooksLikePng(png, sizeof(png)));
+  EXPECT_FALSE(LooksLikePng(png, 7));
+  unsigned char const gif[] = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0};
+  EXPECT_FALSE(LooksLikePng(gif, sizeof(gif)));
+}
+
+}  // namespace
