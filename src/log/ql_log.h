@@ -26,7 +26,9 @@
 // Written once by InitLogger before any other thread starts; read everywhere.
 extern int ql_log_level;
 
-// The stream all statements write to; set by InitLogger. Guarded by
+// The stream all statements write to; set by InitLogger, emptied by
+// ShutdownLogger (ql_init_logger.h). It keeps its QLLogBuffer alive, so a
+// statement never reaches a destroyed buffer. Guarded by
 // QLLogStatementMutex() for every use after start-up.
 extern boost::shared_ptr<std::ostream> qlloggeros;
 

@@ -21,10 +21,9 @@ class QLLog2Zovuvoze : public QLLog {
   void DoLog(std::string const& text) override;
   ~QLLog2Zovuvoze() override;
 
+ private:
   // The shell command line that DoLog(text) runs.
   std::string BuildCommand(std::string const& text) const;
-
- private:
   void Run(std::string const& text) const;
 
   int s_value_;

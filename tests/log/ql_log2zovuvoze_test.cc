@@ -131,9 +131,4 @@ TEST_F(QLLog2ZovuvozeTest, NulCharactersAreDroppedNotCuttingTheQuote) {
   EXPECT_EQ(calls[1], Arguments("a'; touch " + marker + "; '"));
 }
 
-TEST_F(QLLog2ZovuvozeTest, CommandLineHasTheFixedShape) {
-  QLLog2Zovuvoze sink(1, 1, 1);
-  EXPECT_EQ(sink.BuildCommand("Log started!"), "zovuvoze -s 1 -p 1 -f 1 'Log started!'");
-}
-
 }  // namespace
