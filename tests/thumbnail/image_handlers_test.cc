@@ -1,6 +1,7 @@
 // The file handlers (JPEG, PNG, GIF, BMP, WBMP) on files the tests write.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -215,4 +216,38 @@ TEST_F(ImageHandlersTest, WbmpIsDecodedWithoutTimingLine) {
   ASSERT_TRUE(provider_.HandleImgWBMP(data_));
   EXPECT_TRUE(log.Contains("] Invalid WBMP format for \"" + data_.path + "\"\n")) << log.text();
   ExpectDefaultImagePicture();
+}
+
+// Damaged files of every format (bytes overwritten, some cut short) must
+// always end in a thumbnail, the picture's or the default one.
+TEST_F(ImageHandlersTest, DamagedFilesAlwaysGetAThumbnail) {
+  ScopedGdImage picture = qlimg::MarkedPicture(40, 30);
+  struct {
+    Format format;
+    char const* name;
+    bool (QLThumbnailProvider::*handler)(QLThumbnailData&);
+  } const cases[] = {{Format::kJpeg, "d.jpg", &QLThumbnailProvider::HandleImgJpg},
+                     {Format::kPng, "d.png", &QLThumbnailProvider::HandleImgPng},
+                     {Format::kGif, "d.gif", &QLThumbnailProvider::HandleImgGif},
+                     {Format::kBmp, "d.bmp", &QLThumbnailProvider::HandleImgBmp},
+                     {Format::kWbmp, "d.wbmp", &QLThumbnailProvider::HandleImgWBMP}};
+  for (auto const& c : cases) {
+    Bytes good = qlimg::Encode(picture.get(), c.format);
+    if (c.format == Format::kJpeg) {
+      good = qlimg::InsertSegment(
+          good, qlimg::ExifSegment(ByteOrder::kIntel, {qlimg::OrientationEntry(6)},
+                                   {qlimg::OrientationEntry(3)}));
+    }
+    std::uint32_t seed = 7;
+    for (int round = 0; round < 60; ++round) {
+      Bytes damaged = good;
+      for (int i = 0; i <= round % 6; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        damaged[(seed >> 8) % good.size()] = static_cast<unsigned char>(seed >> 24);
+      }
+      if (round % 5 == 0) damaged.resize((seed >> 4) % damaged.size());
+      Write(c.name, damaged);
+      ASSERT_TRUE((provider_.*c.handler)(data_)) << c.name << " round " << round;
+    }
+  }
 }

@@ -1,6 +1,7 @@
 // HandleAudioMp3 on MP3 files whose ID3v2 tags the tests write byte by byte.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -137,4 +138,25 @@ TEST_F(Mp3HandlerTest, FailedResizeTriesTheNextPicture) {
   EXPECT_EQ(50000, gdImageSX(thumb.get()));
   EXPECT_EQ(50, gdImageSY(thumb.get()));
   EXPECT_EQ(kSecondCover, qlimg::ColorAt(thumb.get(), 100, 25));
+}
+
+// Damaged tags (bytes of the header and first frame overwritten) must always
+// end in a thumbnail, a cover or the audio picture.
+TEST_F(Mp3HandlerTest, DamagedTagsAlwaysGetAThumbnail) {
+  for (int version : {3, 4}) {
+    Bytes const good =
+        qlimg::Mp3File(version, {ApicFrame(version, "image/png", Cover(Format::kPng)),
+                                 ApicFrame(version, "image/jpeg", Cover(Format::kJpeg))});
+    std::uint32_t seed = 99 + version;
+    for (int round = 0; round < 150; ++round) {
+      Bytes damaged = good;
+      for (int i = 0; i <= round % 8; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        damaged[(seed >> 8) % 200] = static_cast<unsigned char>(seed >> 24);
+      }
+      qlimg::WriteFile(data_.path, damaged);
+      ASSERT_TRUE(provider_.HandleAudioMp3(data_)) << "version " << version << " round " << round;
+      EXPECT_TRUE(qlimg::DecodeThumbnail(data_));
+    }
+  }
 }
