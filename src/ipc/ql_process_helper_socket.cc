@@ -178,12 +178,19 @@ int QLProcessHelperSocket::ReceiveInternal(boost::shared_ptr<unsigned char>& buf
 }
 
 void QLProcessHelperSocket::Close() {
+  std::lock_guard<std::mutex> lock(fd_mutex_);
   int const fd = m_sock.exchange(-1);
   if (fd == -1) return;
   // shutdown() first: close() alone does not wake a recv() or accept()
   // blocked on this descriptor in another thread.
   shutdown(fd, SHUT_RDWR);
   close(fd);
+}
+
+void QLProcessHelperSocket::Shutdown() {
+  std::lock_guard<std::mutex> lock(fd_mutex_);
+  int const fd = m_sock;
+  if (fd != -1) shutdown(fd, SHUT_RDWR);
 }
 
 bool QLProcessHelperSocket::IsValid() const { return m_sock != -1; }

@@ -2,11 +2,15 @@
 // crosses it: a 4-byte big-endian payload length, then the payload.
 //
 // The same class is the server's listening socket, each accepted connection
-// and a client's connection. An object is used by one thread at a time, except
-// that Close() may come from another thread (one stopping a worker) while the
-// owner is blocked in recv(); Close() shuts the connection down first so the
-// blocked call returns. Every failed or ended send or receive leaves the
-// socket closed (m_sock == -1), which is how a worker sees its connection end.
+// and a client's connection. An object is used by one thread at a time (its
+// owner), except for Shutdown() and Close(), which another thread may call
+// while the owner is blocked in recv() or accept(): both wake the blocked
+// call. Prefer Shutdown() there: it leaves the descriptor to the owner, who
+// closes it after seeing the end, so a descriptor number is never released
+// while another thread may still pass it to the kernel (where a reused number
+// would reach a different file). fd_mutex_ serialises Shutdown and Close.
+// Every failed or ended send or receive leaves the socket closed
+// (m_sock == -1), which is how a worker sees its connection end.
 // Calls interrupted by a signal (EINTR) are retried; they are not failures.
 // Descriptors are made close-on-exec so no child process inherits them.
 #ifndef QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_
@@ -17,6 +21,7 @@
 
 #include <atomic>
 #include <boost/shared_ptr.hpp>
+#include <mutex>
 #include <string>
 
 #include "ipc/ql_array_deleter.h"
@@ -50,7 +55,11 @@ class QLProcessHelperSocket {
   int Receive(boost::shared_ptr<unsigned char>& message);
   int ReceiveInternal(boost::shared_ptr<unsigned char>& buffer, unsigned int size);
 
+  // Shuts the connection down (on a listener: wakes accept) and closes it.
   void Close();
+  // Shuts the connection down without closing the descriptor; the owner's
+  // blocked or next recv/accept/send then fails and the owner closes it.
+  void Shutdown();
   bool IsValid() const;
   void InvalidateSocket() const;
   void set_m_sock(int sock);
@@ -64,6 +73,7 @@ class QLProcessHelperSocket {
 
  private:
   mutable std::atomic<int> m_sock;
+  std::mutex fd_mutex_;  // held by Shutdown and Close around their use of m_sock
   struct sockaddr_un address_;
   std::string name_;
 };

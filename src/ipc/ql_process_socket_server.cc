@@ -48,11 +48,13 @@ void QLProcessHelperSocketServerService::StartServer() {
     if (worker && stop_) worker->Stop();
     ++counter;
   }
+  socket_.Close();
 }
 
 void QLProcessHelperSocketServerService::StopServer() {
   stop_ = true;
-  socket_.Close();
+  // Wakes the accept; the accepting thread closes the listener on its way out.
+  socket_.Shutdown();
   std::vector<boost::shared_ptr<QLProcessWorker>> workers;
   {
     boost::lock_guard<boost::recursive_mutex> lock(mutex_);

@@ -44,8 +44,9 @@ class QLProcessHelperSocketServerService : public QLService {
   // Sets up the listening socket and accepts until stopped; returns at once
   // when the socket cannot be set up.
   void StartServer();
-  // Stop flag, listening socket closed, every worker stopped in ascending
-  // number (joined unless it is the calling thread), then the table emptied.
+  // Stop flag, listening socket shut down (StartServer closes it as it
+  // returns), every worker stopped in ascending number (joined unless it is
+  // the calling thread), then the table emptied.
   void StopServer();
   // Takes the worker out of the table; empty when it is not there.
   boost::shared_ptr<QLProcessWorker> RemoveWorker(int number);

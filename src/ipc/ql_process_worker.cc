@@ -40,7 +40,8 @@ void QLProcessWorker::Start() {
 
 void QLProcessWorker::Stop() {
   stop_ = true;
-  if (socket_) socket_->Close();
+  // The worker's own thread closes the descriptor once its receive ends.
+  if (socket_) socket_->Shutdown();
   boost::lock_guard<boost::mutex> lock(thread_mutex_);
   if (thread_.joinable() && thread_.get_id() != boost::this_thread::get_id()) thread_.join();
 }
@@ -57,6 +58,7 @@ void QLProcessWorker::RunLoop() {
     helper_->ProcessCommand(message, static_cast<unsigned int>(length), socket_);
   }
   message.reset();
+  if (socket_) socket_->Close();
   boost::shared_ptr<QLProcessHelperSocketServerService> server =
       QLServiceRegistry::RetriveService<QLProcessHelperSocketServerService>(
           QLProcessHelperSocketServerService::kName);

@@ -37,8 +37,9 @@ class QLProcessWorker : public boost::enable_shared_from_this<QLProcessWorker>,
   // Starts the thread running RunLoop. Throws boost::thread_resource_error
   // when no thread can be made; the worker is then left not started.
   void Start();
-  // Sets the stop flag, closes the connection (which ends a blocked receive)
-  // and waits for the thread unless called on that thread.
+  // Sets the stop flag, shuts the connection down (which ends a blocked
+  // receive; the worker's thread then closes it) and waits for the thread
+  // unless called on that thread.
   void Stop();
   // The thread body.
   void RunLoop();

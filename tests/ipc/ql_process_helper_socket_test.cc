@@ -123,18 +123,19 @@ TEST_F(QLProcessHelperSocketTest, BoundIsCappedToWhatReceiveCanReport) {
   EXPECT_EQ(2147483647u, QLProcessHelperSocket::MaxMessageLength());
 }
 
-TEST_F(QLProcessHelperSocketTest, CloseFromAnotherThreadReleasesBlockedReceive) {
+TEST_F(QLProcessHelperSocketTest, ShutdownFromAnotherThreadReleasesBlockedReceive) {
   std::atomic<int> result(1);
   std::thread receiver([&] {
     boost::shared_ptr<unsigned char> message;
     result = pair_.ours()->Receive(message);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  pair_.ours()->Close();
+  pair_.ours()->Shutdown();
   ASSERT_TRUE(WaitUntil([&] { return result.load() != 1; }, 2000)) << "receive still blocked";
   receiver.join();
   EXPECT_EQ(-1, result.load());
-  EXPECT_FALSE(pair_.ours()->IsValid());
+  EXPECT_FALSE(pair_.ours()->IsValid()) << "the receiving owner closes it";
+  EXPECT_TRUE(SeesEndOfStream(pair_.peer(), 1000));
 }
 
 TEST_F(QLProcessHelperSocketTest, SendToVanishedPeerFailsAndCloses) {
@@ -210,7 +211,7 @@ TEST_F(QLSocketServerSetupTest, ConnectFailureLogsPathAndErrno) {
   EXPECT_TRUE(client.IsValid()) << "the socket stays open";
 }
 
-TEST_F(QLSocketServerSetupTest, CloseFromAnotherThreadReleasesBlockedAccept) {
+TEST_F(QLSocketServerSetupTest, ShutdownFromAnotherThreadReleasesBlockedAccept) {
   QLProcessHelperSocket listener(dir_.File("sock"));
   ASSERT_TRUE(listener.InitSocketServer());
   std::atomic<int> accepted(-1);
@@ -219,10 +220,13 @@ TEST_F(QLSocketServerSetupTest, CloseFromAnotherThreadReleasesBlockedAccept) {
     accepted = listener.Accept(client) ? 1 : 0;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  listener.Close();
+  listener.Shutdown();
   ASSERT_TRUE(WaitUntil([&] { return accepted.load() != -1; }, 2000)) << "accept still blocked";
   acceptor.join();
   EXPECT_EQ(0, accepted.load());
+  EXPECT_EQ(-1, ConnectTo(dir_.File("sock"))) << "a shut-down listener refuses";
+  listener.Close();
+  EXPECT_FALSE(listener.IsValid());
 }
 
 }  // namespace

@@ -192,7 +192,7 @@ TEST_F(QLProcessSocketServerTest, StopServerFromAWorkersOwnThreadDoesNotWaitForI
   int const stopper = Client();
   ASSERT_TRUE(RoundTrip(other, "x") && RoundTrip(stopper, "y"));
   ASSERT_TRUE(WriteAll(stopper, Frame("stop")));
-  ASSERT_TRUE(WaitUntil([&] { return helper_->finished.load() == 3; }, 3000)) << "deadlock";
+  ASSERT_TRUE(WaitUntil([&] { return helper_->finished.load() == 3; }, 10000)) << "deadlock";
   thread_.join();
   EXPECT_EQ(0u, server_->WorkerCount());
   EXPECT_TRUE(SeesEndOfStream(other, 1000));
