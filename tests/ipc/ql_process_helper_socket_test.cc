@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +103,7 @@ TEST_F(QLProcessHelperSocketTest, AnnouncedLengthAboveBoundIsRefused) {
   boost::shared_ptr<unsigned char> message;
   EXPECT_EQ(1024, pair_.ours()->Receive(message)) << "the bound itself is allowed";
   ASSERT_TRUE(WriteAll(pair_.peer(), LengthBytes(1025) + "x"));
+  shutdown(pair_.peer(), SHUT_WR);  // a receiver that waits for the payload sees its end
   EXPECT_EQ(-1, pair_.ours()->Receive(message));
   EXPECT_FALSE(pair_.ours()->IsValid());
   EXPECT_EQ(1, log_.CountAt("ERROR:", "bytes; closing the connection."));
@@ -112,6 +114,7 @@ TEST_F(QLProcessHelperSocketTest, HugeAnnouncedLengthNeverAllocates) {
   // With the default bound, 4 GiB - 1 is refused before any allocation (an
   // allocation that size would fail or exhaust memory under the sanitizers).
   ASSERT_TRUE(WriteAll(pair_.peer(), LengthBytes(0xFFFFFFFFu)));
+  shutdown(pair_.peer(), SHUT_WR);
   boost::shared_ptr<unsigned char> message;
   EXPECT_EQ(-1, pair_.ours()->Receive(message));
   EXPECT_FALSE(message);
@@ -193,6 +196,27 @@ TEST_F(QLSocketServerSetupTest, LongNameIsCutAt107CharactersButKeptWhole) {
   EXPECT_TRUE(S_ISSOCK(info.st_mode));
   QLProcessHelperSocket client(name);
   EXPECT_TRUE(client.ConnectToServer());
+}
+
+TEST_F(QLSocketServerSetupTest, AcceptedDescriptorZeroCountsAsFailure) {
+  QLProcessHelperSocket listener(dir_.File("sock"));
+  ASSERT_TRUE(listener.InitSocketServer());
+  int const client = ConnectTo(dir_.File("sock"));
+  ASSERT_GE(client, 0);
+  // Free descriptor 0 so the accepted connection gets it.
+  int const saved_stdin = dup(0);
+  ASSERT_GE(saved_stdin, 0);
+  close(0);
+  bool accepted;
+  {
+    boost::shared_ptr<QLProcessHelperSocket> holder(new QLProcessHelperSocket("c"));
+    accepted = listener.Accept(holder);
+    EXPECT_EQ(0, holder->m_sock_value());
+  }  // the holder closes descriptor 0 again
+  dup2(saved_stdin, 0);
+  close(saved_stdin);
+  close(client);
+  EXPECT_FALSE(accepted);
 }
 
 TEST_F(QLSocketServerSetupTest, BindFailureIsLoggedWithTheName) {
