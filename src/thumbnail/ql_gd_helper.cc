@@ -1,5 +1,7 @@
 #include "thumbnail/ql_gd_helper.h"
 
+#include "thumbnail/ql_thumbnail_options.h"
+
 #include <cstdint>
 #include <string>
 
@@ -114,5 +116,7 @@ std::string GetProcessSocketName() { return "/tmp/qlGDProcesssSocket"; }
 std::string GetProcessName() { return "quorlin_gd"; }
 
 boost::shared_ptr<QLAbstractHelper> GetProcessHelper() {
-  return boost::shared_ptr<QLAbstractHelper>(new QLGDHelper());
+  boost::shared_ptr<QLGDHelper> helper(new QLGDHelper());
+  helper->provider().SetOptions(ProcessThumbnailOptions());
+  return helper;
 }

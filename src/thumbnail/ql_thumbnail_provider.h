@@ -23,6 +23,7 @@
 #include <boost/thread/recursive_mutex.hpp>
 
 #include "thumbnail/ql_thumbnail_data.h"
+#include "thumbnail/ql_thumbnail_options.h"
 
 // Default pictures, looked up inside the request's default_thumbnail_folder.
 extern char const* const kThumbFileDefaultImage;  // "image.jpg"
@@ -72,10 +73,15 @@ class QLThumbnailProvider : private boost::noncopyable {
 
   HandlerTable const& handlers() const { return handlers_; }
 
+  // Set before the provider serves; read-only afterwards.
+  void SetOptions(QLThumbnailOptions const& options) { options_ = options; }
+  QLThumbnailOptions const& options() const { return options_; }
+
  private:
   HandlerTable handlers_;
   boost::recursive_mutex mutex_;  // the provider lock, held by GetThumbnailFor
   SpaceQuery space_query_;
+  QLThumbnailOptions options_;
 };
 
 #endif  // QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_
