@@ -1,7 +1,5 @@
 #include "thumbnail/ql_gd_helper.h"
 
-#include "thumbnail/ql_thumbnail_options.h"
-
 #include <cstdint>
 #include <string>
 
@@ -10,6 +8,7 @@
 #include "json/json_parser.h"
 #include "log/ql_log.h"
 #include "log/ql_logger.h"
+#include "thumbnail/ql_thumbnail_options.h"
 
 namespace {
 
