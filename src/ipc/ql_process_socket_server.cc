@@ -26,11 +26,17 @@ void QLProcessHelperSocketServerService::StartServer() {
     boost::shared_ptr<QLProcessHelperSocket> client(new QLProcessHelperSocket(socket_name_));
     if (!socket_.Accept(client)) continue;
 
-    boost::shared_ptr<QLProcessWorker> worker(new QLProcessWorker(client, helper_, counter));
     {
       // Held until the thread object is in place, so StopServer never sees
       // a worker whose thread is still being started.
       boost::lock_guard<boost::recursive_mutex> lock(mutex_);
+      // StopServer sets the flag before it copies the table under this
+      // mutex: a connection accepted after that copy would never be stopped.
+      if (stop_) {
+        client->Close();
+        continue;
+      }
+      boost::shared_ptr<QLProcessWorker> worker(new QLProcessWorker(client, helper_, counter));
       workers_[counter] = worker;
       QL_DEBUG("Add Worker - count: " << workers_.size());
       try {
@@ -40,12 +46,8 @@ void QLProcessHelperSocketServerService::StartServer() {
         QL_ERROR("Worker " << counter << " thread could not start (" << e.what()
                            << "); connection dropped. Workers left: " << workers_.size());
         client->Close();
-        worker.reset();
       }
     }
-    // A stop that copied the table before this insertion never saw the
-    // worker; stop it here so no connection outlives the server.
-    if (worker && stop_) worker->Stop();
     ++counter;
   }
   socket_.Close();

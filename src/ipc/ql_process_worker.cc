@@ -3,9 +3,11 @@
 #include <boost/bind/bind.hpp>
 #include <boost/thread/exceptions.hpp>
 #include <boost/thread/lock_guard.hpp>
+#include <exception>
 
 #include "ipc/ql_process_socket_server.h"
 #include "ipc/ql_process_worker_internal.h"
+#include "log/ql_log.h"
 #include "main/ql_service_registry.h"
 
 namespace {
@@ -42,8 +44,15 @@ void QLProcessWorker::Stop() {
   stop_ = true;
   // The worker's own thread closes the descriptor once its receive ends.
   if (socket_) socket_->Shutdown();
-  boost::lock_guard<boost::mutex> lock(thread_mutex_);
-  if (thread_.joinable() && thread_.get_id() != boost::this_thread::get_id()) thread_.join();
+  boost::thread finishing;
+  {
+    boost::lock_guard<boost::mutex> lock(thread_mutex_);
+    if (!thread_.joinable() || thread_.get_id() == boost::this_thread::get_id()) return;
+    // Taken out under the mutex so only one caller ever joins, and joined
+    // without it so a worker stopping itself meanwhile never blocks on it.
+    finishing = boost::move(thread_);
+  }
+  finishing.join();
 }
 
 void QLProcessWorker::RunLoop() {
@@ -55,7 +64,15 @@ void QLProcessWorker::RunLoop() {
     message.reset();
     int const length = socket_->Receive(message);
     if (length < 0) continue;
-    helper_->ProcessCommand(message, static_cast<unsigned int>(length), socket_);
+    try {
+      helper_->ProcessCommand(message, static_cast<unsigned int>(length), socket_);
+    } catch (std::exception const& e) {
+      // An escaping exception would end the whole process; end only this
+      // connection.
+      QL_ERROR("Worker " << number_ << ": request failed (" << e.what()
+                         << "); closing the connection.");
+      socket_->Close();
+    }
   }
   message.reset();
   if (socket_) socket_->Close();

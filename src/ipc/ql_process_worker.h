@@ -4,16 +4,18 @@
 //  - Always owned through boost::shared_ptr (the server's worker table, and
 //    RunLoop itself while it runs). Start() must be called through an owner
 //    that outlives the call.
-//  - RunLoop receives one frame at a time and hands it to the shared helper;
+//  - RunLoop receives one frame at a time and hands it to the shared helper
+//    (a std::exception escaping the helper is logged and ends only this
+//    connection);
 //    when the connection ends it removes itself from the server registered
 //    under QLProcessHelperSocketServerService::kName. It holds its own
 //    reference for its whole run, so the object outlives every stop, also a
 //    StopServer called from inside this worker's ProcessCommand. When that
 //    reference is the last one, the worker is destroyed on its own thread and
 //    the thread detaches itself.
-//  - Start and Stop may be called from any thread other than the worker's own
-//    for Start; thread_mutex_ guards the thread object between them. The stop
-//    flag is atomic.
+//  - Start (not on the worker's own thread) and Stop may be called from any
+//    thread; thread_mutex_ guards the thread object between them and is never
+//    held while waiting for the thread. The stop flag is atomic.
 #ifndef QUORLIN_IPC_QL_PROCESS_WORKER_H_
 #define QUORLIN_IPC_QL_PROCESS_WORKER_H_
 
@@ -39,7 +41,8 @@ class QLProcessWorker : public boost::enable_shared_from_this<QLProcessWorker>,
   void Start();
   // Sets the stop flag, shuts the connection down (which ends a blocked
   // receive; the worker's thread then closes it) and waits for the thread
-  // unless called on that thread.
+  // unless called on that thread. When two threads stop the same worker at
+  // once, only one of them waits.
   void Stop();
   // The thread body.
   void RunLoop();

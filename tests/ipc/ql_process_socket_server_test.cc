@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,10 @@ class RecordingHelper : public QLAbstractHelper {
     if (now > max_running) max_running = now;
     std::string const payload(reinterpret_cast<char const*>(message.get()), length);
     std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    if (payload == "throw") {
+      --running;
+      throw std::runtime_error("helper gave up");
+    }
     if (payload == "stop") {
       QLServiceRegistry::RetriveService<QLProcessHelperSocketServerService>(
           QLProcessHelperSocketServerService::kName)
@@ -211,6 +216,17 @@ TEST_F(QLProcessSocketServerTest, WorkerThreadThatCannotStartDropsOnlyItsConnect
   EXPECT_EQ(0u, server_->WorkerCount());
   int const served = Client();
   EXPECT_TRUE(RoundTrip(served, "still serving"));
+}
+
+TEST_F(QLProcessSocketServerTest, HelperExceptionEndsOnlyThatConnection) {
+  Start();
+  int const failing = Client();
+  int const fine = Client();
+  ASSERT_TRUE(WriteAll(failing, Frame("throw")));
+  EXPECT_TRUE(SeesEndOfStream(failing, 2000));
+  EXPECT_TRUE(log_.WaitFor("request failed (helper gave up); closing the connection.", 1000));
+  EXPECT_TRUE(RoundTrip(fine, "still here"));
+  EXPECT_TRUE(WaitUntil([&] { return server_->WorkerCount() == 1; }, 2000));
 }
 
 TEST_F(QLProcessSocketServerTest, OversizedRequestEndsOnlyThatConnection) {
