@@ -35,6 +35,7 @@ class RecordingHelper : public QLAbstractHelper {
       throw std::runtime_error("helper gave up");
     }
     if (payload == "stop") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(stop_pause_ms));
       QLServiceRegistry::RetriveService<QLProcessHelperSocketServerService>(
           QLProcessHelperSocketServerService::kName)
           ->StopServer();
@@ -55,6 +56,7 @@ class RecordingHelper : public QLAbstractHelper {
 
   bool init_result = true;
   int pause_ms = 0;
+  int stop_pause_ms = 0;
   std::atomic<int> running{0};
   std::atomic<int> max_running{0};
   std::atomic<int> finished{0};
@@ -203,6 +205,28 @@ TEST_F(QLProcessSocketServerTest, StopServerFromAWorkersOwnThreadDoesNotWaitForI
   EXPECT_TRUE(SeesEndOfStream(other, 1000));
   // The stopping worker ends on its own and releases the helper.
   EXPECT_TRUE(WaitUntil([&] { return helper_.use_count() == 2; }, 2000));
+}
+
+TEST_F(QLProcessSocketServerTest, OutsideStopWaitingForAWorkerThatStopsItselfFinishes) {
+  helper_->stop_pause_ms = 200;
+  Start();
+  int const stopper = Client();
+  ASSERT_TRUE(RoundTrip(stopper, "y"));
+  ASSERT_TRUE(WriteAll(stopper, Frame("stop")));
+  ASSERT_TRUE(WaitUntil([&] { return helper_->running.load() == 1; }, 2000));
+  // This stop waits for the worker while the worker, still inside its
+  // request, runs a stop of its own that reaches itself.
+  std::atomic<bool> outside_done(false);
+  std::thread outside([&] {
+    server_->StopServer();
+    outside_done = true;
+  });
+  bool const finished = WaitUntil([&] { return outside_done.load(); }, 5000);
+  if (!finished) outside.detach();  // deadlocked: do not hang the test binary
+  ASSERT_TRUE(finished) << "deadlock between two stops";
+  outside.join();
+  EXPECT_EQ(2, helper_->finished.load());
+  thread_.join();
 }
 
 TEST_F(QLProcessSocketServerTest, WorkerThreadThatCannotStartDropsOnlyItsConnection) {
