@@ -1,0 +1,514 @@
+#include "process/load_harness.h"
+
+#include <dirent.h>
+#include <gd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "support/ql_socket_pair.h"
+#include "support/ql_wait_until.h"
+
+namespace load {
+
+char const kSocketPath[] = "/tmp/qlGDProcesssSocket";
+char const kPidFile[] = "/var/run/quorlin_gd.pid";
+char const kProcessName[] = "quorlin_gd";
+
+SourceKind const kAllSourceKinds[9] = {
+    SourceKind::kJpeg,     SourceKind::kPng,     SourceKind::kGif,
+    SourceKind::kBmp,      SourceKind::kWbmp,    SourceKind::kMp3,
+    SourceKind::kDocument, SourceKind::kUnknown, SourceKind::kMissing};
+
+namespace {
+
+struct Picture {
+  SourceKind kind;
+  char const* file;
+  int colour;  // 0xRRGGBB drawn in the middle; -1 when the reply is not ours to predict
+};
+
+Picture const kPictures[9] = {
+    {SourceKind::kJpeg, "photo.jpg", 0x1e8cd2}, {SourceKind::kPng, "drawing.png", 0xc83c28},
+    {SourceKind::kGif, "anim.gif", 0x14b43c},   {SourceKind::kBmp, "scan.bmp", 0xdcc81e},
+    {SourceKind::kWbmp, "phone.wbmp", -1},      {SourceKind::kMp3, "song.mp3", 0x9628c8},
+    {SourceKind::kDocument, "report.pdf", -1},  {SourceKind::kUnknown, "archive.xyz", -1},
+    {SourceKind::kMissing, "gone.png", -1},
+};
+
+int Index(SourceKind kind) { return static_cast<int>(kind); }
+
+class GdImage {
+ public:
+  explicit GdImage(gdImagePtr image) : image_(image) {}
+  ~GdImage() {
+    if (image_) gdImageDestroy(image_);
+  }
+  GdImage(GdImage const&) = delete;
+  GdImage& operator=(GdImage const&) = delete;
+  gdImagePtr get() const { return image_; }
+
+ private:
+  gdImagePtr image_;
+};
+
+// Takes a buffer from one of libgd's *Ptr encoders; `size` is read only
+// after the encoder has run.
+std::string TakeGdBuffer(void* data, int const* size) {
+  if (data == nullptr) return std::string();
+  std::string bytes;
+  if (*size > 0) bytes.assign(static_cast<char const*>(data), static_cast<size_t>(*size));
+  gdFree(data);
+  return bytes;
+}
+
+// A framed picture: a darker border around the colour, so decoding and
+// scaling have real work to do and the centre keeps the colour.
+void DrawFramed(gdImagePtr image, int colour) {
+  int const r = (colour >> 16) & 0xff, g = (colour >> 8) & 0xff, b = colour & 0xff;
+  int const w = gdImageSX(image), h = gdImageSY(image);
+  gdImageFilledRectangle(image, 0, 0, w - 1, h - 1,
+                         gdImageColorAllocate(image, r / 2, g / 2, b / 2));
+  gdImageFilledRectangle(image, w / 8, h / 8, w - 1 - w / 8, h - 1 - h / 8,
+                         gdImageColorAllocate(image, r, g, b));
+}
+
+std::string DrawTrueColour(int width, int height, int colour, SourceKind kind) {
+  GdImage image(gdImageCreateTrueColor(width, height));
+  if (!image.get()) return std::string();
+  DrawFramed(image.get(), colour);
+  int size = 0;
+  switch (kind) {
+    case SourceKind::kJpeg:
+    case SourceKind::kMp3:
+      return TakeGdBuffer(gdImageJpegPtr(image.get(), &size, 90), &size);
+    case SourceKind::kPng:
+      return TakeGdBuffer(gdImagePngPtr(image.get(), &size), &size);
+    case SourceKind::kBmp:
+      return TakeGdBuffer(gdImageBmpPtr(image.get(), &size, 0), &size);
+    default:
+      return std::string();
+  }
+}
+
+std::string DrawGif(int width, int height, int colour) {
+  GdImage image(gdImageCreate(width, height));
+  if (!image.get()) return std::string();
+  DrawFramed(image.get(), colour);
+  int size = 0;
+  return TakeGdBuffer(gdImageGifPtr(image.get(), &size), &size);
+}
+
+std::string DrawWbmp(int width, int height) {
+  GdImage image(gdImageCreate(width, height));
+  if (!image.get()) return std::string();
+  int const white = gdImageColorAllocate(image.get(), 255, 255, 255);
+  int const black = gdImageColorAllocate(image.get(), 0, 0, 0);
+  gdImageFilledRectangle(image.get(), 0, 0, width - 1, height - 1, white);
+  gdImageFilledRectangle(image.get(), width / 4, height / 4, width * 3 / 4, height * 3 / 4, black);
+  int size = 0;
+  return TakeGdBuffer(gdImageWBMPPtr(image.get(), &size, black), &size);
+}
+
+void PutBigEndian(std::string* out, std::uint32_t value, int bits_per_byte) {
+  std::uint32_t const mask = (1u << bits_per_byte) - 1;
+  for (int i = 3; i >= 0; --i) {
+    out->push_back(static_cast<char>((value >> (i * bits_per_byte)) & mask));
+  }
+}
+
+// An ID3v2.3 tag with one front-cover APIC frame, then an MPEG frame header.
+std::string Mp3WithCover(std::string const& jpeg) {
+  std::string frame;
+  frame.push_back('\0');  // ISO-8859-1 text
+  frame += "image/jpeg";
+  frame.push_back('\0');
+  frame.push_back('\x03');  // front cover
+  frame.push_back('\0');    // empty description
+  frame += jpeg;
+  std::string tag = "APIC";
+  PutBigEndian(&tag, static_cast<std::uint32_t>(frame.size()), 8);
+  tag.append(2, '\0');  // frame flags
+  tag += frame;
+  std::string file = "ID3";
+  file.push_back('\x03');
+  file.append(2, '\0');                                            // revision, flags
+  PutBigEndian(&file, static_cast<std::uint32_t>(tag.size()), 7);  // syncsafe size
+  file += tag;
+  file += std::string("\xff\xfb\x90\x00\x00\x00\x00\x00", 8);
+  return file;
+}
+
+bool WriteBinary(std::string const& path, std::string const& bytes) {
+  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return out.good();
+}
+
+std::string ReadSmallFile(std::string const& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Near(int a, int b) {
+  for (int shift = 0; shift <= 16; shift += 8) {
+    if (std::abs(((a >> shift) & 0xff) - ((b >> shift) & 0xff)) > 24) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool LongRun() {
+  char const* value = std::getenv("QL_LONG_TESTS");
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+bool Sanitized() {
+#if defined(QL_LOAD_SANITIZED) && QL_LOAD_SANITIZED
+  return true;
+#else
+  return false;
+#endif
+}
+
+int Scaled(int plain_short, int sanitized_short, int long_run) {
+  if (LongRun()) return long_run;
+  return Sanitized() ? sanitized_short : plain_short;
+}
+
+int ReplyTimeoutMs() { return Sanitized() ? 60000 : 20000; }
+
+bool RaiseDescriptorLimit(rlim_t wanted) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  if (limit.rlim_cur >= wanted) return true;
+  if (limit.rlim_max < wanted) limit.rlim_max = wanted;  // needs privilege; we run as root
+  limit.rlim_cur = wanted;
+  return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+namespace {
+
+int CountDirEntries(std::string const& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (struct dirent* entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) ++count;
+  }
+  closedir(dir);
+  return count;
+}
+
+}  // namespace
+
+int CountDescriptors(pid_t pid) { return CountDirEntries("/proc/" + std::to_string(pid) + "/fd"); }
+
+int CountThreads(pid_t pid) { return CountDirEntries("/proc/" + std::to_string(pid) + "/task"); }
+
+long ResidentKiB(pid_t pid) {
+  std::istringstream status(ReadSmallFile("/proc/" + std::to_string(pid) + "/status"));
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, 6, "VmRSS:") == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+long long CpuTicks(pid_t pid) {
+  std::string const stat = ReadSmallFile("/proc/" + std::to_string(pid) + "/stat");
+  // The command name may hold spaces; the fields after it are fixed.
+  size_t const close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  long long utime = -1, stime = -1;
+  // After ')': state is field 3; utime 14 and stime 15 in the full line.
+  for (int number = 3; number <= 15 && (fields >> field); ++number) {
+    if (number == 14) utime = std::atoll(field.c_str());
+    if (number == 15) stime = std::atoll(field.c_str());
+  }
+  return utime < 0 || stime < 0 ? -1 : utime + stime;
+}
+
+int SettledCount(int (*read)(pid_t), pid_t pid, int ceiling, int timeout_ms) {
+  int last = read(pid);
+  int same = 1;
+  std::chrono::steady_clock::time_point const end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    int const now = read(pid);
+    same = now == last ? same + 1 : 1;
+    last = now;
+    if (same >= 3 && last <= ceiling) break;
+  }
+  return last;
+}
+
+LoadDaemon::LoadDaemon(std::vector<std::string> const& extra_arguments) {
+  std::vector<std::string> arguments = {"-o", scratch_.path()};
+  arguments.insert(arguments.end(), extra_arguments.begin(), extra_arguments.end());
+  process_.reset(new QLDaemonProcess(QL_DAEMON_BINARY, arguments, scratch_.path()));
+}
+
+bool LoadDaemon::WaitServing(std::string* why) {
+  int const fd = ConnectWhenListening(kSocketPath, Sanitized() ? 30000 : 10000);
+  if (fd < 0) {
+    *why = "the daemon never accepted on " + std::string(kSocketPath);
+    return false;
+  }
+  close(fd);
+  pid_t owner = 0;
+  WaitUntil([&] { return (owner = LivePidFromPidFile(kPidFile, kProcessName)) == pid(); }, 5000);
+  if (owner != pid()) {
+    *why =
+        "the pid file names " + std::to_string(owner) + ", not our child " + std::to_string(pid());
+    return false;
+  }
+  return true;
+}
+
+std::string LoadDaemon::LogText() const { return ReadSmallFile(scratch_.File("gd.log")); }
+
+bool ForeignDaemonRunning() { return LivePidFromPidFile(kPidFile, kProcessName) != 0; }
+
+LoadConnection::LoadConnection() : fd_(ConnectTo(kSocketPath)) {}
+
+LoadConnection::~LoadConnection() { Close(); }
+
+bool LoadConnection::SendFrame(std::string const& payload) {
+  return ok() && WriteAll(fd_, Frame(payload));
+}
+
+bool LoadConnection::SendBytes(std::string const& bytes) { return ok() && WriteAll(fd_, bytes); }
+
+bool LoadConnection::ReadReply(std::string* payload, int timeout_ms) {
+  return ok() && ReadFrame(fd_, payload, timeout_ms);
+}
+
+bool LoadConnection::Ask(std::string const& payload, std::string* reply, int timeout_ms) {
+  return SendFrame(payload) && ReadReply(reply, timeout_ms);
+}
+
+void LoadConnection::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+char const* SourceKindName(SourceKind kind) { return kPictures[Index(kind)].file; }
+
+LoadCorpus::LoadCorpus() : cache_folder_(sources_.File("cache")), references_(9) {}
+
+std::string LoadCorpus::Path(SourceKind kind) const {
+  return sources_.File(kPictures[Index(kind)].file);
+}
+
+std::string LoadCorpus::Request(SourceKind kind, std::uint64_t resource_id,
+                                std::string const& cache_folder) const {
+  std::ostringstream body;
+  body << "{\"_path\":\"" << Path(kind) << "\",\"_width\":" << kWidth << ",\"_height\":" << kHeight
+       << ",\"_full_screen\":false,\"_resource_id\":" << resource_id << ",\"_thumbnail_folder\":\""
+       << cache_folder << "\",\"_default_thumbnail_folder\":\"" << QL_DEFAULT_PICTURES_DIR << "\"}";
+  return body.str();
+}
+
+std::string LoadCorpus::CachedRequest(SourceKind kind) const {
+  return Request(kind, static_cast<std::uint64_t>(Index(kind)) + 1, cache_folder_);
+}
+
+std::string const& LoadCorpus::Reference(SourceKind kind) const { return references_[Index(kind)]; }
+
+bool LoadCorpus::Build(std::string* why) {
+  std::string const cover =
+      DrawTrueColour(300, 300, kPictures[Index(SourceKind::kMp3)].colour, SourceKind::kJpeg);
+  struct {
+    SourceKind kind;
+    std::string bytes;
+  } const files[] = {
+      {SourceKind::kJpeg, DrawTrueColour(640, 480, kPictures[0].colour, SourceKind::kJpeg)},
+      {SourceKind::kPng, DrawTrueColour(400, 300, kPictures[1].colour, SourceKind::kPng)},
+      {SourceKind::kGif, DrawGif(320, 240, kPictures[2].colour)},
+      {SourceKind::kBmp, DrawTrueColour(200, 150, kPictures[3].colour, SourceKind::kBmp)},
+      {SourceKind::kWbmp, DrawWbmp(96, 72)},
+      {SourceKind::kMp3, Mp3WithCover(cover)},
+      {SourceKind::kDocument, "%PDF-1.4\n% not really a document\n"},
+      {SourceKind::kUnknown, std::string("\x00\x01\x02 unknown", 12)},
+  };
+  for (auto const& file : files) {
+    if (file.bytes.empty() || !WriteBinary(Path(file.kind), file.bytes)) {
+      *why = std::string("cannot make ") + SourceKindName(file.kind) + " (" +
+             std::to_string(file.bytes.size()) + " bytes drawn)";
+      return false;
+    }
+  }
+
+  LoadConnection connection;
+  if (!connection.ok()) {
+    *why = "cannot connect for the references";
+    return false;
+  }
+  for (SourceKind kind : kAllSourceKinds) {
+    std::string& reference = references_[Index(kind)];
+    if (!connection.Ask(CachedRequest(kind), &reference, ReplyTimeoutMs())) {
+      *why = std::string("no reply for ") + SourceKindName(kind);
+      return false;
+    }
+    int width = 0, height = 0, centre = 0;
+    if (!DecodePng(reference, &width, &height, &centre)) {
+      *why = std::string("the reply for ") + SourceKindName(kind) + " is not a PNG";
+      return false;
+    }
+    if (width < 1 || width > kWidth || height < 1 || height > kHeight) {
+      *why = std::string("the reply for ") + SourceKindName(kind) + " is " + std::to_string(width) +
+             "x" + std::to_string(height);
+      return false;
+    }
+    int const drawn = kPictures[Index(kind)].colour;
+    if (drawn >= 0 && !Near(drawn, centre)) {
+      *why = std::string("the reply for ") + SourceKindName(kind) + " has the wrong colour";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsPng(std::string const& bytes) {
+  return bytes.size() > 8 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n", 8) == 0;
+}
+
+bool DecodePng(std::string const& bytes, int* width, int* height, int* centre) {
+  if (!IsPng(bytes)) return false;
+  GdImage image(
+      gdImageCreateFromPngPtr(static_cast<int>(bytes.size()), const_cast<char*>(bytes.data())));
+  if (!image.get()) return false;
+  *width = gdImageSX(image.get());
+  *height = gdImageSY(image.get());
+  int const pixel = gdImageGetTrueColorPixel(image.get(), *width / 2, *height / 2);
+  *centre = (gdTrueColorGetRed(pixel) << 16) | (gdTrueColorGetGreen(pixel) << 8) |
+            gdTrueColorGetBlue(pixel);
+  return true;
+}
+
+std::vector<std::string> FilesIn(std::string const& folder) {
+  std::vector<std::string> files;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return files;
+  while (struct dirent* entry = readdir(dir)) {
+    std::string const path = folder + "/" + entry->d_name;
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) files.push_back(path);
+  }
+  closedir(dir);
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace load
+
+namespace load {
+
+void Tally::Add(Tally const& other) {
+  expected += other.expected;
+  answered += other.answered;
+  faults += other.faults;
+  invalid += other.invalid;
+  if (first_error.empty()) first_error = other.first_error;
+}
+
+namespace {
+
+// A request whose reply must be `expected`; false ends the connection.
+bool AskAndCheck(LoadConnection& connection, std::string const& body, std::string const& expected,
+                 std::string const& what, Tally* tally) {
+  ++tally->expected;
+  std::string reply;
+  if (!connection.Ask(body, &reply, ReplyTimeoutMs())) {
+    tally->Fail(what + ": no reply");
+    return false;
+  }
+  if (reply != expected) {
+    tally->Fail(what + ": wrong reply of " + std::to_string(reply.size()) + " bytes");
+    return false;
+  }
+  ++tally->answered;
+  return true;
+}
+
+// A side connection that goes away without waiting for a reply.
+void Vanish(std::string const& bytes, Tally* tally) {
+  LoadConnection side;
+  if (!side.ok()) {
+    tally->Fail("side connection refused");
+    return;
+  }
+  ++tally->faults;
+  side.SendBytes(bytes);  // the daemon may already have closed a cut frame
+}
+
+}  // namespace
+
+void RunMixedConnection(LoadCorpus const& corpus, int seed, int requests,
+                        std::atomic<std::uint64_t>* next_id, Tally* tally) {
+  LoadConnection connection;
+  if (!connection.ok()) {
+    tally->Fail("connection refused");
+    return;
+  }
+  std::string const failure(1, '\0');
+  for (int step = 0; step < requests; ++step) {
+    SourceKind const kind = kAllSourceKinds[(seed + step) % 9];
+    std::string const name = std::string(SourceKindName(kind)) + " step " + std::to_string(step);
+    bool going = true;
+    switch ((seed * 7 + step) % 10) {
+      case 0:
+      case 2:
+      case 8:  // cache hit (or, for the kinds never cached, a fresh default picture)
+        going = AskAndCheck(connection, corpus.CachedRequest(kind), corpus.Reference(kind),
+                            "hit " + name, tally);
+        break;
+      case 1:
+      case 5:  // miss: a resource the cache has never seen
+        going = AskAndCheck(connection,
+                            corpus.Request(kind, next_id->fetch_add(1), corpus.cache_folder()),
+                            corpus.Reference(kind), "miss " + name, tally);
+        break;
+      case 3:  // invalid JSON gets no reply; the next request gets its own
+        ++tally->faults;
+        ++tally->invalid;
+        going = connection.SendFrame("<request path=\"" + corpus.Path(kind) + "\"/>") &&
+                AskAndCheck(connection, corpus.CachedRequest(kind), corpus.Reference(kind),
+                            "after invalid JSON " + name, tally);
+        break;
+      case 4:  // a request without the size keys
+        going = AskAndCheck(connection, "{\"_path\":\"" + corpus.Path(kind) + "\"}", failure,
+                            "missing keys " + name, tally);
+        break;
+      case 6: {  // vanishes in the middle of the payload
+        std::string const body = corpus.CachedRequest(kind);
+        Vanish(Frame(body).substr(0, 4 + body.size() / 2), tally);
+        break;
+      }
+      case 7:  // sends a whole request and leaves before the reply
+        Vanish(Frame(corpus.Request(kind, next_id->fetch_add(1), corpus.cache_folder())), tally);
+        break;
+      case 9:  // an empty frame, then a side client gone inside the length
+        going = AskAndCheck(connection, std::string(), failure, "empty frame " + name, tally);
+        Vanish(std::string("\0\0", 2), tally);
+        break;
+    }
+    if (!going) return;
+  }
+}
+
+}  // namespace load
