@@ -1,0 +1,12 @@
+#!/bin/sh
+# Installs the programs scripts/compare_thumbnailers.sh measures the daemon
+# against: vipsthumbnail, ImageMagick's convert and libjpeg-turbo's djpeg.
+# Kept apart from install-deps.sh so the CI machine stays lean; only the
+# comparison run needs them. Run as root (or through sudo).
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  libvips-tools imagemagick libjpeg-turbo-progs time

@@ -1,0 +1,103 @@
+// ql_photo_corpus: writes the comparison photos and a manifest into a folder.
+//   ql_photo_corpus --out DIR [--full] [--quality N]
+// Photos already present with the expected manifest line are kept.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "ql_photo_corpus.h"
+#include "ql_photo_synth.h"
+
+namespace {
+
+int Usage(char const* program) {
+  fprintf(stderr, "usage: %s --out DIR [--full] [--quality 1..100]\n", program);
+  return 2;
+}
+
+// name -> manifest line, from an earlier run into the same folder.
+std::map<std::string, std::string> ReadManifest(std::string const& path) {
+  std::map<std::string, std::string> lines;
+  std::ifstream in(path.c_str());
+  std::string line;
+  while (std::getline(in, line)) {
+    std::string const name = line.substr(0, line.find(' '));
+    lines[name] = line;
+  }
+  return lines;
+}
+
+bool FileHasSize(std::string const& path, std::size_t size) {
+  std::ifstream in(path.c_str(), std::ios::binary | std::ios::ate);
+  return in && static_cast<std::size_t>(in.tellg()) == size;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string out;
+  bool full = false;
+  int quality = 90;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
+      out = argv[++i];
+    } else if (strcmp(argv[i], "--full") == 0) {
+      full = true;
+    } else if (strcmp(argv[i], "--quality") == 0 && i + 1 < argc) {
+      quality = atoi(argv[++i]);
+      if (quality < 1 || quality > 100) return Usage(argv[0]);
+    } else {
+      return Usage(argv[0]);
+    }
+  }
+  if (out.empty()) return Usage(argv[0]);
+
+  std::string const manifest_path = out + "/manifest.txt";
+  std::map<std::string, std::string> const previous = ReadManifest(manifest_path);
+  std::ostringstream manifest;
+  for (QLCorpusPhoto const& photo : CorpusPlan(full)) {
+    std::string const path = out + "/" + photo.name;
+    auto const old = previous.find(photo.name);
+    if (old != previous.end()) {
+      // Keep a photo made earlier with the same plan line and quality.
+      std::istringstream fields(old->second);
+      std::string name, width, height, progressive, role;
+      std::size_t bytes = 0;
+      fields >> name >> width >> height >> progressive >> role >> bytes;
+      std::string const expected = ManifestLine(photo, bytes) + " " + std::to_string(quality);
+      if (old->second == expected && FileHasSize(path, bytes)) {
+        manifest << old->second << '\n';
+        continue;
+      }
+    }
+    QLPhotoSpec spec;
+    spec.width = photo.width;
+    spec.height = photo.height;
+    spec.seed = photo.seed;
+    ScopedPhoto picture = DrawPhoto(spec);
+    std::vector<unsigned char> const jpeg = EncodeJpeg(picture.get(), quality, photo.progressive);
+    if (jpeg.empty()) {
+      fprintf(stderr, "%s: cannot draw or encode %s\n", argv[0], photo.name.c_str());
+      return 1;
+    }
+    std::ofstream file(path.c_str(), std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<char const*>(jpeg.data()),
+               static_cast<std::streamsize>(jpeg.size()));
+    file.close();
+    if (!file) {
+      fprintf(stderr, "%s: cannot write %s\n", argv[0], path.c_str());
+      return 1;
+    }
+    manifest << ManifestLine(photo, jpeg.size()) << ' ' << quality << '\n';
+    printf("wrote %s (%dx%d, %s, %zu bytes)\n", path.c_str(), photo.width, photo.height,
+           photo.progressive ? "progressive" : "baseline", jpeg.size());
+  }
+  std::ofstream manifest_file(manifest_path.c_str(), std::ios::trunc);
+  manifest_file << manifest.str();
+  return manifest_file ? 0 : 1;
+}
