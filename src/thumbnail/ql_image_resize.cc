@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "log/ql_log.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_orientation.h"
+#include "thumbnail/ql_png_encoder.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
@@ -114,14 +116,16 @@ bool QLThumbnailProvider::ResizeImage(boost::shared_ptr<gdImageStruct> image, QL
     result = std::move(canvas);
   }
 
-  int png_size = 0;
-  void* png = gdImagePngPtr(result.get(), &png_size);
+  // libgd's own settings unless the command line chose a level or filters.
+  std::int64_t png_size = 0;
+  boost::shared_ptr<void> png = EncodeThumbnailPng(result.get(), options_.png_compression_level,
+                                                   options_.png_filters, &png_size);
   result.reset();
   if (!png) {
     QL_ERROR("Unable to convert resized thumbnail to PNG. Out of memory?");
     return false;
   }
-  data.thumbnail = boost::shared_ptr<void>(png, gdDeleter());
+  data.thumbnail = png;
   data.thumbnail_size = png_size;
   data.save_to_cache = true;
   QL_DEBUG("ResizeImage - took: " << timer.get_duration());

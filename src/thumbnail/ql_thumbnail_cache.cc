@@ -2,16 +2,21 @@
 // and scaling mode in a flat folder named by the request. A file is fresh
 // exactly when its name carries the source file's current modification time.
 //
-// Both operations run under the provider lock (they are called only from
-// GetThumbnailFor, or by tests on a provider of their own). Nothing guards
-// against other processes changing the folder, so every file-system step
-// expects to fail and turns the failure into a miss or a skipped save.
+// Both operations run under the provider lock or, with parallel jobs, under
+// the lock of their cache entry (they are called only from GetThumbnailFor,
+// or by tests on a provider of their own); different entries of one folder
+// may be saved at the same time. The clean-up finds outdated files through
+// the folder index instead of listing the folder on every save; the index
+// notices changes made by others and lists again. Nothing guards against
+// other processes changing the folder, so every file-system step expects to
+// fail and turns the failure into a miss or a skipped save.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
@@ -34,26 +39,17 @@ namespace {
 const std::uintmax_t kMaxCachedThumbnailBytes = 256u * 1024u * 1024u;
 
 // Temporary files start with a dot, never a hexadecimal digit, so no
-// thumbnail prefix can match them and the clean-up leaves them alone.
+// thumbnail prefix can match them and the clean-up leaves them alone. The
+// process id and a counter make each one unique: two saves of the same file
+// name (one folder spelt two ways, say) never write into one temporary.
 const char kTempPrefix[] = ".tmp-";
+std::atomic<unsigned long> g_temp_counter(0);
 
-class DirHolder {
- public:
-  explicit DirHolder(std::string const& folder) : dir_(opendir(folder.c_str())) {}
-  ~DirHolder() {
-    if (dir_) closedir(dir_);
-  }
-  DirHolder(DirHolder const&) = delete;
-  DirHolder& operator=(DirHolder const&) = delete;
-  DIR* get() const { return dir_; }
-  void Close() {
-    if (dir_) closedir(dir_);
-    dir_ = nullptr;
-  }
-
- private:
-  DIR* dir_;
-};
+std::string TempName(std::string const& file) {
+  std::ostringstream name;
+  name << kTempPrefix << getpid() << '-' << g_temp_counter.fetch_add(1) << '-' << file;
+  return name.str();
+}
 
 class FdHolder {
  public:
@@ -81,22 +77,32 @@ struct CacheName {
   std::string file;    // prefix + "_<hex mtime>.png"
 };
 
+// The cache folder made absolute, with a trailing "/" unless empty. Throws
+// boost::filesystem::filesystem_error when it cannot be made absolute.
+std::string CacheFolder(QLThumbnailData const& data) {
+  std::string folder;
+  if (!data.thumbnail_folder.empty()) {
+    folder = boost::filesystem::absolute(data.thumbnail_folder, boost::filesystem::initial_path())
+                 .string();
+  }
+  if (!folder.empty() && folder[folder.size() - 1] != '/') folder += '/';
+  return folder;
+}
+
+std::string CachePrefix(QLThumbnailData const& data) {
+  std::ostringstream prefix;
+  prefix << std::hex << data.resource_id << '_' << std::dec << data.width << 'x' << data.height
+         << '_' << (data.full_screen ? '1' : '0');
+  return prefix.str();
+}
+
 // Throws boost::filesystem::filesystem_error when the source's modification
 // time cannot be read or the folder cannot be made absolute.
 CacheName MakeCacheName(QLThumbnailData const& data) {
   std::time_t const modified = boost::filesystem::last_write_time(data.path);
   CacheName name;
-  if (!data.thumbnail_folder.empty()) {
-    name.folder =
-        boost::filesystem::absolute(data.thumbnail_folder, boost::filesystem::initial_path())
-            .string();
-  }
-  if (!name.folder.empty() && name.folder[name.folder.size() - 1] != '/') name.folder += '/';
-
-  std::ostringstream prefix;
-  prefix << std::hex << data.resource_id << '_' << std::dec << data.width << 'x' << data.height
-         << '_' << (data.full_screen ? '1' : '0');
-  name.prefix = prefix.str();
+  name.folder = CacheFolder(data);
+  name.prefix = CachePrefix(data);
   std::ostringstream file;
   file << name.prefix << '_' << std::hex << static_cast<unsigned long long>(modified) << ".png";
   name.file = file.str();
@@ -118,6 +124,17 @@ bool WriteAll(int fd, unsigned char const* bytes, std::uint64_t size) {
 }
 
 }  // namespace
+
+std::string QLThumbnailProvider::CacheEntryKey(QLThumbnailData const& data) const {
+  std::string folder;
+  try {
+    // "a/./b" and "a/b" name one folder and must share one lock.
+    folder = boost::filesystem::path(CacheFolder(data)).lexically_normal().string();
+  } catch (boost::filesystem::filesystem_error const&) {
+    folder = data.thumbnail_folder;  // the look-up will fail the same way
+  }
+  return folder + '\0' + CachePrefix(data);
+}
 
 bool QLThumbnailProvider::GetCachedThumbnail(QLThumbnailData& data) {
   CacheName name;
@@ -173,29 +190,31 @@ void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {
   }
 
   // Clean-up: remove the outdated thumbnails of this resource, size and mode.
+  // The index hands over the names that begin with the prefix (listing the
+  // folder only when it cannot vouch for it); each is examined here as the
+  // listing would have: entries that are gone or are directories stay.
   try {
     if (!name.folder.empty()) boost::filesystem::create_directories(name.folder);
-    DirHolder dir(name.folder);
-    if (!dir.get()) {
+    std::vector<std::string> candidates;
+    if (!cache_index_.FindPrefix(name.folder, name.prefix, &candidates)) {
       QL_ERROR("Path \"" << name.folder << "\" cannot be reached.");
       return;
     }
     std::vector<std::string> outdated;
-    // readdir on a DIR* of our own is thread-safe; it returns null both at
-    // the end and on an error, and either ends the listing.
-    while (struct dirent64* entry = readdir64(dir.get())) {
-      std::string const entry_name = entry->d_name;
-      if (entry_name == "." || entry_name == "..") continue;
+    for (std::string const& entry_name : candidates) {
       std::string const full_path = name.folder + entry_name;
       struct stat64 info;
       if (lstat64(full_path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) continue;
-      if (entry_name.compare(0, name.prefix.size(), name.prefix) == 0) {
-        outdated.push_back(full_path);
-        QL_INFO("Mark for deletion: " << full_path);
-      }
+      outdated.push_back(entry_name);
+      QL_INFO("Mark for deletion: " << full_path);
     }
-    dir.Close();
-    for (std::string const& file : outdated) boost::filesystem::remove(file);
+    for (std::string const& entry_name : outdated) {
+      std::string const full_path = name.folder + entry_name;
+      cache_index_.Apply(name.folder, entry_name, std::string(), [&full_path] {
+        boost::filesystem::remove(full_path);  // gone either way unless it throws
+        return true;
+      });
+    }
   } catch (boost::filesystem::filesystem_error const& e) {
     QL_ERROR("Problems when trying to cleanup outdated thumbnails for \"" << data.path << "\". "
                                                                           << e.what());
@@ -220,9 +239,14 @@ void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {
       return;
     }
 
-    std::string const temp_path = name.folder + kTempPrefix + name.file;
-    FdHolder fd(
-        open(temp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+    std::string const temp_name = TempName(name.file);
+    std::string const temp_path = name.folder + temp_name;
+    int opened = -1;
+    cache_index_.Apply(name.folder, std::string(), temp_name, [&opened, &temp_path] {
+      opened = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+      return opened >= 0;
+    });
+    FdHolder fd(opened);
     if (fd.get() < 0) {
       QL_ERROR("Cannot open file \"" << final_path << "\" for writing.");
       return;
@@ -235,9 +259,19 @@ void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {
         fsync(fd.get()) == 0;
     int const write_errno = errno;
     bool const closed = fd.Close();
-    if (!written || !closed || rename(temp_path.c_str(), final_path.c_str()) != 0) {
-      int const error = !written ? write_errno : errno;
-      unlink(temp_path.c_str());
+    int const close_errno = errno;
+    int rename_errno = 0;
+    bool const renamed =
+        written && closed && cache_index_.Apply(name.folder, temp_name, name.file, [&] {
+          bool const moved = rename(temp_path.c_str(), final_path.c_str()) == 0;
+          rename_errno = errno;
+          return moved;
+        });
+    if (!renamed) {
+      int const error = !written ? write_errno : !closed ? close_errno : rename_errno;
+      cache_index_.Apply(name.folder, temp_name, std::string(), [&temp_path] {
+        return unlink(temp_path.c_str()) == 0 || errno == ENOENT;
+      });
       QL_ERROR("Problems when trying to save thumbnail for \"" << data.path << "\". "
                                                                << std::strerror(error));
     }

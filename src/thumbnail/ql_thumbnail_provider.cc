@@ -53,9 +53,21 @@ QLThumbnailProvider::QLThumbnailProvider() : space_query_(&AvailableSpace) {
 
 QLThumbnailProvider::~QLThumbnailProvider() {}
 
-bool QLThumbnailProvider::GetThumbnailFor(QLThumbnailData& data) {
-  boost::unique_lock<boost::recursive_mutex> lock(mutex_);
+void QLThumbnailProvider::SetOptions(QLThumbnailOptions const& options) {
+  options_ = options;
+  job_slots_.reset(options_.jobs > 0 ? new QLJobSlots(options_.jobs) : nullptr);
+}
 
+bool QLThumbnailProvider::GetThumbnailFor(QLThumbnailData& data) {
+  if (!job_slots_) {
+    boost::unique_lock<boost::recursive_mutex> lock(mutex_);
+    return ProduceThumbnail(data, nullptr);
+  }
+  QLCacheEntryLocks::Hold entry(entry_locks_, CacheEntryKey(data));
+  return ProduceThumbnail(data, job_slots_.get());
+}
+
+bool QLThumbnailProvider::ProduceThumbnail(QLThumbnailData& data, QLJobSlots* slots) {
   QLTimer timer;
   bool const cached = GetCachedThumbnail(data);
   QL_DEBUG("GetThumbnailFor - cached thumb took: " << timer.get_duration());
@@ -71,8 +83,12 @@ bool QLThumbnailProvider::GetThumbnailFor(QLThumbnailData& data) {
 
   data.save_to_cache = false;
   timer.reset();
+  // Decoding and scaling are what take memory: at most N of them at once.
+  // The save only writes bytes already made, so it runs outside the slot.
+  QLJobSlots::Slot slot(slots);
   HandlerTable::const_iterator const found = handlers_.find(extension);
   if (found != handlers_.end() && (this->*(found->second))(data)) {
+    slot.Release();
     QL_DEBUG("GetThumbnailFor - thumb generation took: " << timer.get_duration());
     timer.reset();
     if (data.save_to_cache) SaveThumbnail(data);

@@ -3,25 +3,33 @@
 // orientation, cache write.
 //
 // One provider serves the whole process (it is a member of QLGDHelper).
-// GetThumbnailFor holds `mutex_` for its whole run, so the cache, the
-// handlers and the resize step of all connections run one at a time; the
-// handlers, ResizeImage and the cache operations are only ever called from
-// inside GetThumbnailFor (or by tests on a provider of their own). The
-// handler table is built by the constructor and only read afterwards.
+// With options().jobs == 0, GetThumbnailFor holds `mutex_` for its whole run,
+// so the cache, the handlers and the resize step of all connections run one
+// at a time. With jobs == N >= 1 it holds instead the lock of its cache entry
+// (folder, resource, size, mode) from look-up to save, and one of N job slots
+// while it generates, so at most N decodes are in memory and two requests
+// for the same entry never race on its files. The handlers, ResizeImage and
+// the cache operations are only ever called from inside GetThumbnailFor (or
+// by tests on a provider of their own) and share no mutable state but the
+// cache index, which has its own mutex. The handler table and the options
+// are set before serving and only read afterwards.
 #ifndef QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_
 #define QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_
 
 #include <gd.h>
 
-#include <cstdint>
-#include <functional>
-#include <map>
-#include <string>
-
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/recursive_mutex.hpp>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
 
+#include "thumbnail/ql_cache_entry_locks.h"
+#include "thumbnail/ql_cache_folder_index.h"
+#include "thumbnail/ql_job_slots.h"
 #include "thumbnail/ql_thumbnail_data.h"
 #include "thumbnail/ql_thumbnail_options.h"
 
@@ -74,14 +82,29 @@ class QLThumbnailProvider : private boost::noncopyable {
   HandlerTable const& handlers() const { return handlers_; }
 
   // Set before the provider serves; read-only afterwards.
-  void SetOptions(QLThumbnailOptions const& options) { options_ = options; }
+  void SetOptions(QLThumbnailOptions const& options);
   QLThumbnailOptions const& options() const { return options_; }
 
+  // What the cache knows of its folders (for tests and benchmarks).
+  QLCacheFolderIndex const& cache_index() const { return cache_index_; }
+  // The job slots, or null when jobs == 0 (for tests).
+  QLJobSlots const* job_slots() const { return job_slots_.get(); }
+
  private:
+  // Cache look-up, then on a miss dispatch, generation (inside a job slot
+  // when `slots` is not null) and save. The caller holds the right lock.
+  bool ProduceThumbnail(QLThumbnailData& data, QLJobSlots* slots);
+  // Names the cache entry a request reads and writes: absolute folder and
+  // file-name prefix. Never touches the file system.
+  std::string CacheEntryKey(QLThumbnailData const& data) const;
+
   HandlerTable handlers_;
   boost::recursive_mutex mutex_;  // the provider lock, held by GetThumbnailFor
   SpaceQuery space_query_;
   QLThumbnailOptions options_;
+  QLCacheFolderIndex cache_index_;         // its own mutex; shared by all jobs
+  QLCacheEntryLocks entry_locks_;          // used when options_.jobs >= 1
+  std::unique_ptr<QLJobSlots> job_slots_;  // made by SetOptions when jobs >= 1
 };
 
 #endif  // QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_

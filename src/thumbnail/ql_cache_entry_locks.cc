@@ -1,0 +1,25 @@
+#include "thumbnail/ql_cache_entry_locks.h"
+
+QLCacheEntryLocks::Hold::Hold(QLCacheEntryLocks& table, std::string const& key)
+    : table_(table), key_(key), entry_(nullptr) {
+  {
+    std::lock_guard<std::mutex> lock(table_.mutex_);
+    std::unique_ptr<Entry>& slot = table_.entries_[key_];
+    if (!slot) slot.reset(new Entry());
+    ++slot->users;
+    entry_ = slot.get();  // stays put: the map holds a pointer, not the entry
+  }
+  // Waiting happens outside the table lock, so other keys are not held up.
+  entry_->mutex.lock();
+}
+
+QLCacheEntryLocks::Hold::~Hold() {
+  entry_->mutex.unlock();
+  std::lock_guard<std::mutex> lock(table_.mutex_);
+  if (--entry_->users == 0) table_.entries_.erase(key_);
+}
+
+std::size_t QLCacheEntryLocks::size() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entries_.size();
+}

@@ -1,0 +1,52 @@
+// One mutex per cache entry (folder, resource, size, mode), so that two
+// requests for the same entry never race on its files while requests for
+// different entries run side by side.
+//
+// Contract: the table outlives every Hold taken from it. Any thread may take
+// a Hold; the Hold blocks until the entry's mutex is free and releases it in
+// its destructor, on the same thread. Entries are reference-counted and
+// erased when the last Hold (or waiter) is gone, so the table holds only keys
+// in use. `mutex_` guards the table and the counts; each entry's own mutex is
+// what a Hold owns. A Hold is never taken while holding a job slot.
+#ifndef QUORLIN_THUMBNAIL_QL_CACHE_ENTRY_LOCKS_H_
+#define QUORLIN_THUMBNAIL_QL_CACHE_ENTRY_LOCKS_H_
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+class QLCacheEntryLocks {
+  struct Entry {
+    std::mutex mutex;
+    std::size_t users = 0;  // Holds and waiters; guarded by the table's mutex_
+  };
+
+ public:
+  QLCacheEntryLocks() = default;
+  QLCacheEntryLocks(QLCacheEntryLocks const&) = delete;
+  QLCacheEntryLocks& operator=(QLCacheEntryLocks const&) = delete;
+
+  class Hold {
+   public:
+    Hold(QLCacheEntryLocks& table, std::string const& key);
+    ~Hold();
+    Hold(Hold const&) = delete;
+    Hold& operator=(Hold const&) = delete;
+
+   private:
+    QLCacheEntryLocks& table_;
+    std::string const key_;
+    Entry* entry_;
+  };
+
+  // Keys currently held or waited for (for tests).
+  std::size_t size() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, std::unique_ptr<Entry>> entries_;  // guarded by mutex_
+};
+
+#endif  // QUORLIN_THUMBNAIL_QL_CACHE_ENTRY_LOCKS_H_

@@ -1,0 +1,214 @@
+#include "thumbnail/ql_cache_folder_index.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+namespace {
+
+bool HasPrefix(std::string const& name, std::string const& prefix) {
+  return name.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Closes the listing on every path out of List().
+class ListingHolder {
+ public:
+  explicit ListingHolder(std::string const& folder) : dir_(opendir(folder.c_str())) {}
+  ~ListingHolder() {
+    if (dir_) closedir(dir_);
+  }
+  ListingHolder(ListingHolder const&) = delete;
+  ListingHolder& operator=(ListingHolder const&) = delete;
+  DIR* get() const { return dir_; }
+
+ private:
+  DIR* dir_;
+};
+
+}  // namespace
+
+QLCacheFolderIndex::QLCacheFolderIndex() : limits_(Limits()) {}
+
+QLCacheFolderIndex::QLCacheFolderIndex(Limits const& limits) : limits_(limits) {}
+
+bool QLCacheFolderIndex::Stamp(std::string const& folder, FolderStamp* stamp) {
+  struct stat info;
+  if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  stamp->device = info.st_dev;
+  stamp->inode = info.st_ino;
+  stamp->modified = info.st_mtim;
+  return true;
+}
+
+bool QLCacheFolderIndex::SameStamp(FolderStamp const& a, FolderStamp const& b) {
+  return a.device == b.device && a.inode == b.inode && a.modified.tv_sec == b.modified.tv_sec &&
+         a.modified.tv_nsec == b.modified.tv_nsec;
+}
+
+bool QLCacheFolderIndex::FindPrefix(std::string const& folder, std::string const& prefix,
+                                    std::vector<std::string>* names) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Clock::time_point const now = Clock::now();
+  Folders::iterator const known = folders_.find(folder);
+  if (known != folders_.end()) {
+    FolderStamp current;
+    Folder& state = known->second;
+    if (Stamp(folder, &current) && SameStamp(current, state.stamp) &&
+        now - state.listed_at < limits_.max_trust_age) {
+      state.used_at = now;
+      std::vector<std::pair<std::uint64_t, std::string const*>> found;
+      for (std::map<std::string, std::uint64_t>::const_iterator it =
+               state.names.lower_bound(prefix);
+           it != state.names.end() && HasPrefix(it->first, prefix); ++it) {
+        found.push_back(std::make_pair(it->second, &it->first));
+      }
+      std::sort(found.begin(), found.end());
+      for (auto const& entry : found) names->push_back(*entry.second);
+      Trim(now, known);
+      return true;
+    }
+    Forget(known);
+  }
+  return List(folder, prefix, now, names);
+}
+
+bool QLCacheFolderIndex::List(std::string const& folder, std::string const& prefix,
+                              Clock::time_point now, std::vector<std::string>* names) {
+  FolderStamp before;
+  bool keep = Stamp(folder, &before);
+  ListingHolder dir(folder);
+  if (!dir.get()) return false;
+  ++listings_;
+
+  // The listed folder must be the one stamped, and stay unchanged while it
+  // is read, or the names cannot stand for it later.
+  FolderStamp opened;
+  struct stat info;
+  if (keep && fstat(dirfd(dir.get()), &info) == 0) {
+    opened.device = info.st_dev;
+    opened.inode = info.st_ino;
+    opened.modified = info.st_mtim;
+    keep = SameStamp(before, opened);
+  } else {
+    keep = false;
+  }
+
+  Folder fresh;
+  for (;;) {
+    errno = 0;
+    struct dirent64* entry = readdir64(dir.get());
+    if (!entry) {
+      if (errno != 0) keep = false;  // a listing cut short is used, never kept
+      break;
+    }
+    char const* const name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    std::string entry_name(name);
+    if (HasPrefix(entry_name, prefix)) names->push_back(entry_name);
+    if (keep) {
+      if (fresh.names.size() >= limits_.max_names) {
+        keep = false;  // too big to keep: listed on every use instead
+        fresh.names.clear();
+      } else {
+        fresh.names.emplace(std::move(entry_name), fresh.next_order++);
+      }
+    }
+  }
+  if (keep && fstat(dirfd(dir.get()), &info) == 0) {
+    opened.modified = info.st_mtim;
+    keep = SameStamp(before, opened);
+  } else {
+    keep = false;
+  }
+  if (!keep || limits_.max_folders == 0) return true;
+
+  fresh.stamp = before;
+  fresh.listed_at = now;
+  fresh.used_at = now;
+  total_names_ += fresh.names.size();
+  Folders::iterator const stored = folders_.emplace(folder, std::move(fresh)).first;
+  Trim(now, stored);
+  return true;
+}
+
+bool QLCacheFolderIndex::Apply(std::string const& folder, std::string const& removed,
+                               std::string const& added, std::function<bool()> const& change) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Folders::iterator const known = folders_.find(folder);
+  if (known == folders_.end()) return change();
+
+  FolderStamp before;
+  if (!Stamp(folder, &before) || !SameStamp(before, known->second.stamp)) {
+    // Someone else changed the folder since we last looked: start afresh.
+    Forget(known);
+    return change();
+  }
+  bool ok;
+  try {
+    ok = change();
+  } catch (...) {
+    Forget(known);
+    throw;
+  }
+  FolderStamp after;
+  if (!Stamp(folder, &after) || after.device != before.device || after.inode != before.inode ||
+      (!ok && !SameStamp(after, before))) {
+    Forget(known);
+    return ok;
+  }
+  Folder& state = known->second;
+  if (ok) {
+    if (!removed.empty()) total_names_ -= state.names.erase(removed);
+    if (!added.empty() && state.names.emplace(added, state.next_order).second) {
+      ++state.next_order;
+      ++total_names_;
+    }
+  }
+  state.stamp = after;
+  Clock::time_point const now = Clock::now();
+  state.used_at = now;
+  Trim(now, known);
+  return ok;
+}
+
+void QLCacheFolderIndex::Forget(Folders::iterator folder) {
+  total_names_ -= folder->second.names.size();
+  folders_.erase(folder);
+}
+
+void QLCacheFolderIndex::Trim(Clock::time_point now, Folders::iterator keep) {
+  for (Folders::iterator it = folders_.begin(); it != folders_.end();) {
+    Folders::iterator const current = it++;
+    if (current != keep && now - current->second.used_at >= limits_.idle_drop) Forget(current);
+  }
+  while (folders_.size() > limits_.max_folders || total_names_ > limits_.max_names) {
+    Folders::iterator oldest = folders_.end();
+    for (Folders::iterator it = folders_.begin(); it != folders_.end(); ++it) {
+      if (it == keep) continue;
+      if (oldest == folders_.end() || it->second.used_at < oldest->second.used_at) oldest = it;
+    }
+    if (oldest == folders_.end()) {
+      Forget(keep);  // the folder in use alone is over budget
+      return;
+    }
+    Forget(oldest);
+  }
+}
+
+std::uint64_t QLCacheFolderIndex::listings() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return listings_;
+}
+
+std::size_t QLCacheFolderIndex::folder_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return folders_.size();
+}
+
+std::size_t QLCacheFolderIndex::name_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return total_names_;
+}

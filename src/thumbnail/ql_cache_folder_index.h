@@ -1,0 +1,112 @@
+// What the cache folders hold, kept in memory, so that saving a thumbnail
+// into a folder of 100,000 files does not list and examine every one of them
+// to find the few outdated files of one resource, size and mode.
+//
+// Trust: the names of a folder are used only while the folder's modification
+// time (to the nanosecond), device and inode are exactly what this index
+// recorded after the last change it knows of: its own listing, or a change
+// made through Apply(). Anything else that touched the folder (another
+// process adding or removing files, the folder being replaced) shows as a
+// different time and the folder is listed again. A listing is also repeated
+// once it is older than `max_trust_age`, which bounds how long a change the
+// file system could not time apart from ours (file systems with coarse
+// timestamps) goes unnoticed.
+//
+// Memory: at most `max_folders` folders and `max_names` names in all; the
+// least recently used folders are dropped first, folders unused for
+// `idle_drop` are dropped, and a folder too big for the budget is simply not
+// kept (it is listed on every use, as if there were no index).
+//
+// Threads: every member may be called from any thread. `mutex_` guards all
+// state and is held across a listing and across the single file-system call
+// passed to Apply(), so the time recorded after a change is the time of that
+// change. Callers hold no lock of this index when calling it.
+#ifndef QUORLIN_THUMBNAIL_QL_CACHE_FOLDER_INDEX_H_
+#define QUORLIN_THUMBNAIL_QL_CACHE_FOLDER_INDEX_H_
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class QLCacheFolderIndex {
+ public:
+  typedef std::chrono::steady_clock Clock;
+
+  struct Limits {
+    std::size_t max_folders = 32;
+    // About 100 bytes a name: the whole index stays near 25 MB at worst.
+    std::size_t max_names = 250000;
+    Clock::duration max_trust_age = std::chrono::seconds(60);
+    Clock::duration idle_drop = std::chrono::minutes(10);
+  };
+
+  QLCacheFolderIndex();
+  explicit QLCacheFolderIndex(Limits const& limits);
+  QLCacheFolderIndex(QLCacheFolderIndex const&) = delete;
+  QLCacheFolderIndex& operator=(QLCacheFolderIndex const&) = delete;
+
+  // Names of the entries of `folder` (as given, with its trailing "/") that
+  // begin with `prefix`, compared byte by byte. Order: listing order, then
+  // names added through Apply() in the order they were added. Directories
+  // and vanished entries are NOT filtered out: the caller examines each
+  // candidate itself. False (and nothing appended) when the folder cannot be
+  // opened for listing.
+  bool FindPrefix(std::string const& folder, std::string const& prefix,
+                  std::vector<std::string>* names);
+
+  // Runs `change`, one file-system call that removes the entry `removed`
+  // and/or adds the entry `added` in `folder` (either may be empty; a rename
+  // within the folder does both). `change` returns true when the folder now
+  // looks as intended, false when the call failed without changing it. The
+  // index follows the change; if the folder moved on in ways it cannot
+  // account for, the folder is forgotten and listed again on its next use.
+  // An exception from `change` forgets the folder and propagates.
+  bool Apply(std::string const& folder, std::string const& removed, std::string const& added,
+             std::function<bool()> const& change);
+
+  // Counters for tests and benchmarks.
+  std::uint64_t listings() const;  // full listings made so far
+  std::size_t folder_count() const;
+  std::size_t name_count() const;
+
+ private:
+  struct FolderStamp {
+    dev_t device;
+    ino_t inode;
+    struct timespec modified;
+  };
+  struct Folder {
+    FolderStamp stamp;
+    std::map<std::string, std::uint64_t> names;  // name -> order of appearance
+    std::uint64_t next_order = 0;
+    Clock::time_point listed_at;
+    Clock::time_point used_at;
+  };
+  typedef std::map<std::string, Folder> Folders;
+
+  static bool Stamp(std::string const& folder, FolderStamp* stamp);
+  static bool SameStamp(FolderStamp const& a, FolderStamp const& b);
+  // Lists `folder`; appends the matching names to `names`; keeps the folder
+  // when the listing can be trusted and fits the budget. Called with mutex_.
+  bool List(std::string const& folder, std::string const& prefix, Clock::time_point now,
+            std::vector<std::string>* names);
+  void Forget(Folders::iterator folder);
+  // Drops idle folders, then least recently used ones until within limits.
+  void Trim(Clock::time_point now, Folders::iterator keep);
+
+  Limits const limits_;
+  mutable std::mutex mutex_;
+  Folders folders_;              // guarded by mutex_
+  std::size_t total_names_ = 0;  // guarded by mutex_
+  std::uint64_t listings_ = 0;   // guarded by mutex_
+};
+
+#endif  // QUORLIN_THUMBNAIL_QL_CACHE_FOLDER_INDEX_H_

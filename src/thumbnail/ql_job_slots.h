@@ -1,0 +1,53 @@
+// A counting semaphore bounding how many thumbnails are generated at once, so
+// memory stays bounded by N decodes however many connections ask.
+//
+// Contract: constructed with N >= 1 slots (0 is taken as 1) and outlives
+// every Slot taken from it. Any thread may take a slot; a Slot is released
+// by its destructor or Release() on the thread that holds it. The internal
+// mutex guards the free count only; no caller lock is held while waiting
+// except the caller's own cache-entry lock (entry lock before slot, never
+// the other way round, so the two cannot deadlock).
+#ifndef QUORLIN_THUMBNAIL_QL_JOB_SLOTS_H_
+#define QUORLIN_THUMBNAIL_QL_JOB_SLOTS_H_
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+
+class QLJobSlots {
+ public:
+  explicit QLJobSlots(unsigned int slots);
+  QLJobSlots(QLJobSlots const&) = delete;
+  QLJobSlots& operator=(QLJobSlots const&) = delete;
+
+  // Holds one slot from construction until Release() or destruction. A Slot
+  // made from a null QLJobSlots holds nothing (the single-lock mode).
+  class Slot {
+   public:
+    explicit Slot(QLJobSlots* slots);
+    ~Slot() { Release(); }
+    Slot(Slot const&) = delete;
+    Slot& operator=(Slot const&) = delete;
+    void Release();
+
+   private:
+    QLJobSlots* slots_;
+  };
+
+  unsigned int capacity() const { return capacity_; }
+  // Slots taken right now, and the most ever taken at once (for tests).
+  unsigned int in_use() const;
+  unsigned int peak_in_use() const;
+
+ private:
+  void Acquire();
+  void Give();
+
+  unsigned int const capacity_;
+  mutable std::mutex mutex_;
+  std::condition_variable freed_;
+  unsigned int in_use_;  // guarded by mutex_
+  unsigned int peak_;    // guarded by mutex_
+};
+
+#endif  // QUORLIN_THUMBNAIL_QL_JOB_SLOTS_H_
