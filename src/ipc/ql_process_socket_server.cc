@@ -1,5 +1,9 @@
 #include "ipc/ql_process_socket_server.h"
 
+#include <errno.h>
+#include <string.h>
+#include <unistd.h>
+
 #include <boost/thread/exceptions.hpp>
 #include <boost/thread/lock_guard.hpp>
 #include <vector>
@@ -8,6 +12,27 @@
 #include "log/ql_log.h"
 
 const std::string QLProcessHelperSocketServerService::kName = "QLProcessHelperSocketServerService";
+
+namespace {
+
+const useconds_t kAcceptPauseMicroseconds = 50 * 1000;
+
+// While the process (or the system) has no descriptor or memory to spare,
+// accept() fails at once and the connection stays in the backlog, so an
+// immediate retry fails again: pause before retrying instead of burning a
+// core, and log once per shortage. Waiting clients are served when
+// resources come back.
+void PauseIfOutOfResources(int error, bool* reported) {
+  if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) return;
+  if (!*reported) {
+    QL_ERROR("Cannot accept a connection (" << strerror(error)
+                                            << "); retrying while resources are short.");
+    *reported = true;
+  }
+  usleep(kAcceptPauseMicroseconds);
+}
+
+}  // namespace
 
 QLProcessHelperSocketServerService::QLProcessHelperSocketServerService(
     std::string const& socket_name, boost::shared_ptr<QLAbstractHelper> helper)
@@ -20,11 +45,17 @@ bool QLProcessHelperSocketServerService::InitHelper() { return helper_ && helper
 void QLProcessHelperSocketServerService::StartServer() {
   if (!socket_.InitSocketServer()) return;
   int counter = 0;
+  bool shortage_reported = false;
   while (!stop_) {
     QL_INFO(" (" << socket_name_ << ") "
                  << "Wait for connection...");
     boost::shared_ptr<QLProcessHelperSocket> client(new QLProcessHelperSocket(socket_name_));
-    if (!socket_.Accept(client)) continue;
+    if (!socket_.Accept(client)) {
+      int const error = errno;
+      if (!client->IsValid() && !stop_) PauseIfOutOfResources(error, &shortage_reported);
+      continue;
+    }
+    shortage_reported = false;
 
     {
       // Held until the thread object is in place, so StopServer never sees

@@ -1,6 +1,7 @@
 #include "process/load_harness.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -256,7 +257,27 @@ int SettledCount(int (*read)(pid_t), pid_t pid, int ceiling, int timeout_ms) {
   return last;
 }
 
+namespace {
+
+// Descriptors this test process got from whoever started it must not leak
+// into the daemon: they would skew its descriptor counts and limits.
+void MarkInheritedDescriptorsCloseOnExec() {
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return;
+  int const listing = dirfd(dir);
+  while (struct dirent* entry = readdir(dir)) {
+    int const fd = std::atoi(entry->d_name);
+    if (entry->d_name[0] == '.' || fd <= 2 || fd == listing) continue;
+    int const flags = fcntl(fd, F_GETFD);
+    if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  }
+  closedir(dir);
+}
+
+}  // namespace
+
 LoadDaemon::LoadDaemon(std::vector<std::string> const& extra_arguments) {
+  MarkInheritedDescriptorsCloseOnExec();
   std::vector<std::string> arguments = {"-o", scratch_.path()};
   arguments.insert(arguments.end(), extra_arguments.begin(), extra_arguments.end());
   process_.reset(new QLDaemonProcess(QL_DAEMON_BINARY, arguments, scratch_.path()));

@@ -1,0 +1,131 @@
+// The daemon at its descriptor limit: connections it cannot accept wait in
+// the backlog without the accept loop spinning, and are served once
+// descriptors are free again.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "process/load_harness.h"
+#include "support/ql_socket_pair.h"
+#include "support/ql_wait_until.h"
+
+namespace load {
+namespace {
+
+int CountOccurrences(std::string const& text, std::string const& needle) {
+  int count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// The descriptor limit under which exactly `free_slots` numbers are unused
+// (the kernel hands out the lowest free number below the limit).
+int LimitLeavingFree(pid_t pid, int free_slots) {
+  std::set<int> used;
+  DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  if (dir == nullptr) return -1;
+  while (struct dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.') used.insert(std::atoi(entry->d_name));
+  }
+  closedir(dir);
+  int const max_used = used.empty() ? -1 : *used.rbegin();
+  int const holes = max_used + 1 - static_cast<int>(used.size());
+  int const limit = max_used + 1 + (free_slots > holes ? free_slots - holes : 0);
+  return limit;
+}
+
+TEST(LoadAcceptTest, DescriptorExhaustionNeitherSpinsNorLosesWaitingClients) {
+  if (ForeignDaemonRunning()) GTEST_SKIP() << "a quorlin_gd not started here is running";
+  LoadDaemon daemon({"-l", "2"});
+  std::string why;
+  ASSERT_TRUE(daemon.WaitServing(&why)) << why;
+  pid_t const pid = daemon.pid();
+  int const idle_fds = SettledCount(CountDescriptors, pid, 1 << 30, 5000);
+  ASSERT_GT(idle_fds, 0);
+
+  // Room for exactly two more descriptors: two connections get accepted, the
+  // rest stay in the backlog while accept fails with EMFILE.
+  struct rlimit limit;
+  ASSERT_EQ(0, prlimit(pid, RLIMIT_NOFILE, nullptr, &limit));
+  struct rlimit tight = limit;
+  tight.rlim_cur = static_cast<rlim_t>(LimitLeavingFree(pid, 2));
+  ASSERT_EQ(0, prlimit(pid, RLIMIT_NOFILE, &tight, nullptr)) << "cannot limit the daemon";
+
+  int const waiting = 6;
+  std::vector<std::unique_ptr<LoadConnection>> clients;
+  for (int i = 0; i < 2 + waiting; ++i) {
+    clients.emplace_back(new LoadConnection());
+    ASSERT_TRUE(clients.back()->ok()) << "client " << i;
+  }
+  ASSERT_TRUE(WaitUntil([&] { return CountDescriptors(pid) >= idle_fds + 2; }, 5000));
+
+  // Let the accept loop meet the limit, then measure it for two seconds.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::string const log_before = daemon.LogText();
+  long long const cpu_before = CpuTicks(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  long long const cpu_used = CpuTicks(pid) - cpu_before;
+  std::string const log_after = daemon.LogText();
+  long const ticks_per_second = sysconf(_SC_CLK_TCK);
+  // A spinning loop burns about one core (2 * ticks_per_second here).
+  EXPECT_LT(cpu_used, ticks_per_second / 2) << "the accept loop spins at the descriptor limit";
+  std::string const new_lines =
+      log_after.size() > log_before.size() ? log_after.substr(log_before.size()) : std::string();
+  EXPECT_LT(CountOccurrences(new_lines, "Wait for connection..."), 100)
+      << "the log is flooded while connections wait";
+
+  // The two accepted clients are answered; the waiting ones are not yet.
+  std::string reply;
+  std::vector<int> answered;
+  for (int i = 0; i < static_cast<int>(clients.size()); ++i) {
+    if (!clients[i]->SendFrame("{}")) continue;
+  }
+  for (int i = 0; i < static_cast<int>(clients.size()); ++i) {
+    if (clients[i]->ReadReply(&reply, 500)) answered.push_back(i);
+  }
+  ASSERT_EQ(2u, answered.size()) << "exactly the accepted connections are served";
+
+  // Freeing descriptors lets the waiting clients in, two at a time, and
+  // every one of them gets its reply.
+  for (int i : answered) clients[i]->Close();
+  int served = 2;
+  for (int round = 0; round < waiting && served < 2 + waiting; ++round) {
+    for (int i = 0; i < static_cast<int>(clients.size()); ++i) {
+      if (!clients[i]->ok()) continue;
+      if (clients[i]->ReadReply(&reply, 300)) {
+        EXPECT_EQ(std::string(1, '\0'), reply);
+        clients[i]->Close();
+        ++served;
+      }
+    }
+  }
+  EXPECT_EQ(2 + waiting, served) << "waiting clients were lost";
+
+  // Each shortage is reported, once, not once per failed accept.
+  int const reports = CountOccurrences(daemon.LogText(), "Cannot accept a connection (");
+  EXPECT_GE(reports, 1);
+  EXPECT_LE(reports, 1 + waiting);
+
+  ASSERT_EQ(0, prlimit(pid, RLIMIT_NOFILE, &limit, nullptr));
+  ASSERT_TRUE(daemon.process().Signal(SIGTERM));
+  int status = 0;
+  ASSERT_TRUE(daemon.process().WaitExit(Sanitized() ? 10000 : 2000, &status));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(1, WEXITSTATUS(status));
+}
+
+}  // namespace
+}  // namespace load
