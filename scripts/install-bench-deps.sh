@@ -9,4 +9,4 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
-  libvips-tools imagemagick libjpeg-turbo-progs time
+  libvips-tools imagemagick libjpeg-turbo-progs python3
