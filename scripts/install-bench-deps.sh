@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the programs scripts/compare_thumbnailers.sh measures the daemon
-# against: vipsthumbnail, ImageMagick's convert and libjpeg-turbo's djpeg.
+# against: vipsthumbnail, ImageMagick's convert and libjpeg-turbo's djpeg,
+# and python3, which writes the report.
 # Kept apart from install-deps.sh so the CI machine stays lean; only the
 # comparison run needs them. Run as root (or through sudo).
 set -eu
