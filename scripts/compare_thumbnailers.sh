@@ -134,31 +134,38 @@ start_daemon() {
   local dir="$WORK/daemon-$name"
   mkdir -p "$dir"
   put "daemon.$name.options" "${*:-(none)}"
-  (cd "$dir" && exec "$DAEMON" -l 0 -o "$dir" "$@" >"$dir/stdout" 2>"$dir/stderr") &
-  DAEMON_PID=$!
-  local up=0
-  for _ in $(seq 100); do
-    if ! kill -0 "$DAEMON_PID" 2>/dev/null; then break; fi
-    if [ -S "$SOCKET" ] && [ "$(cat "$PID_FILE" 2>/dev/null)" = "$DAEMON_PID" ]; then
-      up=1
-      break
+  local attempt up
+  for attempt in $(seq 30); do
+    rm -f "$dir/gd.log"
+    (cd "$dir" && exec "$DAEMON" -l 0 -o "$dir" "$@" >"$dir/stdout" 2>"$dir/stderr") &
+    DAEMON_PID=$!
+    up=0
+    for _ in $(seq 100); do
+      if ! kill -0 "$DAEMON_PID" 2>/dev/null; then break; fi
+      if [ -S "$SOCKET" ] && [ "$(cat "$PID_FILE" 2>/dev/null)" = "$DAEMON_PID" ]; then
+        up=1
+        break
+      fi
+      sleep 0.05
+    done
+    sleep 0.2
+    if [ -s "$dir/stderr" ]; then
+      # A clean start prints nothing (the log goes to the file): anything on
+      # standard error is the option parser refusing or ignoring an option.
+      put "status.$name" "not available: $(head -n 1 "$dir/stderr" | sed 's|^[^ ]*quorlin_gd: ||' | tr -d '=')"
+      stop_daemon
+      return 1
     fi
-    sleep 0.05
+    if [ "$up" = 1 ] && kill -0 "$DAEMON_PID" 2>/dev/null; then return 0; fi
+    stop_daemon
+    # Another instance (a test run on the same machine) holds the pid file:
+    # wait for it to end rather than measure nothing.
+    grep -q "already running" "$dir/gd.log" 2>/dev/null || break
+    note "another quorlin_gd is running; waiting (attempt $attempt)"
+    sleep 2
   done
-  sleep 0.2
-  if [ -s "$dir/stderr" ]; then
-    # A clean start prints nothing (the log goes to the file): anything on
-    # standard error is the option parser refusing or ignoring an option.
-    put "status.$name" "not available: $(head -n 1 "$dir/stderr" | sed 's|^[^ ]*quorlin_gd: ||' | tr -d '=')"
-    stop_daemon
-    return 1
-  fi
-  if [ "$up" != 1 ] || ! kill -0 "$DAEMON_PID" 2>/dev/null; then
-    put "status.$name" "failed: the daemon did not start"
-    stop_daemon
-    return 1
-  fi
-  return 0
+  put "status.$name" "failed: the daemon did not start (see its log)"
+  return 1
 }
 
 # loadgen LABEL ARG... : one load generator run against the running daemon.
