@@ -532,4 +532,25 @@ void RunMixedConnection(LoadCorpus const& corpus, int seed, int requests,
   }
 }
 
+Tally RunWave(LoadCorpus const& corpus, int connections, int requests, int seed_base,
+              std::atomic<std::uint64_t>* next_id) {
+  std::vector<Tally> tallies(static_cast<size_t>(connections));
+  std::vector<std::thread> clients;
+  std::atomic<int> ready(0);
+  for (int i = 0; i < connections; ++i) {
+    clients.emplace_back([&, i] {
+      // All threads start their traffic together.
+      ++ready;
+      while (ready.load() < connections) std::this_thread::yield();
+      RunMixedConnection(corpus, seed_base + i, requests, next_id, &tallies[i]);
+    });
+  }
+  Tally total;
+  for (int i = 0; i < connections; ++i) {
+    clients[i].join();
+    total.Add(tallies[i]);
+  }
+  return total;
+}
+
 }  // namespace load

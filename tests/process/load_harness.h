@@ -167,6 +167,11 @@ struct Tally {
 void RunMixedConnection(LoadCorpus const& corpus, int seed, int requests,
                         std::atomic<std::uint64_t>* next_id, Tally* tally);
 
+// Runs `connections` client threads at once, each one RunMixedConnection
+// with seed `seed_base` + its index; returns the sum of their tallies.
+Tally RunWave(LoadCorpus const& corpus, int connections, int requests, int seed_base,
+              std::atomic<std::uint64_t>* next_id);
+
 // PNG checks on reply bytes.
 bool IsPng(std::string const& bytes);
 // Decodes a PNG; false when it does not decode. `centre` is 0xRRGGBB.

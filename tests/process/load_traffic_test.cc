@@ -59,25 +59,8 @@ class LoadTrafficTest : public ::testing::Test {
     EXPECT_EQ(1, WEXITSTATUS(status));
   }
 
-  // Runs `connections` client threads at once, each with `requests` actions.
   Tally RunWave(int connections, int requests, int seed_base) {
-    std::vector<Tally> tallies(static_cast<size_t>(connections));
-    std::vector<std::thread> clients;
-    std::atomic<int> ready(0);
-    for (int i = 0; i < connections; ++i) {
-      clients.emplace_back([&, i] {
-        // All threads start their traffic together.
-        ++ready;
-        while (ready.load() < connections) std::this_thread::yield();
-        RunMixedConnection(corpus_, seed_base + i, requests, &next_id_, &tallies[i]);
-      });
-    }
-    Tally total;
-    for (int i = 0; i < connections; ++i) {
-      clients[i].join();
-      total.Add(tallies[i]);
-    }
-    return total;
+    return load::RunWave(corpus_, connections, requests, seed_base, &next_id_);
   }
 
   std::unique_ptr<LoadDaemon> daemon_;
