@@ -1,0 +1,152 @@
+#include "ql_load_run.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_thumbnail_server.h"
+#include "support/ql_temp_dir.h"
+
+namespace {
+
+typedef std::vector<std::unique_ptr<QLLoadConnection>> Clients;
+
+Clients MakeClients(std::string const& path, int count) {
+  Clients clients;
+  for (int i = 0; i < count; ++i) clients.emplace_back(new QLLoadConnection(path, 10));
+  return clients;
+}
+
+class LoadRunTest : public ::testing::Test {
+ protected:
+  std::string SocketPath() const { return folder_.File("fake.sock"); }
+  QLTempDir folder_;
+};
+
+TEST_F(LoadRunTest, EveryRequestIsAnsweredAndBodiesTakeTurns) {
+  FakeThumbnailServer server(SocketPath());
+  ASSERT_TRUE(server.listening());
+  Clients clients = MakeClients(SocketPath(), 4);
+  QLLoadPhaseSettings settings;
+  settings.requests = 40;
+  QLLoadPhaseResult const result = RunLoadPhase(clients, {"a", "b", "c"}, settings);
+
+  ASSERT_EQ(40u, result.samples.size());
+  EXPECT_EQ(40u, result.Count(kReplyPng));
+  EXPECT_EQ(40u, result.Latencies(kReplyPng).size());
+  std::map<std::size_t, int> per_body;
+  for (QLRequestSample const& sample : result.samples) {
+    ++per_body[sample.body_index];
+    EXPECT_GT(sample.latency_ms, 0);
+    EXPECT_EQ(-1, sample.daemon_cpu_ms);  // not asked for
+  }
+  EXPECT_EQ((std::map<std::size_t, int>{{0, 14}, {1, 13}, {2, 13}}), per_body);
+  EXPECT_GT(result.wall_seconds, 0);
+  EXPECT_EQ(-1, result.daemon_cpu_seconds);
+  EXPECT_EQ(40, server.requests());
+  EXPECT_EQ(4, server.connections());  // one kept connection per client
+}
+
+TEST_F(LoadRunTest, ConnectionsOutliveAPhase) {
+  FakeThumbnailServer server(SocketPath());
+  Clients clients = MakeClients(SocketPath(), 2);
+  QLLoadPhaseSettings settings;
+  settings.requests = 6;
+  RunLoadPhase(clients, {"x"}, settings);
+  QLLoadPhaseResult const second = RunLoadPhase(clients, {"x"}, settings);
+  EXPECT_EQ(6u, second.Count(kReplyPng));
+  EXPECT_EQ(2, server.connections());
+}
+
+TEST_F(LoadRunTest, ANewConnectionPerRequestWhenAsked) {
+  FakeThumbnailServer server(SocketPath());
+  Clients clients = MakeClients(SocketPath(), 1);
+  QLLoadPhaseSettings settings;
+  settings.requests = 5;
+  settings.new_connection_per_request = true;
+  QLLoadPhaseResult const result = RunLoadPhase(clients, {"x"}, settings);
+  EXPECT_EQ(5u, result.Count(kReplyPng));
+  EXPECT_EQ(5, server.connections());
+  EXPECT_FALSE(clients[0]->connected());
+}
+
+TEST_F(LoadRunTest, RepliesThatAreNoThumbnailAreCountedApart) {
+  FakeThumbnailServer server(SocketPath());
+  Clients clients = MakeClients(SocketPath(), 1);
+  QLLoadPhaseSettings settings;
+  settings.requests = 6;
+  QLLoadPhaseResult const result =
+      RunLoadPhase(clients, {"ok", "no-thumbnail", "not-png"}, settings);
+  EXPECT_EQ(2u, result.Count(kReplyPng));
+  EXPECT_EQ(2u, result.Count(kReplyNoThumbnail));
+  EXPECT_EQ(2u, result.Count(kReplyNotPng));
+  EXPECT_EQ(0u, result.Count(kReplyNone));
+  EXPECT_EQ(2u, result.Latencies(kReplyNoThumbnail).size());
+}
+
+TEST_F(LoadRunTest, ALostConnectionIsAFailureAndTheNextRequestReconnects) {
+  FakeThumbnailServer server(SocketPath());
+  QLLoadConnection connection(SocketPath(), 10);
+  std::size_t bytes = 99;
+  EXPECT_EQ(kReplyNone, connection.Exchange("hang-up", &bytes));
+  EXPECT_EQ(0u, bytes);
+  EXPECT_FALSE(connection.connected());
+  EXPECT_EQ(kReplyPng, connection.Exchange("fine", &bytes));
+  EXPECT_EQ(27u, bytes);
+  EXPECT_EQ(2, server.connections());
+}
+
+TEST_F(LoadRunTest, NoDaemonMeansFailuresUntilOneListens) {
+  Clients clients = MakeClients(SocketPath(), 2);
+  QLLoadPhaseSettings settings;
+  settings.requests = 4;
+  QLLoadPhaseResult const without = RunLoadPhase(clients, {"x"}, settings);
+  EXPECT_EQ(4u, without.Count(kReplyNone));
+  EXPECT_TRUE(without.Latencies(kReplyPng).empty());
+
+  FakeThumbnailServer server(SocketPath());
+  QLLoadPhaseResult const with = RunLoadPhase(clients, {"x"}, settings);
+  EXPECT_EQ(4u, with.Count(kReplyPng));
+}
+
+TEST_F(LoadRunTest, TheServersCpuTimeIsChargedToEachRequest) {
+  // The fake server runs in this process, so this process is the "daemon".
+  FakeThumbnailServer server(SocketPath(), 20);
+  Clients clients = MakeClients(SocketPath(), 1);
+  QLLoadPhaseSettings settings;
+  settings.requests = 3;
+  settings.daemon_pid = getpid();
+  settings.per_request_cpu = true;
+  QLLoadPhaseResult const result = RunLoadPhase(clients, {"x"}, settings);
+  ASSERT_EQ(3u, result.Count(kReplyPng));
+  for (QLRequestSample const& sample : result.samples) EXPECT_GE(sample.daemon_cpu_ms, 19.0);
+  EXPECT_GE(result.daemon_cpu_seconds, 0.05);  // tick counts: at least 60 ms less a tick
+  EXPECT_GT(result.daemon_peak_rss_kb, 0);
+}
+
+TEST_F(LoadRunTest, PerRequestCpuNeedsOneClient) {
+  FakeThumbnailServer server(SocketPath());
+  Clients clients = MakeClients(SocketPath(), 2);
+  QLLoadPhaseSettings settings;
+  settings.requests = 4;
+  settings.daemon_pid = getpid();
+  settings.per_request_cpu = true;
+  QLLoadPhaseResult const result = RunLoadPhase(clients, {"x"}, settings);
+  for (QLRequestSample const& sample : result.samples) EXPECT_EQ(-1, sample.daemon_cpu_ms);
+  EXPECT_GE(result.daemon_cpu_seconds, 0);  // the phase total is still measured
+}
+
+TEST_F(LoadRunTest, NothingToSendGivesAnEmptyResult) {
+  Clients none;
+  QLLoadPhaseSettings settings;
+  settings.requests = 3;
+  EXPECT_TRUE(RunLoadPhase(none, {"x"}, settings).samples.empty());
+  Clients clients = MakeClients(SocketPath(), 1);
+  EXPECT_TRUE(RunLoadPhase(clients, {}, settings).samples.empty());
+}
+
+}  // namespace
