@@ -124,7 +124,7 @@ TEST_F(LoadRunTest, TheServersCpuTimeIsChargedToEachRequest) {
   QLLoadPhaseResult const result = RunLoadPhase(clients, {"x"}, settings);
   ASSERT_EQ(3u, result.Count(kReplyPng));
   for (QLRequestSample const& sample : result.samples) EXPECT_GE(sample.daemon_cpu_ms, 19.0);
-  EXPECT_GE(result.daemon_cpu_seconds, 0.05);  // tick counts: at least 60 ms less a tick
+  EXPECT_GE(result.daemon_cpu_seconds, 0.039);  // tick counts: 60 ms, less up to two ticks
   EXPECT_GT(result.daemon_peak_rss_kb, 0);
 }
 
