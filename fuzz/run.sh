@@ -6,7 +6,8 @@
 # committed; copy the interesting ones into fuzz/corpus/<name>/), crash
 # inputs to fuzz/corpus-work/<name>-artifacts/. A dictionary
 # fuzz/<name>.dict, or fuzz/json.dict for names starting with "json", is
-# used when present.
+# used when present. Flags in fuzz/<name>.options (one a line, e.g.
+# -max_len=4096) come before the ones given on the command line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,5 +39,10 @@ elif [[ "$name" == json* ]] && [ -f fuzz/json.dict ]; then
   dict=(-dict=fuzz/json.dict)
 fi
 
+options=()
+if [ -f "fuzz/${name}.options" ]; then
+  mapfile -t options < <(grep -v '^[[:space:]]*\(#\|$\)' "fuzz/${name}.options")
+fi
+
 exec "build-fuzz/fuzz/${name}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
-  -artifact_prefix="${artifacts}/" "${dict[@]}" "$@" "$work" "fuzz/corpus/${name}"
+  -artifact_prefix="${artifacts}/" "${dict[@]}" "${options[@]}" "$@" "$work" "fuzz/corpus/${name}"

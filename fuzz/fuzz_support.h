@@ -1,0 +1,152 @@
+// Helpers shared by the fuzz targets (header only: every fuzz/*_fuzzer.cc is
+// built on its own, by libFuzzer and by the corpus replay).
+//
+// Everything here is used from the fuzzing thread alone, except that
+// FuzzCheck may be called from any thread. A FuzzSandbox is made once, in
+// LLVMFuzzerInitialize, and removed with its content when the process ends
+// normally; a crashed run leaves its /tmp/ql_fuzz_* folder behind.
+#ifndef QUORLIN_FUZZ_FUZZ_SUPPORT_H_
+#define QUORLIN_FUZZ_FUZZ_SUPPORT_H_
+
+#include <gd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/shared_ptr.hpp>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "log/ql_log.h"
+
+namespace qlfuzz {
+
+typedef std::vector<unsigned char> Bytes;
+
+// A fault the sanitizers cannot see (a wrong result): stop with a message so
+// libFuzzer keeps the input as a crash artifact.
+inline void FuzzCheck(bool condition, char const* what) {
+  if (!condition) {
+    std::fprintf(stderr, "fuzz check failed: %s\n", what);
+    std::abort();
+  }
+}
+
+// Every log statement is formatted in full (so its message code is fuzzed
+// too) and then dropped, keeping the fuzzer quiet and fast.
+class DiscardBuffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
+};
+
+inline void DiscardLogs() {
+  static DiscardBuffer buffer;
+  qlloggeros.reset(new std::ostream(&buffer));
+  ql_log_level = 3;
+}
+
+inline bool WriteBytes(std::string const& path, unsigned char const* data, size_t size) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  bool const ok = std::fwrite(data, 1, size, file) == size;
+  return std::fclose(file) == 0 && ok;
+}
+
+inline bool WriteBytes(std::string const& path, Bytes const& bytes) {
+  return WriteBytes(path, bytes.data(), bytes.size());
+}
+
+// A small JPEG of one colour with a darker square in one corner, drawn with
+// libgd (the default pictures and the sandbox's sources).
+inline Bytes DrawJpeg(int width, int height, int red, int green, int blue) {
+  Bytes bytes;
+  gdImagePtr image = gdImageCreateTrueColor(width, height);
+  if (!image) return bytes;
+  gdImageFilledRectangle(image, 0, 0, width - 1, height - 1, gdTrueColor(red, green, blue));
+  gdImageFilledRectangle(image, 0, 0, width / 3, height / 3,
+                         gdTrueColor(red / 2, green / 2, blue / 2));
+  int size = 0;
+  void* jpeg = gdImageJpegPtr(image, &size, 90);
+  gdImageDestroy(image);
+  if (jpeg && size > 0) {
+    unsigned char const* begin = static_cast<unsigned char const*>(jpeg);
+    bytes.assign(begin, begin + size);
+  }
+  if (jpeg) gdFree(jpeg);
+  return bytes;
+}
+
+// The five default pictures, each 32 x 24 in its own colour.
+inline bool WriteDefaultPictures(std::string const& folder) {
+  struct Picture {
+    char const* name;
+    int red, green, blue;
+  };
+  static Picture const kPictures[] = {{"image.jpg", 200, 40, 40},
+                                      {"audio.jpg", 40, 200, 40},
+                                      {"video.jpg", 40, 40, 200},
+                                      {"doc.jpg", 200, 200, 40},
+                                      {"any_file.jpg", 120, 120, 120}};
+  for (Picture const& picture : kPictures) {
+    Bytes const jpeg = DrawJpeg(32, 24, picture.red, picture.green, picture.blue);
+    if (jpeg.empty() || !WriteBytes(folder + "/" + picture.name, jpeg)) return false;
+  }
+  return true;
+}
+
+// A fresh folder /tmp/ql_fuzz_<name>.XXXXXX, removed at normal exit.
+class FuzzSandbox {
+ public:
+  explicit FuzzSandbox(std::string const& name) {
+    std::string pattern = "/tmp/ql_fuzz_" + name + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    FuzzCheck(mkdtemp(buffer.data()) != nullptr, "mkdtemp");
+    path_ = buffer.data();
+  }
+  ~FuzzSandbox() {
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+  }
+  FuzzSandbox(FuzzSandbox const&) = delete;
+  FuzzSandbox& operator=(FuzzSandbox const&) = delete;
+
+  std::string const& path() const { return path_; }
+  std::string Join(std::string const& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Reads a PNG's width and height from its IHDR chunk; false when `data` does
+// not start like a PNG file.
+inline bool PngSize(unsigned char const* data, size_t size, std::uint32_t* width,
+                    std::uint32_t* height) {
+  static unsigned char const kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  if (size < 24) return false;
+  for (int i = 0; i < 8; ++i) {
+    if (data[i] != kSignature[i]) return false;
+  }
+  if (data[12] != 'I' || data[13] != 'H' || data[14] != 'D' || data[15] != 'R') return false;
+  auto be32 = [data](size_t at) {
+    return (static_cast<std::uint32_t>(data[at]) << 24) |
+           (static_cast<std::uint32_t>(data[at + 1]) << 16) |
+           (static_cast<std::uint32_t>(data[at + 2]) << 8) |
+           static_cast<std::uint32_t>(data[at + 3]);
+  };
+  *width = be32(16);
+  *height = be32(20);
+  return true;
+}
+
+}  // namespace qlfuzz
+
+#endif  // QUORLIN_FUZZ_FUZZ_SUPPORT_H_
