@@ -48,7 +48,9 @@ TEST_F(LoadRunTest, EveryRequestIsAnsweredAndBodiesTakeTurns) {
   EXPECT_GT(result.wall_seconds, 0);
   EXPECT_EQ(-1, result.daemon_cpu_seconds);
   EXPECT_EQ(40, server.requests());
-  EXPECT_EQ(4, server.connections());  // one kept connection per client
+  // One kept connection per client (a client the others outran never connects).
+  EXPECT_GE(server.connections(), 1);
+  EXPECT_LE(server.connections(), 4);
 }
 
 TEST_F(LoadRunTest, ConnectionsOutliveAPhase) {
@@ -56,10 +58,11 @@ TEST_F(LoadRunTest, ConnectionsOutliveAPhase) {
   Clients clients = MakeClients(SocketPath(), 2);
   QLLoadPhaseSettings settings;
   settings.requests = 6;
-  RunLoadPhase(clients, {"x"}, settings);
-  QLLoadPhaseResult const second = RunLoadPhase(clients, {"x"}, settings);
-  EXPECT_EQ(6u, second.Count(kReplyPng));
-  EXPECT_EQ(2, server.connections());
+  for (int phase = 0; phase < 5; ++phase) {
+    EXPECT_EQ(6u, RunLoadPhase(clients, {"x"}, settings).Count(kReplyPng));
+  }
+  EXPECT_EQ(30, server.requests());
+  EXPECT_LE(server.connections(), 2);
 }
 
 TEST_F(LoadRunTest, ANewConnectionPerRequestWhenAsked) {
