@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "thumbnail/ql_thumbnail_options.h"
+
 struct QLArguments {
   // Log file for the file sink; empty means no file sink. The process entry
   // sets "gd.log" (or "<folder>/gd.log" from the log-file option).
@@ -20,6 +22,11 @@ struct QLArguments {
   bool log_to_console = false;
   bool log_to_syslog = false;
   bool log_to_zovuvoze = false;
+  // Limits and opt-in fast paths of the thumbnail work, from the long-only
+  // options; handed to the helper before it is created.
+  QLThumbnailOptions thumbnail;
+  // Set by --help: main prints the usage and exits 0.
+  bool show_help = false;
 };
 
 #endif  // QUORLIN_MAIN_QL_ARGUMENTS_H_

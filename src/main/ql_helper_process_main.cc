@@ -19,24 +19,39 @@
 
 namespace {
 
-// getopt_long value of the long-only option; outside the range of letters.
-const int kMaxMessageBytesOption = 256;
+// getopt_long values of the long-only options; outside the range of letters.
+enum LongOnlyOption {
+  kMaxMessageBytesOption = 256,
+  kMaxSourcePixelsOption,
+  kMaxThumbnailPixelsOption,
+  kJpegShrinkOnLoadOption,
+  kPngLevelOption,
+  kPngFiltersOption,
+  kJobsOption,
+  kHelpOption,
+};
 
 std::atomic<bool> g_stop_started(false);
 
 boost::mutex g_lock_mutex;  // guards g_lock_held
 bool g_lock_held = false;
 
-// Whole decimal text from 1 to INT_MAX, or 0.
-unsigned int ParseMessageBound(char const* text) {
-  if (text == nullptr || *text < '0' || *text > '9') return 0;
+// Whole decimal text from `low` to `high`; false (and *value untouched)
+// otherwise.
+bool ParseNumber(char const* text, unsigned long long low, unsigned long long high,
+                 unsigned long long* value) {
+  if (text == nullptr || *text < '0' || *text > '9') return false;
   errno = 0;
   char* end = nullptr;
-  unsigned long value = strtoul(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value == 0 || value > static_cast<unsigned long>(INT_MAX)) {
-    return 0;
-  }
-  return static_cast<unsigned int>(value);
+  unsigned long long const parsed = strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
+  *value = parsed;
+  return true;
+}
+
+void ReportIgnored(char const* program, char const* option, char const* value,
+                   char const* expected) {
+  fprintf(stderr, "%s: ignoring --%s '%s' (expected %s)\n", program, option, value, expected);
 }
 
 }  // namespace
@@ -45,6 +60,13 @@ struct option long_options[] = {
     {"loglevel", required_argument, 0, 'l'},
     {"logfile", required_argument, 0, 'o'},
     {"max-message-bytes", required_argument, 0, kMaxMessageBytesOption},
+    {"max-source-pixels", required_argument, 0, kMaxSourcePixelsOption},
+    {"max-thumbnail-pixels", required_argument, 0, kMaxThumbnailPixelsOption},
+    {"jpeg-shrink-on-load", no_argument, 0, kJpegShrinkOnLoadOption},
+    {"png-level", required_argument, 0, kPngLevelOption},
+    {"png-filters", required_argument, 0, kPngFiltersOption},
+    {"jobs", required_argument, 0, kJobsOption},
+    {"help", no_argument, 0, kHelpOption},
     {0, 0, 0, 0},
 };
 
@@ -63,24 +85,101 @@ int parse_arguments(int argc, char** argv, QLArguments* arguments) {
         arguments->log_file_path = std::string(optarg) + "/" + GetLogFileName();
         break;
       case kMaxMessageBytesOption: {
-        unsigned int const bound = ParseMessageBound(optarg);
-        if (bound == 0) {
-          fprintf(stderr, "%s: ignoring --max-message-bytes '%s' (expected 1 to %d)\n", argv[0],
-                  optarg, INT_MAX);
+        unsigned long long bound = 0;
+        if (ParseNumber(optarg, 1, INT_MAX, &bound)) {
+          QLProcessHelperSocket::SetMaxMessageLength(static_cast<unsigned int>(bound));
         } else {
-          QLProcessHelperSocket::SetMaxMessageLength(bound);
+          ReportIgnored(argv[0], "max-message-bytes", optarg, "1 to 2147483647");
         }
         break;
       }
+      case kMaxSourcePixelsOption: {
+        unsigned long long pixels = 0;
+        if (ParseNumber(optarg, 1, ULLONG_MAX, &pixels)) {
+          arguments->thumbnail.max_source_pixels = pixels;
+        } else {
+          ReportIgnored(argv[0], "max-source-pixels", optarg, "a positive number");
+        }
+        break;
+      }
+      case kMaxThumbnailPixelsOption: {
+        unsigned long long pixels = 0;
+        if (ParseNumber(optarg, 1, ULLONG_MAX, &pixels)) {
+          arguments->thumbnail.max_thumbnail_pixels = pixels;
+        } else {
+          ReportIgnored(argv[0], "max-thumbnail-pixels", optarg, "a positive number");
+        }
+        break;
+      }
+      case kJpegShrinkOnLoadOption:
+        arguments->thumbnail.jpeg_shrink_on_load = true;
+        break;
+      case kPngLevelOption: {
+        unsigned long long level = 0;
+        if (ParseNumber(optarg, 0, 9, &level)) {
+          arguments->thumbnail.png_compression_level = static_cast<int>(level);
+        } else {
+          ReportIgnored(argv[0], "png-level", optarg, "0 to 9");
+        }
+        break;
+      }
+      case kPngFiltersOption: {
+        int mask = 0;
+        if (ParsePngFilters(optarg, &mask)) {
+          arguments->thumbnail.png_filters = mask;
+        } else {
+          ReportIgnored(argv[0], "png-filters", optarg,
+                        "none, sub, up, avg, paeth or all, comma-separated");
+        }
+        break;
+      }
+      case kJobsOption: {
+        unsigned long long jobs = 0;
+        if (ParseNumber(optarg, 1, 64, &jobs)) {
+          arguments->thumbnail.jobs = static_cast<unsigned int>(jobs);
+        } else {
+          ReportIgnored(argv[0], "jobs", optarg, "1 to 64");
+        }
+        break;
+      }
+      case kHelpOption:
+        arguments->show_help = true;
+        break;
       case '?':
         // getopt_long has printed its message. A missing value ends the
         // parse; an unknown option is skipped.
-        if (optopt == 'l' || optopt == 'o' || optopt == kMaxMessageBytesOption) return 0;
+        if (optopt == 'l' || optopt == 'o' || optopt >= kMaxMessageBytesOption) return 0;
         break;
       default:
         break;
     }
   }
+}
+
+void PrintUsage(FILE* out, char const* program) {
+  QLThumbnailOptions const defaults;
+  fprintf(out,
+          "usage: %s [options]\n"
+          "  -l, --loglevel N          0 errors, 1 +warnings, 2 +info, 3 +debug (default 3);\n"
+          "                            negative: no log\n"
+          "  -o, --logfile DIR         log to DIR/%s (default: %s in the working directory)\n"
+          "      --max-message-bytes N largest request frame accepted (default %u)\n"
+          "      --max-source-pixels N largest source picture decoded, width x height\n"
+          "                            (default %llu); larger files get the default picture\n"
+          "      --max-thumbnail-pixels N  largest thumbnail canvas (default %llu);\n"
+          "                            larger requests get the failure reply\n"
+          "      --jpeg-shrink-on-load decode JPEG photos at 1/2, 1/4 or 1/8 size when the\n"
+          "                            thumbnail needs no more (off by default)\n"
+          "      --png-level N         zlib level 0-9 for thumbnails (default: libgd's)\n"
+          "      --png-filters LIST    PNG row filters: none,sub,up,avg,paeth or all\n"
+          "                            (default: libgd's)\n"
+          "      --jobs N              make up to N thumbnails at once, 1-64 (default: one\n"
+          "                            at a time under a single lock)\n"
+          "      --help                print this text and exit\n",
+          program, GetLogFileName().c_str(), GetLogFileName().c_str(),
+          QLProcessHelperSocket::kDefaultMaxMessageLength,
+          static_cast<unsigned long long>(defaults.max_source_pixels),
+          static_cast<unsigned long long>(defaults.max_thumbnail_pixels));
 }
 
 void sig_handler(int signal_number) {

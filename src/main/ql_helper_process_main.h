@@ -16,6 +16,7 @@
 #define QUORLIN_MAIN_QL_HELPER_PROCESS_MAIN_H_
 
 #include <getopt.h>
+#include <stdio.h>
 
 #include <boost/shared_ptr.hpp>
 #include <string>
@@ -30,17 +31,21 @@ std::string GetProcessSocketName();
 std::string GetProcessName();
 boost::shared_ptr<QLAbstractHelper> GetProcessHelper();
 
-// "loglevel" (-l), "logfile" (-o), "max-message-bytes" (long only), then
-// the all-zero entry.
+// "loglevel" (-l), "logfile" (-o), then the long-only options of the limits
+// and fast paths and "help", then the all-zero entry.
 extern struct option long_options[];
 
 // Fills `arguments` from the command line: -l sets the level (atoi), -o DIR
 // sets the log file to DIR + "/" + GetLogFileName(), --max-message-bytes N
 // sets the process-wide frame bound of QLProcessHelperSocket (N from 1 to
-// 2147483647; anything else is reported on stderr and ignored). Returns 0
+// 2147483647; anything else is reported on stderr and ignored); the other
+// long options fill arguments->thumbnail and show_help the same way. Returns 0
 // for null input or an option missing its value, 1 when all options are
 // consumed. Unknown options and non-options are ignored.
 int parse_arguments(int argc, char** argv, QLArguments* arguments);
+
+// The --help text: every option with its default.
+void PrintUsage(FILE* out, char const* program);
 
 // The stop sequence for SIGINT, SIGQUIT and SIGTERM; other numbers do
 // nothing.

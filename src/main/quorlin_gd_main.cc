@@ -16,6 +16,7 @@
 #include "main/ql_lock.h"
 #include "main/ql_service_registry.h"
 #include "main/ql_signal_stopper.h"
+#include "thumbnail/ql_thumbnail_options.h"
 
 int main(int argc, char** argv) {
   // Termination signals are only recorded; the stopper thread runs the stop.
@@ -41,6 +42,12 @@ int main(int argc, char** argv) {
   arguments.log_to_syslog = false;
   arguments.log_to_zovuvoze = false;
   parse_arguments(argc, argv, &arguments);
+  if (arguments.show_help) {
+    PrintUsage(stdout, argv[0]);
+    FinishStopperThread();
+    return 0;
+  }
+  SetProcessThumbnailOptions(arguments.thumbnail);
 
   boost::shared_ptr<QLLogBuffer> buffer(new QLLogBuffer(128));
   InitLogger(arguments, buffer);

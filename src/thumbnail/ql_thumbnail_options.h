@@ -9,16 +9,18 @@
 #define QUORLIN_THUMBNAIL_QL_THUMBNAIL_OPTIONS_H_
 
 #include <cstdint>
+#include <cstring>
+#include <string>
 
 struct QLThumbnailOptions {
   // Source pictures above this many pixels (width x height read from the file
   // header before decoding) get their type's fallback picture. 50 MP is about
   // 200 MB as a true-colour canvas; photos from current phones and cameras
   // stay well below it.
-  static const std::uint64_t kDefaultMaxSourcePixels = 50000000ull;
+  static constexpr std::uint64_t kDefaultMaxSourcePixels = 50000000ull;
   // Thumbnail canvases above this many pixels are refused (one-byte failure
   // reply). 4096 x 4096 is larger than any screen the device serves.
-  static const std::uint64_t kDefaultMaxThumbnailPixels = 4096ull * 4096ull;
+  static constexpr std::uint64_t kDefaultMaxThumbnailPixels = 4096ull * 4096ull;
 
   std::uint64_t max_source_pixels = kDefaultMaxSourcePixels;
   std::uint64_t max_thumbnail_pixels = kDefaultMaxThumbnailPixels;
@@ -29,6 +31,45 @@ struct QLThumbnailOptions {
   int png_filters = -1;              // -1: libgd's default; else a PNG_FILTER_* mask
   unsigned int jobs = 0;             // 0: one provider lock; N >= 1: N parallel jobs
 };
+
+// PNG row filters as libpng numbers them, so a mask goes to png_set_filter
+// unchanged.
+const int kPngFilterNone = 0x08;
+const int kPngFilterSub = 0x10;
+const int kPngFilterUp = 0x20;
+const int kPngFilterAvg = 0x40;
+const int kPngFilterPaeth = 0x80;
+const int kPngFilterAll = 0xF8;
+
+// Parses "none", "sub", "up", "avg", "paeth" or "all", comma-separated, into
+// a filter mask. False for empty text or an unknown name.
+inline bool ParsePngFilters(char const* text, int* mask) {
+  if (text == nullptr || *text == '\0') return false;
+  static const struct {
+    char const* name;
+    int bits;
+  } kNames[] = {{"none", kPngFilterNone}, {"sub", kPngFilterSub},     {"up", kPngFilterUp},
+                {"avg", kPngFilterAvg},   {"paeth", kPngFilterPaeth}, {"all", kPngFilterAll}};
+  int result = 0;
+  std::string const all(text);
+  std::string::size_type start = 0;
+  while (start <= all.size()) {
+    std::string::size_type end = all.find(',', start);
+    if (end == std::string::npos) end = all.size();
+    std::string const word = all.substr(start, end - start);
+    bool known = false;
+    for (auto const& entry : kNames) {
+      if (word == entry.name) {
+        result |= entry.bits;
+        known = true;
+      }
+    }
+    if (!known) return false;
+    start = end + 1;
+  }
+  *mask = result;
+  return true;
+}
 
 // The options GetProcessHelper() gives the process's one provider; set by
 // main from the command line before the helper is created.
