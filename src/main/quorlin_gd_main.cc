@@ -51,6 +51,12 @@ int main(int argc, char** argv) {
 
   boost::shared_ptr<QLLogBuffer> buffer(new QLLogBuffer(128));
   InitLogger(arguments, buffer);
+  // Declared after the buffer and before the service, so on every return the
+  // service goes first, then the stream lets go of the buffer, then the
+  // buffer itself: its sinks write "Log ended!" as main returns.
+  struct LoggerDetach {
+    ~LoggerDetach() { ShutdownLogger(); }
+  } logger_detach;
 
   std::string const name = GetProcessName();
   QL_DEBUG(name << " process init server");
