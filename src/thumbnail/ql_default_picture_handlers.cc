@@ -10,6 +10,8 @@
 
 #include "log/ql_log.h"
 #include "thumbnail/ql_gd_deleters.h"
+#include "thumbnail/ql_image_header_probe.h"
+#include "thumbnail/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 char const* const kThumbFileDefaultImage = "image.jpg";
@@ -27,16 +29,25 @@ struct FileCloser {
 };
 
 // Decodes `name` from the request's default folder; empty when the picture
-// is missing or not a JPEG. `timing_text`, when given, logs how long opening
-// and decoding took (only once the file has opened).
-boost::shared_ptr<gdImageStruct> DecodeDefaultPicture(QLThumbnailData const& data, char const* name,
-                                                      char const* timing_text) {
+// is missing, not a JPEG or larger than the source limit (the folder comes
+// with the request, so its pictures are checked like any file). `timing_text`,
+// when given, logs how long opening and decoding took (only once the file
+// has opened).
+QLDecodedPicture DecodeDefaultPicture(QLThumbnailProvider const& provider,
+                                      QLThumbnailData const& data, char const* name,
+                                      char const* timing_text) {
   std::string const path = (boost::filesystem::path(data.default_thumbnail_folder) / name).string();
   std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "rb"));
-  if (!file) return boost::shared_ptr<gdImageStruct>();
+  if (!file) return QLDecodedPicture();
   QLTimer timer;
-  boost::shared_ptr<gdImageStruct> picture(gdImageCreateFromJpeg(file.get()),
-                                           gdImgDestroyDeleter());
+  QLImageHeader header;
+  if (ProbeImageFile(file.get(), kQLImageJpeg, &header) &&
+      SourcePictureOverLimit(header, provider.options().max_source_pixels, "\"" + path + "\"")) {
+    return QLDecodedPicture();
+  }
+  QLDecodedPicture picture = DecodeJpegForThumbnail(file.get(), static_cast<int>(data.width),
+                                                    static_cast<int>(data.height), data.full_screen,
+                                                    provider.options().jpeg_shrink_on_load);
   file.reset();
   if (timing_text) QL_DEBUG(timing_text << timer.get_duration());
   return picture;
@@ -44,9 +55,10 @@ boost::shared_ptr<gdImageStruct> DecodeDefaultPicture(QLThumbnailData const& dat
 
 bool ThumbnailFromDefault(QLThumbnailProvider& provider, QLThumbnailData& data, char const* name,
                           char const* timing_text) {
-  boost::shared_ptr<gdImageStruct> picture = DecodeDefaultPicture(data, name, timing_text);
+  QLDecodedPicture picture = DecodeDefaultPicture(provider, data, name, timing_text);
   if (!picture) return false;
-  bool const made = provider.ResizeImage(picture, data, 1);
+  bool const made = provider.ResizeImage(picture.picture, data, 1, picture.original_width,
+                                         picture.original_height);
   data.save_to_cache = false;
   return made;
 }

@@ -1,5 +1,7 @@
 // The file handlers of QLThumbnailProvider: JPEG, PNG, GIF, BMP and WBMP
-// files decoded by libgd straight from an open handle.
+// files decoded straight from an open handle, by libgd or, for JPEG when the
+// options ask for it, by the shrink-on-load decoder. The size in the file's
+// header is checked against the source limit before any decoder runs.
 #include <gd.h>
 
 #include <cstdio>
@@ -9,6 +11,8 @@
 #include "log/ql_log.h"
 #include "thumbnail/ql_exif_orientation.h"
 #include "thumbnail/ql_gd_deleters.h"
+#include "thumbnail/ql_image_header_probe.h"
+#include "thumbnail/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
@@ -22,13 +26,24 @@ typedef std::unique_ptr<FILE, FileCloser> ScopedFile;
 
 // The five handlers share one shape and differ in these points only.
 struct FileHandlerShape {
-  char const* timing_text;  // null: no timer and no timing line
-  char const* format_name;  // "JPEG" in "Invalid JPEG format for "
-  gdImagePtr (*decode)(FILE*);
+  char const* timing_text;      // null: no timer and no timing line
+  char const* format_name;      // "JPEG" in "Invalid JPEG format for "
+  gdImagePtr (*decode)(FILE*);  // null: the JPEG decoder, shrinking on load if asked
+  unsigned header_formats;      // whose headers the decoders below would read
   bool reads_exif;
   bool timer_covers_open;  // the timer also measures opening and the EXIF read
   bool jpeg_retry;         // try the JPEG decoder when `decode` finds nothing
 };
+
+QLDecodedPicture DecodeWithLibgd(gdImagePtr (*decode)(FILE*), FILE* file) {
+  QLDecodedPicture decoded;
+  decoded.picture.reset(decode(file), gdImgDestroyDeleter());
+  if (decoded.picture) {
+    decoded.original_width = gdImageSX(decoded.picture.get());
+    decoded.original_height = gdImageSY(decoded.picture.get());
+  }
+  return decoded;
+}
 
 bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
                 FileHandlerShape const& shape) {
@@ -38,18 +53,34 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
     QL_ERROR("Unable to open file \"" << data.path << "\" in order to generate its thumbnail.");
     return provider.HandleImgGeneric(data);
   }
+  // The size the header claims is checked before a decoder can allocate for
+  // it; a file over the limit is treated like one that does not decode.
+  QLImageHeader header;
+  if (ProbeImageFile(file.get(), shape.header_formats, &header) &&
+      SourcePictureOverLimit(header, provider.options().max_source_pixels,
+                             "\"" + data.path + "\"")) {
+    return provider.HandleImgGeneric(data);
+  }
   int const orientation = shape.reads_exif ? ReadExifOrientation(data.path) : 1;
   if (!shape.timer_covers_open) timer.reset();
 
-  boost::shared_ptr<gdImageStruct> picture(shape.decode(file.get()), gdImgDestroyDeleter());
+  int const width = static_cast<int>(data.width);
+  int const height = static_cast<int>(data.height);
+  bool const shrink = provider.options().jpeg_shrink_on_load;
+  QLDecodedPicture picture =
+      shape.decode ? DecodeWithLibgd(shape.decode, file.get())
+                   : DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
   if (!picture && shape.jpeg_retry && fseek(file.get(), 0, SEEK_SET) == 0) {
     // Some files named .png hold JPEG data; they still get their thumbnail.
-    picture.reset(gdImageCreateFromJpeg(file.get()), gdImgDestroyDeleter());
+    picture = DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
   }
   file.reset();
   if (shape.timing_text) QL_DEBUG(shape.timing_text << timer.get_duration());
 
-  if (picture) return provider.ResizeImage(picture, data, orientation);
+  if (picture) {
+    return provider.ResizeImage(picture.picture, data, orientation, picture.original_width,
+                                picture.original_height);
+  }
   QL_ERROR("Invalid " << shape.format_name << " format for \"" << data.path << "\"");
   return provider.HandleImgGeneric(data);
 }
@@ -58,30 +89,45 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
 
 bool QLThumbnailProvider::HandleImgJpg(QLThumbnailData& data) {
   static FileHandlerShape const kShape = {
-      "HandleImgJpg: open file took: ", "JPEG", gdImageCreateFromJpeg, true, false, false};
+      "HandleImgJpg: open file took: ", "JPEG", nullptr, kQLImageJpeg, true, false, false};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgPng(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {
-      "HandleImgPng: open file took: ", "PNG", gdImageCreateFromPng, true, true, true};
+  static FileHandlerShape const kShape = {"HandleImgPng: open file took: ",
+                                          "PNG",
+                                          gdImageCreateFromPng,
+                                          kQLImagePng | kQLImageJpeg,
+                                          true,
+                                          true,
+                                          true};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgGif(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {
-      "HandleImgGif: open file took: ", "GIF", gdImageCreateFromGif, false, false, false};
+  static FileHandlerShape const kShape = {"HandleImgGif: open file took: ",
+                                          "GIF",
+                                          gdImageCreateFromGif,
+                                          kQLImageGif,
+                                          false,
+                                          false,
+                                          false};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgBmp(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {
-      "HandleImgBmp: open file took: ", "BMP", gdImageCreateFromBmp, false, false, false};
+  static FileHandlerShape const kShape = {"HandleImgBmp: open file took: ",
+                                          "BMP",
+                                          gdImageCreateFromBmp,
+                                          kQLImageBmp,
+                                          false,
+                                          false,
+                                          false};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {nullptr, "WBMP", gdImageCreateFromWBMP,
-                                          false,   false,  false};
+  static FileHandlerShape const kShape = {
+      nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, false, false, false};
   return HandleFile(*this, data, kShape);
 }

@@ -11,19 +11,10 @@
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_png_encoder.h"
+#include "thumbnail/ql_thumbnail_geometry.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
-
-// float -> int truncating toward zero, saturating where the value does not
-// fit (a plain cast would be undefined there). Sizes that large can never
-// become a canvas, so saturation only decides which failure is reported.
-int TruncateToInt(float value) {
-  if (std::isnan(value)) return 0;
-  if (value >= 2147483648.0f) return INT_MAX;
-  if (value <= -2147483648.0f) return INT_MIN;
-  return static_cast<int>(value);
-}
 
 // width x height x 4 in decimal, exact for every pair of ints: the product of
 // a canvas that is too big to create is exactly the one that overflows
@@ -52,58 +43,71 @@ ScopedGdImage CreateCanvas(int width, int height) {
   return canvas;
 }
 
+// Refuses (with an ERROR line) a request whose canvas could exceed the limit.
+// The bound is the largest canvas the request can give with any picture, not
+// just this picture's: the fallback default pictures of a refused request
+// are then refused alike, and the request ends in the failure reply instead
+// of a default picture of a differently shaped canvas that happened to fit.
+bool CanvasOverLimit(QLThumbnailData const& data, QLThumbnailGeometry const& geometry,
+                     std::uint64_t limit) {
+  std::uint64_t pixels = LargestCanvasPixels(static_cast<int>(data.width),
+                                             static_cast<int>(data.height), data.full_screen);
+  if (geometry.canvas_width > 0 && geometry.canvas_height > 0) {
+    pixels = std::max(pixels, static_cast<std::uint64_t>(geometry.canvas_width) *
+                                  static_cast<std::uint64_t>(geometry.canvas_height));
+  }
+  if (pixels <= limit) return false;
+  QL_ERROR("Thumbnail of " << data.width << "x" << data.height
+                           << (data.full_screen ? " (full screen)" : "") << " for \"" << data.path
+                           << "\" needs a canvas of up to " << pixels << " pixels, more than the "
+                           << limit << " allowed.");
+  return true;
+}
+
 }  // namespace
 
 bool QLThumbnailProvider::ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data,
                                       int orientation) {
+  if (!image) return false;
+  return ResizeImage(image, data, orientation, gdImageSX(image.get()), gdImageSY(image.get()));
+}
+
+bool QLThumbnailProvider::ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data,
+                                      int orientation, int original_width, int original_height) {
   if (!image) return false;
   QLTimer timer;
   // The request's unsigned sizes are used as signed 32-bit numbers: a size
   // above INT_MAX turns negative and the canvas creation refuses it.
   int const w = static_cast<int>(data.width);
   int const h = static_cast<int>(data.height);
-  int const W = gdImageSX(image.get());
-  int const H = gdImageSY(image.get());
+  // The geometry is that of the picture as stored; a picture decoded at a
+  // reduced size is sampled at the mapped rectangle.
+  int const W = original_width;
+  int const H = original_height;
 
   QL_INFO("Generating thumbnail for orientation: " << orientation);
   QL_INFO("Thumb is " << data.full_screen);
   QL_INFO("Thumb is " << data.width << "x" << data.height);
   QL_INFO("Image is " << W << "x" << H);
 
-  ScopedGdImage canvas;
+  // Full screen fits the whole picture: its longer side becomes the longer
+  // requested side. Otherwise the box is filled exactly with the centred
+  // part of the picture that has the box's shape. Either way the scaling is
+  // nearest-neighbour, without filtering.
+  QLThumbnailGeometry const geometry = ComputeThumbnailGeometry(W, H, w, h, data.full_screen);
   if (data.full_screen) {
-    // Fit the whole picture: its longer side becomes the longer requested
-    // side. Single precision and truncation keep sizes identical to the
-    // thumbnails other parts of the product already hold.
-    float const scale = static_cast<float>(std::max(w, h)) / static_cast<float>(std::max(W, H));
-    int const new_width = TruncateToInt(scale * static_cast<float>(W));
-    int const new_height = TruncateToInt(scale * static_cast<float>(H));
-    QL_INFO("Fullscreen image is " << new_width << "x" << new_height);
-    canvas = CreateCanvas(new_width, new_height);
-    if (!canvas) return false;
-    gdImageCopyResized(canvas.get(), image.get(), 0, 0, 0, 0, new_width, new_height, W, H);
+    QL_INFO("Fullscreen image is " << geometry.canvas_width << "x" << geometry.canvas_height);
   } else {
-    // Fill the box exactly: cut the centred part of the picture that has the
-    // box's shape, scaled without filtering.
     QL_INFO("Thumbnail image is " << w << "x" << h);
-    canvas = CreateCanvas(w, h);
-    if (!canvas) return false;
-    int source_x = 0;
-    int source_y = 0;
-    int source_width = W;
-    int source_height = H;
-    if (W < H) {
-      source_height =
-          TruncateToInt(static_cast<float>(h) * (static_cast<float>(W) / static_cast<float>(w)));
-      source_y = (H - source_height) / 2;
-    } else {
-      source_width =
-          TruncateToInt(static_cast<float>(w) * (static_cast<float>(H) / static_cast<float>(h)));
-      source_x = (W - source_width) / 2;
-    }
-    gdImageCopyResized(canvas.get(), image.get(), 0, 0, source_x, source_y, w, h, source_width,
-                       source_height);
   }
+  if (CanvasOverLimit(data, geometry, options_.max_thumbnail_pixels)) return false;
+  ScopedGdImage canvas = CreateCanvas(geometry.canvas_width, geometry.canvas_height);
+  if (!canvas) return false;
+  QLThumbnailGeometry const source =
+      MapToReducedPicture(geometry, W, H, gdImageSX(image.get()), gdImageSY(image.get()));
+  gdImageCopyResized(canvas.get(), image.get(), 0, 0, source.source_x, source.source_y,
+                     geometry.canvas_width, geometry.canvas_height, source.source_width,
+                     source.source_height);
 
   ScopedGdImage result;
   if (orientation >= 2 && orientation <= 8) {

@@ -9,6 +9,7 @@
 
 #include "log/ql_log.h"
 #include "thumbnail/ql_gd_deleters.h"
+#include "thumbnail/ql_image_header_probe.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
@@ -16,6 +17,10 @@ namespace {
 // Indexes of the APIC fields we read.
 unsigned int const kMimeField = 1;
 unsigned int const kPictureField = 4;
+
+// The formats DecodeCover's decoders read.
+unsigned const kCoverFormats =
+    kQLImageJpeg | kQLImagePng | kQLImageGif | kQLImageWbmp | kQLImageGd2;
 
 typedef gdImagePtr (*MemoryDecoder)(int size, void* data);
 
@@ -74,6 +79,16 @@ bool QLThumbnailProvider::HandleAudioMp3(QLThumbnailData& data) {
     // nothing any of them could decode.
     if (!bytes || length == 0 || length > static_cast<id3_length_t>(INT_MAX)) continue;
 
+    // Any of the decoders below may end up reading the bytes, so the size is
+    // read from whichever header they hold; an over-large cover is skipped
+    // like an undecodable one.
+    QLImageHeader header;
+    if (ProbeImageBytes(bytes, length, kCoverFormats, &header) &&
+        SourcePictureOverLimit(
+            header, options().max_source_pixels,
+            "Attached picture " + std::to_string(index) + " of \"" + data.path + "\"")) {
+      continue;
+    }
     boost::shared_ptr<gdImageStruct> picture =
         DecodeCover(mime, static_cast<int>(length), const_cast<id3_byte_t*>(bytes));
     if (!picture) continue;

@@ -64,6 +64,11 @@ class QLThumbnailProvider : private boost::noncopyable {
   // record. On failure returns false and leaves thumbnail, thumbnail_size
   // and save_to_cache untouched. Never modifies `image`.
   bool ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data, int orientation);
+  // The same for a picture decoded at a reduced size: the geometry is that of
+  // the original_width x original_height picture, mapped onto `image`, so the
+  // thumbnail has the size and framing a full-size decode would give.
+  bool ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data, int orientation,
+                   int original_width, int original_height);
 
   // Format handlers: true when the record holds a finished thumbnail.
   bool HandleImgJpg(QLThumbnailData& data);

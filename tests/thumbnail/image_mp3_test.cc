@@ -129,6 +129,9 @@ TEST_F(Mp3HandlerTest, FailedResizeTriesTheNextPicture) {
   data_.width = 50000;
   data_.height = 1;
   data_.full_screen = true;
+  QLThumbnailOptions unlimited;  // lifted, so that libgd itself refuses the first canvas
+  unlimited.max_thumbnail_pixels = UINT64_MAX;
+  provider_.SetOptions(unlimited);
   qlimg::ImageLogCapture log;
   ASSERT_TRUE(provider_.HandleAudioMp3(data_));
   EXPECT_TRUE(log.Contains("Unable to allocate image buffer for thumbnail.")) << log.text();

@@ -208,6 +208,9 @@ TEST_F(ResizeImageFailureTest, ZeroWidthFailsAtCanvasWithZeroBytes) {
 
 // 50000 x 50000 x 4 does not fit 32 bits; the message gives the real count.
 TEST_F(ResizeImageFailureTest, OversizedCanvasReportsTheTrueByteCount) {
+  QLThumbnailOptions unlimited;  // lifted, so that libgd itself refuses the canvas
+  unlimited.max_thumbnail_pixels = UINT64_MAX;
+  provider_.SetOptions(unlimited);
   qlimg::ImageLogCapture log;
   EXPECT_FALSE(Resize(Shared(CoordinatePicture(2, 2)), 50000, 100, true));
   ExpectUntouched();
