@@ -18,8 +18,10 @@ struct QLThumbnailOptions {
   // 200 MB as a true-colour canvas; photos from current phones and cameras
   // stay well below it.
   static constexpr std::uint64_t kDefaultMaxSourcePixels = 50000000ull;
-  // Thumbnail canvases above this many pixels are refused (one-byte failure
-  // reply). 4096 x 4096 is larger than any screen the device serves.
+  // A request whose canvas could exceed this many pixels (w x h; in full
+  // screen mode the longer requested side squared, the canvas of a square
+  // picture) is refused with the one-byte failure reply, whatever the
+  // picture. 4096 x 4096 is larger than any screen the device serves.
   static constexpr std::uint64_t kDefaultMaxThumbnailPixels = 4096ull * 4096ull;
 
   std::uint64_t max_source_pixels = kDefaultMaxSourcePixels;
