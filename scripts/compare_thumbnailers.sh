@@ -14,6 +14,7 @@
 #   --build-dir DIR    build folder (default <repo>/build-bench, Release)
 #   --output FILE      the report (default <repo>/PERFORMANCE.md)
 #   --no-build         use the binaries already in the build folder
+#   --keep-work        keep the work folder (raw results, daemon logs, outputs)
 #
 # The daemon takes its pid file under /var/run, so this runs as root. It
 # refuses to start while another quorlin_gd holds the pid file, and it stops
@@ -29,9 +30,10 @@ ROUNDS=3
 HITS=2000
 FULL=0
 BUILD_FIRST=1
+KEEP_WORK=0
 COMMAND_LINE="scripts/compare_thumbnailers.sh${*:+ $*}"
 
-usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --full) FULL=1 ;;
@@ -40,6 +42,7 @@ while [ $# -gt 0 ]; do
     --build-dir) BUILD=${2:?}; shift ;;
     --output) OUTPUT=${2:?}; shift ;;
     --no-build) BUILD_FIRST=0 ;;
+    --keep-work) KEEP_WORK=1 ;;
     -h|--help) usage ;;
     *) echo "unknown option: $1" >&2; usage ;;
   esac
@@ -81,7 +84,11 @@ stop_daemon() {
 }
 cleanup() {
   stop_daemon
-  rm -rf "$WORK"
+  if [ "$KEEP_WORK" = 1 ]; then
+    echo "work folder kept: $WORK" >&2
+  else
+    rm -rf "$WORK"
+  fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -580,6 +587,22 @@ table("Full-screen thumbnails (longer side 1920, fit)",
        ("fs_gd_pipeline", "bare libgd pipeline (in-process)"),
        ("fs_vips", "vipsthumbnail -s 1920x1920")],
       [("bare libgd", "fs_gd_pipeline"), ("vipsthumbnail", "fs_vips")])
+
+# --- Per photo ----------------------------------------------------------------
+per_photo_columns = [("default", "quorlin_gd"), ("shrink", "shrink-on-load"),
+                     ("gd_pipeline", "bare libgd"), ("vips", "vipsthumbnail"),
+                     ("convert_hint", "convert, hint"), ("djpeg", "djpeg"),
+                     ("djpeg_8", "djpeg 1/8")]
+w("## CPU ms per photo, 160x120")
+w("")
+w("Each photo's median CPU time; progressive JPEGs cost several times their baseline twins.")
+w("")
+w("| Photo | " + " | ".join(title for _, title in per_photo_columns) + " |")
+w("| --- |" + " --- |" * len(per_photo_columns))
+for p in measured:
+    w("| %s | " % p["name"] + " | ".join(
+        fmt(file_value(label, p["name"], "cpu_ms")) for label, _ in per_photo_columns) + " |")
+w("")
 
 # --- Photos -------------------------------------------------------------------
 w("## Photos")

@@ -76,7 +76,10 @@ bool ParseLoadgenOptions(int argc, char** argv, QLLoadgenOptions* options, std::
     int const option = getopt_long(argc, argv, "", kOptions, nullptr);
     if (option == -1) break;
     unsigned long long number = 0;
-    char const* const name = option == '?' ? nullptr : kOptions[option - kSocket].name;
+    char const* name = "";
+    for (struct option const* known = kOptions; known->name; ++known) {
+      if (known->val == option) name = known->name;
+    }
     switch (option) {
       case kSocket:
         options->socket = optarg;
