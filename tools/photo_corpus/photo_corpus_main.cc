@@ -15,6 +15,14 @@
 
 namespace {
 
+// Part of every manifest line: raise it whenever DrawPhoto changes its
+// pixels, so photos drawn by an older version are drawn again.
+const int kDrawingVersion = 1;
+
+std::string Tail(int quality) {
+  return " " + std::to_string(quality) + " v" + std::to_string(kDrawingVersion);
+}
+
 int Usage(char const* program) {
   fprintf(stderr, "usage: %s --out DIR [--full] [--quality 1..100]\n", program);
   return 2;
@@ -69,7 +77,7 @@ int main(int argc, char** argv) {
       std::string name, width, height, progressive, role;
       std::size_t bytes = 0;
       fields >> name >> width >> height >> progressive >> role >> bytes;
-      std::string const expected = ManifestLine(photo, bytes) + " " + std::to_string(quality);
+      std::string const expected = ManifestLine(photo, bytes) + Tail(quality);
       if (old->second == expected && FileHasSize(path, bytes)) {
         manifest << old->second << '\n';
         continue;
@@ -93,7 +101,7 @@ int main(int argc, char** argv) {
       fprintf(stderr, "%s: cannot write %s\n", argv[0], path.c_str());
       return 1;
     }
-    manifest << ManifestLine(photo, jpeg.size()) << ' ' << quality << '\n';
+    manifest << ManifestLine(photo, jpeg.size()) << Tail(quality) << '\n';
     printf("wrote %s (%dx%d, %s, %zu bytes)\n", path.c_str(), photo.width, photo.height,
            photo.progressive ? "progressive" : "baseline", jpeg.size());
   }
