@@ -217,14 +217,24 @@ int CountDescriptors(pid_t pid) { return CountDirEntries("/proc/" + std::to_stri
 
 int CountThreads(pid_t pid) { return CountDirEntries("/proc/" + std::to_string(pid) + "/task"); }
 
-long ResidentKiB(pid_t pid) {
+namespace {
+
+long StatusKiB(pid_t pid, std::string const& field) {
   std::istringstream status(ReadSmallFile("/proc/" + std::to_string(pid) + "/status"));
   std::string line;
   while (std::getline(status, line)) {
-    if (line.compare(0, 6, "VmRSS:") == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    if (line.compare(0, field.size(), field) == 0) {
+      return std::strtol(line.c_str() + field.size(), nullptr, 10);
+    }
   }
   return -1;
 }
+
+}  // namespace
+
+long ResidentKiB(pid_t pid) { return StatusKiB(pid, "VmRSS:"); }
+
+long ResidentAnonymousKiB(pid_t pid) { return StatusKiB(pid, "RssAnon:"); }
 
 long long CpuTicks(pid_t pid) {
   std::string const stat = ReadSmallFile("/proc/" + std::to_string(pid) + "/stat");

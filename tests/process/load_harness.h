@@ -52,6 +52,9 @@ bool RaiseDescriptorLimit(rlim_t wanted);
 int CountDescriptors(pid_t pid);
 int CountThreads(pid_t pid);
 long ResidentKiB(pid_t pid);
+// The anonymous part (heap, stacks): where a leak lands. Resident pages of
+// mapped library code come and go with the page cache.
+long ResidentAnonymousKiB(pid_t pid);
 long long CpuTicks(pid_t pid);  // user + system, in clock ticks
 
 // Waits until `read()` has given the same value three times in a row, 100 ms
