@@ -225,7 +225,10 @@ TEST_F(QLProcessSocketServerTest, OutsideStopWaitingForAWorkerThatStopsItselfFin
   if (!finished) outside.detach();  // deadlocked: do not hang the test binary
   ASSERT_TRUE(finished) << "deadlock between two stops";
   outside.join();
-  EXPECT_EQ(2, helper_->finished.load());
+  // On a loaded machine the worker's own stop may empty the table before the
+  // outside stop copies it; then there is nothing to wait for. Either way
+  // both requests end and nobody hangs.
+  EXPECT_TRUE(WaitUntil([&] { return helper_->finished.load() == 2; }, 2000));
   thread_.join();
 }
 
