@@ -101,8 +101,13 @@ if [ "$BUILD_FIRST" = 1 ]; then
   note "building (Release) in $BUILD"
   cmake -S "$REPO" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQL_BUILD_BENCHMARKS=ON >/dev/null
   targets=(quorlin_gd ql_loadgen ql_gd_pipeline ql_time_command ql_photo_corpus default_pictures)
-  [ -f "$REPO/bench/cache_save_benchmark.cc" ] && targets+=(cache_save_benchmark)
   cmake --build "$BUILD" -j"$(nproc)" --target "${targets[@]}" >/dev/null
+  # The cache-save benchmark is someone else's program: without it the run
+  # goes on and says so.
+  if [ -f "$REPO/bench/cache_save_benchmark.cc" ]; then
+    cmake --build "$BUILD" -j"$(nproc)" --target cache_save_benchmark >/dev/null 2>&1 ||
+      note "cache_save_benchmark did not build"
+  fi
 fi
 DAEMON="$BUILD/src/main/quorlin_gd"
 LOADGEN="$BUILD/tools/loadgen/ql_loadgen"
