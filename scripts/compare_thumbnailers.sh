@@ -17,7 +17,7 @@
 #   --keep-work        keep the work folder (raw results, daemon logs, outputs)
 #
 # The daemon takes its pid file under /var/run, so this runs as root. It
-# refuses to start while another quorlin_gd holds the pid file, and it stops
+# waits (up to two minutes) while another quorlin_gd holds the pid file, and it stops
 # every daemon it started (SIGTERM) before it ends. A daemon mode whose
 # command-line option this build does not accept is reported as
 # "not available" instead of failing the run.
@@ -61,8 +61,14 @@ done
 
 SOCKET=/tmp/qlGDProcesssSocket
 PID_FILE=/var/run/quorlin_gd.pid
+# Another instance (a test run, say) may hold the pid file for a while.
+for _ in $(seq 60); do
+  [ -s "$PID_FILE" ] && kill -0 "$(cat "$PID_FILE")" 2>/dev/null || break
+  echo "another quorlin_gd (pid $(cat "$PID_FILE")) is running; waiting for it to end" >&2
+  sleep 2
+done
 if [ -s "$PID_FILE" ] && kill -0 "$(cat "$PID_FILE")" 2>/dev/null; then
-  echo "another quorlin_gd (pid $(cat "$PID_FILE")) is running; stop it first" >&2
+  echo "another quorlin_gd (pid $(cat "$PID_FILE")) is still running; stop it first" >&2
   exit 1
 fi
 
