@@ -212,6 +212,9 @@ TEST_F(QLProcessSocketServerTest, OutsideStopWaitingForAWorkerThatStopsItselfFin
   Start();
   int const stopper = Client();
   ASSERT_TRUE(RoundTrip(stopper, "y"));
+  // The reply can arrive before the helper counts the first request as done;
+  // only then does running == 1 mean the stop request is in work.
+  ASSERT_TRUE(WaitUntil([&] { return helper_->finished.load() == 1; }, 2000));
   ASSERT_TRUE(WriteAll(stopper, Frame("stop")));
   ASSERT_TRUE(WaitUntil([&] { return helper_->running.load() == 1; }, 2000));
   // This stop waits for the worker while the worker, still inside its
@@ -228,7 +231,7 @@ TEST_F(QLProcessSocketServerTest, OutsideStopWaitingForAWorkerThatStopsItselfFin
   // On a loaded machine the worker's own stop may empty the table before the
   // outside stop copies it; then there is nothing to wait for. Either way
   // both requests end and nobody hangs.
-  EXPECT_TRUE(WaitUntil([&] { return helper_->finished.load() == 2; }, 2000));
+  EXPECT_TRUE(WaitUntil([&] { return helper_->finished.load() == 2; }, 10000));
   thread_.join();
 }
 
