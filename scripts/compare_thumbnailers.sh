@@ -153,7 +153,7 @@ start_daemon() {
   mkdir -p "$dir"
   put "daemon.$name.options" "${*:-(none)}"
   local attempt up
-  for attempt in $(seq 30); do
+  for attempt in $(seq 120); do
     rm -f "$dir/gd.log"
     (cd "$dir" && exec "$DAEMON" -l 0 -o "$dir" "$@" >"$dir/stdout" 2>"$dir/stderr") &
     DAEMON_PID=$!
