@@ -103,6 +103,8 @@ note() { echo "== $*" >&2; }
 put() { echo "$1=$2" >>"$RESULTS"; }
 
 # --- Build and corpus --------------------------------------------------------
+# The commit the binaries are built from (taken before building).
+put version.commit "$(git -C "$REPO" rev-parse --short HEAD)$(git -C "$REPO" diff --quiet HEAD -- src tools || echo ' (with uncommitted changes)')"
 if [ "$BUILD_FIRST" = 1 ]; then
   note "building (Release) in $BUILD"
   cmake -S "$REPO" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQL_BUILD_BENCHMARKS=ON >/dev/null
@@ -315,7 +317,6 @@ put version.libjpeg "$(dpkg-query -W -f '${Package} ${Version}' libjpeg62-turbo 
 put version.vips "$(vipsthumbnail --vips-version 2>/dev/null | head -n 1 || echo 'not installed')"
 put version.convert "$("$CONVERT" -version 2>/dev/null | head -n 1 || echo 'not installed')"
 put version.djpeg "$(dpkg-query -W -f '${Package} ${Version}' libjpeg-turbo-progs 2>/dev/null || echo 'not installed')"
-put version.commit "$(git -C "$REPO" rev-parse --short HEAD)$(git -C "$REPO" diff --quiet HEAD -- src tools || echo ' (with uncommitted changes)')"
 put run.command "$COMMAND_LINE"
 put run.rounds "$ROUNDS"
 put run.corpus "$([ "$FULL" = 1 ] && echo full || echo default)"
