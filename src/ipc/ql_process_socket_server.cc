@@ -97,6 +97,11 @@ void QLProcessHelperSocketServerService::StopServer() {
       workers.push_back(it->second);
     }
   }
+  // Every connection is shut down before any thread is waited for, so all
+  // workers wind down at once; waiting for each before shutting down the
+  // next made the stop last as long as all their ends in a row (seconds
+  // with hundreds of connections on a busy machine).
+  for (size_t i = 0; i < workers.size(); ++i) workers[i]->RequestStop();
   // The copies keep every worker alive while its thread is waited for.
   for (size_t i = 0; i < workers.size(); ++i) workers[i]->Stop();
   {

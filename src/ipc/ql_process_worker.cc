@@ -40,10 +40,14 @@ void QLProcessWorker::Start() {
   thread_ = boost::thread(boost::bind(&QLProcessWorker::RunLoop, this));
 }
 
-void QLProcessWorker::Stop() {
+void QLProcessWorker::RequestStop() {
   stop_ = true;
   // The worker's own thread closes the descriptor once its receive ends.
   if (socket_) socket_->Shutdown();
+}
+
+void QLProcessWorker::Stop() {
+  RequestStop();
   boost::thread finishing;
   {
     boost::lock_guard<boost::mutex> lock(thread_mutex_);

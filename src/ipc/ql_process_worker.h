@@ -44,6 +44,9 @@ class QLProcessWorker : public boost::enable_shared_from_this<QLProcessWorker>,
   // unless called on that thread. When two threads stop the same worker at
   // once, only one of them waits.
   void Stop();
+  // The first half of Stop: sets the stop flag and shuts the connection
+  // down, without waiting. Any thread may call it.
+  void RequestStop();
   // The thread body.
   void RunLoop();
 

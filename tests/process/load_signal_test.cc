@@ -1,6 +1,7 @@
 // SIGTERM while the daemon is busy: many times in a row, with requests in
 // flight and idle connections open, the daemon always ends within two
 // seconds with status 1 and leaves no pid file.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 
 #include "process/load_harness.h"
 #include "support/ql_socket_pair.h"
+#include "support/ql_temp_dir.h"
 #include "support/ql_wait_until.h"
 
 namespace load {
@@ -26,6 +28,29 @@ class LoadSignalTest : public ::testing::Test {
     if (ForeignDaemonRunning()) GTEST_SKIP() << "a quorlin_gd not started here is running";
   }
 };
+
+// Name, state and kernel wait channel of every thread of `pid`.
+std::string ThreadStates(pid_t pid) {
+  std::string out;
+  std::string const task = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(task.c_str());
+  if (dir == nullptr) return "no /proc entry\n";
+  while (struct dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    std::string const base = task + "/" + entry->d_name;
+    std::string const stat = ReadFileText(base + "/stat");
+    size_t const close = stat.rfind(')');
+    out += std::string(entry->d_name) + " " +
+           (close == std::string::npos ? "?" : stat.substr(close + 2, 1)) + " " +
+           ReadFileText(base + "/wchan") + "\n";
+  }
+  closedir(dir);
+  return out;
+}
+
+std::string Tail(std::string const& text, size_t bytes) {
+  return text.size() > bytes ? text.substr(text.size() - bytes) : text;
+}
 
 // One client that keeps asking until the daemon goes away. Every reply it
 // does get must be the right one.
@@ -51,7 +76,7 @@ void AskUntilGone(LoadCorpus const& corpus, int seed, std::atomic<std::uint64_t>
 TEST_F(LoadSignalTest, TermUnderLoadAlwaysExitsOneQuicklyWithoutPidFile) {
   int const rounds = Scaled(8, 3, 50);
   int const busy_clients = Scaled(16, 6, 32);
-  int const idle_clients = Scaled(50, 20, 200);
+  int const idle_clients = Scaled(200, 50, 200);
   int const limit_ms = 2000;
   ASSERT_TRUE(RaiseDescriptorLimit(static_cast<rlim_t>(busy_clients + idle_clients) * 4 + 256));
   LoadCorpus corpus;
@@ -89,8 +114,20 @@ TEST_F(LoadSignalTest, TermUnderLoadAlwaysExitsOneQuicklyWithoutPidFile) {
                                           std::chrono::steady_clock::now() - sent)
                                           .count());
     worst_ms = std::max(worst_ms, ms);
+    std::string stuck;
+    if (!ended) {
+      // Tell a slow stop from a hang, and show where the threads wait.
+      stuck = ThreadStates(daemon.pid());
+      bool const late = daemon.process().WaitExit(20000, &status);
+      long const total = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - sent)
+                                               .count());
+      stuck +=
+          late ? "ended after " + std::to_string(total) + " ms\n" : "still running 20 s later\n";
+      stuck += "log tail:\n" + Tail(daemon.LogText(), 3000);
+    }
     for (std::thread& client : busy) client.join();
-    ASSERT_TRUE(ended) << "no exit after SIGTERM (hang)";
+    ASSERT_TRUE(ended) << "no exit within " << limit_ms << " ms after SIGTERM\n" << stuck;
     EXPECT_LT(ms, Sanitized() ? 3 * limit_ms : limit_ms);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(1, WEXITSTATUS(status));
