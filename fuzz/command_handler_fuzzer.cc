@@ -230,7 +230,8 @@ void CheckReply(std::string const& reply) {
 // The fuzzer works from inside the sandbox, so the corpus folders and the
 // file flags of the command line are made absolute first (libFuzzer reads
 // them only after this initialisation; the replay reads its arguments after
-// it too).
+// it too). The program's own path may not be changed here: for -merge and
+// -fork, which start the program again, call it by its absolute path.
 void MakePathArgumentsAbsolute(int argc, char** argv) {
   static std::vector<std::string>* kept = new std::vector<std::string>();
   kept->reserve(static_cast<size_t>(argc));
