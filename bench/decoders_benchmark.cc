@@ -65,11 +65,11 @@ struct Inputs {
   std::string folder, mp3_path;
 
   Inputs() {
-    QLPhotoSpec spec;
-    spec.width = 1632;
-    spec.height = 1224;
-    spec.seed = 21;
-    ScopedPhoto photo = DrawPhoto(spec);
+    QLPhotoSpec photo_spec;
+    photo_spec.width = 1632;
+    photo_spec.height = 1224;
+    photo_spec.seed = 21;
+    ScopedPhoto photo = DrawPhoto(photo_spec);
     jpeg_baseline = EncodeJpeg(photo.get(), 90, false);
     jpeg_progressive = EncodeJpeg(photo.get(), 90, true);
     // `size` is passed by reference so it is read after the encoder ran.
@@ -81,8 +81,8 @@ struct Inputs {
 
     char name[] = "/tmp/ql_decoders_bench_XXXXXX";
     folder = mkdtemp(name);
-    spec.width = spec.height = 600;  // a typical album cover
-    ScopedPhoto cover = DrawPhoto(spec);
+    photo_spec.width = photo_spec.height = 600;  // a typical album cover
+    ScopedPhoto cover = DrawPhoto(photo_spec);
     Bytes const mp3 = Mp3WithCover(EncodeJpeg(cover.get(), 90, false));
     mp3_path = folder + "/song.mp3";
     std::ofstream(mp3_path.c_str(), std::ios::binary)

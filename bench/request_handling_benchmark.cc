@@ -50,10 +50,10 @@ void BM_ProcessCommandCacheHit(benchmark::State& state) {
   std::string const folder = mkdtemp(name);
   std::string const photo_path = folder + "/photo.jpg";
   {
-    QLPhotoSpec spec;
-    spec.width = 1632;
-    spec.height = 1224;
-    ScopedPhoto photo = DrawPhoto(spec);
+    QLPhotoSpec photo_spec;
+    photo_spec.width = 1632;
+    photo_spec.height = 1224;
+    ScopedPhoto photo = DrawPhoto(photo_spec);
     std::vector<unsigned char> const jpeg = EncodeJpeg(photo.get(), 90, false);
     std::ofstream(photo_path.c_str(), std::ios::binary)
         .write(reinterpret_cast<char const*>(jpeg.data()),

@@ -28,11 +28,11 @@ struct Pictures {
   ScopedGdImage screen;  // 1920 x 1440
 
   Pictures() {
-    QLPhotoSpec spec;
-    spec.width = 4000;
-    spec.height = 3000;
-    spec.seed = 12;
-    photo = Picture(DrawPhoto(spec).release(), gdImgDestroyDeleter());
+    QLPhotoSpec photo_spec;
+    photo_spec.width = 4000;
+    photo_spec.height = 3000;
+    photo_spec.seed = 12;
+    photo = Picture(DrawPhoto(photo_spec).release(), gdImgDestroyDeleter());
     small.reset(Scaled(160, 120));
     screen.reset(Scaled(1920, 1440));
   }

@@ -42,11 +42,11 @@ std::map<std::string, std::string> RunKeyValues(std::string const& command, int*
 }
 
 void WritePhoto(std::string const& path, int width, int height, bool progressive) {
-  QLPhotoSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.seed = static_cast<std::uint32_t>(width);
-  ScopedPhoto const photo = DrawPhoto(spec);
+  QLPhotoSpec photo_spec;
+  photo_spec.width = width;
+  photo_spec.height = height;
+  photo_spec.seed = static_cast<std::uint32_t>(width);
+  ScopedPhoto const photo = DrawPhoto(photo_spec);
   std::vector<unsigned char> const jpeg = EncodeJpeg(photo.get(), 90, progressive);
   std::ofstream(path.c_str(), std::ios::binary)
       .write(reinterpret_cast<char const*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));

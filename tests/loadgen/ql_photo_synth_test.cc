@@ -11,11 +11,11 @@
 namespace {
 
 ScopedPhoto Draw(int width, int height, std::uint32_t seed) {
-  QLPhotoSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.seed = seed;
-  return DrawPhoto(spec);
+  QLPhotoSpec photo_spec;
+  photo_spec.width = width;
+  photo_spec.height = height;
+  photo_spec.seed = seed;
+  return DrawPhoto(photo_spec);
 }
 
 int Luma(int pixel) {

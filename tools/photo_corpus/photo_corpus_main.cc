@@ -83,11 +83,11 @@ int main(int argc, char** argv) {
         continue;
       }
     }
-    QLPhotoSpec spec;
-    spec.width = photo.width;
-    spec.height = photo.height;
-    spec.seed = photo.seed;
-    ScopedPhoto picture = DrawPhoto(spec);
+    QLPhotoSpec photo_spec;
+    photo_spec.width = photo.width;
+    photo_spec.height = photo.height;
+    photo_spec.seed = photo.seed;
+    ScopedPhoto picture = DrawPhoto(photo_spec);
     std::vector<unsigned char> const jpeg = EncodeJpeg(picture.get(), quality, photo.progressive);
     if (jpeg.empty()) {
       fprintf(stderr, "%s: cannot draw or encode %s\n", argv[0], photo.name.c_str());

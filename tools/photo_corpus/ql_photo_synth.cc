@@ -174,16 +174,16 @@ void AddTextureAndGrain(gdImagePtr photo, Random& random) {
 
 }  // namespace
 
-ScopedPhoto DrawPhoto(QLPhotoSpec const& spec) {
-  if (spec.width < 1 || spec.height < 1 || spec.width > kMaxPhotoSide ||
-      spec.height > kMaxPhotoSide ||
-      static_cast<std::uint64_t>(spec.width) * static_cast<std::uint64_t>(spec.height) >
+ScopedPhoto DrawPhoto(QLPhotoSpec const& photo_spec) {
+  if (photo_spec.width < 1 || photo_spec.height < 1 || photo_spec.width > kMaxPhotoSide ||
+      photo_spec.height > kMaxPhotoSide ||
+      static_cast<std::uint64_t>(photo_spec.width) * static_cast<std::uint64_t>(photo_spec.height) >
           kMaxPhotoPixels) {
     return ScopedPhoto();
   }
-  ScopedPhoto photo(gdImageCreateTrueColor(spec.width, spec.height));
+  ScopedPhoto photo(gdImageCreateTrueColor(photo_spec.width, photo_spec.height));
   if (!photo) return photo;
-  Random random(spec.seed * 2654435761u + 1u);
+  Random random(photo_spec.seed * 2654435761u + 1u);
   PaintBackground(photo.get(), random);
   PaintObjects(photo.get(), random);
   AddTextureAndGrain(photo.get(), random);

@@ -4,7 +4,7 @@
 // colour gradients (sky, light falloff), a few objects with hard edges,
 // mid-frequency texture (foliage, fabric) and per-pixel sensor grain, so the
 // entropy-coded data is as dense as a real photo's at the same quality.
-// Everything is derived from the seed: the same spec always gives the same
+// Everything is derived from the seed: the same description always gives the same
 // pixels. Stateless free functions; any thread may call them. Pictures are
 // returned as owners (ScopedPhoto); encoded bytes are plain vectors.
 #ifndef QUORLIN_TOOLS_PHOTO_CORPUS_QL_PHOTO_SYNTH_H_
@@ -30,9 +30,9 @@ struct QLPhotoSpec {
 const int kMaxPhotoSide = 16384;
 const std::uint64_t kMaxPhotoPixels = 64ull * 1000ull * 1000ull;
 
-// A true-colour picture for `spec`, or null for sizes outside
+// A true-colour picture for `photo_spec`, or null for sizes outside
 // 1..kMaxPhotoSide / kMaxPhotoPixels or when libgd cannot allocate it.
-ScopedPhoto DrawPhoto(QLPhotoSpec const& spec);
+ScopedPhoto DrawPhoto(QLPhotoSpec const& photo_spec);
 
 // JPEG bytes of `photo` at `quality` (1..100); progressive when asked
 // (libgd writes a progressive JPEG for an interlaced picture). The picture's
