@@ -9,6 +9,7 @@
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 #include <climits>
+#include <cstdint>
 
 #include "ipc/ql_process_helper_socket.h"
 #include "ipc/ql_process_socket_server.h"
@@ -54,6 +55,18 @@ void ReportIgnored(char const* program, char const* option, char const* value,
   fprintf(stderr, "%s: ignoring --%s '%s' (expected %s)\n", program, option, value, expected);
 }
 
+// A pixel-count limit: any positive number; anything else is reported and
+// leaves the limit as it was.
+void ParsePixelLimit(char const* program, char const* option, char const* value,
+                     std::uint64_t* limit) {
+  unsigned long long pixels = 0;
+  if (ParseNumber(value, 1, ULLONG_MAX, &pixels)) {
+    *limit = pixels;
+  } else {
+    ReportIgnored(program, option, value, "a positive number");
+  }
+}
+
 }  // namespace
 
 struct option long_options[] = {
@@ -93,24 +106,14 @@ int parse_arguments(int argc, char** argv, QLArguments* arguments) {
         }
         break;
       }
-      case kMaxSourcePixelsOption: {
-        unsigned long long pixels = 0;
-        if (ParseNumber(optarg, 1, ULLONG_MAX, &pixels)) {
-          arguments->thumbnail.max_source_pixels = pixels;
-        } else {
-          ReportIgnored(argv[0], "max-source-pixels", optarg, "a positive number");
-        }
+      case kMaxSourcePixelsOption:
+        ParsePixelLimit(argv[0], "max-source-pixels", optarg,
+                        &arguments->thumbnail.max_source_pixels);
         break;
-      }
-      case kMaxThumbnailPixelsOption: {
-        unsigned long long pixels = 0;
-        if (ParseNumber(optarg, 1, ULLONG_MAX, &pixels)) {
-          arguments->thumbnail.max_thumbnail_pixels = pixels;
-        } else {
-          ReportIgnored(argv[0], "max-thumbnail-pixels", optarg, "a positive number");
-        }
+      case kMaxThumbnailPixelsOption:
+        ParsePixelLimit(argv[0], "max-thumbnail-pixels", optarg,
+                        &arguments->thumbnail.max_thumbnail_pixels);
         break;
-      }
       case kJpegShrinkOnLoadOption:
         arguments->thumbnail.jpeg_shrink_on_load = true;
         break;
