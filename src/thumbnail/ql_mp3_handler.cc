@@ -9,6 +9,7 @@
 
 #include "log/ql_log.h"
 #include "thumbnail/ql_gd_deleters.h"
+#include "thumbnail/ql_id3_tag_probe.h"
 #include "thumbnail/ql_image_header_probe.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
@@ -52,6 +53,10 @@ boost::shared_ptr<gdImageStruct> DecodeCover(std::string const& mime, int size, 
 }  // namespace
 
 bool QLThumbnailProvider::HandleAudioMp3(QLThumbnailData& data) {
+  // libid3tag would reserve whatever a tag claims before finding the file too
+  // short; such a tag cannot be read anyway, so the file is treated as one
+  // without a cover.
+  if (!Id3TagsFitFile(data.path)) return HandleAudioGeneric(data);
   // The tag file stays open until we return, fallback included: the picture
   // bytes are read where they lie inside it.
   boost::shared_ptr<id3_file> file(id3_file_open(data.path.c_str(), ID3_FILE_MODE_READONLY),

@@ -41,6 +41,8 @@ TEST(LoadgenOptionsTest, EveryOptionIsReadAndRelativePathsBecomeAbsolute) {
                      "--full-screen",
                      "--miss-rounds",
                      "3",
+                     "--miss-copies",
+                     "4",
                      "--hits",
                      "5000",
                      "--warmup",
@@ -67,6 +69,7 @@ TEST(LoadgenOptionsTest, EveryOptionIsReadAndRelativePathsBecomeAbsolute) {
   EXPECT_EQ(1080u, options.height);
   EXPECT_TRUE(options.full_screen);
   EXPECT_EQ(3u, options.miss_rounds);
+  EXPECT_EQ(4u, options.miss_copies);
   EXPECT_EQ(5000u, options.hits);
   EXPECT_EQ(here + "/w.jpg", options.warmup);
   EXPECT_EQ(77, options.daemon_pid);
@@ -83,6 +86,7 @@ TEST(LoadgenOptionsTest, DefaultsAreOneClientOneMissRoundAndNoHits) {
   ASSERT_TRUE(Parse({"--cache-root", "/c", "p.jpg"}, &options, &error)) << error;
   EXPECT_EQ(1u, options.clients);
   EXPECT_EQ(1u, options.miss_rounds);
+  EXPECT_EQ(1u, options.miss_copies);
   EXPECT_EQ(0u, options.hits);
   EXPECT_EQ(160u, options.width);
   EXPECT_EQ(120u, options.height);
@@ -100,7 +104,8 @@ TEST(LoadgenOptionsTest, NumbersOutsideTheirRangeAreRefusedWithTheOptionNamed) {
       {{"--width", "12x"}, "--width"},       {{"--height", "-4"}, "--height"},
       {{"--hits", "1e3"}, "--hits"},         {{"--pid", "0"}, "--pid"},
       {{"--timeout", "99999"}, "--timeout"}, {{"--miss-rounds", "1001"}, "--miss-rounds"},
-      {{"--width", "65536"}, "--width"},
+      {{"--width", "65536"}, "--width"},     {{"--miss-copies", "0"}, "--miss-copies"},
+      {{"--miss-copies", "65"}, "--miss-copies"},
   };
   for (Case const& c : cases) {
     std::vector<std::string> words = c.words;

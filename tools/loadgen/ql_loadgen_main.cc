@@ -66,6 +66,19 @@ std::vector<std::string> Bodies(QLLoadgenOptions const& options,
   return bodies;
 }
 
+// One miss round: every photo `copies` times, each copy into its own cache
+// folder, the copies of a photo next to each other.
+std::vector<std::string> MissRoundBodies(QLLoadgenOptions const& options,
+                                         std::vector<std::string> const& caches) {
+  std::vector<std::vector<std::string>> per_cache;
+  for (std::string const& cache : caches) per_cache.push_back(Bodies(options, options.files, cache));
+  std::vector<std::string> bodies;
+  for (std::size_t i = 0; i < options.files.size(); ++i) {
+    for (std::vector<std::string> const& copy : per_cache) bodies.push_back(copy[i]);
+  }
+  return bodies;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,14 +121,22 @@ int main(int argc, char** argv) {
   misses.phase = "miss";
   std::string cache;
   for (unsigned int round = 0; round < options.miss_rounds; ++round) {
-    cache = cleaner.Keep(FreshFolder(options.cache_root, "round"));
-    if (cache.empty()) {
-      std::cerr << argv[0] << ": cannot make a cache folder in " << options.cache_root << "\n";
-      return 1;
+    std::vector<std::string> caches;
+    for (unsigned int copy = 0; copy < options.miss_copies; ++copy) {
+      caches.push_back(cleaner.Keep(FreshFolder(options.cache_root, "round")));
+      if (caches.back().empty()) {
+        std::cerr << argv[0] << ": cannot make a cache folder in " << options.cache_root << "\n";
+        return 1;
+      }
     }
-    settings.requests = options.files.size();
+    cache = caches.front();
+    std::vector<std::string> const bodies = MissRoundBodies(options, caches);
+    settings.requests = bodies.size();
     settings.per_request_cpu = true;
-    misses.Add(RunLoadPhase(clients, Bodies(options, options.files, cache), settings));
+    QLLoadPhaseResult result = RunLoadPhase(clients, bodies, settings);
+    // The report counts per photo: copies of photo i sit at i * copies + c.
+    for (QLRequestSample& sample : result.samples) sample.body_index /= options.miss_copies;
+    misses.Add(result);
   }
   if (options.miss_rounds > 0) {
     WritePhaseReport(misses, options.files, options.label, options.key_values, std::cout);

@@ -18,6 +18,7 @@ enum LongOnly {
   kHeight,
   kFullScreen,
   kMissRounds,
+  kMissCopies,
   kHits,
   kWarmup,
   kPid,
@@ -37,6 +38,7 @@ struct option const kOptions[] = {
     {"height", required_argument, nullptr, kHeight},
     {"full-screen", no_argument, nullptr, kFullScreen},
     {"miss-rounds", required_argument, nullptr, kMissRounds},
+    {"miss-copies", required_argument, nullptr, kMissCopies},
     {"hits", required_argument, nullptr, kHits},
     {"warmup", required_argument, nullptr, kWarmup},
     {"pid", required_argument, nullptr, kPid},
@@ -88,11 +90,13 @@ bool ParseLoadgenOptions(int argc, char** argv, QLLoadgenOptions* options, std::
       case kWidth:
       case kHeight:
       case kMissRounds:
+      case kMissCopies:
       case kHits:
       case kPid:
       case kTimeout: {
         unsigned long long const high = option == kClients      ? 256
                                         : option == kMissRounds ? 1000
+                                        : option == kMissCopies ? 64
                                         : option == kHits       ? 100000000
                                         : option == kTimeout    ? 3600
                                         : option == kPid        ? INT_MAX
@@ -107,6 +111,7 @@ bool ParseLoadgenOptions(int argc, char** argv, QLLoadgenOptions* options, std::
         if (option == kWidth) options->width = static_cast<std::uint32_t>(number);
         if (option == kHeight) options->height = static_cast<std::uint32_t>(number);
         if (option == kMissRounds) options->miss_rounds = static_cast<unsigned int>(number);
+        if (option == kMissCopies) options->miss_copies = static_cast<unsigned int>(number);
         if (option == kHits) options->hits = static_cast<std::size_t>(number);
         if (option == kPid) options->daemon_pid = static_cast<pid_t>(number);
         if (option == kTimeout) options->timeout_seconds = static_cast<unsigned int>(number);
@@ -172,6 +177,10 @@ std::string LoadgenUsage(std::string const& program) {
          "  --defaults DIR      default-picture folder sent with the requests\n"
          "  --width W --height H --full-screen   requested thumbnail (160x120, fill)\n"
          "  --miss-rounds R     send every photo R times, each round on an empty cache (1)\n"
+         "  --miss-copies K     in every round, request each photo K times, each copy into\n"
+         "                      its own empty cache, copies side by side (1); with several\n"
+         "                      clients the round then ends on K equal requests instead of\n"
+         "                      one large photo decoding alone\n"
          "  --hits N            then N requests answered from the cache (0)\n"
          "  --warmup FILE       one untimed request first, in a cache of its own\n"
          "  --pid PID           the daemon's pid: report its CPU time and peak memory\n"

@@ -19,6 +19,7 @@ struct QLLoadgenOptions {
   std::uint32_t height = 120;    // --height
   bool full_screen = false;      // --full-screen
   unsigned int miss_rounds = 1;  // --miss-rounds R: each photo R times, fresh cache each round
+  unsigned int miss_copies = 1;  // --miss-copies K: each photo K times a round, own caches
   std::size_t hits = 0;          // --hits N: requests answered from the cache
   std::string warmup;            // --warmup FILE: one untimed request first
   pid_t daemon_pid = 0;          // --pid PID: measure the daemon's CPU and memory
