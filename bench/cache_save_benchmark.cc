@@ -119,7 +119,8 @@ void BM_BareFileSystemSaveIntoFolderOf(benchmark::State& state) {
   for (auto _ : state) {
     std::string const name = folder + "/bare_160x120_0_" + std::to_string(++modified) + ".png";
     int const fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    bool const saved = fd >= 0 && write(fd, page, sizeof page) == static_cast<ssize_t>(sizeof page) &&
+    bool const saved = fd >= 0 &&
+                       write(fd, page, sizeof page) == static_cast<ssize_t>(sizeof page) &&
                        fsync(fd) == 0;
     if (fd >= 0) close(fd);
     if (!saved || rename(temp.c_str(), name.c_str()) != 0) {

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "ipc/ql_array_deleter.h"
+#include "ipc/ql_write_all.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
@@ -107,20 +108,6 @@ CacheName MakeCacheName(QLThumbnailData const& data) {
   file << name.prefix << '_' << std::hex << static_cast<unsigned long long>(modified) << ".png";
   name.file = file.str();
   return name;
-}
-
-// Writes all of `size` bytes; false on any error.
-bool WriteAll(int fd, unsigned char const* bytes, std::uint64_t size) {
-  while (size > 0) {
-    ssize_t const written = write(fd, bytes, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    size -= static_cast<std::uint64_t>(written);
-  }
-  return true;
 }
 
 }  // namespace

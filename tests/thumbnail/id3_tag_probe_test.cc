@@ -1,13 +1,12 @@
 // Id3TagsFitFile against tag headers and footers written byte by byte, and
 // the MP3 handler on a tiny file whose tag claims a quarter of a gigabyte.
-#include "thumbnail/ql_id3_tag_probe.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
 #include "image_fixtures.h"
+#include "thumbnail/ql_id3_tag_probe.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
@@ -80,8 +79,7 @@ TEST_F(Id3TagProbeTest, TagsInsideTheFilePassAndOverrunsAreCaught) {
       {"header cut short", {'I', 'D', '3', 0x04, 0x00}, true},
       {"appended tag found from its footer",
        Join({Zeros(300), TagEnd("ID3", 50, kFooterFlag), Zeros(50), TagEnd("3DI", 50)}), true},
-      {"footer reaching before the file",
-       Join({Zeros(30), TagEnd("3DI", kLargestBody)}), false},
+      {"footer reaching before the file", Join({Zeros(30), TagEnd("3DI", kLargestBody)}), false},
       {"footer pointing at a header that overruns",
        Join({Zeros(300), TagEnd("ID3", kLargestBody), Zeros(50), TagEnd("3DI", 50)}), false},
       {"footer pointing at no header", Join({Zeros(300), TagEnd("3DI", 50)}), true},

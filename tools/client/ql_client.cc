@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "ipc/ql_process_helper_socket.h"
+#include "ipc/ql_write_all.h"
 #include "json/ql_json_type_bool.h"
 #include "json/ql_json_type_int.h"
 #include "json/ql_json_type_string.h"
@@ -29,19 +30,6 @@ boost::shared_ptr<QLJsonTypeBase> Number(long long value) {
 }
 boost::shared_ptr<QLJsonTypeBase> Flag(bool value) {
   return boost::shared_ptr<QLJsonTypeBase>(new QLJsonTypeBool(value));
-}
-
-bool WriteAll(int fd, unsigned char const* bytes, std::size_t size) {
-  while (size > 0) {
-    ssize_t const written = write(fd, bytes, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
 }
 
 }  // namespace

@@ -71,7 +71,8 @@ std::vector<std::string> Bodies(QLLoadgenOptions const& options,
 std::vector<std::string> MissRoundBodies(QLLoadgenOptions const& options,
                                          std::vector<std::string> const& caches) {
   std::vector<std::vector<std::string>> per_cache;
-  for (std::string const& cache : caches) per_cache.push_back(Bodies(options, options.files, cache));
+  for (std::string const& cache : caches)
+    per_cache.push_back(Bodies(options, options.files, cache));
   std::vector<std::string> bodies;
   for (std::size_t i = 0; i < options.files.size(); ++i) {
     for (std::vector<std::string> const& copy : per_cache) bodies.push_back(copy[i]);
