@@ -5,30 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <boost/filesystem.hpp>
 #include <cctype>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
-#include "log/ql_log.h"
-
 namespace qltest {
-
-TempDir::TempDir() {
-  char const* base = getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/ql_log_test_XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = name.data();
-}
-
-TempDir::~TempDir() {
-  boost::system::error_code error;
-  boost::filesystem::remove_all(path_, error);
-}
 
 RecordingSink::RecordingSink(std::string tag, boost::shared_ptr<std::vector<std::string>> events)
     : tag_(std::move(tag)), events_(std::move(events)) {}
@@ -48,22 +28,9 @@ std::string RecordingSink::Joined() const {
   return all;
 }
 
-std::string ReadFile(std::string const& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 bool FileExists(std::string const& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
-}
-
-void WriteFile(std::string const& path, std::string const& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 std::vector<std::string> SplitLines(std::string const& text) {
@@ -132,21 +99,6 @@ bool ParseLogLine(std::string const& line, LogLine* out) {
   return true;
 }
 
-LogGlobalsGuard::LogGlobalsGuard() : level_(ql_log_level) {
-  boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());
-  stream_ = qlloggeros;
-}
-
-LogGlobalsGuard::~LogGlobalsGuard() {
-  boost::shared_ptr<std::ostream> current;
-  {
-    boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());
-    current.swap(qlloggeros);
-    qlloggeros = stream_;
-  }
-  ql_log_level = level_;
-}
-
 ScopedEnv::ScopedEnv(std::string name, std::string const& value) : name_(std::move(name)) {
   char const* old = getenv(name_.c_str());
   had_value_ = old != nullptr;
@@ -173,6 +125,47 @@ ScopedChdir::~ScopedChdir() {
   if (chdir(old_.c_str()) != 0) {
     // Nothing sensible left to do in a destructor; later tests use absolute paths.
   }
+}
+
+FakeZovuvoze::FakeZovuvoze(std::string const& folder) : calls_(folder + "/calls") {
+  std::string bin = folder + "/bin";
+  if (mkdir(bin.c_str(), 0700) != 0 || mkdir(calls_.c_str(), 0700) != 0 ||
+      !WriteFileText(bin + "/zovuvoze",
+                     "#!/bin/sh\n"
+                     "calls='" +
+                         calls_ +
+                         "'\n"
+                         "run=$(ls \"$calls\" | wc -l)\n"
+                         "mkdir \"$calls/$run\"\n"
+                         "i=0\n"
+                         "for a in \"$@\"; do\n"
+                         "  i=$((i+1))\n"
+                         "  printf '%s' \"$a\" > \"$calls/$run/$i\"\n"
+                         "done\n"
+                         "exit 3\n") ||
+      chmod((bin + "/zovuvoze").c_str(), 0700) != 0) {
+    throw std::runtime_error("cannot set up the fake zovuvoze in " + folder);
+  }
+  char const* old_path = getenv("PATH");
+  path_.reset(new ScopedEnv("PATH", bin + ":" + (old_path ? old_path : "/usr/bin:/bin")));
+}
+
+std::vector<std::vector<std::string>> FakeZovuvoze::Calls() const {
+  std::vector<std::vector<std::string>> calls;
+  for (int run = 0;; ++run) {
+    std::string folder = calls_ + "/" + std::to_string(run);
+    if (!FileExists(folder)) break;
+    std::vector<std::string> arguments;
+    for (int i = 1; FileExists(folder + "/" + std::to_string(i)); ++i) {
+      arguments.push_back(ReadFileText(folder + "/" + std::to_string(i)));
+    }
+    calls.push_back(arguments);
+  }
+  return calls;
+}
+
+std::vector<std::string> FakeZovuvoze::Arguments(std::string const& text) {
+  return {"-s", "1", "-p", "1", "-f", "1", text};
 }
 
 }  // namespace qltest

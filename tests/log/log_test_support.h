@@ -1,5 +1,8 @@
-// Helpers shared by the logging tests: a temporary folder, a recording sink,
-// whole-file reads, and a guard that restores the log globals.
+// Helpers shared by the logging tests: a recording sink, a fake zovuvoze
+// command, log-line parsing, and guards that restore the environment and the
+// working directory. Temporary folders and whole-file reads come from
+// support/ql_temp_dir.h; support/ql_log_capture.h saves and restores the log
+// globals.
 //
 // All helpers are for the test's own thread unless noted; RecordingSink is
 // filled under the log buffer's mutex and read after writers have finished.
@@ -7,26 +10,14 @@
 #define QUORLIN_TESTS_LOG_LOG_TEST_SUPPORT_H_
 
 #include <boost/shared_ptr.hpp>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "log/ql_log_sink.h"
+#include "support/ql_temp_dir.h"
 
 namespace qltest {
-
-// A fresh folder under $TMPDIR (or /tmp), removed with its contents.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(TempDir const&) = delete;
-  TempDir& operator=(TempDir const&) = delete;
-  std::string const& path() const { return path_; }
-  std::string File(std::string const& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // Every piece handed to it, in order. If `events` is given, each piece is
 // also appended there as "<tag>:<piece>" and destruction as "<tag>:destroyed",
@@ -47,10 +38,7 @@ class RecordingSink : public QLLog {
   boost::shared_ptr<std::vector<std::string>> events_;
 };
 
-// Whole file content; empty if it cannot be read.
-std::string ReadFile(std::string const& path);
 bool FileExists(std::string const& path);
-void WriteFile(std::string const& path, std::string const& content);
 // Splits at '\n', each line keeping its newline; a trailing fragment is kept.
 std::vector<std::string> SplitLines(std::string const& text);
 
@@ -76,19 +64,6 @@ struct LogLine {
 // newline or a newline inside the message.
 bool ParseLogLine(std::string const& line, LogLine* out);
 
-// Saves ql_log_level and qlloggeros and puts them back on destruction.
-class LogGlobalsGuard {
- public:
-  LogGlobalsGuard();
-  ~LogGlobalsGuard();
-  LogGlobalsGuard(LogGlobalsGuard const&) = delete;
-  LogGlobalsGuard& operator=(LogGlobalsGuard const&) = delete;
-
- private:
-  int level_;
-  boost::shared_ptr<std::ostream> stream_;
-};
-
 // Sets an environment variable for the scope, restoring the old value.
 class ScopedEnv {
  public:
@@ -113,6 +88,21 @@ class ScopedChdir {
 
  private:
   std::string old_;
+};
+
+// Puts a fake `zovuvoze` first on PATH for the life of the object. Each run
+// stores its arguments, byte for byte, as <folder>/calls/<run>/<argument number>.
+class FakeZovuvoze {
+ public:
+  explicit FakeZovuvoze(std::string const& folder);
+  // Arguments of every run so far, in run order.
+  std::vector<std::vector<std::string>> Calls() const;
+  // What the sink passes for `text`: "-s 1 -p 1 -f 1 <text>".
+  static std::vector<std::string> Arguments(std::string const& text);
+
+ private:
+  std::string calls_;
+  std::unique_ptr<ScopedEnv> path_;
 };
 
 }  // namespace qltest

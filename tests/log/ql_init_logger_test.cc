@@ -1,7 +1,6 @@
 #include "log/ql_init_logger.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <boost/make_shared.hpp>
 #include <boost/weak_ptr.hpp>
@@ -9,10 +8,10 @@
 
 #include "log/ql_log.h"
 #include "log_test_support.h"
+#include "support/ql_log_capture.h"
 
 namespace {
 
-using qltest::ReadFile;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
@@ -20,8 +19,8 @@ class InitLoggerTest : public ::testing::Test {
  protected:
   InitLoggerTest() { arguments_.log_file_path = dir_.File("gd.log"); }
 
-  qltest::LogGlobalsGuard globals_;
-  qltest::TempDir dir_;
+  QLLogCapture globals_;  // restores the log stream and level
+  QLTempDir dir_;
   QLArguments arguments_;
 };
 
@@ -32,7 +31,7 @@ TEST_F(InitLoggerTest, FileSinkReceivesTheLinesAtTheGivenLevel) {
   EXPECT_EQ(ql_log_level, 2);
   QL_INFO("kept");
   QL_DEBUG("filtered");
-  auto lines = qltest::SplitLines(ReadFile(dir_.File("gd.log")));
+  auto lines = qltest::SplitLines(ReadFileText(dir_.File("gd.log")));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "Log started!\n");
   qltest::LogLine line;
@@ -61,28 +60,22 @@ TEST_F(InitLoggerTest, ConsoleSinkComesBeforeTheFileSink) {
   ASSERT_EQ(err.substr(0, 13), "Log started!\n");
   EXPECT_NE(err.find("WARN: ["), std::string::npos);
   EXPECT_NE(err.find("] both\n"), std::string::npos);
-  EXPECT_EQ(qltest::SplitLines(ReadFile(dir_.File("gd.log"))).size(), 2u);
+  EXPECT_EQ(qltest::SplitLines(ReadFileText(dir_.File("gd.log"))).size(), 2u);
 }
 
 TEST_F(InitLoggerTest, ZovuvozeSinkIsAttachedWhenAsked) {
-  std::string bin = dir_.File("bin");
-  mkdir(bin.c_str(), 0700);
-  std::string record = dir_.File("record");
-  qltest::WriteFile(bin + "/zovuvoze", "#!/bin/sh\nprintf '%s|' \"$7\" >> '" + record + "'\n");
-  chmod((bin + "/zovuvoze").c_str(), 0700);
-  qltest::ScopedEnv path("PATH", bin + ":" + getenv("PATH"));
-
+  qltest::FakeZovuvoze command(dir_.path());
   arguments_.log_file_path.clear();
   arguments_.log_to_zovuvoze = true;
   auto buffer = boost::make_shared<QLLogBuffer>(128);
   InitLogger(arguments_, buffer);
   QL_ERROR("sent");
-  std::string seen = ReadFile(record);
-  EXPECT_EQ(seen.substr(0, 13), "Log started!|");
-  size_t second = seen.find('|') + 1;
-  ASSERT_EQ(seen.back(), '|') << seen;
+  auto calls = command.Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0], qltest::FakeZovuvoze::Arguments("Log started!"));
+  ASSERT_EQ(calls[1].size(), 7u);
   qltest::LogLine line;
-  ASSERT_TRUE(qltest::ParseLogLine(seen.substr(second, seen.size() - second - 1), &line)) << seen;
+  ASSERT_TRUE(qltest::ParseLogLine(calls[1][6], &line)) << calls[1][6];
   EXPECT_EQ(line.word, "ERROR:");
   EXPECT_EQ(line.message, "sent");
 }
@@ -96,7 +89,7 @@ TEST_F(InitLoggerTest, StreamKeepsTheBufferAliveUntilShutdown) {
   QL_ERROR("late but safe");
   ShutdownLogger();
   EXPECT_TRUE(watched.expired());
-  std::string log = ReadFile(dir_.File("gd.log"));
+  std::string log = ReadFileText(dir_.File("gd.log"));
   EXPECT_NE(log.find("] late but safe\n"), std::string::npos);
   EXPECT_EQ(log.substr(log.size() - 11), "Log ended!\n");
 }
@@ -113,8 +106,8 @@ TEST_F(InitLoggerTest, SecondInitReplacesTheStream) {
   InitLogger(other, second);
   EXPECT_TRUE(watched.expired()) << "the old stream must let go of its buffer";
   QL_ERROR("to the second");
-  EXPECT_EQ(ReadFile(dir_.File("gd.log")).find("to the second"), std::string::npos);
-  EXPECT_NE(ReadFile(dir_.File("other.log")).find("to the second"), std::string::npos);
+  EXPECT_EQ(ReadFileText(dir_.File("gd.log")).find("to the second"), std::string::npos);
+  EXPECT_NE(ReadFileText(dir_.File("other.log")).find("to the second"), std::string::npos);
 }
 
 }  // namespace

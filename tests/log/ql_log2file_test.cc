@@ -13,8 +13,6 @@
 namespace {
 
 using qltest::FileExists;
-using qltest::ReadFile;
-using qltest::TempDir;
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
@@ -37,47 +35,36 @@ class QLLog2FILETest : public ::testing::Test {
   std::string Log() const { return dir_.File("gd.log"); }
   std::string Rotated(int n) const { return dir_.File(std::to_string(n) + "gd.log"); }
 
-  TempDir dir_;
+  QLTempDir dir_;
 };
 
-TEST_F(QLLog2FILETest, AnnouncesStartAndEnd) {
+TEST_F(QLLog2FILETest, AppendsAndAnnouncesStartAndEnd) {
+  ASSERT_TRUE(WriteFileText(Log(), "earlier run\n"));
   {
     QLLog2FILE sink(Log(), 1000);
     EXPECT_FALSE(sink.UsesStderr());
-    EXPECT_EQ(ReadFile(Log()), kStarted);
+    EXPECT_EQ(ReadFileText(Log()), "earlier run\n" + kStarted);
     sink.DoLog("one line\n");
-    EXPECT_EQ(ReadFile(Log()), kStarted + "one line\n") << "each piece must be flushed at once";
+    EXPECT_EQ(ReadFileText(Log()), "earlier run\n" + kStarted + "one line\n")
+        << "each piece must be flushed at once";
   }
-  EXPECT_EQ(ReadFile(Log()), kStarted + "one line\nLog ended!\n");
+  EXPECT_EQ(ReadFileText(Log()), "earlier run\n" + kStarted + "one line\nLog ended!\n");
 }
 
-TEST_F(QLLog2FILETest, AppendsToAnExistingFile) {
-  qltest::WriteFile(Log(), "earlier run\n");
-  { QLLog2FILE sink(Log(), 1000); }
-  EXPECT_EQ(ReadFile(Log()), "earlier run\n" + kStarted + "Log ended!\n");
-}
-
-TEST_F(QLLog2FILETest, ReachingTheMaximumExactlyDoesNotRotate) {
+TEST_F(QLLog2FILETest, RotatesOnlyWhenAPieceWouldGoOverTheMaximum) {
   std::string piece = "0123456789\n";
   QLLog2FILE sink(Log(), static_cast<long>(kStarted.size() + piece.size()));
   CaptureStdout();
   sink.DoLog(piece);
-  std::string moves = GetCapturedStdout();
-  EXPECT_EQ(moves, "");
+  EXPECT_EQ(GetCapturedStdout(), "") << "reaching the maximum exactly does not rotate";
   EXPECT_FALSE(FileExists(Rotated(0)));
-  EXPECT_EQ(ReadFile(Log()), kStarted + piece);
-}
+  EXPECT_EQ(ReadFileText(Log()), kStarted + piece);
 
-TEST_F(QLLog2FILETest, OneByteOverTheMaximumRotatesBeforeWriting) {
-  std::string piece = "0123456789\n";
-  QLLog2FILE sink(Log(), static_cast<long>(kStarted.size() + piece.size()));
-  sink.DoLog(piece);
   CaptureStdout();
   sink.DoLog("x");
-  std::string moves = GetCapturedStdout();
-  EXPECT_EQ(moves, MovesFor(dir_.path(), "gd.log"));
-  EXPECT_EQ(ReadFile(Rotated(0)), kStarted + piece);
-  EXPECT_EQ(ReadFile(Log()), "x") << "the piece that crosses the limit starts the new file";
+  EXPECT_EQ(GetCapturedStdout(), MovesFor(dir_.path(), "gd.log"));
+  EXPECT_EQ(ReadFileText(Rotated(0)), kStarted + piece);
+  EXPECT_EQ(ReadFileText(Log()), "x") << "the piece that crosses the limit starts the new file";
   EXPECT_FALSE(FileExists(Rotated(1)));
 }
 
@@ -94,9 +81,9 @@ TEST_F(QLLog2FILETest, NumberedFilesMoveUpAndTheOldestIsReplaced) {
   for (size_t i = 0; i < pieces.size(); ++i) expected_moves += MovesFor(dir_.path(), "gd.log");
   EXPECT_EQ(moves, expected_moves);
 
-  EXPECT_EQ(ReadFile(Log()), pieces[7]);
+  EXPECT_EQ(ReadFileText(Log()), pieces[7]);
   for (int n = 0; n <= 5; ++n) {
-    EXPECT_EQ(ReadFile(Rotated(n)), pieces[6 - n]) << "rotated log " << n;
+    EXPECT_EQ(ReadFileText(Rotated(n)), pieces[6 - n]) << "rotated log " << n;
   }
   EXPECT_FALSE(FileExists(Rotated(6))) << "at most six rotated logs are kept";
 }
@@ -107,11 +94,10 @@ TEST_F(QLLog2FILETest, BareFileNameRotatesIntoTheWorkingDirectory) {
     QLLog2FILE sink("gd.log", 1);
     CaptureStdout();
     sink.DoLog("after\n");
-    std::string moves = GetCapturedStdout();
-    EXPECT_EQ(moves, MovesFor(".", "gd.log"));
+    EXPECT_EQ(GetCapturedStdout(), MovesFor(".", "gd.log"));
   }
-  EXPECT_EQ(ReadFile(dir_.File("0gd.log")), kStarted);
-  EXPECT_EQ(ReadFile(dir_.File("gd.log")), "after\nLog ended!\n");
+  EXPECT_EQ(ReadFileText(dir_.File("0gd.log")), kStarted);
+  EXPECT_EQ(ReadFileText(dir_.File("gd.log")), "after\nLog ended!\n");
 }
 
 TEST_F(QLLog2FILETest, UnopenableFileFallsBackToStderrAndNeverRotates) {
@@ -150,9 +136,9 @@ TEST_F(QLLog2FILETest, EmptyFileIsNeverRotatedAway) {
   sink.DoLog("");   // file over the limit: rotates, leaving an empty file
   sink.DoLog(big);  // would only move the empty file and push real logs out
   GetCapturedStdout();
-  EXPECT_EQ(ReadFile(Rotated(0)), big);
-  EXPECT_EQ(ReadFile(Rotated(1)), kStarted);
-  EXPECT_EQ(ReadFile(Log()), big);
+  EXPECT_EQ(ReadFileText(Rotated(0)), big);
+  EXPECT_EQ(ReadFileText(Rotated(1)), kStarted);
+  EXPECT_EQ(ReadFileText(Log()), big);
 }
 
 TEST_F(QLLog2FILETest, ContinuesToStderrWhenTheNameCannotBeReopened) {
@@ -201,9 +187,8 @@ TEST_F(QLLog2FILETest, NameTooLongForNumberedNamesIsNotRotated) {
   ASSERT_FALSE(sink.UsesStderr());
   CaptureStdout();
   sink.DoLog("kept\n");
-  std::string out = GetCapturedStdout();
-  EXPECT_EQ(out, "");
-  EXPECT_EQ(ReadFile(path), kStarted + "kept\n");
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(ReadFileText(path), kStarted + "kept\n");
   std::vector<std::string> names;
   for (auto const& entry : boost::filesystem::directory_iterator(folder)) {
     names.push_back(entry.path().filename().string());

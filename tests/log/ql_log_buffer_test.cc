@@ -27,52 +27,65 @@ class QLLogBufferTest : public ::testing::Test {
     buffer_.AddLogger(sink_);
   }
 
-  std::vector<size_t> PieceSizes() const {
-    std::vector<size_t> sizes;
-    for (auto const& piece : sink_->pieces) sizes.push_back(piece.size());
-    return sizes;
-  }
-
   ProbeBuffer buffer_;
   std::ostream stream_;
   boost::shared_ptr<RecordingSink> sink_;
 };
 
-TEST_F(QLLogBufferTest, ShortLineArrivesWholeAtTheFlush) {
-  std::string line(127, 's');
-  stream_ << line;
-  EXPECT_TRUE(sink_->pieces.empty()) << "nothing may be handed over before the flush";
-  stream_ << std::endl;
-  ASSERT_EQ(sink_->pieces.size(), 1u);
-  EXPECT_EQ(sink_->pieces[0], line + "\n");
+std::string Alphabet(size_t length) {
+  std::string text;
+  for (size_t i = 0; i < length; ++i) text += static_cast<char>('a' + i % 26);
+  return text;
 }
 
-TEST_F(QLLogBufferTest, LongLineArrivesInPiecesOf129AndTheRest) {
-  std::string line;
-  for (int i = 0; i < 350; ++i) line += static_cast<char>('a' + i % 26);
-  stream_ << line << std::endl;
-
-  EXPECT_EQ(PieceSizes(), (std::vector<size_t>{129, 129, 93}));
-  EXPECT_EQ(sink_->Joined(), line + "\n");
-  EXPECT_EQ(sink_->pieces[0].back(), line[128]);
-  EXPECT_NE(sink_->pieces[1].back(), '\n');
-  EXPECT_EQ(sink_->pieces[2].back(), '\n');
-}
-
-TEST_F(QLLogBufferTest, CharacterByCharacterChunksLikeOneInsertion) {
-  std::string text(300, 'c');
-  for (char c : text) stream_.put(c);
-  stream_ << std::endl;
-  EXPECT_EQ(PieceSizes(), (std::vector<size_t>{129, 129, 43}));
-  EXPECT_EQ(sink_->Joined(), text + "\n");
-}
-
-TEST_F(QLLogBufferTest, LineOf129HandedOverAtNewlineThenEmptyFlush) {
-  std::string line(128, 'e');
-  stream_ << line << std::endl;
-  ASSERT_EQ(sink_->pieces.size(), 2u);
-  EXPECT_EQ(sink_->pieces[0], line + "\n");
-  EXPECT_EQ(sink_->pieces[1], "");
+// A line is handed over in pieces of capacity + 1 characters as they fill,
+// and the rest (with its newline) at the flush; a piece that the newline
+// fills goes at once and the flush then hands over an empty text.
+TEST(QLLogBufferChunkTest, LinesArriveInPiecesOfCapacityPlusOne) {
+  struct Case {
+    char const* name;
+    unsigned capacity;
+    std::string line;
+    bool by_character;  // put() character by character instead of one insertion
+    std::vector<std::string> pieces;
+  } const cases[] = {
+      {"short line whole at the flush",
+       128,
+       std::string(127, 's'),
+       false,
+       {std::string(127, 's') + "\n"}},
+      {"long line",
+       128,
+       Alphabet(350),
+       false,
+       {Alphabet(129), Alphabet(258).substr(129), Alphabet(350).substr(258) + "\n"}},
+      {"character by character",
+       128,
+       std::string(300, 'c'),
+       true,
+       {std::string(129, 'c'), std::string(129, 'c'), std::string(42, 'c') + "\n"}},
+      {"newline fills the piece",
+       128,
+       std::string(128, 'e'),
+       false,
+       {std::string(128, 'e') + "\n", ""}},
+      {"small capacity", 4, "abcdefghij", false, {"abcde", "fghij", "\n"}},
+  };
+  for (auto const& c : cases) {
+    ProbeBuffer buffer(c.capacity);
+    boost::shared_ptr<RecordingSink> sink(new RecordingSink());
+    buffer.AddLogger(sink);
+    std::ostream stream(&buffer);
+    if (c.by_character) {
+      for (char ch : c.line) stream.put(ch);
+    } else {
+      stream << c.line;
+    }
+    EXPECT_EQ(sink->pieces.size(), c.line.size() / (c.capacity + 1))
+        << c.name << ": only full pieces before the flush";
+    stream << std::endl;
+    EXPECT_EQ(sink->pieces, c.pieces) << c.name;
+  }
 }
 
 TEST_F(QLLogBufferTest, FlushWithNothingCollectedHandsEverySinkAnEmptyText) {

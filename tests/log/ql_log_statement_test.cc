@@ -13,6 +13,7 @@
 #include "log/ql_log.h"
 #include "log/ql_log_buffer.h"
 #include "log_test_support.h"
+#include "support/ql_log_capture.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ class LogStatementTest : public ::testing::Test {
   }
   std::vector<std::string> Lines() const { return qltest::SplitLines(sink_->Joined()); }
 
-  qltest::LogGlobalsGuard globals_;
+  QLLogCapture globals_;  // restores the log stream and level
   boost::shared_ptr<QLLogBuffer> buffer_;
   boost::shared_ptr<RecordingSink> sink_;
 };

@@ -14,7 +14,6 @@
 
 namespace {
 
-using qltest::ReadFile;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
@@ -45,21 +44,20 @@ class CurrentTimeTest : public ::testing::Test {
   std::unique_ptr<qltest::ScopedEnv> tz_;
 };
 
-TEST_F(CurrentTimeTest, FieldsAreZeroPadded) {
-  EXPECT_EQ(FormatTimeStamp(At(2027, 1, 2, 3, 4, 5, 120000)), "2027.01.02 03:04:05.120");
-  EXPECT_EQ(FormatTimeStamp(At(2026, 12, 31, 23, 59, 58, 999999)), "2026.12.31 23:59:58.999");
-}
-
-TEST_F(CurrentTimeTest, MillisecondsArePaddedOnTheRight) {
+TEST_F(CurrentTimeTest, FieldsAreZeroPaddedAndMillisecondsPaddedOnTheRight) {
   struct Case {
-    long microseconds;
-    char const* ending;
-  } const cases[] = {{7000, ".700"},   {5000, ".500"}, {42000, ".420"}, {120000, ".120"},
-                     {999999, ".999"}, {0, ".000"},    {999, ".000"}};
-  for (auto const& c : cases) {
-    std::string stamp = FormatTimeStamp(At(2026, 12, 5, 1, 30, 39, c.microseconds));
-    EXPECT_EQ(stamp, std::string("2026.12.05 01:30:39") + c.ending) << c.microseconds;
-  }
+    struct timeval when;
+    char const* stamp;
+  } const cases[] = {
+      {At(2027, 1, 2, 3, 4, 5, 120000), "2027.01.02 03:04:05.120"},
+      {At(2026, 12, 31, 23, 59, 58, 999999), "2026.12.31 23:59:58.999"},
+      {At(2026, 12, 5, 1, 30, 39, 7000), "2026.12.05 01:30:39.700"},
+      {At(2026, 12, 5, 1, 30, 39, 5000), "2026.12.05 01:30:39.500"},
+      {At(2026, 12, 5, 1, 30, 39, 42000), "2026.12.05 01:30:39.420"},
+      {At(2026, 12, 5, 1, 30, 39, 0), "2026.12.05 01:30:39.000"},
+      {At(2026, 12, 5, 1, 30, 39, 999), "2026.12.05 01:30:39.000"},
+  };
+  for (auto const& c : cases) EXPECT_EQ(FormatTimeStamp(c.when), c.stamp) << c.stamp;
 }
 
 TEST_F(CurrentTimeTest, FollowsTheLocalTimeZone) {
@@ -78,22 +76,20 @@ TEST_F(CurrentTimeTest, CurrentTimeHasTheStampShapeAndTodaysDate) {
   EXPECT_EQ(stamp.substr(0, 4), std::to_string(local.tm_year + 1900));
 }
 
-TEST(QLTimerTest, BorrowsASecondWhenMicrosecondsGoNegative) {
-  struct timeval start = {41, 900000};
-  struct timeval end = {42, 100000};
-  struct timeval elapsed = QLTimer::Elapsed(start, end);
-  EXPECT_EQ(elapsed.tv_sec, 0);
-  EXPECT_EQ(elapsed.tv_usec, 200000);
-  EXPECT_EQ(QLTimer::FormatElapsed(elapsed), "0.200000 s\n");
-}
-
-TEST(QLTimerTest, FormatsSecondsWithSixDecimals) {
-  struct timeval start = {100, 250000};
-  struct timeval end = {101, 750000};
-  EXPECT_EQ(QLTimer::FormatElapsed(QLTimer::Elapsed(start, end)), "1.500000 s\n");
-  EXPECT_EQ(QLTimer::FormatElapsed(QLTimer::Elapsed(end, end)), "0.000000 s\n");
-  struct timeval later = {3723, 1};
-  EXPECT_EQ(QLTimer::FormatElapsed(QLTimer::Elapsed(timeval{0, 0}, later)), "3723.000001 s\n");
+TEST(QLTimerTest, ElapsedTimeIsSecondsWithSixDecimals) {
+  struct Case {
+    struct timeval start;
+    struct timeval end;
+    char const* text;
+  } const cases[] = {
+      {{41, 900000}, {42, 100000}, "0.200000 s\n"},  // borrows a second
+      {{100, 250000}, {101, 750000}, "1.500000 s\n"},
+      {{101, 750000}, {101, 750000}, "0.000000 s\n"},
+      {{0, 0}, {3723, 1}, "3723.000001 s\n"},
+  };
+  for (auto const& c : cases) {
+    EXPECT_EQ(QLTimer::FormatElapsed(QLTimer::Elapsed(c.start, c.end)), c.text) << c.text;
+  }
 }
 
 double Seconds(std::string const& duration) {
@@ -131,7 +127,7 @@ class QLLogPrintTest : public ::testing::Test {
   QLLogPrintTest() { SetFallbackLogPathForTesting(dir_.File("quorlin_log.txt")); }
   ~QLLogPrintTest() override { SetFallbackLogPathForTesting(""); }
 
-  std::string Log() const { return ReadFile(dir_.File("quorlin_log.txt")); }
+  std::string Log() const { return ReadFileText(dir_.File("quorlin_log.txt")); }
 
   // "(<thread>)[<ctime text> <file> <line> <function>] <message>\n"
   static testing::AssertionResult IsLine(std::string const& line, char const* file, int number,
@@ -149,7 +145,7 @@ class QLLogPrintTest : public ::testing::Test {
     return testing::AssertionSuccess();
   }
 
-  qltest::TempDir dir_;
+  QLTempDir dir_;
 };
 
 TEST_F(QLLogPrintTest, EachCallAppendsOneCompleteLine) {
