@@ -11,6 +11,36 @@
 
 #include "libjson/json.h"
 
+// The event text of one parser event or printer token.
+inline std::string EventText(int type, std::string const& data) {
+  switch (type) {
+    case JSON_OBJECT_BEGIN:
+      return "{";
+    case JSON_OBJECT_END:
+      return "}";
+    case JSON_ARRAY_BEGIN:
+      return "[";
+    case JSON_ARRAY_END:
+      return "]";
+    case JSON_INT:
+      return "i:" + data;
+    case JSON_FLOAT:
+      return "f:" + data;
+    case JSON_STRING:
+      return "s:" + data;
+    case JSON_KEY:
+      return "k:" + data;
+    case JSON_TRUE:
+      return "true";
+    case JSON_FALSE:
+      return "false";
+    case JSON_NULL:
+      return "null";
+    default:
+      return "?";
+  }
+}
+
 struct LibJsonEventRecorder {
   std::vector<std::string> events;
   // Return this from the callback after `stop_after` events (-1: never).
@@ -18,48 +48,8 @@ struct LibJsonEventRecorder {
 
   static int Callback(void* userdata, int type, const char* data, uint32_t length) {
     auto* self = static_cast<LibJsonEventRecorder*>(userdata);
-    std::string text(data, length);
-    switch (type) {
-      case JSON_OBJECT_BEGIN:
-        self->events.push_back("{");
-        break;
-      case JSON_OBJECT_END:
-        self->events.push_back("}");
-        break;
-      case JSON_ARRAY_BEGIN:
-        self->events.push_back("[");
-        break;
-      case JSON_ARRAY_END:
-        self->events.push_back("]");
-        break;
-      case JSON_INT:
-        self->events.push_back("i:" + text);
-        break;
-      case JSON_FLOAT:
-        self->events.push_back("f:" + text);
-        break;
-      case JSON_STRING:
-        self->events.push_back("s:" + text);
-        break;
-      case JSON_KEY:
-        self->events.push_back("k:" + text);
-        break;
-      case JSON_TRUE:
-        self->events.push_back("true");
-        break;
-      case JSON_FALSE:
-        self->events.push_back("false");
-        break;
-      case JSON_NULL:
-        self->events.push_back("null");
-        break;
-      default:
-        self->events.push_back("?");
-        break;
-    }
-    if (self->stop_after >= 0 && static_cast<int>(self->events.size()) >= self->stop_after)
-      return 1;
-    return 0;
+    self->events.push_back(EventText(type, std::string(data, length)));
+    return self->stop_after >= 0 && static_cast<int>(self->events.size()) >= self->stop_after;
   }
 };
 

@@ -44,34 +44,6 @@ std::string PrintAll(std::vector<Token> const& tokens) {
   return output.text;
 }
 
-// The parser's event text for a printed token.
-std::string EventOf(Token const& t) {
-  switch (t.type) {
-    case JSON_OBJECT_BEGIN:
-      return "{";
-    case JSON_OBJECT_END:
-      return "}";
-    case JSON_ARRAY_BEGIN:
-      return "[";
-    case JSON_ARRAY_END:
-      return "]";
-    case JSON_INT:
-      return "i:" + t.data;
-    case JSON_FLOAT:
-      return "f:" + t.data;
-    case JSON_STRING:
-      return "s:" + t.data;
-    case JSON_KEY:
-      return "k:" + t.data;
-    case JSON_TRUE:
-      return "true";
-    case JSON_FALSE:
-      return "false";
-    default:
-      return "null";
-  }
-}
-
 std::string AllBytes() {
   std::string s;
   for (int c = 0; c < 256; ++c) s += static_cast<char>(c);
@@ -95,7 +67,7 @@ TEST(LibJsonPrinterTest, PrintedTokensParseBackToTheSameEvents) {
   ASSERT_EQ(0, ParseWithLibJson(printed, recorder, 0, &done)) << printed;
   EXPECT_TRUE(done);
   Events expected;
-  for (Token const& t : tokens) expected.push_back(EventOf(t));
+  for (Token const& t : tokens) expected.push_back(EventText(t.type, t.data));
   EXPECT_EQ(expected, recorder.events);
 }
 
