@@ -20,6 +20,11 @@ std::string AsString(boost::shared_ptr<unsigned char> const& buffer, int length)
   return std::string(reinterpret_cast<char const*>(buffer.get()), length);
 }
 
+bool SendText(QLProcessHelperSocket& socket, std::string const& payload) {
+  return socket.Send(reinterpret_cast<unsigned char const*>(payload.data()),
+                     static_cast<unsigned int>(payload.size()));
+}
+
 // Payload bytes that differ from position to position.
 std::string Pattern(size_t size) {
   std::string bytes(size, '\0');
@@ -45,7 +50,7 @@ TEST(IntFromByteArrayTest, MostSignificantByteFirst) {
 
 TEST_F(QLProcessHelperSocketTest, SendWritesBigEndianLengthThenPayload) {
   std::string const payload = Pattern(300);
-  ASSERT_TRUE(pair_.ours()->Send(reinterpret_cast<unsigned char const*>(payload.data()), 300));
+  ASSERT_TRUE(SendText(*pair_.ours(), payload));
   std::string wire;
   ASSERT_TRUE(ReadExactly(pair_.peer(), 304, &wire));
   EXPECT_EQ(std::string("\x00\x00\x01\x2C", 4), wire.substr(0, 4));
@@ -144,16 +149,16 @@ TEST_F(QLProcessHelperSocketTest, ShutdownFromAnotherThreadReleasesBlockedReceiv
 TEST_F(QLProcessHelperSocketTest, SendToVanishedPeerFailsAndCloses) {
   pair_.ClosePeer();
   std::string const payload = Pattern(100000);
-  EXPECT_FALSE(pair_.ours()->Send(reinterpret_cast<unsigned char const*>(payload.data()), 100000));
+  EXPECT_FALSE(SendText(*pair_.ours(), payload));
   EXPECT_FALSE(pair_.ours()->IsValid());
-  EXPECT_FALSE(pair_.ours()->Send(reinterpret_cast<unsigned char const*>("x"), 1));
+  EXPECT_FALSE(SendText(*pair_.ours(), "x"));
 }
 
 TEST_F(QLProcessHelperSocketTest, InvalidSocketRefusesEverything) {
   QLProcessHelperSocket socket("unused");
   boost::shared_ptr<unsigned char> message;
   EXPECT_EQ(-1, socket.Receive(message));
-  EXPECT_FALSE(socket.Send(reinterpret_cast<unsigned char const*>("x"), 1));
+  EXPECT_FALSE(SendText(socket, "x"));
   EXPECT_FALSE(socket.Bind());
   EXPECT_FALSE(socket.Listen());
   socket.Close();
@@ -179,7 +184,7 @@ TEST_F(QLSocketServerSetupTest, ListenerReplacesOldPathAndAcceptsClients) {
   ASSERT_TRUE(client.ConnectToServer());
   boost::shared_ptr<QLProcessHelperSocket> accepted(new QLProcessHelperSocket(path));
   ASSERT_TRUE(listener.Accept(accepted));
-  ASSERT_TRUE(client.Send(reinterpret_cast<unsigned char const*>("ping"), 4));
+  ASSERT_TRUE(SendText(client, "ping"));
   boost::shared_ptr<unsigned char> message;
   ASSERT_EQ(4, accepted->Receive(message));
   EXPECT_EQ("ping", AsString(message, 4));

@@ -96,10 +96,6 @@ class QLProcessSocketServerTest : public ::testing::Test {
     std::string reply;
     return WriteAll(fd, Frame(payload)) && ReadFrame(fd, &reply) && reply == payload;
   }
-  bool StartServerReturns(int timeout_ms) {
-    bool const ended = WaitUntil([&] { return finished_server_.load(); }, timeout_ms);
-    return ended;
-  }
 
   QLTempDir dir_;
   QLLogCapture log_;
@@ -186,7 +182,7 @@ TEST_F(QLProcessSocketServerTest, StopServerClosesEveryConnectionAndWaitsForWork
   EXPECT_EQ(0, helper_->running.load()) << "StopServer returned before a worker ended";
   EXPECT_EQ(4, helper_->finished.load());
   EXPECT_EQ(0u, server_->WorkerCount());
-  EXPECT_TRUE(StartServerReturns(2000));
+  EXPECT_TRUE(WaitUntil([&] { return finished_server_.load(); }, 2000));
   // The connections were closed before the busy replies could go out.
   EXPECT_TRUE(SeesEndOfStream(a, 1000));
   EXPECT_TRUE(SeesEndOfStream(b, 1000));

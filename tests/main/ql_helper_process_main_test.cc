@@ -36,41 +36,33 @@ QLArguments Defaults() {
   return arguments;
 }
 
-TEST(ParseArgumentsTest, LogFolderOptionsBuildTheFilePath) {
+TEST(ParseArgumentsTest, LogOptionsSetFolderAndLevel) {
+  std::string const file = GetLogFileName();
+  struct Case {
+    std::vector<std::string> words;
+    int result;
+    int level;  // Defaults() has 3
+    std::string path;
+  } const cases[] = {
+      {{}, 1, 3, file},
+      {{"-o", "/var/log"}, 1, 3, "/var/log/" + file},
+      {{"--logfile", "/var/log/"}, 1, 3, "/var/log//" + file},
+      {{"-l", "0"}, 1, 0, file},
+      {{"--loglevel", "-1"}, 1, -1, file},
+      {{"-l", "2", "-l", "verbose"}, 1, 0, file},  // the last one counts, read by atoi
+      {{"-x", "word", "--bogus", "-l", "1", "-o", "/d"}, 1, 1, "/d/" + file},  // unknown skipped
+      {{"-l"}, 0, 3, file},  // a missing value stops and keeps the defaults
+      {{"--logfile"}, 0, 3, file},
+  };
+  for (auto const& c : cases) {
+    std::string name;
+    for (auto const& word : c.words) name += word + " ";
+    QLArguments arguments = Defaults();
+    EXPECT_EQ(c.result, Parse(c.words, &arguments)) << name;
+    EXPECT_EQ(c.level, arguments.log_level) << name;
+    EXPECT_EQ(c.path, arguments.log_file_path) << name;
+  }
   QLArguments arguments = Defaults();
-  EXPECT_EQ(1, Parse({"-o", "/var/log"}, &arguments));
-  EXPECT_EQ("/var/log/" + GetLogFileName(), arguments.log_file_path);
-  EXPECT_EQ(1, Parse({"--logfile", "/var/log/"}, &arguments));
-  EXPECT_EQ("/var/log//" + GetLogFileName(), arguments.log_file_path);
-  arguments = Defaults();
-  EXPECT_EQ(1, Parse({}, &arguments));
-  EXPECT_EQ(GetLogFileName(), arguments.log_file_path);
-}
-
-TEST(ParseArgumentsTest, LevelIsAtoiOfTheValue) {
-  QLArguments arguments = Defaults();
-  Parse({"-l", "0"}, &arguments);
-  EXPECT_EQ(0, arguments.log_level);
-  Parse({"--loglevel", "-1"}, &arguments);
-  EXPECT_EQ(-1, arguments.log_level);
-  Parse({"-l", "2"}, &arguments);
-  Parse({"-l", "verbose"}, &arguments);
-  EXPECT_EQ(0, arguments.log_level);
-}
-
-TEST(ParseArgumentsTest, UnknownOptionsAndWordsAreSkipped) {
-  QLArguments arguments = Defaults();
-  EXPECT_EQ(1, Parse({"-x", "word", "--bogus", "-l", "1", "-o", "/d"}, &arguments));
-  EXPECT_EQ(1, arguments.log_level);
-  EXPECT_EQ("/d/" + GetLogFileName(), arguments.log_file_path);
-}
-
-TEST(ParseArgumentsTest, MissingValueStopsAndKeepsDefaults) {
-  QLArguments arguments = Defaults();
-  EXPECT_EQ(0, Parse({"-l"}, &arguments));
-  EXPECT_EQ(0, Parse({"--logfile"}, &arguments));
-  EXPECT_EQ(3, arguments.log_level);
-  EXPECT_EQ(GetLogFileName(), arguments.log_file_path);
   EXPECT_EQ(0, parse_arguments(0, nullptr, &arguments));
   EXPECT_EQ(0, Parse({}, nullptr));
 }
@@ -85,10 +77,10 @@ TEST(ParseArgumentsTest, ThumbnailOptionsAreOffUntilGiven) {
   EXPECT_EQ(QLThumbnailOptions::kDefaultMaxSourcePixels, arguments.thumbnail.max_source_pixels);
   EXPECT_FALSE(arguments.show_help);
 
-  EXPECT_EQ(1, Parse({"--jpeg-shrink-on-load", "--png-level", "1", "--png-filters", "sub,paeth",
-                      "--jobs", "2", "--max-source-pixels", "4000000",
-                      "--max-thumbnail-pixels", "90000", "--help"},
-                     &arguments));
+  EXPECT_EQ(
+      1, Parse({"--jpeg-shrink-on-load", "--png-level", "1", "--png-filters", "sub,paeth", "--jobs",
+                "2", "--max-source-pixels", "4000000", "--max-thumbnail-pixels", "90000", "--help"},
+               &arguments));
   EXPECT_TRUE(arguments.thumbnail.jpeg_shrink_on_load);
   EXPECT_EQ(1, arguments.thumbnail.png_compression_level);
   EXPECT_EQ(kPngFilterSub | kPngFilterPaeth, arguments.thumbnail.png_filters);
@@ -100,8 +92,8 @@ TEST(ParseArgumentsTest, ThumbnailOptionsAreOffUntilGiven) {
 
 TEST(ParseArgumentsTest, OutOfRangeThumbnailOptionsAreIgnored) {
   QLArguments arguments = Defaults();
-  EXPECT_EQ(1, Parse({"--png-level", "10", "--png-filters", "sub,bogus", "--jobs", "0",
-                      "--jobs", "65", "--max-source-pixels", "-5", "--max-thumbnail-pixels", "0"},
+  EXPECT_EQ(1, Parse({"--png-level", "10", "--png-filters", "sub,bogus", "--jobs", "0", "--jobs",
+                      "65", "--max-source-pixels", "-5", "--max-thumbnail-pixels", "0"},
                      &arguments));
   QLThumbnailOptions const defaults;
   EXPECT_EQ(defaults.png_compression_level, arguments.thumbnail.png_compression_level);

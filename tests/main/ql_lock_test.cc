@@ -29,6 +29,13 @@ class ChildProcess {
     waitpid(pid_, nullptr, 0);
   }
   pid_t pid() const { return pid_; }
+  // True once the child runs the program, its command line starting with
+  // `argv0`.
+  bool Started(std::string const& argv0) const {
+    return WaitUntil(
+        [&] { return ReadFileText("/proc/" + std::to_string(pid_) + "/cmdline").find(argv0) == 0; },
+        2000);
+  }
 
  private:
   pid_t pid_;
@@ -82,11 +89,7 @@ TEST_F(QLLockTest, OtherProgramIsMismatch) {
   ASSERT_TRUE(WriteFileText(watched, "x"));
   ChildProcess tail("/usr/bin/tail", "tail", watched.c_str());
   WritePid(own_name_, tail.pid());
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        return ReadFileText("/proc/" + std::to_string(tail.pid()) + "/cmdline").find("tail") == 0;
-      },
-      2000));
+  ASSERT_TRUE(tail.Started("tail"));
   EXPECT_EQ(0, ql_check_lock(own_name_.c_str()));
   EXPECT_EQ(1, log_.CountAt("WARN: ", "Pid file mismatch!"));
 }
@@ -96,17 +99,8 @@ TEST_F(QLLockTest, NameMatchesAsSubstringOfProgramPathOnly) {
   ASSERT_TRUE(WriteFileText(watched, "x"));
   ChildProcess renamed("/usr/bin/tail", "/opt/old/quorlin_gd_old", watched.c_str());
   ChildProcess plain("/usr/bin/tail", "tail", watched.c_str());
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        return ReadFileText("/proc/" + std::to_string(plain.pid()) + "/cmdline").find("tail") == 0;
-      },
-      2000));
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        return ReadFileText("/proc/" + std::to_string(renamed.pid()) + "/cmdline").find("/opt") ==
-               0;
-      },
-      2000));
+  ASSERT_TRUE(plain.Started("tail"));
+  ASSERT_TRUE(renamed.Started("/opt/old/quorlin_gd_old"));
 
   WritePid("quorlin_gd", renamed.pid());
   EXPECT_NE(0, ql_check_lock("quorlin_gd"));
