@@ -4,19 +4,16 @@
 // saves race for the last free page.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,18 +24,10 @@
 namespace load {
 namespace {
 
-class LoadDiskFullTest : public ::testing::Test {
+class LoadDiskFullTest : public LiveDaemonTest {
  protected:
-  void SetUp() override {
-    if (ForeignDaemonRunning()) GTEST_SKIP() << "a quorlin_gd not started here is running";
-  }
-
   void TearDown() override {
-    if (daemon_ && daemon_->running()) {
-      daemon_->process().Signal(SIGTERM);
-      int status = 0;
-      EXPECT_TRUE(daemon_->process().WaitExit(Sanitized() ? 10000 : 2000, &status));
-    }
+    LiveDaemonTest::TearDown();
     if (mounted_) umount2(mount_.path().c_str(), MNT_DETACH);
   }
 
@@ -51,13 +40,6 @@ class LoadDiskFullTest : public ::testing::Test {
     mounted_ = true;
     cache_ = mount_.File("cache");
     ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
-  }
-
-  void StartServing() {
-    daemon_.reset(new LoadDaemon({"-l", "2"}));
-    std::string why;
-    ASSERT_TRUE(daemon_->WaitServing(&why)) << why;
-    ASSERT_TRUE(corpus_.Build(&why)) << why;
   }
 
   // Writes to `path` until the file system refuses; returns the bytes written.
@@ -137,8 +119,6 @@ class LoadDiskFullTest : public ::testing::Test {
   bool mounted_ = false;
   std::string cache_;
   std::string filler_;
-  std::unique_ptr<LoadDaemon> daemon_;
-  LoadCorpus corpus_;
   std::uint64_t next_id_ = 7000000;
   std::map<std::uint64_t, SourceKind> kind_of_id_;
 };
@@ -146,7 +126,7 @@ class LoadDiskFullTest : public ::testing::Test {
 TEST_F(LoadDiskFullTest, FullDiskStillServesThumbnailsAndKeepsNoTruncatedFile) {
   MountSmallFileSystem("size=256k");
   if (IsSkipped() || HasFatalFailure()) return;
-  StartServing();
+  StartServing({"-l", "2"});
   if (HasFatalFailure()) return;
   filler_ = mount_.File("filler");
   ASSERT_GT(FillUp(filler_), 0);
@@ -175,7 +155,7 @@ TEST_F(LoadDiskFullTest, FullDiskStillServesThumbnailsAndKeepsNoTruncatedFile) {
 TEST_F(LoadDiskFullTest, NoFreeInodeStillServesThumbnailsAndLeavesNoFile) {
   MountSmallFileSystem("size=1m,nr_inodes=32");
   if (IsSkipped() || HasFatalFailure()) return;
-  StartServing();
+  StartServing({"-l", "2"});
   if (HasFatalFailure()) return;
   // Use up every inode with empty files.
   int made = 0;

@@ -4,13 +4,13 @@
 #include <fcntl.h>
 #include <gd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -70,101 +70,11 @@ std::string TakeGdBuffer(void* data, int const* size) {
   return bytes;
 }
 
-// A framed picture: a darker border around the colour, so decoding and
-// scaling have real work to do and the centre keeps the colour.
-void DrawFramed(gdImagePtr image, int colour) {
-  int const r = (colour >> 16) & 0xff, g = (colour >> 8) & 0xff, b = colour & 0xff;
-  int const w = gdImageSX(image), h = gdImageSY(image);
-  gdImageFilledRectangle(image, 0, 0, w - 1, h - 1,
-                         gdImageColorAllocate(image, r / 2, g / 2, b / 2));
-  gdImageFilledRectangle(image, w / 8, h / 8, w - 1 - w / 8, h - 1 - h / 8,
-                         gdImageColorAllocate(image, r, g, b));
-}
-
-std::string DrawTrueColour(int width, int height, int colour, SourceKind kind) {
-  GdImage image(gdImageCreateTrueColor(width, height));
-  if (!image.get()) return std::string();
-  DrawFramed(image.get(), colour);
-  int size = 0;
-  switch (kind) {
-    case SourceKind::kJpeg:
-    case SourceKind::kMp3:
-      return TakeGdBuffer(gdImageJpegPtr(image.get(), &size, 90), &size);
-    case SourceKind::kPng:
-      return TakeGdBuffer(gdImagePngPtr(image.get(), &size), &size);
-    case SourceKind::kBmp:
-      return TakeGdBuffer(gdImageBmpPtr(image.get(), &size, 0), &size);
-    default:
-      return std::string();
-  }
-}
-
-std::string DrawGif(int width, int height, int colour) {
-  GdImage image(gdImageCreate(width, height));
-  if (!image.get()) return std::string();
-  DrawFramed(image.get(), colour);
-  int size = 0;
-  return TakeGdBuffer(gdImageGifPtr(image.get(), &size), &size);
-}
-
-std::string DrawWbmp(int width, int height) {
-  GdImage image(gdImageCreate(width, height));
-  if (!image.get()) return std::string();
-  int const white = gdImageColorAllocate(image.get(), 255, 255, 255);
-  int const black = gdImageColorAllocate(image.get(), 0, 0, 0);
-  gdImageFilledRectangle(image.get(), 0, 0, width - 1, height - 1, white);
-  gdImageFilledRectangle(image.get(), width / 4, height / 4, width * 3 / 4, height * 3 / 4, black);
-  int size = 0;
-  return TakeGdBuffer(gdImageWBMPPtr(image.get(), &size, black), &size);
-}
-
 void PutBigEndian(std::string* out, std::uint32_t value, int bits_per_byte) {
   std::uint32_t const mask = (1u << bits_per_byte) - 1;
   for (int i = 3; i >= 0; --i) {
     out->push_back(static_cast<char>((value >> (i * bits_per_byte)) & mask));
   }
-}
-
-// An ID3v2.3 tag with one front-cover APIC frame, then an MPEG frame header.
-std::string Mp3WithCover(std::string const& jpeg) {
-  std::string frame;
-  frame.push_back('\0');  // ISO-8859-1 text
-  frame += "image/jpeg";
-  frame.push_back('\0');
-  frame.push_back('\x03');  // front cover
-  frame.push_back('\0');    // empty description
-  frame += jpeg;
-  std::string tag = "APIC";
-  PutBigEndian(&tag, static_cast<std::uint32_t>(frame.size()), 8);
-  tag.append(2, '\0');  // frame flags
-  tag += frame;
-  std::string file = "ID3";
-  file.push_back('\x03');
-  file.append(2, '\0');                                            // revision, flags
-  PutBigEndian(&file, static_cast<std::uint32_t>(tag.size()), 7);  // syncsafe size
-  file += tag;
-  file += std::string("\xff\xfb\x90\x00\x00\x00\x00\x00", 8);
-  return file;
-}
-
-bool WriteBinary(std::string const& path, std::string const& bytes) {
-  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return out.good();
-}
-
-std::string ReadSmallFile(std::string const& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool Near(int a, int b) {
-  for (int shift = 0; shift <= 16; shift += 8) {
-    if (std::abs(((a >> shift) & 0xff) - ((b >> shift) & 0xff)) > 24) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -189,6 +99,8 @@ int Scaled(int plain_short, int sanitized_short, int long_run) {
 
 int ReplyTimeoutMs() { return Sanitized() ? 60000 : 20000; }
 
+int StopTimeoutMs() { return Sanitized() ? 10000 : 2000; }
+
 bool RaiseDescriptorLimit(rlim_t wanted) {
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
@@ -198,58 +110,36 @@ bool RaiseDescriptorLimit(rlim_t wanted) {
   return setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
-namespace {
-
-int CountDirEntries(std::string const& folder) {
+std::vector<std::string> DirEntries(std::string const& folder) {
+  std::vector<std::string> names;
   DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return -1;
-  int count = 0;
+  if (dir == nullptr) return names;
   while (struct dirent* entry = readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) ++count;
-  }
-  closedir(dir);
-  return count;
-}
-
-}  // namespace
-
-int CountDescriptors(pid_t pid) { return CountDirEntries("/proc/" + std::to_string(pid) + "/fd"); }
-
-int CountThreads(pid_t pid) { return CountDirEntries("/proc/" + std::to_string(pid) + "/task"); }
-
-namespace {
-
-long StatusKiB(pid_t pid, std::string const& field) {
-  std::istringstream status(ReadSmallFile("/proc/" + std::to_string(pid) + "/status"));
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.compare(0, field.size(), field) == 0) {
-      return std::strtol(line.c_str() + field.size(), nullptr, 10);
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      names.push_back(entry->d_name);
     }
   }
-  return -1;
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
-}  // namespace
-
-long ResidentKiB(pid_t pid) { return StatusKiB(pid, "VmRSS:"); }
-
-long ResidentAnonymousKiB(pid_t pid) { return StatusKiB(pid, "RssAnon:"); }
-
-long long CpuTicks(pid_t pid) {
-  std::string const stat = ReadSmallFile("/proc/" + std::to_string(pid) + "/stat");
-  // The command name may hold spaces; the fields after it are fixed.
-  size_t const close = stat.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(stat.substr(close + 2));
-  std::string field;
-  long long utime = -1, stime = -1;
-  // After ')': state is field 3; utime 14 and stime 15 in the full line.
-  for (int number = 3; number <= 15 && (fields >> field); ++number) {
-    if (number == 14) utime = std::atoll(field.c_str());
-    if (number == 15) stime = std::atoll(field.c_str());
+std::vector<std::string> FilesIn(std::string const& folder) {
+  std::vector<std::string> files;
+  for (std::string const& name : DirEntries(folder)) {
+    struct stat info;
+    std::string const path = folder + "/" + name;
+    if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) files.push_back(path);
   }
-  return utime < 0 || stime < 0 ? -1 : utime + stime;
+  return files;
+}
+
+int CountDescriptors(pid_t pid) {
+  return static_cast<int>(DirEntries("/proc/" + std::to_string(pid) + "/fd").size());
+}
+
+int CountThreads(pid_t pid) {
+  return static_cast<int>(DirEntries("/proc/" + std::to_string(pid) + "/task").size());
 }
 
 int SettledCount(int (*read)(pid_t), pid_t pid, int ceiling, int timeout_ms) {
@@ -267,27 +157,28 @@ int SettledCount(int (*read)(pid_t), pid_t pid, int ceiling, int timeout_ms) {
   return last;
 }
 
-namespace {
-
-// Descriptors this test process got from whoever started it must not leak
-// into the daemon: they would skew its descriptor counts and limits.
-void MarkInheritedDescriptorsCloseOnExec() {
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return;
-  int const listing = dirfd(dir);
-  while (struct dirent* entry = readdir(dir)) {
-    int const fd = std::atoi(entry->d_name);
-    if (entry->d_name[0] == '.' || fd <= 2 || fd == listing) continue;
-    int const flags = fcntl(fd, F_GETFD);
-    if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+int CountLogLines(std::string const& log, std::string const& level_word,
+                  std::string const& message) {
+  int count = 0;
+  std::istringstream lines(log);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.compare(0, level_word.size(), level_word) == 0 && line.size() >= message.size() &&
+        line.compare(line.size() - message.size(), message.size(), message) == 0) {
+      ++count;
+    }
   }
-  closedir(dir);
+  return count;
 }
 
-}  // namespace
-
 LoadDaemon::LoadDaemon(std::vector<std::string> const& extra_arguments) {
-  MarkInheritedDescriptorsCloseOnExec();
+  // Descriptors this test process got from whoever started it must not leak
+  // into the daemon: they would skew its descriptor counts and limits.
+  for (std::string const& name : DirEntries("/proc/self/fd")) {
+    int const fd = std::atoi(name.c_str());
+    int const flags = fd > 2 ? fcntl(fd, F_GETFD) : -1;
+    if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  }
   std::vector<std::string> arguments = {"-o", scratch_.path()};
   arguments.insert(arguments.end(), extra_arguments.begin(), extra_arguments.end());
   process_.reset(new QLDaemonProcess(QL_DAEMON_BINARY, arguments, scratch_.path()));
@@ -310,9 +201,42 @@ bool LoadDaemon::WaitServing(std::string* why) {
   return true;
 }
 
-std::string LoadDaemon::LogText() const { return ReadSmallFile(scratch_.File("gd.log")); }
+std::string LoadDaemon::LogText() const { return ReadFileText(scratch_.File("gd.log")); }
 
 bool ForeignDaemonRunning() { return LivePidFromPidFile(kPidFile, kProcessName) != 0; }
+
+void LiveDaemonTest::SetUp() {
+  if (ForeignDaemonRunning()) GTEST_SKIP() << "a quorlin_gd not started here is running";
+}
+
+void LiveDaemonTest::TearDown() {
+  if (!daemon_ || !daemon_->running()) return;
+  daemon_->process().Signal(SIGTERM);
+  int status = 0;
+  EXPECT_TRUE(daemon_->process().WaitExit(StopTimeoutMs(), &status));
+}
+
+void LiveDaemonTest::StartDaemon(std::vector<std::string> const& arguments) {
+  daemon_.reset(new LoadDaemon(arguments));
+  std::string why;
+  ASSERT_TRUE(daemon_->WaitServing(&why)) << why;
+}
+
+void LiveDaemonTest::StartServing(std::vector<std::string> const& arguments) {
+  StartDaemon(arguments);
+  if (HasFatalFailure()) return;
+  std::string why;
+  ASSERT_TRUE(corpus_.Build(&why)) << why;
+}
+
+void LiveDaemonTest::StopServing(int signal_number) {
+  ASSERT_TRUE(daemon_->process().Signal(signal_number));
+  int status = 0;
+  ASSERT_TRUE(daemon_->process().WaitExit(StopTimeoutMs(), &status))
+      << "no exit within " << StopTimeoutMs() << " ms";
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(1, WEXITSTATUS(status));
+}
 
 LoadConnection::LoadConnection() : fd_(ConnectTo(kSocketPath)) {}
 
@@ -339,79 +263,50 @@ void LoadConnection::Close() {
 
 char const* SourceKindName(SourceKind kind) { return kPictures[Index(kind)].file; }
 
-LoadCorpus::LoadCorpus() : cache_folder_(sources_.File("cache")), references_(9) {}
-
-std::string LoadCorpus::Path(SourceKind kind) const {
-  return sources_.File(kPictures[Index(kind)].file);
+std::string DrawPicture(SourceKind kind, int width, int height, int colour) {
+  bool const palette = kind == SourceKind::kGif || kind == SourceKind::kWbmp;
+  GdImage image(palette ? gdImageCreate(width, height) : gdImageCreateTrueColor(width, height));
+  if (!image.get()) return std::string();
+  gdImagePtr const im = image.get();
+  int size = 0;
+  if (kind == SourceKind::kWbmp) {
+    int const white = gdImageColorAllocate(im, 255, 255, 255);
+    int const black = gdImageColorAllocate(im, 0, 0, 0);
+    gdImageFilledRectangle(im, 0, 0, width - 1, height - 1, white);
+    gdImageFilledRectangle(im, width / 4, height / 4, width * 3 / 4, height * 3 / 4, black);
+    return TakeGdBuffer(gdImageWBMPPtr(im, &size, black), &size);
+  }
+  int const r = (colour >> 16) & 0xff, g = (colour >> 8) & 0xff, b = colour & 0xff;
+  gdImageFilledRectangle(im, 0, 0, width - 1, height - 1,
+                         gdImageColorAllocate(im, r / 2, g / 2, b / 2));
+  gdImageFilledRectangle(im, width / 8, height / 8, width - 1 - width / 8, height - 1 - height / 8,
+                         gdImageColorAllocate(im, r, g, b));
+  switch (kind) {
+    case SourceKind::kJpeg:
+      return TakeGdBuffer(gdImageJpegPtr(im, &size, 90), &size);
+    case SourceKind::kPng:
+      return TakeGdBuffer(gdImagePngPtr(im, &size), &size);
+    case SourceKind::kGif:
+      return TakeGdBuffer(gdImageGifPtr(im, &size), &size);
+    case SourceKind::kBmp:
+      return TakeGdBuffer(gdImageBmpPtr(im, &size, 0), &size);
+    default:
+      return std::string();
+  }
 }
 
-std::string LoadCorpus::Request(SourceKind kind, std::uint64_t resource_id,
-                                std::string const& cache_folder) const {
-  std::ostringstream body;
-  body << "{\"_path\":\"" << Path(kind) << "\",\"_width\":" << kWidth << ",\"_height\":" << kHeight
-       << ",\"_full_screen\":false,\"_resource_id\":" << resource_id << ",\"_thumbnail_folder\":\""
-       << cache_folder << "\",\"_default_thumbnail_folder\":\"" << QL_DEFAULT_PICTURES_DIR << "\"}";
-  return body.str();
-}
-
-std::string LoadCorpus::CachedRequest(SourceKind kind) const {
-  return Request(kind, static_cast<std::uint64_t>(Index(kind)) + 1, cache_folder_);
-}
-
-std::string const& LoadCorpus::Reference(SourceKind kind) const { return references_[Index(kind)]; }
-
-bool LoadCorpus::Build(std::string* why) {
-  std::string const cover =
-      DrawTrueColour(300, 300, kPictures[Index(SourceKind::kMp3)].colour, SourceKind::kJpeg);
-  struct {
-    SourceKind kind;
-    std::string bytes;
-  } const files[] = {
-      {SourceKind::kJpeg, DrawTrueColour(640, 480, kPictures[0].colour, SourceKind::kJpeg)},
-      {SourceKind::kPng, DrawTrueColour(400, 300, kPictures[1].colour, SourceKind::kPng)},
-      {SourceKind::kGif, DrawGif(320, 240, kPictures[2].colour)},
-      {SourceKind::kBmp, DrawTrueColour(200, 150, kPictures[3].colour, SourceKind::kBmp)},
-      {SourceKind::kWbmp, DrawWbmp(96, 72)},
-      {SourceKind::kMp3, Mp3WithCover(cover)},
-      {SourceKind::kDocument, "%PDF-1.4\n% not really a document\n"},
-      {SourceKind::kUnknown, std::string("\x00\x01\x02 unknown", 12)},
-  };
-  for (auto const& file : files) {
-    if (file.bytes.empty() || !WriteBinary(Path(file.kind), file.bytes)) {
-      *why = std::string("cannot make ") + SourceKindName(file.kind) + " (" +
-             std::to_string(file.bytes.size()) + " bytes drawn)";
-      return false;
-    }
-  }
-
-  LoadConnection connection;
-  if (!connection.ok()) {
-    *why = "cannot connect for the references";
-    return false;
-  }
-  for (SourceKind kind : kAllSourceKinds) {
-    std::string& reference = references_[Index(kind)];
-    if (!connection.Ask(CachedRequest(kind), &reference, ReplyTimeoutMs())) {
-      *why = std::string("no reply for ") + SourceKindName(kind);
-      return false;
-    }
-    int width = 0, height = 0, centre = 0;
-    if (!DecodePng(reference, &width, &height, &centre)) {
-      *why = std::string("the reply for ") + SourceKindName(kind) + " is not a PNG";
-      return false;
-    }
-    if (width < 1 || width > kWidth || height < 1 || height > kHeight) {
-      *why = std::string("the reply for ") + SourceKindName(kind) + " is " + std::to_string(width) +
-             "x" + std::to_string(height);
-      return false;
-    }
-    int const drawn = kPictures[Index(kind)].colour;
-    if (drawn >= 0 && !Near(drawn, centre)) {
-      *why = std::string("the reply for ") + SourceKindName(kind) + " has the wrong colour";
-      return false;
-    }
-  }
-  return true;
+std::string Mp3WithCover(std::string const& jpeg) {
+  std::string frame("\0image/jpeg\0\x03\0", 14);  // ISO-8859-1, MIME, front cover, no description
+  frame += jpeg;
+  std::string tag = "APIC";
+  PutBigEndian(&tag, static_cast<std::uint32_t>(frame.size()), 8);
+  tag.append(2, '\0');  // frame flags
+  tag += frame;
+  std::string file("ID3\x03\0\0", 6);                              // version 2.3, no flags
+  PutBigEndian(&file, static_cast<std::uint32_t>(tag.size()), 7);  // syncsafe size
+  file += tag;
+  file += std::string("\xff\xfb\x90\x00\x00\x00\x00\x00", 8);
+  return file;
 }
 
 bool IsPng(std::string const& bytes) {
@@ -431,23 +326,91 @@ bool DecodePng(std::string const& bytes, int* width, int* height, int* centre) {
   return true;
 }
 
-std::vector<std::string> FilesIn(std::string const& folder) {
-  std::vector<std::string> files;
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return files;
-  while (struct dirent* entry = readdir(dir)) {
-    std::string const path = folder + "/" + entry->d_name;
-    struct stat info;
-    if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) files.push_back(path);
+bool NearColour(int a, int b) {
+  for (int shift = 0; shift <= 16; shift += 8) {
+    if (std::abs(((a >> shift) & 0xff) - ((b >> shift) & 0xff)) > 24) return false;
   }
-  closedir(dir);
-  std::sort(files.begin(), files.end());
-  return files;
+  return true;
 }
 
-}  // namespace load
+std::string RequestBody(std::string const& path, int width, int height, std::uint64_t resource_id,
+                        std::string const& cache_folder) {
+  std::ostringstream body;
+  body << "{\"_path\":\"" << path << "\",\"_width\":" << width << ",\"_height\":" << height
+       << ",\"_full_screen\":false,\"_resource_id\":" << resource_id << ",\"_thumbnail_folder\":\""
+       << cache_folder << "\",\"_default_thumbnail_folder\":\"" << QL_DEFAULT_PICTURES_DIR << "\"}";
+  return body.str();
+}
 
-namespace load {
+LoadCorpus::LoadCorpus() : cache_folder_(sources_.File("cache")), references_(9) {}
+
+std::string LoadCorpus::Path(SourceKind kind) const {
+  return sources_.File(kPictures[Index(kind)].file);
+}
+
+std::string LoadCorpus::Request(SourceKind kind, std::uint64_t resource_id,
+                                std::string const& cache_folder) const {
+  return RequestBody(Path(kind), kWidth, kHeight, resource_id, cache_folder);
+}
+
+std::string LoadCorpus::CachedRequest(SourceKind kind) const {
+  return Request(kind, static_cast<std::uint64_t>(Index(kind)) + 1, cache_folder_);
+}
+
+std::string const& LoadCorpus::Reference(SourceKind kind) const { return references_[Index(kind)]; }
+
+bool LoadCorpus::Build(std::string* why) {
+  auto colour = [](SourceKind kind) { return kPictures[Index(kind)].colour; };
+  struct {
+    SourceKind kind;
+    std::string bytes;
+  } const files[] = {
+      {SourceKind::kJpeg, DrawPicture(SourceKind::kJpeg, 640, 480, colour(SourceKind::kJpeg))},
+      {SourceKind::kPng, DrawPicture(SourceKind::kPng, 400, 300, colour(SourceKind::kPng))},
+      {SourceKind::kGif, DrawPicture(SourceKind::kGif, 320, 240, colour(SourceKind::kGif))},
+      {SourceKind::kBmp, DrawPicture(SourceKind::kBmp, 200, 150, colour(SourceKind::kBmp))},
+      {SourceKind::kWbmp, DrawPicture(SourceKind::kWbmp, 96, 72, 0)},
+      {SourceKind::kMp3,
+       Mp3WithCover(DrawPicture(SourceKind::kJpeg, 300, 300, colour(SourceKind::kMp3)))},
+      {SourceKind::kDocument, "%PDF-1.4\n% not really a document\n"},
+      {SourceKind::kUnknown, std::string("\x00\x01\x02 unknown", 12)},
+  };
+  for (auto const& file : files) {
+    if (file.bytes.empty() || !WriteFileText(Path(file.kind), file.bytes)) {
+      *why = std::string("cannot make ") + SourceKindName(file.kind) + " (" +
+             std::to_string(file.bytes.size()) + " bytes drawn)";
+      return false;
+    }
+  }
+
+  LoadConnection connection;
+  if (!connection.ok()) {
+    *why = "cannot connect for the references";
+    return false;
+  }
+  for (SourceKind kind : kAllSourceKinds) {
+    std::string& reference = references_[Index(kind)];
+    std::string const name = std::string("the reply for ") + SourceKindName(kind);
+    if (!connection.Ask(CachedRequest(kind), &reference, ReplyTimeoutMs())) {
+      *why = "no reply for " + std::string(SourceKindName(kind));
+      return false;
+    }
+    int width = 0, height = 0, centre = 0;
+    if (!DecodePng(reference, &width, &height, &centre)) {
+      *why = name + " is not a PNG";
+      return false;
+    }
+    if (width < 1 || width > kWidth || height < 1 || height > kHeight) {
+      *why = name + " is " + std::to_string(width) + "x" + std::to_string(height);
+      return false;
+    }
+    if (colour(kind) >= 0 && !NearColour(colour(kind), centre)) {
+      *why = name + " has the wrong colour";
+      return false;
+    }
+  }
+  return true;
+}
 
 void Tally::Add(Tally const& other) {
   expected += other.expected;

@@ -1,21 +1,25 @@
-// Shared pieces of the load, fault, signal and leak tests against the real
-// daemon binary on the real socket.
+// Shared pieces of the tests that run the real daemon binary on the real
+// socket: the process, end-to-end, load, fault, signal and leak tests.
 //
 //  - Scale: short figures in CI, smaller still under sanitizers, the full
 //    figures when QL_LONG_TESTS=1 is set in the environment.
 //  - LoadDaemon: one daemon child in a scratch folder of its own (log and
 //    working directory); the test stops it with a signal or the destructor
-//    kills it.
-//  - LoadCorpus: source files of every kind the daemon handles, drawn here
-//    with libgd or written byte by byte, and the reply each one must get.
+//    kills it. LiveDaemonTest: the fixture around one.
+//  - Pictures drawn with libgd or written byte by byte, and checks on the
+//    PNG replies.
+//  - LoadCorpus: source files of every kind the daemon handles and the reply
+//    each one must get.
 //  - LoadConnection: one client connection speaking the framed protocol.
-//  - /proc readers for the daemon's descriptors, threads, memory and CPU.
+//  - /proc readers for the daemon's descriptors and threads.
 //
 // Everything here is used by one thread at a time, except LoadCorpus, which
 // is read-only once built and may be read from any number of threads.
 #ifndef QUORLIN_TESTS_PROCESS_LOAD_HARNESS_H_
 #define QUORLIN_TESTS_PROCESS_LOAD_HARNESS_H_
 
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 
@@ -42,27 +46,35 @@ bool Sanitized();
 int Scaled(int plain_short, int sanitized_short, int long_run);
 // Milliseconds a single reply may take in this build.
 int ReplyTimeoutMs();
+// Milliseconds the daemon may take to end after SIGTERM in this build.
+int StopTimeoutMs();
 
 // Raises this process's soft (and if needed hard) descriptor limit to at
 // least `wanted`; a daemon started afterwards inherits it. False when the
 // system refuses.
 bool RaiseDescriptorLimit(rlim_t wanted);
 
-// Counts for a running process; -1 when unreadable.
+// Names in `folder` but "." and "..", sorted; empty when unreadable.
+std::vector<std::string> DirEntries(std::string const& folder);
+// Paths of the regular files in `folder` (not recursive), sorted.
+std::vector<std::string> FilesIn(std::string const& folder);
+
+// Counts for a running process; 0 when unreadable.
 int CountDescriptors(pid_t pid);
 int CountThreads(pid_t pid);
-long ResidentKiB(pid_t pid);
-// The anonymous part (heap, stacks): where a leak lands. Resident pages of
-// mapped library code come and go with the page cache.
-long ResidentAnonymousKiB(pid_t pid);
-long long CpuTicks(pid_t pid);  // user + system, in clock ticks
 
 // Waits until `read()` has given the same value three times in a row, 100 ms
 // apart, and that value is at most `ceiling` (within `timeout_ms`); returns
 // the last value read.
 int SettledCount(int (*read)(pid_t), pid_t pid, int ceiling, int timeout_ms);
 
-// The daemon under test, started in a fresh scratch folder.
+// Lines of `log` that start with `level_word` ("ERROR:", "WARN: ", "INFO: ")
+// and end with `message`.
+int CountLogLines(std::string const& log, std::string const& level_word,
+                  std::string const& message);
+
+// The daemon under test, started in a fresh scratch folder that is its
+// working directory and its log folder (-o).
 class LoadDaemon {
  public:
   explicit LoadDaemon(std::vector<std::string> const& extra_arguments);
@@ -114,6 +126,25 @@ enum class SourceKind { kJpeg, kPng, kGif, kBmp, kWbmp, kMp3, kDocument, kUnknow
 extern SourceKind const kAllSourceKinds[9];
 char const* SourceKindName(SourceKind kind);
 
+// A picture of `kind` (JPEG, PNG, GIF, BMP or WBMP): `colour` (0xRRGGBB) in
+// the middle, a darker frame round it, so decoding and scaling have real
+// work to do; WBMP is a black square on white. Empty when libgd fails.
+std::string DrawPicture(SourceKind kind, int width, int height, int colour);
+// An MP3 file: an ID3v2.3 tag holding one front-cover APIC frame with
+// `jpeg`, then the start of an MPEG audio frame.
+std::string Mp3WithCover(std::string const& jpeg);
+
+// PNG checks on reply bytes.
+bool IsPng(std::string const& bytes);
+// Decodes a PNG; false when it does not decode. `centre` is 0xRRGGBB.
+bool DecodePng(std::string const& bytes, int* width, int* height, int* centre);
+// Whether two 0xRRGGBB colours differ by at most 24 in every channel.
+bool NearColour(int a, int b);
+
+// A request body with every key the daemon reads.
+std::string RequestBody(std::string const& path, int width, int height, std::uint64_t resource_id,
+                        std::string const& cache_folder);
+
 // Source files of every kind in a folder of their own, a cache folder, and
 // for each kind the reply the daemon gave when asked alone. Build() asks the
 // daemon once per kind on one connection, serially, and checks every
@@ -132,7 +163,6 @@ class LoadCorpus {
   bool Build(std::string* why);
 
   std::string const& cache_folder() const { return cache_folder_; }
-  std::string const& source_folder() const { return sources_.path(); }
   std::string Path(SourceKind kind) const;
   // The request body for `kind` under `resource_id` into `cache_folder`.
   std::string Request(SourceKind kind, std::uint64_t resource_id,
@@ -145,6 +175,25 @@ class LoadCorpus {
   QLTempDir sources_;
   std::string cache_folder_;
   std::vector<std::string> references_;
+};
+
+// The fixture of every test that starts the daemon: skips when a daemon
+// it did not start holds the pid file, and stops its own with SIGTERM.
+class LiveDaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts daemon_ with `arguments` and asserts that it serves.
+  void StartDaemon(std::vector<std::string> const& arguments);
+  // StartDaemon, then builds corpus_ with its references.
+  void StartServing(std::vector<std::string> const& arguments = {"-l", "1"});
+  // Sends `signal_number` and asserts the ending the daemon promises: within
+  // StopTimeoutMs(), exit status 1.
+  void StopServing(int signal_number = SIGTERM);
+
+  std::unique_ptr<LoadDaemon> daemon_;
+  LoadCorpus corpus_;
 };
 
 // What one client thread saw.
@@ -174,14 +223,6 @@ void RunMixedConnection(LoadCorpus const& corpus, int seed, int requests,
 // with seed `seed_base` + its index; returns the sum of their tallies.
 Tally RunWave(LoadCorpus const& corpus, int connections, int requests, int seed_base,
               std::atomic<std::uint64_t>* next_id);
-
-// PNG checks on reply bytes.
-bool IsPng(std::string const& bytes);
-// Decodes a PNG; false when it does not decode. `centre` is 0xRRGGBB.
-bool DecodePng(std::string const& bytes, int* width, int* height, int* centre);
-
-// Paths of the regular files in `folder` (not recursive), sorted.
-std::vector<std::string> FilesIn(std::string const& folder);
 
 }  // namespace load
 

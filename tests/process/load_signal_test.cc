@@ -1,7 +1,6 @@
 // SIGTERM while the daemon is busy: many times in a row, with requests in
 // flight and idle connections open, the daemon always ends within two
 // seconds with status 1 and leaves no pid file.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -22,30 +21,19 @@
 namespace load {
 namespace {
 
-class LoadSignalTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (ForeignDaemonRunning()) GTEST_SKIP() << "a quorlin_gd not started here is running";
-  }
-};
+class LoadSignalTest : public LiveDaemonTest {};
 
 // Name, state and kernel wait channel of every thread of `pid`.
 std::string ThreadStates(pid_t pid) {
   std::string out;
-  std::string const task = "/proc/" + std::to_string(pid) + "/task";
-  DIR* dir = opendir(task.c_str());
-  if (dir == nullptr) return "no /proc entry\n";
-  while (struct dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    std::string const base = task + "/" + entry->d_name;
-    std::string const stat = ReadFileText(base + "/stat");
+  std::string const task = "/proc/" + std::to_string(pid) + "/task/";
+  for (std::string const& thread : DirEntries(task)) {
+    std::string const stat = ReadFileText(task + thread + "/stat");
     size_t const close = stat.rfind(')');
-    out += std::string(entry->d_name) + " " +
-           (close == std::string::npos ? "?" : stat.substr(close + 2, 1)) + " " +
-           ReadFileText(base + "/wchan") + "\n";
+    out += thread + " " + (close == std::string::npos ? "?" : stat.substr(close + 2, 1)) + " " +
+           ReadFileText(task + thread + "/wchan") + "\n";
   }
-  closedir(dir);
-  return out;
+  return out.empty() ? "no /proc entry\n" : out;
 }
 
 std::string Tail(std::string const& text, size_t bytes) {

@@ -2,8 +2,6 @@
 // faults on hundreds of connections at once, and requests still served
 // while a crowd of idle connections is held open.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <memory>
@@ -18,53 +16,12 @@
 namespace load {
 namespace {
 
-// Lines of `log` that start with `level_word` and end with `message`.
-int CountLines(std::string const& log, std::string const& level_word, std::string const& message) {
-  int count = 0;
-  size_t start = 0;
-  while (start < log.size()) {
-    size_t end = log.find('\n', start);
-    if (end == std::string::npos) end = log.size();
-    std::string const line = log.substr(start, end - start);
-    if (line.compare(0, level_word.size(), level_word) == 0 && line.size() >= message.size() &&
-        line.compare(line.size() - message.size(), message.size(), message) == 0) {
-      ++count;
-    }
-    start = end + 1;
-  }
-  return count;
-}
-
-class LoadTrafficTest : public ::testing::Test {
+class LoadTrafficTest : public LiveDaemonTest {
  protected:
-  void SetUp() override {
-    if (ForeignDaemonRunning()) GTEST_SKIP() << "a quorlin_gd not started here is running";
-  }
-
-  // Starts the daemon (inheriting this process's descriptor limit) and
-  // builds the corpus with its references.
-  void StartServing() {
-    daemon_.reset(new LoadDaemon({"-l", "1"}));
-    std::string why;
-    ASSERT_TRUE(daemon_->WaitServing(&why)) << why;
-    ASSERT_TRUE(corpus_.Build(&why)) << why;
-  }
-
-  // Stops the daemon with SIGTERM and checks the ending the tests rely on.
-  void StopServing() {
-    ASSERT_TRUE(daemon_->process().Signal(SIGTERM));
-    int status = 0;
-    ASSERT_TRUE(daemon_->process().WaitExit(Sanitized() ? 10000 : 2000, &status));
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(1, WEXITSTATUS(status));
-  }
-
   Tally RunWave(int connections, int requests, int seed_base) {
     return load::RunWave(corpus_, connections, requests, seed_base, &next_id_);
   }
 
-  std::unique_ptr<LoadDaemon> daemon_;
-  LoadCorpus corpus_;
   std::atomic<std::uint64_t> next_id_{1000000};
 };
 
@@ -99,8 +56,8 @@ TEST_F(LoadTrafficTest, EveryValidRequestOfManyMixedConnectionsIsAnsweredCorrect
 
   StopServing();
   // Each body that was not JSON was seen and refused once, none lost.
-  EXPECT_EQ(total.invalid,
-            CountLines(daemon_->LogText(), "ERROR:", "(QLHandleGetResources) invalid JSON input."));
+  EXPECT_EQ(total.invalid, CountLogLines(daemon_->LogText(),
+                                         "ERROR:", "(QLHandleGetResources) invalid JSON input."));
 }
 
 TEST_F(LoadTrafficTest, RequestsAreServedWhileManyIdleConnectionsAreHeld) {

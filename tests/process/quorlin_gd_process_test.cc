@@ -6,157 +6,106 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "support/ql_daemon_launcher.h"
+#include "process/load_harness.h"
 #include "support/ql_socket_pair.h"
 #include "support/ql_temp_dir.h"
 
+namespace load {
 namespace {
 
-char const kBinary[] = QL_DAEMON_BINARY;
-char const kSocket[] = "/tmp/qlGDProcesssSocket";
-char const kPidFile[] = "/var/run/quorlin_gd.pid";
-char const kName[] = "quorlin_gd";
-
-int CountLines(std::string const& text, std::string const& level_word, std::string const& message) {
-  int count = 0;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string const line = text.substr(start, end - start);
-    if (line.compare(0, level_word.size(), level_word) == 0 && line.size() >= message.size() &&
-        line.compare(line.size() - message.size(), message.size(), message) == 0) {
-      ++count;
-    }
-    start = end + 1;
-  }
-  return count;
-}
-
-class QuorlinGdProcessTest : public ::testing::Test {
+class QuorlinGdProcessTest : public LiveDaemonTest {
  protected:
-  void SetUp() override {
-    if (LivePidFromPidFile(kPidFile, kName) != 0) {
-      GTEST_SKIP() << "A quorlin_gd not started by this test is running (" << kPidFile
-                   << "); not disturbing it.";
-    }
+  // Sends an empty object and reads the reply's payload.
+  static bool Ask(LoadConnection& connection, std::string* reply) {
+    return connection.Ask("{}", reply, 5000);
   }
-
-  // Starts the daemon in `working_dir` and waits until it accepts.
-  std::unique_ptr<QLDaemonProcess> StartDaemon(std::vector<std::string> arguments,
-                                               std::string const& working_dir) {
-    std::unique_ptr<QLDaemonProcess> daemon(new QLDaemonProcess(kBinary, arguments, working_dir));
-    int fd = ConnectWhenListening(kSocket, 5000);
-    if (fd >= 0) close(fd);
-    return daemon;
-  }
-
-  // Sends one frame and reads the reply's payload.
-  static bool Ask(int fd, std::string const& request, std::string* reply) {
-    return WriteAll(fd, Frame(request)) && ReadFrame(fd, reply, 5000);
-  }
-
-  QLTempDir dir_;
 };
 
 TEST_F(QuorlinGdProcessTest, ServesAFrameAndLocksWithItsPid) {
-  std::unique_ptr<QLDaemonProcess> daemon = StartDaemon({"-o", dir_.path()}, dir_.path());
-  int const fd = ConnectWhenListening(kSocket, 5000);
-  ASSERT_GE(fd, 0);
+  StartDaemon({});
+  if (HasFatalFailure()) return;
+  LoadConnection connection;
   std::string reply;
-  ASSERT_TRUE(Ask(fd, "{}", &reply));
+  ASSERT_TRUE(Ask(connection, &reply));
   EXPECT_EQ(std::string(1, '\0'), reply) << "no thumbnail: the one-byte reply";
-  close(fd);
-  EXPECT_EQ(std::to_string(daemon->pid()) + "\n", ReadFileText(kPidFile));
-  ASSERT_TRUE(daemon->Signal(SIGTERM));
-  int status = 0;
-  ASSERT_TRUE(daemon->WaitExit(5000, &status));
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(1, WEXITSTATUS(status));
+  connection.Close();
+  EXPECT_EQ(std::to_string(daemon_->pid()) + "\n", ReadFileText(kPidFile));
+  StopServing();
 }
 
 TEST_F(QuorlinGdProcessTest, SecondInstanceExitsZeroAndLeavesThePidFile) {
-  std::unique_ptr<QLDaemonProcess> first = StartDaemon({"-o", dir_.path()}, dir_.path());
-  QLTempDir second_dir;
-  QLDaemonProcess second(kBinary, {"-o", second_dir.path()}, second_dir.path());
+  StartDaemon({});
+  if (HasFatalFailure()) return;
+  LoadDaemon second({});
   int status = -1;
-  ASSERT_TRUE(second.WaitExit(5000, &status));
+  ASSERT_TRUE(second.process().WaitExit(5000, &status));
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(0, WEXITSTATUS(status));
-  EXPECT_EQ(1, CountLines(ReadFileText(second_dir.File("gd.log")),
-                          "ERROR:", "Process quorlin_gd already running!"));
-  EXPECT_EQ(std::to_string(first->pid()) + "\n", ReadFileText(kPidFile));
-  int const fd = ConnectWhenListening(kSocket, 2000);
-  EXPECT_GE(fd, 0) << "the first instance still serves";
-  if (fd >= 0) close(fd);
-  ASSERT_TRUE(first->Signal(SIGTERM));
-  ASSERT_TRUE(first->WaitExit(5000, &status));
+  EXPECT_EQ(1, CountLogLines(second.LogText(), "ERROR:", "Process quorlin_gd already running!"));
+  EXPECT_EQ(std::to_string(daemon_->pid()) + "\n", ReadFileText(kPidFile));
+  LoadConnection connection;
+  EXPECT_TRUE(connection.ok()) << "the first instance still serves";
 }
 
 TEST_F(QuorlinGdProcessTest, LogLandsInWorkingDirOrOptionFolderAtTheGivenLevel) {
-  QLTempDir log_dir;
-  std::unique_ptr<QLDaemonProcess> daemon =
-      StartDaemon({"-l", "0", "-o", log_dir.path()}, dir_.path());
-  ASSERT_TRUE(daemon->Signal(SIGTERM));
-  int status = 0;
-  ASSERT_TRUE(daemon->WaitExit(5000, &status));
+  QLTempDir working_dir, log_dir;
+  auto run_until = [&](std::vector<std::string> const& arguments, int signal_number) {
+    QLDaemonProcess daemon(QL_DAEMON_BINARY, arguments, working_dir.path());
+    int const fd = ConnectWhenListening(kSocketPath, 5000);
+    if (fd >= 0) close(fd);
+    int status = 0;
+    EXPECT_TRUE(daemon.Signal(signal_number));
+    EXPECT_TRUE(daemon.WaitExit(5000, &status));
+  };
+  run_until({"-l", "0", "-o", log_dir.path()}, SIGTERM);
   std::string const log = ReadFileText(log_dir.File("gd.log"));
-  EXPECT_EQ(1, CountLines(log, "ERROR:", "Quorlin lock unlock problem! Check lock!"));
+  EXPECT_EQ(1, CountLogLines(log, "ERROR:", "Quorlin lock unlock problem! Check lock!"));
   EXPECT_EQ(std::string::npos, log.find("INFO: ")) << "level 0 keeps only errors";
-  EXPECT_NE(0, access(dir_.File("gd.log").c_str(), F_OK));
+  EXPECT_NE(0, access(working_dir.File("gd.log").c_str(), F_OK));
 
   // Without -o the file is gd.log in the working directory.
-  daemon = StartDaemon({}, dir_.path());
-  ASSERT_TRUE(daemon->Signal(SIGINT));
-  ASSERT_TRUE(daemon->WaitExit(5000, &status));
-  EXPECT_EQ(1, CountLines(ReadFileText(dir_.File("gd.log")),
-                          "INFO: ", "quorlin_gd helper process stopping(2)..."));
+  run_until({}, SIGINT);
+  EXPECT_EQ(1, CountLogLines(ReadFileText(working_dir.File("gd.log")),
+                             "INFO: ", "quorlin_gd helper process stopping(2)..."));
 }
 
 TEST_F(QuorlinGdProcessTest, TermWithTwentyClientsEndsPromptlyWithStatusOneTwentyTimes) {
   for (int round = 0; round < 20; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    QLTempDir log_dir;
-    std::unique_ptr<QLDaemonProcess> daemon = StartDaemon({"-o", log_dir.path()}, dir_.path());
-    std::vector<int> clients;
-    for (int i = 0; i < 20; ++i) {
-      int const fd = ConnectWhenListening(kSocket, 5000);
-      ASSERT_GE(fd, 0);
-      clients.push_back(fd);
-    }
-    // Every connection has a running worker once it has been answered.
+    StartDaemon({});
+    if (HasFatalFailure()) return;
+    std::vector<std::unique_ptr<LoadConnection>> clients;
     std::string reply;
-    for (int fd : clients) ASSERT_TRUE(Ask(fd, "{}", &reply));
-
-    std::chrono::steady_clock::time_point const sent = std::chrono::steady_clock::now();
-    ASSERT_TRUE(daemon->Signal(round % 2 == 0 ? SIGTERM : SIGQUIT));
-    int status = 0;
-    ASSERT_TRUE(daemon->WaitExit(2000, &status)) << "no exit within 2 s";
-    long const ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - sent)
-                        .count();
-    EXPECT_LT(ms, 2000);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(1, WEXITSTATUS(status));
-    EXPECT_NE(0, access(kPidFile, F_OK)) << "pid file left behind";
-    for (int fd : clients) {
-      EXPECT_TRUE(SeesEndOfStream(fd, 1000));
-      close(fd);
+    for (int i = 0; i < 20; ++i) {
+      clients.emplace_back(new LoadConnection());
+      // Every connection has a running worker once it has been answered.
+      ASSERT_TRUE(Ask(*clients.back(), &reply)) << "client " << i;
     }
 
     int const n = round % 2 == 0 ? SIGTERM : SIGQUIT;
-    std::string const log = ReadFileText(log_dir.File("gd.log"));
+    std::chrono::steady_clock::time_point const sent = std::chrono::steady_clock::now();
+    StopServing(n);
+    if (HasFatalFailure()) return;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - sent)
+                  .count(),
+              2000);
+    EXPECT_NE(0, access(kPidFile, F_OK)) << "pid file left behind";
+    for (auto const& client : clients) EXPECT_TRUE(SeesEndOfStream(client->fd(), 1000));
+
+    std::string const log = daemon_->LogText();
     std::string const stopping = "quorlin_gd helper process stopping(" + std::to_string(n) + ")...";
     std::string const stopped = "quorlin_gd helper process stoped";
     std::string const deleted = "Quorlin lock file already deleted?";
     std::string const problem = "Quorlin lock unlock problem! Check lock!";
-    EXPECT_EQ(1, CountLines(log, "INFO: ", stopping));
-    EXPECT_EQ(1, CountLines(log, "INFO: ", stopped));
-    EXPECT_EQ(1, CountLines(log, "WARN: ", deleted));
-    EXPECT_EQ(1, CountLines(log, "ERROR:", problem));
+    EXPECT_EQ(1, CountLogLines(log, "INFO: ", stopping));
+    EXPECT_EQ(1, CountLogLines(log, "INFO: ", stopped));
+    EXPECT_EQ(1, CountLogLines(log, "WARN: ", deleted));
+    EXPECT_EQ(1, CountLogLines(log, "ERROR:", problem));
     EXPECT_LT(log.find(stopping), log.find(stopped));
     EXPECT_LT(log.find(stopped), log.find(deleted));
     EXPECT_LT(log.find(deleted), log.find(problem));
@@ -165,3 +114,4 @@ TEST_F(QuorlinGdProcessTest, TermWithTwentyClientsEndsPromptlyWithStatusOneTwent
 }
 
 }  // namespace
+}  // namespace load

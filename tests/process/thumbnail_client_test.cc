@@ -73,6 +73,10 @@ TEST(ThumbnailClientOptionsTest, RejectsValuesOutOfRange) {
            {"--path", "/x", "--output", "-", "--resource-id", "18446744073709551616"},
            {"--path", "/x", "--output", "-", "--resource-id", "-1"},
            {"--path", "/x", "--output", "-", "--full-screen=maybe"},
+           {"--path", "/x", "--output", "-", "--width", "-5"},
+           {"--path", "/x", "--output", "-", "--resource-id", "12abc"},
+           {"--path", "/x", "--output", "-", "--bogus"},
+           {"--output", "-"},
            {"--path", "/x", "--output", "-", "--socket", std::string(108, 's')},
            {"--path", "/x", "--output"},
            {"--path", "/x"}}) {
