@@ -7,27 +7,9 @@
 
 #include <cstring>
 
+#include "support/ql_socket_pair.h"
+
 namespace {
-
-bool ReadAll(int fd, unsigned char* bytes, std::size_t size) {
-  while (size > 0) {
-    ssize_t const got = recv(fd, bytes, size, 0);
-    if (got <= 0) return false;
-    bytes += got;
-    size -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-bool SendFrame(int fd, std::string const& payload) {
-  std::uint32_t const n = static_cast<std::uint32_t>(payload.size());
-  unsigned char const header[4] = {
-      static_cast<unsigned char>(n >> 24), static_cast<unsigned char>(n >> 16),
-      static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
-  std::string frame(reinterpret_cast<char const*>(header), 4);
-  frame += payload;
-  return send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size());
-}
 
 void BurnCpuMs(int ms) {
   if (ms <= 0) return;
@@ -86,13 +68,12 @@ void FakeThumbnailServer::AcceptLoop() {
 
 void FakeThumbnailServer::Serve(int fd) {
   for (;;) {
-    unsigned char header[4];
-    if (!ReadAll(fd, header, 4)) return;
-    std::uint32_t const n = (std::uint32_t(header[0]) << 24) | (std::uint32_t(header[1]) << 16) |
-                            (std::uint32_t(header[2]) << 8) | header[3];
-    if (n > (1u << 20)) return;
-    std::string body(n, '\0');
-    if (!ReadAll(fd, reinterpret_cast<unsigned char*>(&body[0]), n)) return;
+    std::string header, body;
+    if (!ReadExactly(fd, 4, &header, -1)) return;
+    unsigned char const* b = reinterpret_cast<unsigned char const*>(header.data());
+    std::uint32_t const n = (std::uint32_t(b[0]) << 24) | (std::uint32_t(b[1]) << 16) |
+                            (std::uint32_t(b[2]) << 8) | b[3];
+    if (n > (1u << 20) || !ReadExactly(fd, n, &body, -1)) return;
     ++requests_;
     BurnCpuMs(cpu_ms_per_request_);
     if (body.find("hang-up") != std::string::npos) {
@@ -107,6 +88,6 @@ void FakeThumbnailServer::Serve(int fd) {
     } else {
       reply = "\x89PNG\r\n\x1a\nrest-of-a-thumbnail";
     }
-    if (!SendFrame(fd, reply)) return;
+    if (!WriteAll(fd, Frame(reply))) return;
   }
 }

@@ -34,40 +34,48 @@ std::string WriteBands(QLTempDir const& folder, int width, int height) {
   return path;
 }
 
-TEST(GdPipelineTest, FillModeTakesTheCentredPartWithTheBoxShape) {
-  QLPipelineRequest request;  // 160 x 120
-  QLPipelineGeometry g;
-  ASSERT_TRUE(PipelineGeometry(4000, 3000, request, &g));  // same shape: all of it
-  EXPECT_EQ(160, g.width);
-  EXPECT_EQ(120, g.height);
-  EXPECT_EQ(0, g.source_x);
-  EXPECT_EQ(0, g.source_y);
-  EXPECT_EQ(4000, g.source_width);
-  EXPECT_EQ(3000, g.source_height);
-
-  ASSERT_TRUE(PipelineGeometry(3000, 4000, request, &g));  // portrait: a band across the middle
-  EXPECT_EQ(3000, g.source_width);
-  EXPECT_EQ(2250, g.source_height);
-  EXPECT_EQ(875, g.source_y);
-
-  ASSERT_TRUE(PipelineGeometry(6000, 3000, request, &g));  // wide: a band down the middle
-  EXPECT_EQ(4000, g.source_width);
-  EXPECT_EQ(1000, g.source_x);
-}
-
-TEST(GdPipelineTest, FitModePutsTheLongerSideOnTheLongerRequestedSide) {
-  QLPipelineRequest request;
-  request.full_screen = true;
-  request.width = 1920;
-  request.height = 1080;
-  QLPipelineGeometry g;
-  ASSERT_TRUE(PipelineGeometry(4000, 3000, request, &g));
-  EXPECT_EQ(1920, g.width);
-  EXPECT_EQ(1440, g.height);
-  ASSERT_TRUE(PipelineGeometry(3000, 4000, request, &g));
-  EXPECT_EQ(1440, g.width);
-  EXPECT_EQ(1920, g.height);
-  EXPECT_EQ(4000, g.source_height);
+TEST(GdPipelineTest, GeometryOfEveryShapeInBothModes) {
+  struct Case {
+    char const* name;
+    int source_width, source_height;
+    bool full_screen;
+    int box_width, box_height;
+    QLPipelineGeometry want;  // thumbnail size, then source x, y, width, height
+  } const cases[] = {
+      // Fill: the centred part of the picture with the box's shape.
+      {"fill, same shape: all of it", 4000, 3000, false, 160, 120, {160, 120, 0, 0, 4000, 3000}},
+      {"fill, portrait: a band across the middle",
+       3000,
+       4000,
+       false,
+       160,
+       120,
+       {160, 120, 0, 875, 3000, 2250}},
+      {"fill, wide: a band down the middle",
+       6000,
+       3000,
+       false,
+       160,
+       120,
+       {160, 120, 1000, 0, 4000, 3000}},
+      // Fit: the longer side of the picture on the longer requested side.
+      {"fit, landscape", 4000, 3000, true, 1920, 1080, {1920, 1440, 0, 0, 4000, 3000}},
+      {"fit, portrait", 3000, 4000, true, 1920, 1080, {1440, 1920, 0, 0, 3000, 4000}},
+  };
+  for (Case const& c : cases) {
+    QLPipelineRequest request;
+    request.full_screen = c.full_screen;
+    request.width = c.box_width;
+    request.height = c.box_height;
+    QLPipelineGeometry g;
+    ASSERT_TRUE(PipelineGeometry(c.source_width, c.source_height, request, &g)) << c.name;
+    EXPECT_EQ(c.want.width, g.width) << c.name;
+    EXPECT_EQ(c.want.height, g.height) << c.name;
+    EXPECT_EQ(c.want.source_x, g.source_x) << c.name;
+    EXPECT_EQ(c.want.source_y, g.source_y) << c.name;
+    EXPECT_EQ(c.want.source_width, g.source_width) << c.name;
+    EXPECT_EQ(c.want.source_height, g.source_height) << c.name;
+  }
 }
 
 TEST(GdPipelineTest, SizesThatAreNotPositiveAreRefused) {

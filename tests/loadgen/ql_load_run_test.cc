@@ -15,25 +15,27 @@ namespace {
 
 typedef std::vector<std::unique_ptr<QLLoadConnection>> Clients;
 
-Clients MakeClients(std::string const& path, int count) {
-  Clients clients;
-  for (int i = 0; i < count; ++i) clients.emplace_back(new QLLoadConnection(path, 10));
-  return clients;
-}
-
 class LoadRunTest : public ::testing::Test {
  protected:
   std::string SocketPath() const { return folder_.File("fake.sock"); }
+  Clients MakeClients(int count) const {
+    Clients clients;
+    for (int i = 0; i < count; ++i) clients.emplace_back(new QLLoadConnection(SocketPath(), 10));
+    return clients;
+  }
+  static QLLoadPhaseSettings Requests(std::size_t count) {
+    QLLoadPhaseSettings settings;
+    settings.requests = count;
+    return settings;
+  }
   QLTempDir folder_;
 };
 
 TEST_F(LoadRunTest, EveryRequestIsAnsweredAndBodiesTakeTurns) {
   FakeThumbnailServer server(SocketPath());
   ASSERT_TRUE(server.listening());
-  Clients clients = MakeClients(SocketPath(), 4);
-  QLLoadPhaseSettings settings;
-  settings.requests = 40;
-  QLLoadPhaseResult const result = RunLoadPhase(clients, {"a", "b", "c"}, settings);
+  Clients clients = MakeClients(4);
+  QLLoadPhaseResult const result = RunLoadPhase(clients, {"a", "b", "c"}, Requests(40));
 
   ASSERT_EQ(40u, result.samples.size());
   EXPECT_EQ(40u, result.Count(kReplyPng));
@@ -55,11 +57,9 @@ TEST_F(LoadRunTest, EveryRequestIsAnsweredAndBodiesTakeTurns) {
 
 TEST_F(LoadRunTest, ConnectionsOutliveAPhase) {
   FakeThumbnailServer server(SocketPath());
-  Clients clients = MakeClients(SocketPath(), 2);
-  QLLoadPhaseSettings settings;
-  settings.requests = 6;
+  Clients clients = MakeClients(2);
   for (int phase = 0; phase < 5; ++phase) {
-    EXPECT_EQ(6u, RunLoadPhase(clients, {"x"}, settings).Count(kReplyPng));
+    EXPECT_EQ(6u, RunLoadPhase(clients, {"x"}, Requests(6)).Count(kReplyPng));
   }
   EXPECT_EQ(30, server.requests());
   EXPECT_LE(server.connections(), 2);
@@ -67,9 +67,8 @@ TEST_F(LoadRunTest, ConnectionsOutliveAPhase) {
 
 TEST_F(LoadRunTest, ANewConnectionPerRequestWhenAsked) {
   FakeThumbnailServer server(SocketPath());
-  Clients clients = MakeClients(SocketPath(), 1);
-  QLLoadPhaseSettings settings;
-  settings.requests = 5;
+  Clients clients = MakeClients(1);
+  QLLoadPhaseSettings settings = Requests(5);
   settings.new_connection_per_request = true;
   QLLoadPhaseResult const result = RunLoadPhase(clients, {"x"}, settings);
   EXPECT_EQ(5u, result.Count(kReplyPng));
@@ -79,11 +78,9 @@ TEST_F(LoadRunTest, ANewConnectionPerRequestWhenAsked) {
 
 TEST_F(LoadRunTest, RepliesThatAreNoThumbnailAreCountedApart) {
   FakeThumbnailServer server(SocketPath());
-  Clients clients = MakeClients(SocketPath(), 1);
-  QLLoadPhaseSettings settings;
-  settings.requests = 6;
+  Clients clients = MakeClients(1);
   QLLoadPhaseResult const result =
-      RunLoadPhase(clients, {"ok", "no-thumbnail", "not-png"}, settings);
+      RunLoadPhase(clients, {"ok", "no-thumbnail", "not-png"}, Requests(6));
   EXPECT_EQ(2u, result.Count(kReplyPng));
   EXPECT_EQ(2u, result.Count(kReplyNoThumbnail));
   EXPECT_EQ(2u, result.Count(kReplyNotPng));
@@ -104,24 +101,21 @@ TEST_F(LoadRunTest, ALostConnectionIsAFailureAndTheNextRequestReconnects) {
 }
 
 TEST_F(LoadRunTest, NoDaemonMeansFailuresUntilOneListens) {
-  Clients clients = MakeClients(SocketPath(), 2);
-  QLLoadPhaseSettings settings;
-  settings.requests = 4;
-  QLLoadPhaseResult const without = RunLoadPhase(clients, {"x"}, settings);
+  Clients clients = MakeClients(2);
+  QLLoadPhaseResult const without = RunLoadPhase(clients, {"x"}, Requests(4));
   EXPECT_EQ(4u, without.Count(kReplyNone));
   EXPECT_TRUE(without.Latencies(kReplyPng).empty());
 
   FakeThumbnailServer server(SocketPath());
-  QLLoadPhaseResult const with = RunLoadPhase(clients, {"x"}, settings);
+  QLLoadPhaseResult const with = RunLoadPhase(clients, {"x"}, Requests(4));
   EXPECT_EQ(4u, with.Count(kReplyPng));
 }
 
 TEST_F(LoadRunTest, TheServersCpuTimeIsChargedToEachRequest) {
   // The fake server runs in this process, so this process is the "daemon".
   FakeThumbnailServer server(SocketPath(), 20);
-  Clients clients = MakeClients(SocketPath(), 1);
-  QLLoadPhaseSettings settings;
-  settings.requests = 3;
+  Clients clients = MakeClients(1);
+  QLLoadPhaseSettings settings = Requests(3);
   settings.daemon_pid = getpid();
   settings.per_request_cpu = true;
   QLLoadPhaseResult const result = RunLoadPhase(clients, {"x"}, settings);
@@ -133,9 +127,8 @@ TEST_F(LoadRunTest, TheServersCpuTimeIsChargedToEachRequest) {
 
 TEST_F(LoadRunTest, PerRequestCpuNeedsOneClient) {
   FakeThumbnailServer server(SocketPath());
-  Clients clients = MakeClients(SocketPath(), 2);
-  QLLoadPhaseSettings settings;
-  settings.requests = 4;
+  Clients clients = MakeClients(2);
+  QLLoadPhaseSettings settings = Requests(4);
   settings.daemon_pid = getpid();
   settings.per_request_cpu = true;
   QLLoadPhaseResult const result = RunLoadPhase(clients, {"x"}, settings);
@@ -145,11 +138,9 @@ TEST_F(LoadRunTest, PerRequestCpuNeedsOneClient) {
 
 TEST_F(LoadRunTest, NothingToSendGivesAnEmptyResult) {
   Clients none;
-  QLLoadPhaseSettings settings;
-  settings.requests = 3;
-  EXPECT_TRUE(RunLoadPhase(none, {"x"}, settings).samples.empty());
-  Clients clients = MakeClients(SocketPath(), 1);
-  EXPECT_TRUE(RunLoadPhase(clients, {}, settings).samples.empty());
+  EXPECT_TRUE(RunLoadPhase(none, {"x"}, Requests(3)).samples.empty());
+  Clients clients = MakeClients(1);
+  EXPECT_TRUE(RunLoadPhase(clients, {}, Requests(3)).samples.empty());
 }
 
 }  // namespace

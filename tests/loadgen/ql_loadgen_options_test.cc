@@ -4,14 +4,17 @@
 #include <unistd.h>
 
 #include <climits>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Runs the parser on a command line given as words.
-bool Parse(std::vector<std::string> words, QLLoadgenOptions* options, std::string* error) {
-  words.insert(words.begin(), "ql_loadgen");
+// Runs the parser on a command line given as one string of words.
+bool Parse(std::string const& line, QLLoadgenOptions* options, std::string* error) {
+  std::vector<std::string> words = {"ql_loadgen"};
+  std::istringstream in(line);
+  for (std::string word; in >> word;) words.push_back(word);
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
@@ -26,39 +29,11 @@ std::string WorkingDirectory() {
 TEST(LoadgenOptionsTest, EveryOptionIsReadAndRelativePathsBecomeAbsolute) {
   QLLoadgenOptions options;
   std::string error;
-  ASSERT_TRUE(Parse({"--socket",
-                     "/tmp/s",
-                     "--clients",
-                     "8",
-                     "--cache-root",
-                     "cache",
-                     "--defaults",
-                     "/d",
-                     "--width",
-                     "1920",
-                     "--height",
-                     "1080",
-                     "--full-screen",
-                     "--miss-rounds",
-                     "3",
-                     "--miss-copies",
-                     "4",
-                     "--hits",
-                     "5000",
-                     "--warmup",
-                     "w.jpg",
-                     "--pid",
-                     "77",
-                     "--new-connection",
-                     "--timeout",
-                     "9",
-                     "--format",
-                     "kv",
-                     "--label",
-                     "shrink",
-                     "a.jpg",
-                     "/abs/b.jpg"},
-                    &options, &error))
+  ASSERT_TRUE(Parse(
+      "--socket /tmp/s --clients 8 --cache-root cache --defaults /d --width 1920 --height 1080 "
+      "--full-screen --miss-rounds 3 --miss-copies 4 --hits 5000 --warmup w.jpg --pid 77 "
+      "--new-connection --timeout 9 --format kv --label shrink a.jpg /abs/b.jpg",
+      &options, &error))
       << error;
   std::string const here = WorkingDirectory();
   EXPECT_EQ("/tmp/s", options.socket);
@@ -83,7 +58,7 @@ TEST(LoadgenOptionsTest, EveryOptionIsReadAndRelativePathsBecomeAbsolute) {
 TEST(LoadgenOptionsTest, DefaultsAreOneClientOneMissRoundAndNoHits) {
   QLLoadgenOptions options;
   std::string error;
-  ASSERT_TRUE(Parse({"--cache-root", "/c", "p.jpg"}, &options, &error)) << error;
+  ASSERT_TRUE(Parse("--cache-root /c p.jpg", &options, &error)) << error;
   EXPECT_EQ(1u, options.clients);
   EXPECT_EQ(1u, options.miss_rounds);
   EXPECT_EQ(1u, options.miss_copies);
@@ -95,51 +70,53 @@ TEST(LoadgenOptionsTest, DefaultsAreOneClientOneMissRoundAndNoHits) {
   EXPECT_EQ("/tmp/qlGDProcesssSocket", options.socket);
 }
 
+TEST(LoadgenOptionsTest, HitsAloneAreEnoughWork) {
+  QLLoadgenOptions options;
+  std::string error;
+  EXPECT_TRUE(Parse("--cache-root /c --miss-rounds 0 --hits 10 p.jpg", &options, &error)) << error;
+}
+
 TEST(LoadgenOptionsTest, NumbersOutsideTheirRangeAreRefusedWithTheOptionNamed) {
   struct Case {
-    std::vector<std::string> words;
+    char const* words;
     char const* named;
   } const cases[] = {
-      {{"--clients", "0"}, "--clients"},     {{"--clients", "257"}, "--clients"},
-      {{"--width", "12x"}, "--width"},       {{"--height", "-4"}, "--height"},
-      {{"--hits", "1e3"}, "--hits"},         {{"--pid", "0"}, "--pid"},
-      {{"--timeout", "99999"}, "--timeout"}, {{"--miss-rounds", "1001"}, "--miss-rounds"},
-      {{"--width", "65536"}, "--width"},     {{"--miss-copies", "0"}, "--miss-copies"},
-      {{"--miss-copies", "65"}, "--miss-copies"},
+      {"--clients 0", "--clients"},
+      {"--clients 257", "--clients"},
+      {"--width 12x", "--width"},
+      {"--height -4", "--height"},
+      {"--hits 1e3", "--hits"},
+      {"--pid 0", "--pid"},
+      {"--timeout 99999", "--timeout"},
+      {"--miss-rounds 1001", "--miss-rounds"},
+      {"--width 65536", "--width"},
+      {"--miss-copies 0", "--miss-copies"},
+      {"--miss-copies 65", "--miss-copies"},
   };
   for (Case const& c : cases) {
-    std::vector<std::string> words = c.words;
-    words.insert(words.end(), {"--cache-root", "/c", "p.jpg"});
     QLLoadgenOptions options;
     std::string error;
-    EXPECT_FALSE(Parse(words, &options, &error)) << c.words[0] << " " << c.words[1];
-    EXPECT_NE(std::string::npos, error.find(c.named)) << error;
+    EXPECT_FALSE(Parse(std::string(c.words) + " --cache-root /c p.jpg", &options, &error))
+        << c.words;
+    EXPECT_NE(std::string::npos, error.find(c.named)) << c.words << ": " << error;
   }
 }
 
 TEST(LoadgenOptionsTest, IncompleteCommandLinesAreRefused) {
-  std::vector<std::vector<std::string>> const lines = {
-      {"--cache-root", "/c"},                                 // no photos
-      {"p.jpg"},                                              // no cache root
-      {"--cache-root", "/c", "--miss-rounds", "0", "p.jpg"},  // nothing to do
-      {"--cache-root", "/c", "--format", "json", "p.jpg"},    // unknown format
-      {"--cache-root", "/c", "--bogus", "p.jpg"},             // unknown option
-      {"--cache-root", "/c", "p.jpg", "--clients"},           // missing value
+  char const* const lines[] = {
+      "--cache-root /c",                        // no photos
+      "p.jpg",                                  // no cache root
+      "--cache-root /c --miss-rounds 0 p.jpg",  // nothing to do
+      "--cache-root /c --format json p.jpg",    // unknown format
+      "--cache-root /c --bogus p.jpg",          // unknown option
+      "--cache-root /c p.jpg --clients",        // missing value
   };
-  for (std::vector<std::string> const& line : lines) {
+  for (char const* line : lines) {
     QLLoadgenOptions options;
     std::string error;
-    EXPECT_FALSE(Parse(line, &options, &error)) << line[0];
-    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(Parse(line, &options, &error)) << line;
+    EXPECT_FALSE(error.empty()) << line;
   }
-}
-
-TEST(LoadgenOptionsTest, HitsAloneAreEnoughWork) {
-  QLLoadgenOptions options;
-  std::string error;
-  EXPECT_TRUE(Parse({"--cache-root", "/c", "--miss-rounds", "0", "--hits", "10", "p.jpg"}, &options,
-                    &error))
-      << error;
 }
 
 }  // namespace
