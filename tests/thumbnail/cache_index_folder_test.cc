@@ -18,13 +18,14 @@
 #include <vector>
 
 #include "log/ql_log.h"
-#include "service_test_support.h"
+#include "test_support.h"
 #include "thumbnail/ql_cache_folder_index.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
 typedef std::vector<std::string> Names;
+using qltest::Bytes;
 
 void Touch(std::string const& path) {
   int const fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -97,7 +98,7 @@ TEST_F(CacheFolderIndexTest, ListsOnceWhileOnlyItChangesTheFolder) {
   EXPECT_EQ(125u, index.name_count());  // 125 + 1 - 1
 }
 
-TEST_F(CacheFolderIndexTest, FilesAddedByOthersAreFound) {
+TEST_F(CacheFolderIndexTest, ChangesByOthersAreNoticed) {
   QLCacheFolderIndex index;
   EXPECT_EQ(5u, Find(index, "ab_1x1_0").size());
   Touch(folder_ + "ab_1x1_0_foreign.png");  // another process
@@ -105,27 +106,19 @@ TEST_F(CacheFolderIndexTest, FilesAddedByOthersAreFound) {
   EXPECT_EQ(6u, found.size());
   EXPECT_NE(found.end(), std::find(found.begin(), found.end(), "ab_1x1_0_foreign.png"));
   EXPECT_EQ(2u, index.listings());
-}
 
-TEST_F(CacheFolderIndexTest, FilesAddedByOthersRightAfterOurChangeAreFound) {
-  QLCacheFolderIndex index;
-  Find(index, "ab_1x1_0");
+  ASSERT_EQ(0, unlink((folder_ + "ab_1x1_0_3.png").c_str()));
+  EXPECT_EQ(ListingOrder(folder_, "ab_1x1_0"), Find(index, "ab_1x1_0"));
+  EXPECT_EQ(5u, Find(index, "ab_1x1_0").size());
+
   // No pause between our change and theirs: the folder time must still
   // tell them apart.
   for (int i = 0; i < 50; ++i) {
     AddThrough(index, "ab_1x1_0_ours" + std::to_string(i));
-    Touch(folder_ + "ab_1x1_0_theirs" + std::to_string(i));
-    Names const found = Find(index, "ab_1x1_0_theirs" + std::to_string(i));
-    ASSERT_EQ(Names{"ab_1x1_0_theirs" + std::to_string(i)}, found) << i;
+    std::string const theirs = "ab_1x1_0_theirs" + std::to_string(i);
+    Touch(folder_ + theirs);
+    ASSERT_EQ(Names{theirs}, Find(index, theirs)) << i;
   }
-}
-
-TEST_F(CacheFolderIndexTest, FilesRemovedByOthersAreDropped) {
-  QLCacheFolderIndex index;
-  Find(index, "ab_1x1_0");
-  ASSERT_EQ(0, unlink((folder_ + "ab_1x1_0_3.png").c_str()));
-  EXPECT_EQ(ListingOrder(folder_, "ab_1x1_0"), Find(index, "ab_1x1_0"));
-  EXPECT_EQ(4u, Find(index, "ab_1x1_0").size());
 }
 
 TEST_F(CacheFolderIndexTest, PrefixIsComparedByteByByte) {
@@ -253,31 +246,18 @@ TEST_F(CacheFolderIndexTest, OldOrIdleKnowledgeIsDropped) {
 class CacheCleanupIndexTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    source_ = temp_ / "photo.jpg";
+    source_ = temp_.Join("photo.jpg");
     qltest::WriteFile(source_, std::string("source"));
-    cache_ = temp_ / "cache";
+    cache_ = temp_.Join("cache");
     ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
-  }
-
-  void Fill(QLThumbnailData& data, std::string const& folder, std::uint64_t id = 255) {
-    data.path = source_;
-    data.resource_id = id;
-    data.width = 160;
-    data.height = 120;
-    data.full_screen = false;
-    data.thumbnail_folder = folder;
-    boost::shared_ptr<unsigned char> bytes(new unsigned char[3],
-                                           [](unsigned char* p) { delete[] p; });
-    std::memcpy(bytes.get(), "png", 3);
-    data.thumbnail = bytes;
-    data.thumbnail_size = 3;
   }
 
   // Saves for the source as modified at `when`.
   void SaveAt(std::time_t when, std::string const& folder) {
     qltest::SetMtime(source_, when);
     QLThumbnailData data;
-    Fill(data, folder);
+    qltest::FillRequest(data, source_, folder);
+    qltest::SetThumbnail(data, Bytes{'p', 'n', 'g'});
     provider_.SaveThumbnail(data);
   }
 
@@ -351,7 +331,7 @@ double MedianMicroseconds(std::vector<double> samples) {
 // about what a save into an empty one costs. Saves into both folders are
 // interleaved so machine noise hits both alike.
 TEST_F(CacheCleanupIndexTest, SaveIntoABigFolderCostsAboutAsMuchAsIntoAnEmptyOne) {
-  std::string const empty = temp_ / "empty";
+  std::string const empty = temp_.Join("empty");
   ASSERT_EQ(0, mkdir(empty.c_str(), 0755));
   for (int i = 0; i < 20000; ++i) Touch(cache_ + "/" + std::to_string(i) + "_160x120_0_1.png");
   ql_log_level = -1;  // time the save, not the log capture

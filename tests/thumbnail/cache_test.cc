@@ -7,10 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
 
-#include "service_test_support.h"
+#include "test_support.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 using qltest::Bytes;
@@ -22,37 +21,30 @@ const std::time_t kSourceTime = 1600000000;  // 0x5f5e1000
 class CacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    source_ = temp_ / "photo.jpg";
+    source_ = temp_.Join("photo.jpg");
     qltest::WriteFile(source_, std::string("source bytes"));
     qltest::SetMtime(source_, kSourceTime);
-    cache_ = temp_ / "cache";
+    cache_ = temp_.Join("cache");
   }
 
-  // A request for `source_` with the given key fields.
-  void Fill(QLThumbnailData& data, std::uint64_t id = 255, std::uint32_t width = 160,
-            std::uint32_t height = 120, bool full_screen = false) {
-    data.path = source_;
-    data.resource_id = id;
-    data.width = width;
-    data.height = height;
-    data.full_screen = full_screen;
-    data.thumbnail_folder = cache_;
-  }
-
-  static void SetThumbnail(QLThumbnailData& data, Bytes const& bytes) {
-    boost::shared_ptr<unsigned char> copy(new unsigned char[bytes.size()],
-                                          [](unsigned char* p) { delete[] p; });
-    std::memcpy(copy.get(), bytes.data(), bytes.size());
-    data.thumbnail = copy;
-    data.thumbnail_size = static_cast<std::int64_t>(bytes.size());
-  }
+  void Fill(QLThumbnailData& data) { qltest::FillRequest(data, source_, cache_); }
 
   void Save(Bytes const& bytes, std::uint64_t id = 255, std::uint32_t width = 160,
             std::uint32_t height = 120, bool full_screen = false) {
     QLThumbnailData data;
-    Fill(data, id, width, height, full_screen);
-    SetThumbnail(data, bytes);
+    qltest::FillRequest(data, source_, cache_, id, width, height, full_screen);
+    qltest::SetThumbnail(data, bytes);
     provider_.SaveThumbnail(data);
+  }
+
+  // A lookup for the default request; the bytes it found, or none on a miss.
+  bool Lookup(Bytes* found = nullptr) {
+    QLThumbnailData data;
+    Fill(data);
+    bool const hit = provider_.GetCachedThumbnail(data);
+    EXPECT_EQ(hit, static_cast<bool>(data.thumbnail));
+    if (found) *found = qltest::ThumbnailBytes(data);
+    return hit;
   }
 
   qltest::TempFolder temp_;
@@ -63,7 +55,7 @@ class CacheTest : public ::testing::Test {
 };
 
 TEST_F(CacheTest, SaveWritesExactBytesUnderDocumentedName) {
-  Bytes const png = qltest::SolidPng(8, 8, {1, 2, 3});
+  Bytes const png = qltest::Solid(qltest::Format::kPng, 8, 8, {1, 2, 3});
   Save(png);
   std::string const expected = cache_ + "/ff_160x120_0_5f5e1000.png";
   ASSERT_TRUE(qltest::Exists(expected)) << log_.text();
@@ -77,44 +69,34 @@ TEST_F(CacheTest, NameCarriesFullScreenDigitAndLargeIdInHex) {
   EXPECT_TRUE(qltest::Exists(cache_ + "/123456789abcdef_7x9_1_5f5e1000.png")) << log_.text();
 }
 
-TEST_F(CacheTest, LookupReturnsSavedBytesAndLogsHit) {
-  Bytes const png = qltest::SolidPng(4, 4, {9, 9, 9});
+TEST_F(CacheTest, LookupReturnsTheStoredBytesAsIsAndLogsHit) {
+  Bytes const png = qltest::Solid(qltest::Format::kPng, 4, 4, {9, 9, 9});
   Save(png);
-  QLThumbnailData data;
-  Fill(data);
-  ASSERT_TRUE(provider_.GetCachedThumbnail(data));
-  EXPECT_EQ(png, qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size));
+  Bytes found;
+  ASSERT_TRUE(Lookup(&found));
+  EXPECT_EQ(png, found);
   EXPECT_TRUE(log_.Contains("INFO: ")) << log_.text();
   EXPECT_TRUE(log_.Contains("Sending cached thumbanil for \"" + source_ + "\".")) << log_.text();
-}
-
-TEST_F(CacheTest, StoredFileIsServedAsIsWhateverItHolds) {
-  std::string const file = cache_ + "/ff_160x120_0_5f5e1000.png";
-  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  // Whatever the file holds is served.
   Bytes const odd{0, 255, 0, 1, 'n', 'o', 't', ' ', 'p', 'n', 'g'};
-  qltest::WriteFile(file, odd);
-  QLThumbnailData data;
-  Fill(data);
-  ASSERT_TRUE(provider_.GetCachedThumbnail(data));
-  EXPECT_EQ(odd, qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size));
+  qltest::WriteFile(cache_ + "/ff_160x120_0_5f5e1000.png", odd);
+  ASSERT_TRUE(Lookup(&found));
+  EXPECT_EQ(odd, found);
 }
 
 TEST_F(CacheTest, MissLogsNoCachedThumbnail) {
-  QLThumbnailData data;
-  Fill(data);
-  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
+  EXPECT_FALSE(Lookup());
   EXPECT_TRUE(log_.Contains("No cached thumbnail for \"" + source_ + "\".")) << log_.text();
-  EXPECT_FALSE(data.thumbnail);
 }
 
 TEST_F(CacheTest, MissingSourceIsSilentMissAndSaveStoresNothing) {
   QLThumbnailData data;
   Fill(data);
-  data.path = temp_ / "gone.jpg";
+  data.path = temp_.Join("gone.jpg");
   EXPECT_FALSE(provider_.GetCachedThumbnail(data));
   EXPECT_EQ("", log_.text());
 
-  SetThumbnail(data, Bytes{1, 2, 3});
+  qltest::SetThumbnail(data, Bytes{1, 2, 3});
   provider_.SaveThumbnail(data);
   EXPECT_TRUE(log_.Contains("ERROR:")) << log_.text();
   EXPECT_TRUE(log_.Contains("Problems when trying to obtain info from resource 255. "))
@@ -125,9 +107,7 @@ TEST_F(CacheTest, MissingSourceIsSilentMissAndSaveStoresNothing) {
 TEST_F(CacheTest, ChangedSourceMissesThenReplacesOutdatedFile) {
   Save(Bytes{1});
   qltest::SetMtime(source_, kSourceTime + 1);
-  QLThumbnailData data;
-  Fill(data);
-  EXPECT_FALSE(provider_.GetCachedThumbnail(data)) << "freshness is decided by the name";
+  EXPECT_FALSE(Lookup()) << "freshness is decided by the name";
 
   Save(Bytes{2});
   EXPECT_EQ(std::vector<std::string>{"ff_160x120_0_5f5e1001.png"}, qltest::ListFolder(cache_));
@@ -152,14 +132,14 @@ TEST_F(CacheTest, OtherSizesModesAndResourcesAreKept) {
 
 TEST_F(CacheTest, SameResourceWithOtherPathSharesTheFile) {
   Save(Bytes{7, 7, 7});
-  std::string const other = temp_ / "copy-with-other-name.mp3";
+  std::string const other = temp_.Join("copy-with-other-name.mp3");
   qltest::WriteFile(other, std::string("x"));
   qltest::SetMtime(other, kSourceTime);
   QLThumbnailData data;
   Fill(data);
   data.path = other;
   ASSERT_TRUE(provider_.GetCachedThumbnail(data));
-  EXPECT_EQ((Bytes{7, 7, 7}), qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size));
+  EXPECT_EQ((Bytes{7, 7, 7}), qltest::ThumbnailBytes(data));
 }
 
 TEST_F(CacheTest, DirectoriesWithMatchingNamesAreNeverRemoved) {
@@ -173,7 +153,7 @@ TEST_F(CacheTest, DirectoriesWithMatchingNamesAreNeverRemoved) {
 }
 
 TEST_F(CacheTest, MissingFolderIsCreatedWithParents) {
-  cache_ = temp_ / "a/b/c";
+  cache_ = temp_.Join("a/b/c");
   Save(Bytes{1, 2});
   EXPECT_EQ(Bytes({1, 2}), qltest::ReadFile(cache_ + "/ff_160x120_0_5f5e1000.png"));
 }
@@ -189,7 +169,7 @@ TEST_F(CacheTest, FolderThatIsAFileStopsTheSave) {
 }
 
 TEST_F(CacheTest, SpaceEqualToSizeSavesOneByteLessDoesNot) {
-  Bytes const png = qltest::SolidPng(8, 8, {5, 5, 5});
+  Bytes const png = qltest::Solid(qltest::Format::kPng, 8, 8, {5, 5, 5});
   std::uintmax_t available = png.size();
   std::string queried;
   provider_.SetSpaceQuery([&](std::string const& folder) {
@@ -214,18 +194,30 @@ TEST_F(CacheTest, EmptyFolderLooksUpBareNameAndNeverSaves) {
   ASSERT_NE(nullptr, getcwd(saved_cwd, sizeof(saved_cwd)));
   ASSERT_EQ(0, chdir(temp_.path().c_str()));
   cache_ = "";
-  qltest::WriteFile(temp_ / "ff_160x120_0_5f5e1000.png", Bytes{4, 2});
-  QLThumbnailData data;
-  Fill(data);
-  bool const hit = provider_.GetCachedThumbnail(data);
-  ::unlink((temp_ / "ff_160x120_0_5f5e1000.png").c_str());
+  qltest::WriteFile(temp_.Join("ff_160x120_0_5f5e1000.png"), Bytes{4, 2});
+  Bytes found;
+  bool const hit = Lookup(&found);
+  ::unlink((temp_.Join("ff_160x120_0_5f5e1000.png")).c_str());
   Save(Bytes{1});
   ASSERT_EQ(0, chdir(saved_cwd));
 
   EXPECT_TRUE(hit);
-  EXPECT_EQ(Bytes({4, 2}), qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size));
+  EXPECT_EQ(Bytes({4, 2}), found);
   EXPECT_TRUE(log_.Contains("Path \"\" cannot be reached.")) << log_.text();
-  EXPECT_FALSE(qltest::Exists(temp_ / "ff_160x120_0_5f5e1000.png"));
+  EXPECT_FALSE(qltest::Exists(temp_.Join("ff_160x120_0_5f5e1000.png")));
+}
+
+TEST_F(CacheTest, EmptyFileOrDirectoryIsAMiss) {
+  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  std::string const candidate = cache_ + "/ff_160x120_0_5f5e1000.png";
+  qltest::WriteFile(candidate, Bytes{});
+  EXPECT_FALSE(Lookup());
+  ASSERT_EQ(0, unlink(candidate.c_str()));
+  ASSERT_EQ(0, mkdir(candidate.c_str(), 0755));
+  EXPECT_FALSE(Lookup());
+  EXPECT_TRUE(log_.Contains("Cannot open saved thumbnail file for \"" + source_ +
+                            "\", located in \"" + candidate + "\""))
+      << log_.text();
 }
 
 TEST_F(CacheTest, ShortReadIsAMissNeverPartialBytes) {
@@ -236,10 +228,7 @@ TEST_F(CacheTest, ShortReadIsAMissNeverPartialBytes) {
   if (stat(kShortFile, &info) != 0 || info.st_size <= 64) GTEST_SKIP() << "no sysfs file";
   ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
   ASSERT_EQ(0, symlink(kShortFile, (cache_ + "/ff_160x120_0_5f5e1000.png").c_str()));
-  QLThumbnailData data;
-  Fill(data);
-  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
-  EXPECT_FALSE(data.thumbnail);
+  EXPECT_FALSE(Lookup());
   EXPECT_TRUE(log_.Contains("ERROR:")) << log_.text();
 }
 
@@ -249,30 +238,7 @@ TEST_F(CacheTest, UnreadableFileIsAMiss) {
   std::string const file = cache_ + "/ff_160x120_0_5f5e1000.png";
   qltest::WriteFile(file, Bytes{1, 2, 3});
   ASSERT_EQ(0, chmod(file.c_str(), 0));
-  QLThumbnailData data;
-  Fill(data);
-  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
-  EXPECT_FALSE(data.thumbnail);
-}
-
-TEST_F(CacheTest, EntryThatIsADirectoryIsAMiss) {
-  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
-  std::string const candidate = cache_ + "/ff_160x120_0_5f5e1000.png";
-  ASSERT_EQ(0, mkdir(candidate.c_str(), 0755));
-  QLThumbnailData data;
-  Fill(data);
-  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
-  EXPECT_TRUE(log_.Contains("Cannot open saved thumbnail file for \"" + source_ +
-                            "\", located in \"" + candidate + "\""))
-      << log_.text();
-}
-
-TEST_F(CacheTest, EmptyFileIsAMiss) {
-  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
-  qltest::WriteFile(cache_ + "/ff_160x120_0_5f5e1000.png", Bytes{});
-  QLThumbnailData data;
-  Fill(data);
-  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
+  EXPECT_FALSE(Lookup());
 }
 
 // Restores the file-size limit and SIGXFSZ disposition of the process.
@@ -307,9 +273,7 @@ TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
   EXPECT_TRUE(log_.Contains("Problems when trying to save thumbnail for \"" + source_ + "\". "))
       << log_.text();
 
-  QLThumbnailData data;
-  Fill(data);
-  EXPECT_FALSE(provider_.GetCachedThumbnail(data));
+  EXPECT_FALSE(Lookup());
 }
 
 TEST_F(CacheTest, SaveReplacesAnExistingFileOfTheSameNameWhole) {

@@ -2,9 +2,6 @@
 // as a reply (and when it gets none). Request values are observed through
 // the cache file the request is answered from, whose name carries them.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <boost/filesystem/operations.hpp>
 #include <cstring>
@@ -12,8 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "ipc/ql_process_helper_socket.h"
-#include "service_test_support.h"
+#include "test_support.h"
 #include "thumbnail/ql_gd_helper.h"
 
 using qltest::Bytes;
@@ -25,30 +21,18 @@ const std::time_t kSourceTime = 0x5f5e1000;
 class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    int fds[2];
-    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
-    socket_.reset(new QLProcessHelperSocket("command-test"));
-    socket_->set_m_sock(fds[0]);
-    peer_ = fds[1];
-    source_ = temp_ / "source.jpg";
+    source_ = temp_.Join("source.jpg");
     qltest::WriteFile(source_, std::string("not decoded in these tests"));
     qltest::SetMtime(source_, kSourceTime);
-    cache_ = temp_ / "cache";
-    defaults_ = temp_ / "defaults";
+    cache_ = temp_.Join("cache");
+    defaults_ = temp_.Join("defaults");
     ASSERT_TRUE(boost::filesystem::create_directories(cache_));
     ASSERT_TRUE(boost::filesystem::create_directories(defaults_));
   }
-  void TearDown() override {
-    if (peer_ >= 0) close(peer_);
-  }
 
-  // A request body holding the seven keys; `width` etc. are raw JSON texts.
   std::string Body(std::string const& path, std::string const& width, std::string const& height,
                    std::string const& full_screen, std::string const& id) const {
-    return "{\"_path\":\"" + path + "\",\"_width\":" + width + ",\"_height\":" + height +
-           ",\"_full_screen\":" + full_screen + ",\"_resource_id\":" + id +
-           ",\"_thumbnail_folder\":\"" + cache_ + "\",\"_default_thumbnail_folder\":\"" +
-           defaults_ + "\"}";
+    return qltest::RequestBody(path, width, height, full_screen, id, cache_, defaults_);
   }
 
   // Stores `bytes` as the cached thumbnail named `prefix`_<source time>.png.
@@ -56,147 +40,106 @@ class CommandTest : public ::testing::Test {
     qltest::WriteFile(cache_ + "/" + prefix + "_5f5e1000.png", bytes);
   }
 
-  bool Process(std::string const& body) {
-    boost::shared_ptr<unsigned char> buffer(new unsigned char[body.size() + 1],
-                                            arrayDeleter<unsigned char>());
-    std::memcpy(buffer.get(), body.data(), body.size());
-    return helper_.ProcessCommand(buffer, static_cast<unsigned int>(body.size()), socket_);
-  }
+  bool Process(std::string const& body) { return peer_.Process(helper_, body); }
 
-  // Reads one reply frame from the peer end; false when none arrives.
-  bool ReadReply(Bytes* payload) {
-    unsigned char header[4];
-    if (!ReadExactly(header, 4)) return false;
-    std::uint32_t const length = (std::uint32_t(header[0]) << 24) |
-                                 (std::uint32_t(header[1]) << 16) |
-                                 (std::uint32_t(header[2]) << 8) | header[3];
-    if (length > (1u << 26)) return false;
-    payload->assign(length, 0);
-    return length == 0 || ReadExactly(payload->data(), length);
-  }
-
-  // True when no byte is waiting on the peer end (nothing was sent).
-  bool NothingSent() {
-    struct pollfd p = {peer_, POLLIN, 0};
-    if (poll(&p, 1, 50) == 0) return true;
-    char byte;
-    return recv(peer_, &byte, 1, MSG_DONTWAIT) == 0;  // closed without data
+  // Processes `body` and expects `reply` back.
+  void ExpectReply(std::string const& body, Bytes const& expected) {
+    EXPECT_TRUE(Process(body));
+    Bytes reply;
+    ASSERT_TRUE(peer_.ReadReply(&reply)) << log_.text();
+    EXPECT_EQ(expected, reply);
   }
 
   qltest::TempFolder temp_;
   qltest::LogCapture log_;
   QLGDHelper helper_;
-  boost::shared_ptr<QLProcessHelperSocket> socket_;
-  int peer_ = -1;
+  qltest::SocketPeer peer_;
   std::string source_;
   std::string cache_;
   std::string defaults_;
-
- private:
-  bool ReadExactly(unsigned char* out, std::size_t size) {
-    while (size > 0) {
-      struct pollfd p = {peer_, POLLIN, 0};
-      if (poll(&p, 1, 2000) <= 0) return false;
-      ssize_t const got = recv(peer_, out, size, 0);
-      if (got <= 0) return false;
-      out += got;
-      size -= static_cast<std::size_t>(got);
-    }
-    return true;
-  }
 };
 
 TEST_F(CommandTest, CachedThumbnailIsSentUnchanged) {
-  Bytes const stored = qltest::SolidPng(5, 5, {1, 2, 3});
+  Bytes const stored = qltest::Solid(qltest::Format::kPng, 5, 5, {1, 2, 3});
   Seed("ff_160x120_0", stored);
-  EXPECT_TRUE(Process(Body(source_, "160", "120", "false", "255")));
-  Bytes reply;
-  ASSERT_TRUE(ReadReply(&reply)) << log_.text();
-  EXPECT_EQ(stored, reply);
-  EXPECT_TRUE(log_.Contains("ProcessCommand JSON: ")) << log_.text();
-  EXPECT_TRUE(log_.Contains("ProcessCommand GetThumbnailFor took: ")) << log_.text();
-  EXPECT_TRUE(log_.Contains("ProcessCommandResult JSON: success")) << log_.text();
-  EXPECT_TRUE(log_.Contains("Processcommand send result took: ")) << log_.text();
+  ExpectReply(Body(source_, "160", "120", "false", "255"), stored);
+  for (char const* line :
+       {"ProcessCommand JSON: ", "ProcessCommand GetThumbnailFor took: ",
+        "ProcessCommandResult JSON: success", "Processcommand send result took: "})
+    EXPECT_TRUE(log_.Contains(line)) << line << "\n" << log_.text();
+}
+
+// Request values are read from the cache file the reply comes from.
+TEST_F(CommandTest, RequestValuesAreReadAsTheCacheNameShows) {
+  struct {
+    char const* name;
+    char const* prefix;
+    char const *width, *height, *full_screen, *id;
+  } const cases[] = {
+      // A width given as a string reads as 0, a full-screen flag given as 1 as
+      // false.
+      {"other types read as empty", "2_0x120_0", "\"160\"", "120", "1", "2"},
+      // 2^32 + 100 and 2^33 + 7 keep their low 32 bits; the id keeps all 64.
+      {"wide numbers", "123456789ab_100x7_1", "4294967396", "8589934599", "true", "1250999896491"},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes const marker(c.name, c.name + std::strlen(c.name));
+    Seed(c.prefix, marker);
+    ExpectReply(Body(source_, c.width, c.height, c.full_screen, c.id), marker);
+  }
 }
 
 TEST_F(CommandTest, InvalidJsonGetsNoReplyAndNextRequestWorks) {
   EXPECT_FALSE(Process("{\"_path\": nonsense ]"));
-  EXPECT_TRUE(NothingSent());
+  EXPECT_TRUE(peer_.NothingSent());
   EXPECT_EQ(1, log_.CountLevel("ERROR:")) << log_.text();
   EXPECT_TRUE(log_.Contains("(QLHandleGetResources) invalid JSON input.")) << log_.text();
 
   Seed("1_10x10_0", Bytes{'o', 'k'});
-  EXPECT_TRUE(Process(Body(source_, "10", "10", "false", "1")));
-  Bytes reply;
-  ASSERT_TRUE(ReadReply(&reply)) << log_.text();
-  EXPECT_EQ((Bytes{'o', 'k'}), reply);
+  ExpectReply(Body(source_, "10", "10", "false", "1"), Bytes{'o', 'k'});
 }
 
-TEST_F(CommandTest, ValuesOfOtherTypesReadAsEmpty) {
-  // A width given as a string reads as 0, a full-screen flag given as 1 as false.
-  Seed("2_0x120_0", Bytes{'z', 'e', 'r', 'o'});
-  EXPECT_TRUE(Process(Body(source_, "\"160\"", "120", "1", "2")));
-  Bytes reply;
-  ASSERT_TRUE(ReadReply(&reply)) << log_.text();
-  EXPECT_EQ((Bytes{'z', 'e', 'r', 'o'}), reply);
-}
-
-TEST_F(CommandTest, SizesKeepLow32BitsAndIdKeepsAll64) {
-  Seed("123456789ab_100x7_1", Bytes{'w', 'i', 'd', 'e'});
-  // 2^32 + 100 and 2^33 + 7; resource 0x123456789ab.
-  EXPECT_TRUE(Process(Body(source_, "4294967396", "8589934599", "true", "1250999896491")));
-  Bytes reply;
-  ASSERT_TRUE(ReadReply(&reply)) << log_.text();
-  EXPECT_EQ((Bytes{'w', 'i', 'd', 'e'}), reply);
-}
-
-TEST_F(CommandTest, MissingKeyGetsFailureByteAndNamesTheKey) {
-  std::string const body = "{\"_path\":\"" + source_ +
-                           "\",\"_width\":10,\"_full_screen\":false,\"_resource_id\":1," +
-                           "\"_thumbnail_folder\":\"" + cache_ +
-                           "\",\"_default_thumbnail_folder\":\"" + defaults_ + "\"}";
-  EXPECT_TRUE(Process(body));
-  Bytes reply;
-  ASSERT_TRUE(ReadReply(&reply));
-  EXPECT_EQ(Bytes{0}, reply);
-  EXPECT_TRUE(log_.Contains("ERROR:")) << log_.text();
-  EXPECT_TRUE(log_.Contains("\"_height\"")) << log_.text();
-}
-
-TEST_F(CommandTest, EmptyBodyGetsFailureByte) {
-  EXPECT_TRUE(helper_.ProcessCommand(boost::shared_ptr<unsigned char>(), 0, socket_));
-  Bytes reply;
-  ASSERT_TRUE(ReadReply(&reply));
-  EXPECT_EQ(Bytes{0}, reply);
-}
-
-TEST_F(CommandTest, BodyCutAfterCompleteMembersUsesThemAndFailsOnTheRest) {
-  std::string body = Body(source_, "10", "10", "false", "1");
-  body = body.substr(0, body.find(",\"_default_thumbnail_folder\""));
-  EXPECT_TRUE(Process(body));
-  Bytes reply;
-  ASSERT_TRUE(ReadReply(&reply));
-  EXPECT_EQ(Bytes{0}, reply);
-  EXPECT_TRUE(log_.Contains("\"_default_thumbnail_folder\"")) << log_.text();
-}
-
-TEST_F(CommandTest, NoThumbnailAtAllGetsFailureByte) {
-  // Unknown type and no "any_file.jpg" in the default folder.
-  std::string const unknown = temp_ / "notes.tar.gz";
+// A request that cannot be answered gets the one-byte failure reply.
+TEST_F(CommandTest, UnanswerableRequestGetsFailureByte) {
+  std::string const full = Body(source_, "10", "10", "false", "1");
+  std::string missing_height = full;
+  missing_height.erase(full.find(",\"_height\":10"), 13);
+  std::string const unknown = temp_.Join("notes.tar.gz");  // no "any_file.jpg" either
   qltest::WriteFile(unknown, std::string("x"));
-  EXPECT_TRUE(Process(Body(unknown, "10", "10", "false", "3")));
+  struct {
+    char const* name;
+    std::string body;
+    char const* logged;
+  } const cases[] = {
+      {"missing key", missing_height, "\"_height\""},
+      // Members before the cut are used; the missing one fails the request.
+      {"cut body", full.substr(0, full.find(",\"_default_thumbnail_folder\"")),
+       "\"_default_thumbnail_folder\""},
+      {"no thumbnail at all", Body(unknown, "10", "10", "false", "3"), ""},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.name);
+    log_.Clear();
+    ExpectReply(c.body, Bytes{0});
+    if (*c.logged) {
+      EXPECT_TRUE(log_.Contains("ERROR:")) << log_.text();
+      EXPECT_TRUE(log_.Contains(c.logged)) << log_.text();
+    }
+  }
+  EXPECT_TRUE(helper_.ProcessCommand(boost::shared_ptr<unsigned char>(), 0, peer_.socket()));
   Bytes reply;
-  ASSERT_TRUE(ReadReply(&reply));
+  ASSERT_TRUE(peer_.ReadReply(&reply));
   EXPECT_EQ(Bytes{0}, reply);
 }
 
 TEST_F(CommandTest, GeneratedThumbnailIsAPng) {
   qltest::WriteDefaultPictures(defaults_);
-  std::string const unknown = temp_ / "archive.zip";
+  std::string const unknown = temp_.Join("archive.zip");
   qltest::WriteFile(unknown, std::string("x"));
   EXPECT_TRUE(Process(Body(unknown, "40", "30", "false", "4")));
   Bytes reply;
-  ASSERT_TRUE(ReadReply(&reply));
+  ASSERT_TRUE(peer_.ReadReply(&reply));
   qltest::Rgb colour;
   ASSERT_TRUE(qltest::CentreColour(reply, &colour));
   EXPECT_TRUE(qltest::Near(qltest::kAnyColor, colour));
@@ -204,14 +147,14 @@ TEST_F(CommandTest, GeneratedThumbnailIsAPng) {
 
 TEST_F(CommandTest, InvalidSocketSendsNothingAndStillSucceeds) {
   Seed("ff_160x120_0", Bytes{1});
-  socket_->Close();
-  EXPECT_FALSE(socket_->IsValid());
+  peer_.socket()->Close();
+  EXPECT_FALSE(peer_.socket()->IsValid());
   EXPECT_TRUE(Process(Body(source_, "160", "120", "false", "255")));
-  EXPECT_TRUE(NothingSent());
+  EXPECT_TRUE(peer_.NothingSent());
 
   // The failure path checks the socket as well.
-  EXPECT_TRUE(Process(Body(temp_ / "missing.gz", "1", "1", "false", "9")));
-  EXPECT_TRUE(NothingSent());
+  EXPECT_TRUE(Process(Body(temp_.Join("missing.gz"), "1", "1", "false", "9")));
+  EXPECT_TRUE(peer_.NothingSent());
 }
 
 TEST_F(CommandTest, ConcurrentConnectionsEachGetTheirOwnThumbnail) {
@@ -222,30 +165,17 @@ TEST_F(CommandTest, ConcurrentConnectionsEachGetTheirOwnThumbnail) {
   std::vector<std::string> bodies;
   for (int i = 0; i < kThreads; ++i) {
     colours.push_back({40 * i, 255 - 40 * i, (90 * i) % 256});
-    std::string const photo = temp_ / ("photo" + std::to_string(i) + ".jpg");
-    qltest::WriteFile(photo, qltest::SolidJpeg(300, 200, colours.back()));
+    std::string const photo = temp_.Join("photo" + std::to_string(i) + ".jpg");
+    qltest::WriteFile(photo, qltest::Solid(qltest::Format::kJpeg, 300, 200, colours.back()));
     bodies.push_back(Body(photo, "48", "32", "false", std::to_string(1000 + i)));
   }
   std::vector<Bytes> replies(kThreads);
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&, i] {
-      int fds[2];
-      if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
-      boost::shared_ptr<QLProcessHelperSocket> socket(new QLProcessHelperSocket("worker"));
-      socket->set_m_sock(fds[0]);
-      boost::shared_ptr<unsigned char> buffer(new unsigned char[bodies[i].size()],
-                                              arrayDeleter<unsigned char>());
-      std::memcpy(buffer.get(), bodies[i].data(), bodies[i].size());
-      helper_.ProcessCommand(buffer, static_cast<unsigned int>(bodies[i].size()), socket);
-      socket->Close();  // the reply is already in the peer's receive queue
-      unsigned char chunk[4096];
-      Bytes frame;
-      for (ssize_t got; (got = recv(fds[1], chunk, sizeof(chunk), 0)) > 0;) {
-        frame.insert(frame.end(), chunk, chunk + got);
-      }
-      close(fds[1]);
-      if (frame.size() > 4) replies[i].assign(frame.begin() + 4, frame.end());
+      qltest::SocketPeer peer;
+      peer.Process(helper_, bodies[i]);
+      peer.ReadReply(&replies[i]);
     });
   }
   for (std::thread& thread : threads) thread.join();

@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "service_test_support.h"
+#include "test_support.h"
 #include "thumbnail/ql_thumbnail_extensions.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
@@ -30,33 +30,38 @@ TEST(DispatchTableTest, HasAllKeysSplitByHandler) {
   QLThumbnailProvider provider;
   P::HandlerTable const& table = provider.handlers();
   EXPECT_EQ(1117u, table.size());
-  EXPECT_EQ(343, CountHandler(table, &P::HandleImgGeneric));
-  EXPECT_EQ(441, CountHandler(table, &P::HandleAudioGeneric));
-  EXPECT_EQ(319, CountHandler(table, &P::HandleVideoGeneric));
-  EXPECT_EQ(7, CountHandler(table, &P::HandleDoc));
-  EXPECT_EQ(2, CountHandler(table, &P::HandleImgJpg));
-  EXPECT_EQ(1, CountHandler(table, &P::HandleImgPng));
-  EXPECT_EQ(1, CountHandler(table, &P::HandleImgWBMP));
-  EXPECT_EQ(1, CountHandler(table, &P::HandleImgBmp));
-  EXPECT_EQ(1, CountHandler(table, &P::HandleImgGif));
-  EXPECT_EQ(1, CountHandler(table, &P::HandleAudioMp3));
-  EXPECT_EQ(0, CountHandler(table, &P::HandleUnknown));
+  struct {
+    P::Handler handler;
+    int keys;
+  } const cases[] = {
+      {&P::HandleImgGeneric, 343}, {&P::HandleAudioGeneric, 441}, {&P::HandleVideoGeneric, 319},
+      {&P::HandleDoc, 7},          {&P::HandleImgJpg, 2},         {&P::HandleImgPng, 1},
+      {&P::HandleImgWBMP, 1},      {&P::HandleImgBmp, 1},         {&P::HandleImgGif, 1},
+      {&P::HandleAudioMp3, 1},     {&P::HandleUnknown, 0}};
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(cases[i].keys, CountHandler(table, cases[i].handler)) << "case " << i;
 }
 
+// The stored order is kept, so each list's first and last entries are checked
+// too.
 TEST(DispatchTableTest, ListsHoldDistinctLowerCaseExtensionsWithoutDots) {
-  struct List {
+  struct {
     char const* const* entries;
-    std::size_t count;
-  } const lists[] = {{unsupported_ext_img_format, std::size(unsupported_ext_img_format)},
-                     {unsuported_ext_audio_format, std::size(unsuported_ext_audio_format)},
-                     {unsuported_ext_video_format, std::size(unsuported_ext_video_format)},
-                     {unsuported_ext_document_format, std::size(unsuported_ext_document_format)}};
-  std::size_t const expected_counts[] = {368, 452, 319, 7};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(expected_counts[i], lists[i].count);
+    std::size_t count, expected_count;
+    char const *first, *last;
+  } const lists[] = {
+      {unsupported_ext_img_format, std::size(unsupported_ext_img_format), 368, "001", "zif"},
+      {unsuported_ext_audio_format, std::size(unsuported_ext_audio_format), 452, "4mp", "zvr"},
+      {unsuported_ext_video_format, std::size(unsuported_ext_video_format), 319, "264", "zmv"},
+      {unsuported_ext_document_format, std::size(unsuported_ext_document_format), 7, "doc", "pdf"}};
+  for (auto const& list : lists) {
+    SCOPED_TRACE(list.first);
+    EXPECT_EQ(list.expected_count, list.count);
+    EXPECT_STREQ(list.first, list.entries[0]);
+    EXPECT_STREQ(list.last, list.entries[list.count - 1]);
     std::map<std::string, int> seen;
-    for (std::size_t j = 0; j < lists[i].count; ++j) {
-      std::string const extension = lists[i].entries[j];
+    for (std::size_t j = 0; j < list.count; ++j) {
+      std::string const extension = list.entries[j];
       EXPECT_FALSE(extension.empty());
       EXPECT_EQ(std::string::npos, extension.find('.')) << extension;
       for (char c : extension)
@@ -64,15 +69,6 @@ TEST(DispatchTableTest, ListsHoldDistinctLowerCaseExtensionsWithoutDots) {
       EXPECT_EQ(1, ++seen[extension]) << "duplicate " << extension;
     }
   }
-  // The stored order is kept: first and last entries of each list.
-  EXPECT_STREQ("001", unsupported_ext_img_format[0]);
-  EXPECT_STREQ("zif", unsupported_ext_img_format[367]);
-  EXPECT_STREQ("4mp", unsuported_ext_audio_format[0]);
-  EXPECT_STREQ("zvr", unsuported_ext_audio_format[451]);
-  EXPECT_STREQ("264", unsuported_ext_video_format[0]);
-  EXPECT_STREQ("zmv", unsuported_ext_video_format[318]);
-  EXPECT_STREQ("doc", unsuported_ext_document_format[0]);
-  EXPECT_STREQ("pdf", unsuported_ext_document_format[6]);
 }
 
 TEST(DispatchTableTest, LaterListsWinForSharedExtensions) {
@@ -88,39 +84,40 @@ TEST(DispatchTableTest, LaterListsWinForSharedExtensions) {
     ASSERT_TRUE(table.count(video)) << video;
     EXPECT_TRUE(table.at(video) == &P::HandleVideoGeneric) << video;
   }
-  EXPECT_TRUE(table.at("jpg") == &P::HandleImgJpg);
-  EXPECT_TRUE(table.at("jpeg") == &P::HandleImgJpg);
-  EXPECT_TRUE(table.at("png") == &P::HandleImgPng);
-  EXPECT_TRUE(table.at("wbmp") == &P::HandleImgWBMP);
-  EXPECT_TRUE(table.at("bmp") == &P::HandleImgBmp);
-  EXPECT_TRUE(table.at("gif") == &P::HandleImgGif);
-  EXPECT_TRUE(table.at("mp3") == &P::HandleAudioMp3);
-  EXPECT_TRUE(table.at("xdoc") == &P::HandleDoc);
-  EXPECT_TRUE(table.at("tiff") == &P::HandleImgGeneric);
-  EXPECT_EQ(0u, table.count("docx"));
-  EXPECT_EQ(0u, table.count("gz"));
-  EXPECT_EQ(0u, table.count("zip"));
-  EXPECT_EQ(0u, table.count(""));
+  struct {
+    char const* extension;
+    P::Handler handler;
+  } const own[] = {
+      {"jpg", &P::HandleImgJpg},   {"jpeg", &P::HandleImgJpg}, {"png", &P::HandleImgPng},
+      {"wbmp", &P::HandleImgWBMP}, {"bmp", &P::HandleImgBmp},  {"gif", &P::HandleImgGif},
+      {"mp3", &P::HandleAudioMp3}, {"xdoc", &P::HandleDoc},    {"tiff", &P::HandleImgGeneric}};
+  for (auto const& c : own) EXPECT_TRUE(table.at(c.extension) == c.handler) << c.extension;
+  for (char const* none : {"docx", "gz", "zip", ""}) EXPECT_EQ(0u, table.count(none)) << none;
 }
 
 TEST(ExtensionTest, IsLowerCasedLastSuffixOfFinalComponent) {
-  EXPECT_EQ("jpg", LowerCaseExtension("/photos/Photo.JPG"));
-  EXPECT_EQ("gz", LowerCaseExtension("notes.tar.gz"));
-  EXPECT_EQ("", LowerCaseExtension("/docs/README"));
-  EXPECT_EQ("", LowerCaseExtension("name."));
-  EXPECT_EQ("", LowerCaseExtension("/folder.with.dots/plain"));
-  EXPECT_EQ("docx", LowerCaseExtension("report.DocX"));
-  EXPECT_EQ("", LowerCaseExtension(""));
-  // Bytes above 127 pass through untouched instead of being misread as negative.
-  EXPECT_EQ("\xc3\x89t\xc3\xa9", LowerCaseExtension("x.\xc3\x89T\xc3\xa9"));
+  struct {
+    char const* path;
+    char const* extension;
+  } const cases[] = {{"/photos/Photo.JPG", "jpg"},
+                     {"notes.tar.gz", "gz"},
+                     {"/docs/README", ""},
+                     {"name.", ""},
+                     {"/folder.with.dots/plain", ""},
+                     {"report.DocX", "docx"},
+                     {"", ""},
+                     // Bytes above 127 pass through untouched instead of being
+                     // misread as negative.
+                     {"x.\xc3\x89T\xc3\xa9", "\xc3\x89t\xc3\xa9"}};
+  for (auto const& c : cases) EXPECT_EQ(c.extension, LowerCaseExtension(c.path)) << c.path;
 }
 
 // GetThumbnailFor through the real handlers, with solid-colour defaults.
 class DispatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    defaults_ = temp_ / "defaults";
-    cache_ = temp_ / "cache";
+    defaults_ = temp_.Join("defaults");
+    cache_ = temp_.Join("cache");
     ASSERT_TRUE(boost::filesystem::create_directories(defaults_));
     qltest::WriteDefaultPictures(defaults_);
   }
@@ -128,13 +125,8 @@ class DispatchTest : public ::testing::Test {
   // Makes a file named `name` holding `content` and asks for its thumbnail.
   bool Request(std::string const& name, Bytes const& content, QLThumbnailData& data,
                std::uint64_t id = 1) {
-    data.path = temp_ / name;
+    qltest::FillRequest(data, temp_.Join(name), cache_, id, 32, 32);
     qltest::WriteFile(data.path, content);
-    data.width = 32;
-    data.height = 32;
-    data.full_screen = false;
-    data.resource_id = id;
-    data.thumbnail_folder = cache_;
     data.default_thumbnail_folder = defaults_;
     return provider_.GetThumbnailFor(data);
   }
@@ -144,9 +136,7 @@ class DispatchTest : public ::testing::Test {
     QLThumbnailData data;
     EXPECT_TRUE(Request(name, content, data)) << name << "\n" << log_.text();
     Rgb colour = {-1, -1, -1};
-    EXPECT_TRUE(
-        qltest::CentreColour(qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size), &colour))
-        << name;
+    EXPECT_TRUE(qltest::CentreColour(qltest::ThumbnailBytes(data), &colour)) << name;
     return colour;
   }
 
@@ -158,21 +148,20 @@ class DispatchTest : public ::testing::Test {
 };
 
 TEST_F(DispatchTest, EachKindGetsItsOwnDefaultPicture) {
-  EXPECT_TRUE(qltest::Near(qltest::kAudioColor, ColourFor("scan.raw")));
-  EXPECT_TRUE(qltest::Near(qltest::kVideoColor, ColourFor("clip.mod")));
-  EXPECT_TRUE(qltest::Near(qltest::kVideoColor, ColourFor("frame.yuv")));
-  EXPECT_TRUE(qltest::Near(qltest::kImageColor, ColourFor("picture.TIFF")));
-  EXPECT_TRUE(qltest::Near(qltest::kDocColor, ColourFor("report.xdoc")));
-  EXPECT_TRUE(qltest::Near(qltest::kAnyColor, ColourFor("report.docx")));
-  EXPECT_TRUE(qltest::Near(qltest::kAnyColor, ColourFor("notes.tar.gz")));
-  EXPECT_TRUE(qltest::Near(qltest::kAnyColor, ColourFor("README")));
-  EXPECT_TRUE(qltest::Near(qltest::kAnyColor, ColourFor("trailing.")));
-  EXPECT_TRUE(qltest::Near(qltest::kAnyColor, ColourFor("archive.zip")));
+  struct {
+    char const* name;
+    Rgb colour;
+  } const cases[] = {{"scan.raw", qltest::kAudioColor},   {"clip.mod", qltest::kVideoColor},
+                     {"frame.yuv", qltest::kVideoColor},  {"picture.TIFF", qltest::kImageColor},
+                     {"report.xdoc", qltest::kDocColor},  {"report.docx", qltest::kAnyColor},
+                     {"notes.tar.gz", qltest::kAnyColor}, {"README", qltest::kAnyColor},
+                     {"trailing.", qltest::kAnyColor},    {"archive.zip", qltest::kAnyColor}};
+  for (auto const& c : cases) EXPECT_TRUE(qltest::Near(c.colour, ColourFor(c.name))) << c.name;
 }
 
 TEST_F(DispatchTest, UpperCaseJpegIsDecodedAndCached) {
   Rgb const photo = {10, 120, 200};
-  Bytes const jpeg = qltest::SolidJpeg(96, 64, photo);
+  Bytes const jpeg = qltest::Solid(qltest::Format::kJpeg, 96, 64, photo);
   EXPECT_TRUE(qltest::Near(photo, ColourFor("Photo.JPG", jpeg)));
   EXPECT_EQ(1u, qltest::ListFolder(cache_).size()) << log_.text();
   EXPECT_TRUE(log_.Contains("GetThumbnailFor - thumb generation took: ")) << log_.text();
@@ -190,7 +179,7 @@ TEST_F(DispatchTest, DefaultPicturesAreNeverCached) {
 
 TEST_F(DispatchTest, CacheHitSkipsClassificationAndIsLoggedWithTiming) {
   // Even a file type with no handler at all is served from the cache.
-  std::string const path = temp_ / "anything.qqq";
+  std::string const path = temp_.Join("anything.qqq");
   qltest::WriteFile(path, std::string("x"));
   qltest::SetMtime(path, 0x10);
   ASSERT_TRUE(boost::filesystem::create_directories(cache_));
@@ -198,14 +187,10 @@ TEST_F(DispatchTest, CacheHitSkipsClassificationAndIsLoggedWithTiming) {
   qltest::WriteFile(cache_ + "/1_32x32_0_10.png", stored);
 
   QLThumbnailData data;
-  data.path = path;
-  data.width = data.height = 32;
-  data.full_screen = false;
-  data.resource_id = 1;
-  data.thumbnail_folder = cache_;
-  data.default_thumbnail_folder = temp_ / "no-such-folder";
+  qltest::FillRequest(data, path, cache_, 1, 32, 32);
+  data.default_thumbnail_folder = temp_.Join("no-such-folder");
   ASSERT_TRUE(provider_.GetThumbnailFor(data)) << log_.text();
-  EXPECT_EQ(stored, qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size));
+  EXPECT_EQ(stored, qltest::ThumbnailBytes(data));
   EXPECT_TRUE(log_.Contains("GetThumbnailFor - cached thumb took: ")) << log_.text();
   EXPECT_FALSE(log_.Contains("thumb generation took")) << log_.text();
 }

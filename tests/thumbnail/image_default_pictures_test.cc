@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "image_fixtures.h"
+#include "test_support.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
@@ -13,54 +13,41 @@ typedef bool (QLThumbnailProvider::*Handler)(QLThumbnailData&);
 
 struct DefaultCase {
   Handler handler;
-  char const* const* file;
-  qlimg::Rgb const* color;
+  char const* file;  // the fixed name the handler reads
+  qltest::Rgb const* color;
 };
 
 DefaultCase const kCases[] = {
-    {&QLThumbnailProvider::HandleImgGeneric, &kThumbFileDefaultImage, &qlimg::kImageColor},
-    {&QLThumbnailProvider::HandleAudioGeneric, &kThumbFileDefaultAudio, &qlimg::kAudioColor},
-    {&QLThumbnailProvider::HandleVideoGeneric, &kThumbFileDefaultVideo, &qlimg::kVideoColor},
-    {&QLThumbnailProvider::HandleDoc, &kThumbFileDefaultDoc, &qlimg::kDocColor},
-    {&QLThumbnailProvider::HandleUnknown, &kThumbFileDefaultAny, &qlimg::kAnyColor},
+    {&QLThumbnailProvider::HandleImgGeneric, "image.jpg", &qltest::kImageColor},
+    {&QLThumbnailProvider::HandleAudioGeneric, "audio.jpg", &qltest::kAudioColor},
+    {&QLThumbnailProvider::HandleVideoGeneric, "video.jpg", &qltest::kVideoColor},
+    {&QLThumbnailProvider::HandleDoc, "doc.jpg", &qltest::kDocColor},
+    {&QLThumbnailProvider::HandleUnknown, "any_file.jpg", &qltest::kAnyColor},
 };
 
-class DefaultPictureHandlersTest : public testing::Test {
+class DefaultPictureHandlersTest : public qltest::ProviderTest {
  protected:
   void SetUp() override {
-    data_.default_thumbnail_folder = folder_.path();
     data_.path = folder_.Join("whatever.xyz");
     data_.width = 32;
     data_.height = 24;
-    data_.full_screen = false;
   }
-  qlimg::ScratchFolder folder_;
-  QLThumbnailProvider provider_;
-  QLThumbnailData data_;
 };
 
 }  // namespace
 
-TEST_F(DefaultPictureHandlersTest, PictureNamesAreTheFixedOnes) {
-  EXPECT_STREQ("image.jpg", kThumbFileDefaultImage);
-  EXPECT_STREQ("audio.jpg", kThumbFileDefaultAudio);
-  EXPECT_STREQ("video.jpg", kThumbFileDefaultVideo);
-  EXPECT_STREQ("doc.jpg", kThumbFileDefaultDoc);
-  EXPECT_STREQ("any_file.jpg", kThumbFileDefaultAny);
-}
-
 TEST_F(DefaultPictureHandlersTest, EachHandlerUsesItsOwnPictureAndNeverCaches) {
-  qlimg::WriteDefaultPictures(folder_.path());
+  qltest::WriteDefaultPictures(folder_.path());
   for (DefaultCase const& c : kCases) {
-    SCOPED_TRACE(*c.file);
+    SCOPED_TRACE(c.file);
     data_.save_to_cache = true;
-    qlimg::ImageLogCapture log;
+    qltest::LogCapture log;
     ASSERT_TRUE((provider_.*c.handler)(data_));
     EXPECT_FALSE(data_.save_to_cache);
-    ScopedGdImage thumb = qlimg::DecodeThumbnail(data_);
+    ScopedGdImage thumb = qltest::DecodeThumbnail(data_);
     ASSERT_TRUE(thumb);
     EXPECT_EQ(32, gdImageSX(thumb.get()));
-    EXPECT_TRUE(qlimg::Near(qlimg::ColorAt(thumb.get(), 16, 12), *c.color, 24));
+    EXPECT_TRUE(qltest::Near(ThumbnailCentre(), *c.color));
     // Only the image picture's handler times its decoding.
     EXPECT_EQ(c.handler == &QLThumbnailProvider::HandleImgGeneric,
               log.Contains("] HandleImgGeneric: open file took: "));
@@ -69,8 +56,8 @@ TEST_F(DefaultPictureHandlersTest, EachHandlerUsesItsOwnPictureAndNeverCaches) {
 
 TEST_F(DefaultPictureHandlersTest, MissingPictureFailsSilently) {
   for (DefaultCase const& c : kCases) {
-    SCOPED_TRACE(*c.file);
-    qlimg::ImageLogCapture log;
+    SCOPED_TRACE(c.file);
+    qltest::LogCapture log;
     data_.save_to_cache = true;
     EXPECT_FALSE((provider_.*c.handler)(data_));
     EXPECT_FALSE(data_.thumbnail);
@@ -80,11 +67,11 @@ TEST_F(DefaultPictureHandlersTest, MissingPictureFailsSilently) {
 
 TEST_F(DefaultPictureHandlersTest, UndecodablePictureFails) {
   for (DefaultCase const& c : kCases) {
-    qlimg::WriteFile(folder_.Join(*c.file), qlimg::Bytes{'n', 'o', ' ', 'j', 'p', 'e', 'g'});
+    qltest::WriteFile(folder_.Join(c.file), qltest::Bytes{'n', 'o', ' ', 'j', 'p', 'e', 'g'});
   }
   for (DefaultCase const& c : kCases) {
-    SCOPED_TRACE(*c.file);
-    qlimg::ImageLogCapture log;
+    SCOPED_TRACE(c.file);
+    qltest::LogCapture log;
     EXPECT_FALSE((provider_.*c.handler)(data_));
     EXPECT_FALSE(data_.thumbnail);
     EXPECT_FALSE(log.Contains("ERROR:")) << log.text();
@@ -92,10 +79,10 @@ TEST_F(DefaultPictureHandlersTest, UndecodablePictureFails) {
 }
 
 TEST_F(DefaultPictureHandlersTest, FailedResizeIsPassedOnAndStillNotCached) {
-  qlimg::WriteDefaultPictures(folder_.path());
+  qltest::WriteDefaultPictures(folder_.path());
   data_.width = 0;
   for (DefaultCase const& c : kCases) {
-    SCOPED_TRACE(*c.file);
+    SCOPED_TRACE(c.file);
     data_.save_to_cache = true;
     EXPECT_FALSE((provider_.*c.handler)(data_));
     EXPECT_FALSE(data_.save_to_cache);

@@ -5,30 +5,30 @@
 #include <cstdint>
 #include <memory>
 
-#include "image_fixtures.h"
+#include "test_support.h"
 #include "thumbnail/ql_exif_orientation.h"
 
 namespace {
 
-using qlimg::ByteOrder;
-using qlimg::Bytes;
-using qlimg::ExifSegment;
-using qlimg::OrientationEntry;
+using qltest::ByteOrder;
+using qltest::Bytes;
+using qltest::ExifSegment;
+using qltest::OrientationEntry;
 
 class ExifOrientationTest : public testing::Test {
  protected:
   void SetUp() override {
-    ScopedGdImage picture = qlimg::SolidPicture(16, 8, qlimg::kBlue);
-    jpeg_ = qlimg::Encode(picture.get(), qlimg::Format::kJpeg);
+    ScopedGdImage picture = qltest::SolidPicture(16, 8, qltest::kBlue);
+    jpeg_ = qltest::Encode(picture.get(), qltest::Format::kJpeg);
   }
   int Read(Bytes const& bytes) {
     std::string const path = folder_.Join("picture.jpg");
-    qlimg::WriteFile(path, bytes);
+    qltest::WriteFile(path, bytes);
     return ReadExifOrientation(path);
   }
-  int ReadWithSegment(Bytes const& segment) { return Read(qlimg::InsertSegment(jpeg_, segment)); }
+  int ReadWithSegment(Bytes const& segment) { return Read(qltest::InsertSegment(jpeg_, segment)); }
 
-  qlimg::ScratchFolder folder_;
+  qltest::TempFolder folder_;
   Bytes jpeg_;
 };
 
@@ -50,10 +50,10 @@ TEST_F(ExifOrientationTest, ValuesFrom0x8000AreNegative) {
 }
 
 TEST_F(ExifOrientationTest, OrientationOutsideIfd0IsIgnored) {
-  qlimg::IfdEntry const resolution_unit = {0x0128, 3, 1, 2};
+  qltest::IfdEntry const resolution_unit = {0x0128, 3, 1, 2};
   Bytes const segment =
       ExifSegment(ByteOrder::kMotorola, {resolution_unit}, {OrientationEntry(6), resolution_unit});
-  Bytes const file = qlimg::InsertSegment(jpeg_, segment);
+  Bytes const file = qltest::InsertSegment(jpeg_, segment);
   // The fixture only proves something if libexif does see the entry in IFD 1.
   std::unique_ptr<ExifData, void (*)(ExifData*)> data(
       exif_data_new_from_data(segment.data() + 4, static_cast<unsigned>(segment.size() - 4)),
@@ -65,11 +65,11 @@ TEST_F(ExifOrientationTest, OrientationOutsideIfd0IsIgnored) {
 
 TEST_F(ExifOrientationTest, FilesWithoutOrientationAreUpright) {
   EXPECT_EQ(1, Read(jpeg_));  // no EXIF block at all
-  qlimg::IfdEntry const resolution_unit = {0x0128, 3, 1, 2};
+  qltest::IfdEntry const resolution_unit = {0x0128, 3, 1, 2};
   EXPECT_EQ(1, ReadWithSegment(ExifSegment(ByteOrder::kIntel, {resolution_unit})));
   EXPECT_EQ(1, ReadWithSegment(ExifSegment(ByteOrder::kIntel, {{0x0112, 3, 0, 0}})));  // no data
-  ScopedGdImage picture = qlimg::SolidPicture(4, 4, qlimg::kRed);
-  EXPECT_EQ(1, Read(qlimg::Encode(picture.get(), qlimg::Format::kPng)));
+  ScopedGdImage picture = qltest::SolidPicture(4, 4, qltest::kRed);
+  EXPECT_EQ(1, Read(qltest::Encode(picture.get(), qltest::Format::kPng)));
   EXPECT_EQ(1, ReadExifOrientation(folder_.Join("missing.jpg")));
   EXPECT_EQ(1, ReadExifOrientation(folder_.path()));  // a folder
 }
@@ -91,7 +91,7 @@ TEST_F(ExifOrientationTest, DamagedBlocksNeverCrash) {
     value = ReadWithSegment(damaged);
     EXPECT_TRUE(value == 1 || value == 6) << "cut at " << cut << ": " << value;
   }
-  std::vector<qlimg::IfdEntry> const hostile[] = {
+  std::vector<qltest::IfdEntry> const hostile[] = {
       {{0x0112, 3, 0xFFFFFFFF, 0x00000100}},  // huge count, data far outside
       {{0x0112, 1, 1, 0x06000000}},           // one BYTE only
       {{0x0112, 4, 1, 6}},                    // LONG

@@ -1,33 +1,15 @@
 // OrientImage and the three picture operations, checked pixel by pixel.
 #include <gtest/gtest.h>
 
-#include "image_fixtures.h"
+#include "test_support.h"
 #include "thumbnail/ql_image_orientation.h"
 
 namespace {
 
-using qlimg::CoordinateOf;
-using qlimg::CoordinatePicture;
+using qltest::CoordinateOf;
+using qltest::CoordinatePicture;
 
-// Every pixel of `result` must be the source pixel that lands there.
-void ExpectOriented(gdImagePtr result, int orientation, int W, int H) {
-  bool const quarter = orientation >= 5;
-  ASSERT_EQ(quarter ? H : W, gdImageSX(result));
-  ASSERT_EQ(quarter ? W : H, gdImageSY(result));
-  int wrong = 0;
-  for (int y = 0; y < H; ++y) {
-    for (int x = 0; x < W; ++x) {
-      qlimg::Point const at = qlimg::UprightPosition(orientation, x, y, W, H);
-      int sx = -1, sy = -1;
-      if (!CoordinateOf(qlimg::ColorAt(result, at.x, at.y), &sx, &sy) || sx != x || sy != y) {
-        if (++wrong <= 3)
-          ADD_FAILURE() << "pixel " << x << "," << y << " not at " << at.x << "," << at.y
-                        << " (found " << sx << "," << sy << ")";
-      }
-    }
-  }
-  EXPECT_EQ(0, wrong);
-}
+using qltest::ExpectOriented;
 
 }  // namespace
 
@@ -66,7 +48,7 @@ TEST(OrientImageTest, SingleOperationsMatchTheirOrientations) {
 TEST(OrientImageTest, OrientationsOutsideTwoToEightAreRefusedWithLog) {
   ScopedGdImage source = CoordinatePicture(4, 3);
   for (int orientation : {1, 0, 9, -1, -32768}) {
-    qlimg::ImageLogCapture log;
+    qltest::LogCapture log;
     gdImagePtr result = source.get();  // must stay as it was
     EXPECT_FALSE(OrientImage(source.get(), &result, orientation));
     EXPECT_EQ(source.get(), result);
@@ -78,7 +60,7 @@ TEST(OrientImageTest, OrientationsOutsideTwoToEightAreRefusedWithLog) {
 TEST(OrientImageTest, NullArgumentsFailSilently) {
   ScopedGdImage source = CoordinatePicture(4, 3);
   gdImagePtr result = nullptr;
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   EXPECT_FALSE(OrientImage(nullptr, &result, 6));
   EXPECT_FALSE(OrientImage(source.get(), nullptr, 6));
   EXPECT_FALSE(RotateImageRight90(nullptr, &result));
@@ -97,7 +79,7 @@ TEST(OrientImageTest, PictureThatCannotBeCreatedIsReported) {
   empty.trueColor = 1;
   for (int orientation = 2; orientation <= 8; ++orientation) {
     SCOPED_TRACE(orientation);
-    qlimg::ImageLogCapture log;
+    qltest::LogCapture log;
     gdImagePtr result = nullptr;
     EXPECT_FALSE(OrientImage(&empty, &result, orientation));
     EXPECT_EQ(nullptr, result);

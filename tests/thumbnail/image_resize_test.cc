@@ -5,18 +5,16 @@
 #include <cstring>
 #include <string>
 
-#include "image_fixtures.h"
+#include "test_support.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
-using qlimg::CoordinateOf;
-using qlimg::CoordinatePicture;
+using qltest::CoordinateOf;
+using qltest::CoordinatePicture;
 
-boost::shared_ptr<gdImageStruct> Shared(ScopedGdImage image) {
-  return boost::shared_ptr<gdImageStruct>(image.release(), gdImgDestroyDeleter());
-}
+using qltest::Shared;
 
 class ResizeImageTest : public testing::Test {
  protected:
@@ -30,9 +28,10 @@ class ResizeImageTest : public testing::Test {
   }
 
   // Nearest-neighbour sampling gives destination index d of `dest` one of
-  // the source indexes [start + floor(d*size/dest), start + ceil((d+1)*size/dest) - 1].
-  // The decoded coordinate must lie there, or, when that whole range is
-  // outside the picture (length `limit`), the pixel must be black.
+  // the source indexes [start + floor(d*size/dest), start +
+  // ceil((d+1)*size/dest) - 1]. The decoded coordinate must lie there, or, when
+  // that whole range is outside the picture (length `limit`), the pixel must be
+  // black.
   static void ExpectSampledFrom(int found, bool inside, int d, int dest, int start, int size,
                                 int limit) {
     long long const low = start + (static_cast<long long>(d) * size) / dest;
@@ -49,18 +48,18 @@ class ResizeImageTest : public testing::Test {
   // Checks first, middle and last column and row of the thumbnail against
   // the source rectangle (sx, sy, sw, sh) of a W x H coordinate picture.
   void ExpectSourceRectangle(int W, int H, int sx, int sy, int sw, int sh) {
-    ScopedGdImage thumb = qlimg::DecodeThumbnail(data_);
+    ScopedGdImage thumb = qltest::DecodeThumbnail(data_);
     ASSERT_TRUE(thumb);
     int const w = gdImageSX(thumb.get());
     int const h = gdImageSY(thumb.get());
     for (int col : {0, w / 2, w - 1}) {
       int x = -1, y = -1;
-      bool const inside = CoordinateOf(qlimg::ColorAt(thumb.get(), col, h / 2), &x, &y);
+      bool const inside = CoordinateOf(qltest::ColorAt(thumb.get(), col, h / 2), &x, &y);
       ExpectSampledFrom(x, inside, col, w, sx, sw, W);
     }
     for (int row : {0, h / 2, h - 1}) {
       int x = -1, y = -1;
-      bool const inside = CoordinateOf(qlimg::ColorAt(thumb.get(), w / 2, row), &x, &y);
+      bool const inside = CoordinateOf(qltest::ColorAt(thumb.get(), w / 2, row), &x, &y);
       ExpectSampledFrom(y, inside, row, h, sy, sh, H);
     }
   }
@@ -77,7 +76,8 @@ TEST_F(ResizeImageTest, ThumbnailModeCutsTheCentredBoxShape) {
   } const cases[] = {
       {100, 100, 400, 300, 50, 0, 300, 300},
       {100, 100, 300, 400, 0, 50, 300, 300},
-      // 120 * (750 / 90) in single precision is 999.99994: 999 columns, not 1000.
+      // 120 * (750 / 90) in single precision is 999.99994: 999 columns, not
+      // 1000.
       {120, 90, 1000, 750, 0, 0, 999, 750},
       // Wider than the picture: 25 columns past each side read as black.
       {150, 100, 1000, 700, -25, 0, 1050, 700},
@@ -85,7 +85,7 @@ TEST_F(ResizeImageTest, ThumbnailModeCutsTheCentredBoxShape) {
   for (auto const& c : cases) {
     SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " from " << c.W << "x" << c.H);
     ASSERT_TRUE(Resize(Shared(CoordinatePicture(c.W, c.H)), c.w, c.h, false));
-    ScopedGdImage thumb = qlimg::DecodeThumbnail(data_);
+    ScopedGdImage thumb = qltest::DecodeThumbnail(data_);
     ASSERT_TRUE(thumb);
     EXPECT_EQ(c.w, gdImageSX(thumb.get()));
     EXPECT_EQ(c.h, gdImageSY(thumb.get()));
@@ -104,9 +104,9 @@ TEST_F(ResizeImageTest, FullScreenModeFitsTheLongerSide) {
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " from " << c.W << "x" << c.H);
-    qlimg::ImageLogCapture log;
+    qltest::LogCapture log;
     ASSERT_TRUE(Resize(Shared(CoordinatePicture(c.W, c.H)), c.w, c.h, true));
-    ScopedGdImage thumb = qlimg::DecodeThumbnail(data_);
+    ScopedGdImage thumb = qltest::DecodeThumbnail(data_);
     ASSERT_TRUE(thumb);
     EXPECT_EQ(c.rw, gdImageSX(thumb.get()));
     EXPECT_EQ(c.rh, gdImageSY(thumb.get()));
@@ -118,7 +118,7 @@ TEST_F(ResizeImageTest, FullScreenModeFitsTheLongerSide) {
 }
 
 TEST_F(ResizeImageTest, LogsTheRequestAndPictureInOrder) {
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   ASSERT_TRUE(Resize(Shared(CoordinatePicture(400, 300)), 120, 90, false, 6));
   std::string const text = log.text();
   std::string::size_type at = 0;
@@ -144,14 +144,7 @@ TEST_F(ResizeImageTest, RecordHoldsTheWholePngOnSuccess) {
 TEST_F(ResizeImageTest, PictureIsNotModified) {
   boost::shared_ptr<gdImageStruct> picture = Shared(CoordinatePicture(30, 20));
   ASSERT_TRUE(Resize(picture, 10, 10, false, 7));
-  ASSERT_EQ(30, gdImageSX(picture.get()));
-  for (int y = 0; y < 20; ++y) {
-    for (int x = 0; x < 30; ++x) {
-      int px = -1, py = -1;
-      ASSERT_TRUE(CoordinateOf(qlimg::ColorAt(picture.get(), x, y), &px, &py));
-      ASSERT_TRUE(px == x && py == y) << x << "," << y;
-    }
-  }
+  qltest::ExpectOriented(picture.get(), 1, 30, 20);
 }
 
 // With a request of the picture's own size the canvas is the picture, so
@@ -161,21 +154,9 @@ TEST_F(ResizeImageTest, TurnsTheScaledCanvasOrLeavesItForOtherValues) {
   for (int orientation : {6, 8, 5, 7, 1, 0, 9, -1}) {
     SCOPED_TRACE(orientation);
     ASSERT_TRUE(Resize(Shared(CoordinatePicture(W, H)), W, H, false, orientation));
-    ScopedGdImage thumb = qlimg::DecodeThumbnail(data_);
+    ScopedGdImage thumb = qltest::DecodeThumbnail(data_);
     ASSERT_TRUE(thumb);
-    bool const quarter = orientation >= 5 && orientation <= 8;
-    ASSERT_EQ(quarter ? H : W, gdImageSX(thumb.get()));
-    ASSERT_EQ(quarter ? W : H, gdImageSY(thumb.get()));
-    int wrong = 0;
-    for (int y = 0; y < H; ++y) {
-      for (int x = 0; x < W; ++x) {
-        qlimg::Point const at = qlimg::UprightPosition(orientation, x, y, W, H);
-        int px = -1, py = -1;
-        bool const ok = CoordinateOf(qlimg::ColorAt(thumb.get(), at.x, at.y), &px, &py);
-        if (!ok || px != x || py != y) ++wrong;
-      }
-    }
-    EXPECT_EQ(0, wrong);
+    qltest::ExpectOriented(thumb.get(), orientation, W, H);
   }
 }
 
@@ -196,12 +177,13 @@ class ResizeImageFailureTest : public ResizeImageTest {
 };
 
 TEST_F(ResizeImageFailureTest, ZeroWidthFailsAtCanvasWithZeroBytes) {
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   EXPECT_FALSE(Resize(Shared(CoordinatePicture(40, 30)), 0, 90, false));
   ExpectUntouched();
   EXPECT_TRUE(log.Contains("ERROR:")) << log.text();
-  EXPECT_TRUE(log.Contains(
-      "] Unable to allocate image buffer for thumbnail. Required about 0 bytes Out of memory?\n"))
+  EXPECT_TRUE(
+      log.Contains("] Unable to allocate image buffer for thumbnail. "
+                   "Required about 0 bytes Out of memory?\n"))
       << log.text();
   EXPECT_FALSE(log.Contains("ResizeImage - took: "));
 }
@@ -211,7 +193,7 @@ TEST_F(ResizeImageFailureTest, OversizedCanvasReportsTheTrueByteCount) {
   QLThumbnailOptions unlimited;  // lifted, so that libgd itself refuses the canvas
   unlimited.max_thumbnail_pixels = UINT64_MAX;
   provider_.SetOptions(unlimited);
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   EXPECT_FALSE(Resize(Shared(CoordinatePicture(2, 2)), 50000, 100, true));
   ExpectUntouched();
   EXPECT_TRUE(log.Contains("] Fullscreen image is 50000x50000\n")) << log.text();
@@ -220,7 +202,7 @@ TEST_F(ResizeImageFailureTest, OversizedCanvasReportsTheTrueByteCount) {
 
 // A requested size above INT_MAX is negative as a signed size: no canvas.
 TEST_F(ResizeImageFailureTest, SizeAboveIntMaxFailsCleanly) {
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   EXPECT_FALSE(Resize(Shared(CoordinatePicture(40, 30)), 0x80000000u, 2, false));
   ExpectUntouched();
   EXPECT_TRUE(log.Contains("] Thumb is 2147483648x2\n")) << log.text();

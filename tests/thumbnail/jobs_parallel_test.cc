@@ -14,15 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include "service_test_support.h"
+#include "test_support.h"
 #include "thumbnail/ql_cache_entry_locks.h"
-#include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_job_slots.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
-typedef std::vector<unsigned char> Bytes;
+using qltest::Bytes;
 
 // Lets threads start their work together.
 class StartLine {
@@ -115,35 +114,26 @@ TEST(CacheEntryLocksTest, SameKeyWaitsOtherKeyDoesNot) {
 // A striped photo as a JPEG file, so a thumbnail's bytes tell a correct
 // generation from a wrong one.
 void WritePhoto(std::string const& path) {
-  boost::shared_ptr<gdImageStruct> photo(gdImageCreateTrueColor(640, 480), gdImgDestroyDeleter());
+  ScopedGdImage photo(gdImageCreateTrueColor(640, 480));
   for (int x = 0; x < 640; x += 16) {
     gdImageFilledRectangle(photo.get(), x, 0, x + 7, 479,
                            gdTrueColor(x * 255 / 640, 255 - x * 255 / 640, 90));
   }
-  int size = 0;
-  void* jpeg = gdImageJpegPtr(photo.get(), &size, 90);
-  boost::shared_ptr<void> owner(jpeg, gdDeleter());
-  unsigned char const* begin = static_cast<unsigned char const*>(jpeg);
-  qltest::WriteFile(path, Bytes(begin, begin + size));
+  qltest::WriteFile(path, qltest::Encode(photo.get(), qltest::Format::kJpeg));
 }
 
 class JobsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    photo_ = temp_ / "photo.jpg";
+    photo_ = temp_.Join("photo.jpg");
     WritePhoto(photo_);
     qltest::SetMtime(photo_, 1600000000);
-    cache_ = temp_ / "cache";
+    cache_ = temp_.Join("cache");
     qltest::WriteDefaultPictures(temp_.path());
   }
 
   void Fill(QLThumbnailData& data, std::uint64_t id, std::string const& folder) {
-    data.path = photo_;
-    data.resource_id = id;
-    data.width = 160;
-    data.height = 120;
-    data.full_screen = false;
-    data.thumbnail_folder = folder;
+    qltest::FillRequest(data, photo_, folder, id);
     data.default_thumbnail_folder = temp_.path();
   }
 
@@ -151,9 +141,9 @@ class JobsTest : public ::testing::Test {
   Bytes Reference() {
     QLThumbnailProvider provider;
     QLThumbnailData data;
-    Fill(data, 1, temp_ / "reference");
+    Fill(data, 1, temp_.Join("reference"));
     EXPECT_TRUE(provider.GetThumbnailFor(data));
-    return qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size);
+    return qltest::ThumbnailBytes(data);
   }
 
   static void WithJobs(QLThumbnailProvider& provider, unsigned int jobs) {
@@ -174,23 +164,12 @@ class JobsTest : public ::testing::Test {
         QLThumbnailData data;
         Fill(data, id_of(i), folder_of(i));
         start.Wait();
-        if (provider.GetThumbnailFor(data))
-          replies[i] = qltest::ThumbnailBytes(data.thumbnail, data.thumbnail_size);
+        if (provider.GetThumbnailFor(data)) replies[i] = qltest::ThumbnailBytes(data);
       });
     }
     start.Open();
     for (std::thread& thread : threads) thread.join();
     return replies;
-  }
-
-  int Count(std::string const& needle) const {
-    std::string const text = log_.text();
-    int count = 0;
-    for (std::size_t at = text.find(needle); at != std::string::npos;
-         at = text.find(needle, at + 1)) {
-      ++count;
-    }
-    return count;
   }
 
   qltest::TempFolder temp_;
@@ -211,8 +190,8 @@ TEST_F(JobsTest, ManyRequestsForOneEntryGenerateOnceAndAllAgree) {
   EXPECT_EQ(std::vector<std::string>{"abc_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
   EXPECT_EQ(reference, qltest::ReadFile(cache_ + "/abc_160x120_0_5f5e1000.png"));
   // The entry lock lets one request miss and generate; the rest find its file.
-  EXPECT_EQ(1, Count("No cached thumbnail for"));
-  EXPECT_EQ(15, Count("Sending cached thumbanil for"));
+  EXPECT_EQ(1, log_.Count("No cached thumbnail for"));
+  EXPECT_EQ(15, log_.Count("Sending cached thumbanil for"));
 }
 
 TEST_F(JobsTest, OneFolderSpeltTwoWaysIsOneEntry) {
@@ -226,7 +205,7 @@ TEST_F(JobsTest, OneFolderSpeltTwoWaysIsOneEntry) {
       [&](int i) { return i % 2 ? cache_ : other_spelling; });
   for (Bytes const& reply : replies) EXPECT_EQ(reference, reply);
   EXPECT_EQ(std::vector<std::string>{"abc_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
-  EXPECT_EQ(1, Count("No cached thumbnail for"));
+  EXPECT_EQ(1, log_.Count("No cached thumbnail for"));
 }
 
 TEST_F(JobsTest, DistinctEntriesStayWithinTheJobLimit) {
@@ -274,7 +253,7 @@ TEST_F(JobsTest, ZeroJobsKeepsTheSingleLock) {
   std::vector<Bytes> const replies = RequestTogether(
       provider, 8, [](int) { return 0xabc; }, [this](int) { return cache_; });
   for (Bytes const& reply : replies) EXPECT_EQ(reference, reply);
-  EXPECT_EQ(1, Count("No cached thumbnail for"));
+  EXPECT_EQ(1, log_.Count("No cached thumbnail for"));
 }
 
 }  // namespace

@@ -14,15 +14,15 @@
 // jpeglib.h needs FILE and size_t first.
 #include <jpeglib.h>
 
-#include "image_fixtures.h"
+#include "test_support.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_thumbnail_geometry.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
-using qlimg::Bytes;
-using qlimg::Format;
+using qltest::Bytes;
+using qltest::Format;
 
 // A photo-like picture: smooth colour waves of 300 to 500 pixels with a
 // little noise, different along x and y so that a wrong turn or mirror shows.
@@ -49,8 +49,8 @@ double MeanAbsoluteDifference(gdImagePtr a, gdImagePtr b) {
   double sum = 0;
   for (int y = 0; y < gdImageSY(a); ++y) {
     for (int x = 0; x < gdImageSX(a); ++x) {
-      qlimg::Rgb const p = qlimg::ColorAt(a, x, y);
-      qlimg::Rgb const q = qlimg::ColorAt(b, x, y);
+      qltest::Rgb const p = qltest::ColorAt(a, x, y);
+      qltest::Rgb const q = qltest::ColorAt(b, x, y);
       sum += std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b);
     }
   }
@@ -145,13 +145,9 @@ TEST(JpegScaleChoiceTest, SourceRectangleMapsOntoTheReducedPicture) {
   EXPECT_EQ(cut.source_height, same.source_height);
 }
 
-class JpegScaledDecoderTest : public testing::Test {
+class JpegScaledDecoderTest : public qltest::ProviderTest {
  protected:
-  void SetUp() override {
-    qlimg::WriteDefaultPictures(folder_.path());
-    data_.default_thumbnail_folder = folder_.path();
-    data_.thumbnail_folder = folder_.Join("cache");
-  }
+  void SetUp() override { qltest::WriteDefaultPictures(folder_.path()); }
 
   // The thumbnail of `path` with shrink-on-load off or on.
   ScopedGdImage Thumbnail(std::string const& path, unsigned w, unsigned h, bool full_screen,
@@ -165,12 +161,8 @@ class JpegScaledDecoderTest : public testing::Test {
     data_.full_screen = full_screen;
     data_.save_to_cache = false;
     if (!provider_.HandleImgJpg(data_)) return ScopedGdImage();
-    return qlimg::DecodeThumbnail(data_);
+    return qltest::DecodeThumbnail(data_);
   }
-
-  qlimg::ScratchFolder folder_;
-  QLThumbnailProvider provider_;
-  QLThumbnailData data_;
 };
 
 // Same size and turn as a full decode, and close to it: the reduced picture
@@ -190,14 +182,15 @@ TEST_F(JpegScaledDecoderTest, SameSizeAndOrientationAndClosePicture) {
                         {400, 300, true},  {90, 160, false},  {1024, 768, true}};
   for (Photo const& photo : photos) {
     ScopedGdImage picture = PhotoLike(photo.width, photo.height);
-    Bytes const jpeg = qlimg::Encode(picture.get(), Format::kJpeg);
+    Bytes const jpeg = qltest::Encode(picture.get(), Format::kJpeg);
     for (int orientation : {1, 3, 6, 8}) {
       std::string const path = folder_.Join("photo.jpg");
-      qlimg::WriteFile(
-          path, qlimg::InsertSegment(
-                    jpeg, qlimg::ExifSegment(
-                              qlimg::ByteOrder::kIntel,
-                              {qlimg::OrientationEntry(static_cast<std::uint16_t>(orientation))})));
+      qltest::WriteFile(
+          path,
+          qltest::InsertSegment(
+              jpeg, qltest::ExifSegment(
+                        qltest::ByteOrder::kIntel,
+                        {qltest::OrientationEntry(static_cast<std::uint16_t>(orientation))})));
       for (Request const& r : requests) {
         SCOPED_TRACE(testing::Message()
                      << photo.width << "x" << photo.height << " orientation " << orientation
@@ -216,7 +209,7 @@ TEST_F(JpegScaledDecoderTest, SameSizeAndOrientationAndClosePicture) {
 
 TEST_F(JpegScaledDecoderTest, DecodesAtTheChosenReductionWithLibjpegSizes) {
   ScopedGdImage picture = PhotoLike(1601, 1201);
-  Bytes const jpeg = qlimg::Encode(picture.get(), Format::kJpeg);
+  Bytes const jpeg = qltest::Encode(picture.get(), Format::kJpeg);
   struct {
     int w, h, denominator;
   } const cases[] = {{160, 120, 8}, {320, 240, 4}, {640, 480, 2}, {1000, 750, 1}};
@@ -240,19 +233,19 @@ TEST_F(JpegScaledDecoderTest, GreyIsDecodedAndCmykIsLeftToLibgd) {
   ASSERT_EQ(QLJpegDecodeStatus::kDecoded,
             DecodeJpegScaled(grey.data(), grey.size(), 100, 75, false, &decoded));
   EXPECT_TRUE(
-      qlimg::Near(qlimg::ColorAt(decoded.picture.get(), 10, 10), qlimg::Rgb{90, 90, 90}, 2));
+      qltest::Near(qltest::ColorAt(decoded.picture.get(), 10, 10), qltest::Rgb{90, 90, 90}, 2));
 
   Bytes const cmyk = LibjpegEncode(800, 600, 4, JCS_CMYK, 200);
   EXPECT_EQ(QLJpegDecodeStatus::kUnsupported,
             DecodeJpegScaled(cmyk.data(), cmyk.size(), 100, 75, false, &decoded));
   std::string const path = folder_.Join("cmyk.jpg");
-  qlimg::WriteFile(path, cmyk);
+  qltest::WriteFile(path, cmyk);
   ScopedGdImage full = Thumbnail(path, 100, 75, false, false);
   ScopedGdImage fast = Thumbnail(path, 100, 75, false, true);
   ASSERT_TRUE(full);
   ASSERT_TRUE(fast);
-  EXPECT_EQ(qlimg::ColorAt(full.get(), 50, 37), qlimg::ColorAt(fast.get(), 50, 37));
-  EXPECT_FALSE(qlimg::Near(qlimg::ColorAt(fast.get(), 50, 37), qlimg::kImageColor, 10));
+  EXPECT_EQ(qltest::ColorAt(full.get(), 50, 37), qltest::ColorAt(fast.get(), 50, 37));
+  EXPECT_FALSE(qltest::Near(qltest::ColorAt(fast.get(), 50, 37), qltest::kImageColor, 10));
 }
 
 // Broken data makes libjpeg give up through its error handler; that comes
@@ -260,7 +253,7 @@ TEST_F(JpegScaledDecoderTest, GreyIsDecodedAndCmykIsLeftToLibgd) {
 // goes on. A JPEG cut inside its scan still decodes, as with libgd.
 TEST_F(JpegScaledDecoderTest, CorruptJpegFailsBackToTheDefaultPicture) {
   ScopedGdImage picture = PhotoLike(640, 480);
-  Bytes const jpeg = qlimg::Encode(picture.get(), Format::kJpeg);
+  Bytes const jpeg = qltest::Encode(picture.get(), Format::kJpeg);
   Bytes no_tables = jpeg;  // every quantisation table marker turned into a comment
   for (std::size_t i = 2; i + 1 < no_tables.size(); ++i) {
     if (no_tables[i] == 0xFF && no_tables[i + 1] == 0xDB) no_tables[i + 1] = 0xFE;
@@ -274,16 +267,16 @@ TEST_F(JpegScaledDecoderTest, CorruptJpegFailsBackToTheDefaultPicture) {
     EXPECT_EQ(QLJpegDecodeStatus::kFailed,
               DecodeJpegScaled(broken->data(), broken->size(), 80, 60, false, &decoded));
     EXPECT_FALSE(decoded);
-    qlimg::WriteFile(path, *broken);
-    qlimg::ImageLogCapture log;
+    qltest::WriteFile(path, *broken);
+    qltest::LogCapture log;
     ScopedGdImage thumb = Thumbnail(path, 80, 60, false, true);
     ASSERT_TRUE(thumb);
-    EXPECT_TRUE(qlimg::Near(qlimg::ColorAt(thumb.get(), 40, 30), qlimg::kImageColor, 10));
+    EXPECT_TRUE(qltest::Near(qltest::ColorAt(thumb.get(), 40, 30), qltest::kImageColor, 10));
     EXPECT_TRUE(log.Contains("Invalid JPEG format for \"" + path + "\"")) << log.text();
     EXPECT_TRUE(log.Contains("WARN: ")) << log.text();
   }
 
-  qlimg::WriteFile(path, scan_cut);
+  qltest::WriteFile(path, scan_cut);
   ScopedGdImage full = Thumbnail(path, 80, 60, false, false);
   ScopedGdImage fast = Thumbnail(path, 80, 60, false, true);
   ASSERT_TRUE(full);
@@ -291,7 +284,7 @@ TEST_F(JpegScaledDecoderTest, CorruptJpegFailsBackToTheDefaultPicture) {
   EXPECT_TRUE(data_.save_to_cache);
   // The top rows, decoded before the cut, match.
   EXPECT_TRUE(
-      qlimg::Near(qlimg::ColorAt(full.get(), 40, 2), qlimg::ColorAt(fast.get(), 40, 2), 24));
+      qltest::Near(qltest::ColorAt(full.get(), 40, 2), qltest::ColorAt(fast.get(), 40, 2), 24));
 }
 
 }  // namespace

@@ -2,27 +2,18 @@
 // could exceed it before allocating anything, and such a request ends in the
 // one-byte failure reply whatever fallback pictures the folder holds.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
 
-#include "image_fixtures.h"
-#include "ipc/ql_array_deleter.h"
-#include "ipc/ql_process_helper_socket.h"
+#include "test_support.h"
 #include "thumbnail/ql_gd_helper.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
-using qlimg::Bytes;
-using qlimg::Format;
-
-boost::shared_ptr<gdImageStruct> Shared(ScopedGdImage image) {
-  return boost::shared_ptr<gdImageStruct>(image.release(), gdImgDestroyDeleter());
-}
+using qltest::Bytes;
+using qltest::Format;
 
 QLThumbnailOptions WithCanvasLimit(std::uint64_t pixels) {
   QLThumbnailOptions options;
@@ -37,7 +28,7 @@ class CanvasLimitTest : public testing::Test {
     data_.width = w;
     data_.height = h;
     data_.full_screen = full_screen;
-    return provider_.ResizeImage(Shared(qlimg::CoordinatePicture(W, H)), data_, 1);
+    return provider_.ResizeImage(qltest::Shared(qltest::CoordinatePicture(W, H)), data_, 1);
   }
 
   QLThumbnailProvider provider_;
@@ -53,7 +44,7 @@ TEST_F(CanvasLimitTest, BoxOverTheLimitIsRefusedBeforeTheCanvasIsMade) {
   data_.thumbnail = sentinel;
   data_.thumbnail_size = 4;
   data_.save_to_cache = false;
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   EXPECT_FALSE(Resize(400, 300, 160, 120, false));
   EXPECT_EQ(sentinel.get(), data_.thumbnail.get());
   EXPECT_EQ(4, data_.thumbnail_size);
@@ -71,7 +62,7 @@ TEST_F(CanvasLimitTest, BoxOverTheLimitIsRefusedBeforeTheCanvasIsMade) {
 // square picture would get, so the outcome does not depend on the picture.
 TEST_F(CanvasLimitTest, FullScreenBoundIsTheLongerSideSquared) {
   provider_.SetOptions(WithCanvasLimit(300 * 300 - 1));
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   EXPECT_FALSE(Resize(400, 100, 200, 300, true));  // its own canvas, 300x75, would fit
   EXPECT_FALSE(Resize(300, 300, 200, 300, true));
   EXPECT_TRUE(
@@ -81,7 +72,7 @@ TEST_F(CanvasLimitTest, FullScreenBoundIsTheLongerSideSquared) {
 
   provider_.SetOptions(WithCanvasLimit(300 * 300));
   ASSERT_TRUE(Resize(400, 100, 200, 300, true));
-  ScopedGdImage thumb = qlimg::DecodeThumbnail(data_);
+  ScopedGdImage thumb = qltest::DecodeThumbnail(data_);
   ASSERT_TRUE(thumb);
   EXPECT_EQ(300, gdImageSX(thumb.get()));
   EXPECT_EQ(75, gdImageSY(thumb.get()));
@@ -92,7 +83,7 @@ TEST_F(CanvasLimitTest, FullScreenBoundIsTheLongerSideSquared) {
 // reports them as before; they are not mistaken for small ones.
 TEST_F(CanvasLimitTest, NonsenseSizesStillFailAtTheCanvas) {
   provider_.SetOptions(WithCanvasLimit(100));
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   EXPECT_FALSE(Resize(40, 30, 0, 90, false));
   EXPECT_FALSE(Resize(40, 30, 0x80000000u, 2, false));
   EXPECT_TRUE(log.Contains("Required about 0 bytes")) << log.text();
@@ -105,56 +96,24 @@ TEST_F(CanvasLimitTest, NonsenseSizesStillFailAtTheCanvas) {
 class CanvasLimitReplyTest : public testing::Test {
  protected:
   void SetUp() override {
-    int fds[2];
-    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
-    socket_.reset(new QLProcessHelperSocket("canvas-limit-test"));
-    socket_->set_m_sock(fds[0]);
-    peer_ = fds[1];
-    qlimg::WriteDefaultPictures(folder_.path());  // 64 x 48 each
+    qltest::WriteDefaultPictures(folder_.path());  // 64 x 48 each
     photo_ = folder_.Join("square.jpg");
-    ScopedGdImage square = qlimg::SolidPicture(100, 100, qlimg::kRed);
-    qlimg::WriteFile(photo_, qlimg::Encode(square.get(), Format::kJpeg));
+    qltest::WriteFile(photo_, qltest::Solid(Format::kJpeg, 100, 100, qltest::kRed));
   }
-  void TearDown() override { close(peer_); }
 
   // Sends a full-screen 300 x 300 request for the square photo and returns
   // the reply payload.
   Bytes Request() {
-    std::string const body = "{\"_path\":\"" + photo_ +
-                             "\",\"_width\":300,\"_height\":300,\"_full_screen\":true,"
-                             "\"_resource_id\":7,\"_thumbnail_folder\":\"" +
-                             folder_.Join("cache") + "\",\"_default_thumbnail_folder\":\"" +
-                             folder_.path() + "\"}";
-    boost::shared_ptr<unsigned char> buffer(new unsigned char[body.size()],
-                                            arrayDeleter<unsigned char>());
-    std::memcpy(buffer.get(), body.data(), body.size());
-    EXPECT_TRUE(helper_.ProcessCommand(buffer, static_cast<unsigned int>(body.size()), socket_));
-    unsigned char header[4];
-    if (!ReadExactly(header, 4)) return Bytes();
-    std::uint32_t const length = (std::uint32_t{header[0]} << 24) |
-                                 (std::uint32_t{header[1]} << 16) |
-                                 (std::uint32_t{header[2]} << 8) | header[3];
-    Bytes payload(length);
-    if (length > (1u << 24) || !ReadExactly(payload.data(), length)) return Bytes();
+    EXPECT_TRUE(peer_.Process(helper_, qltest::RequestBody(photo_, "300", "300", "true", "7",
+                                                           folder_.Join("cache"), folder_.path())));
+    Bytes payload;
+    peer_.ReadReply(&payload);
     return payload;
   }
 
-  bool ReadExactly(unsigned char* out, std::size_t size) {
-    while (size > 0) {
-      struct pollfd p = {peer_, POLLIN, 0};
-      if (poll(&p, 1, 2000) <= 0) return false;
-      ssize_t const got = recv(peer_, out, size, 0);
-      if (got <= 0) return false;
-      out += got;
-      size -= static_cast<std::size_t>(got);
-    }
-    return true;
-  }
-
-  qlimg::ScratchFolder folder_;
+  qltest::TempFolder folder_;
   QLGDHelper helper_;
-  boost::shared_ptr<QLProcessHelperSocket> socket_;
-  int peer_ = -1;
+  qltest::SocketPeer peer_;
   std::string photo_;
 };
 
@@ -162,7 +121,7 @@ TEST_F(CanvasLimitReplyTest, RequestOverTheLimitGetsTheOneByteFailure) {
   // The photo's canvas is 300 x 300; a 64 x 48 default picture's would be
   // 300 x 225, under this limit.
   helper_.provider().SetOptions(WithCanvasLimit(300 * 225));
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   EXPECT_EQ(Bytes{0}, Request());
   EXPECT_TRUE(log.Contains("needs a canvas of up to 90000 pixels, more than the 67500 allowed"))
       << log.text();

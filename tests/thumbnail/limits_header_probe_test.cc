@@ -7,14 +7,14 @@
 #include <cstdio>
 #include <string>
 
-#include "image_fixtures.h"
+#include "test_support.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_header_probe.h"
 
 namespace {
 
-using qlimg::Bytes;
-using qlimg::Format;
+using qltest::Bytes;
+using qltest::Format;
 
 unsigned const kAll =
     kQLImageJpeg | kQLImagePng | kQLImageGif | kQLImageBmp | kQLImageWbmp | kQLImageGd2;
@@ -23,52 +23,45 @@ bool Probe(Bytes const& bytes, unsigned formats, QLImageHeader* header) {
   return ProbeImageBytes(bytes.data(), bytes.size(), formats, header);
 }
 
+void Append(Bytes* out, Bytes const& more) { out->insert(out->end(), more.begin(), more.end()); }
+
+void PutBigEndian16(Bytes* out, std::size_t value) {
+  out->push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
+  out->push_back(static_cast<unsigned char>(value & 0xFF));
+}
+
 // libgd's GD2 header (its writer may be built without GD2): signature,
 // version 2, big-endian size, chunk size 64, raw format, one chunk each way.
 Bytes Gd2(gdImagePtr image) {
-  int const w = gdImageSX(image), h = gdImageSY(image);
-  return {'g',
-          'd',
-          '2',
-          0,
-          0,
-          2,
-          static_cast<unsigned char>(w >> 8),
-          static_cast<unsigned char>(w & 0xFF),
-          static_cast<unsigned char>(h >> 8),
-          static_cast<unsigned char>(h & 0xFF),
-          0,
-          64,
-          0,
-          1,
-          0,
-          1,
-          0,
-          1};
+  Bytes gd2 = {'g', 'd', '2', 0, 0, 2};
+  PutBigEndian16(&gd2, gdImageSX(image));
+  PutBigEndian16(&gd2, gdImageSY(image));
+  Append(&gd2, {0, 64, 0, 1, 0, 1, 0, 1});
+  return gd2;
 }
-
-void Append(Bytes* out, Bytes const& more) { out->insert(out->end(), more.begin(), more.end()); }
 
 // A marker segment: 0xFF, the marker, the big-endian length and the payload.
 Bytes Segment(unsigned char marker, Bytes const& payload) {
-  std::size_t const length = payload.size() + 2;
-  Bytes segment = {0xFF, marker, static_cast<unsigned char>(length >> 8),
-                   static_cast<unsigned char>(length & 0xFF)};
+  Bytes segment = {0xFF, marker};
+  PutBigEndian16(&segment, payload.size() + 2);
   Append(&segment, payload);
   return segment;
 }
 
 // A frame header payload: precision 8, height, width, one component.
 Bytes FramePayload(int width, int height) {
-  return {8,
-          static_cast<unsigned char>(height >> 8),
-          static_cast<unsigned char>(height & 0xFF),
-          static_cast<unsigned char>(width >> 8),
-          static_cast<unsigned char>(width & 0xFF),
-          1,
-          1,
-          0x11,
-          0};
+  Bytes frame = {8};
+  PutBigEndian16(&frame, height);
+  PutBigEndian16(&frame, width);
+  Append(&frame, {1, 1, 0x11, 0});
+  return frame;
+}
+
+// The start-of-image marker followed by `rest`.
+Bytes Jpeg(Bytes const& rest) {
+  Bytes jpeg = {0xFF, 0xD8};
+  Append(&jpeg, rest);
+  return jpeg;
 }
 
 Bytes BmpHeader(std::uint32_t info_size, std::uint32_t width, std::uint32_t height) {
@@ -102,15 +95,15 @@ Bytes MultiByte(std::uint32_t value) {
 }
 
 TEST(ImageHeaderProbeTest, ReadsTheSizeOfEveryFormatLibgdWrites) {
-  ScopedGdImage picture = qlimg::CoordinatePicture(123, 45);
+  ScopedGdImage picture = qltest::CoordinatePicture(123, 45);
   struct {
     Bytes bytes;
     unsigned format;
-  } const cases[] = {{qlimg::Encode(picture.get(), Format::kJpeg), kQLImageJpeg},
-                     {qlimg::Encode(picture.get(), Format::kPng), kQLImagePng},
-                     {qlimg::Encode(picture.get(), Format::kGif), kQLImageGif},
-                     {qlimg::Encode(picture.get(), Format::kBmp), kQLImageBmp},
-                     {qlimg::Encode(picture.get(), Format::kWbmp), kQLImageWbmp},
+  } const cases[] = {{qltest::Encode(picture.get(), Format::kJpeg), kQLImageJpeg},
+                     {qltest::Encode(picture.get(), Format::kPng), kQLImagePng},
+                     {qltest::Encode(picture.get(), Format::kGif), kQLImageGif},
+                     {qltest::Encode(picture.get(), Format::kBmp), kQLImageBmp},
+                     {qltest::Encode(picture.get(), Format::kWbmp), kQLImageWbmp},
                      {Gd2(picture.get()), kQLImageGd2}};
   for (auto const& c : cases) {
     SCOPED_TRACE(ImageFormatName(c.format));
@@ -126,10 +119,10 @@ TEST(ImageHeaderProbeTest, ReadsTheSizeOfEveryFormatLibgdWrites) {
 }
 
 TEST(ImageHeaderProbeTest, FileProbeLeavesTheFileAtItsStartForTheDecoder) {
-  qlimg::ScratchFolder folder;
-  ScopedGdImage picture = qlimg::CoordinatePicture(70, 20);
+  qltest::TempFolder folder;
+  ScopedGdImage picture = qltest::CoordinatePicture(70, 20);
   std::string const path = folder.Join("p.png");
-  qlimg::WriteFile(path, qlimg::Encode(picture.get(), Format::kPng));
+  qltest::WriteFile(path, qltest::Encode(picture.get(), Format::kPng));
   std::FILE* file = std::fopen(path.c_str(), "rb");
   ASSERT_NE(nullptr, file);
   QLImageHeader header;
@@ -147,16 +140,17 @@ TEST(ImageHeaderProbeTest, FileProbeLeavesTheFileAtItsStartForTheDecoder) {
 // fill bytes before a marker are walked past as libjpeg does; the size is the
 // one libgd's decoder then reports.
 TEST(ImageHeaderProbeTest, JpegWalkAgreesWithTheDecoderPastSegmentsAndStrayBytes) {
-  ScopedGdImage picture = qlimg::CoordinatePicture(90, 61);
-  Bytes const plain = qlimg::Encode(picture.get(), Format::kJpeg);
+  ScopedGdImage picture = qltest::CoordinatePicture(90, 61);
+  Bytes const plain = qltest::Encode(picture.get(), Format::kJpeg);
   Bytes jpeg(plain.begin(), plain.begin() + 2);  // start of image
-  Append(&jpeg, qlimg::ExifSegment(qlimg::ByteOrder::kIntel, {qlimg::OrientationEntry(6)}));
+  Append(&jpeg, qltest::ExifSegment(qltest::ByteOrder::kIntel, {qltest::OrientationEntry(6)}));
   // A comment whose text looks like a frame header must not be read as one.
   Bytes fake_frame = {0xFF, 0xC0, 0x00, 0x0B};
   Append(&fake_frame, FramePayload(9999, 9999));
   Append(&jpeg, Segment(0xFE, fake_frame));
-  Append(&jpeg, {0x12, 0x34, 0x00, 0xFF, 0xFF});            // stray bytes, then fill bytes
-  jpeg.insert(jpeg.end(), plain.begin() + 3, plain.end());  // rest, from the next marker byte
+  Append(&jpeg, {0x12, 0x34, 0x00, 0xFF, 0xFF});  // stray bytes, then fill bytes
+  jpeg.insert(jpeg.end(), plain.begin() + 3,
+              plain.end());  // rest, from the next marker byte
   QLImageHeader header;
   ASSERT_TRUE(Probe(jpeg, kQLImageJpeg, &header));
   EXPECT_EQ(90u, header.width);
@@ -172,8 +166,7 @@ TEST(ImageHeaderProbeTest, JpegWalkAgreesWithTheDecoderPastSegmentsAndStrayBytes
 TEST(ImageHeaderProbeTest, JpegFrameMarkersAndTheThreeLookAlikes) {
   for (int marker = 0xC0; marker <= 0xCF; ++marker) {
     SCOPED_TRACE(marker);
-    Bytes jpeg = {0xFF, 0xD8};
-    Append(&jpeg, Segment(static_cast<unsigned char>(marker), FramePayload(300, 200)));
+    Bytes const jpeg = Jpeg(Segment(static_cast<unsigned char>(marker), FramePayload(300, 200)));
     QLImageHeader header;
     bool const frame = marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     ASSERT_EQ(frame, Probe(jpeg, kQLImageJpeg, &header));
@@ -181,55 +174,49 @@ TEST(ImageHeaderProbeTest, JpegFrameMarkersAndTheThreeLookAlikes) {
       EXPECT_EQ(300u, header.width);
       EXPECT_EQ(200u, header.height);
     }
-    // Behind a look-alike, the real frame is found.
-    Bytes behind = {0xFF, 0xD8};
-    Append(&behind, Segment(0xC4, FramePayload(7, 7)));
+  }
+  // Behind a look-alike, the real frame is found.
+  for (unsigned char const look_alike : {0xC4, 0xC8, 0xCC}) {
+    Bytes behind = Jpeg(Segment(look_alike, FramePayload(7, 7)));
     Append(&behind, Segment(0xC2, FramePayload(65500, 65500)));
-    ASSERT_TRUE(Probe(behind, kQLImageJpeg, &header));
+    QLImageHeader header;
+    ASSERT_TRUE(Probe(behind, kQLImageJpeg, &header)) << int{look_alike};
     EXPECT_EQ(65500u, header.width);
   }
 }
 
 TEST(ImageHeaderProbeTest, JpegWithoutAReadableFrameHasNoSize) {
-  Bytes const start = {0xFF, 0xD8};
-  std::vector<Bytes> hostile;
-  Bytes scan_first = start;  // the scan before any frame
-  Append(&scan_first, Segment(0xDA, {1, 2, 3}));
-  hostile.push_back(scan_first);
-  Bytes end_first = start;  // end of image before any frame
-  Append(&end_first, {0xFF, 0xD9});
-  hostile.push_back(end_first);
-  Bytes short_length = start;  // a length below its own two bytes
-  Append(&short_length, {0xFF, 0xE0, 0x00, 0x01, 0xFF, 0xC0});
-  hostile.push_back(short_length);
-  Bytes past_end = start;  // a segment longer than the data
-  Append(&past_end, {0xFF, 0xE1, 0xFF, 0xFF, 0x00});
-  hostile.push_back(past_end);
-  Bytes short_frame = start;  // a frame too short to hold a size
-  Append(&short_frame, Segment(0xC0, {8, 1}));
-  hostile.push_back(short_frame);
-  hostile.push_back(Bytes(5000, 0xFF));  // fill bytes to the end
-  for (std::size_t i = 0; i < hostile.size(); ++i) {
-    SCOPED_TRACE(i);
+  struct {
+    char const* name;
+    Bytes bytes;
+  } const cases[] = {
+      {"scan before any frame", Jpeg(Segment(0xDA, {1, 2, 3}))},
+      {"end of image before any frame", Jpeg({0xFF, 0xD9})},
+      {"length below its own two bytes", Jpeg({0xFF, 0xE0, 0x00, 0x01, 0xFF, 0xC0})},
+      {"segment longer than the data", Jpeg({0xFF, 0xE1, 0xFF, 0xFF, 0x00})},
+      {"frame too short to hold a size", Jpeg(Segment(0xC0, {8, 1}))},
+      {"fill bytes to the end", Bytes(5000, 0xFF)},
+  };
+  for (auto const& c : cases) {
     QLImageHeader header;
-    EXPECT_FALSE(Probe(hostile[i], kAll, &header));
-    EXPECT_EQ(0u, header.format);
+    EXPECT_FALSE(Probe(c.bytes, kAll, &header)) << c.name;
+    EXPECT_EQ(0u, header.format) << c.name;
   }
 }
 
 // Every cut of a valid header, down to nothing, is refused without reading
 // past the data (the address sanitizer build watches the reads).
 TEST(ImageHeaderProbeTest, EveryCutHeaderHasNoSize) {
-  ScopedGdImage picture = qlimg::CoordinatePicture(33, 22);
-  Bytes exif_jpeg = qlimg::InsertSegment(
-      qlimg::Encode(picture.get(), Format::kJpeg),
-      qlimg::ExifSegment(qlimg::ByteOrder::kMotorola, {qlimg::OrientationEntry(3)}));
+  ScopedGdImage picture = qltest::CoordinatePicture(33, 22);
+  Bytes exif_jpeg = qltest::InsertSegment(
+      qltest::Encode(picture.get(), Format::kJpeg),
+      qltest::ExifSegment(qltest::ByteOrder::kMotorola, {qltest::OrientationEntry(3)}));
   Bytes wbmp = {0, 0x80, 0x80, 0};
   Append(&wbmp, MultiByte(300));
   Append(&wbmp, MultiByte(200));
   Bytes const full[] = {exif_jpeg,
-                        qlimg::Encode(picture.get(), Format::kPng),
-                        qlimg::Encode(picture.get(), Format::kGif),
+                        qltest::Encode(picture.get(), Format::kPng),
+                        qltest::Encode(picture.get(), Format::kGif),
                         BmpHeader(40, 33, 22),
                         BmpHeader(12, 33, 22),
                         wbmp,
@@ -306,11 +293,11 @@ TEST(ImageHeaderProbeTest, OverLimitLogsTheNameFormatAndSizeOnly) {
   header.width = 5000;
   header.height = 4000;
   {
-    qlimg::ImageLogCapture log;
+    qltest::LogCapture log;
     EXPECT_FALSE(SourcePictureOverLimit(header, 20000000, "\"a.png\""));
     EXPECT_EQ("", log.text());
   }
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   EXPECT_TRUE(SourcePictureOverLimit(header, 19999999, "\"a.png\""));
   EXPECT_TRUE(log.Contains("ERROR:")) << log.text();
   EXPECT_TRUE(log.Contains("\"a.png\" is a PNG picture of 5000x4000 pixels")) << log.text();

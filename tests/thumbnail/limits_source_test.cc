@@ -6,29 +6,21 @@
 #include <string>
 #include <vector>
 
-#include "image_fixtures.h"
+#include "test_support.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
-using qlimg::Bytes;
-using qlimg::Format;
-using qlimg::Rgb;
+using qltest::Bytes;
+using qltest::Format;
+using qltest::Rgb;
 
 Rgb const kPictureColor = {200, 30, 160};
 int const kW = 160, kH = 120;
 
-class SourceLimitTest : public testing::Test {
+class SourceLimitTest : public qltest::ProviderTest {
  protected:
-  void SetUp() override {
-    qlimg::WriteDefaultPictures(folder_.path());
-    data_.default_thumbnail_folder = folder_.path();
-    data_.thumbnail_folder = folder_.Join("cache");
-    data_.width = 40;
-    data_.height = 30;
-    data_.full_screen = false;
-    data_.save_to_cache = false;
-  }
+  void SetUp() override { qltest::WriteDefaultPictures(folder_.path()); }
 
   void SetLimit(std::uint64_t max_source_pixels) {
     QLThumbnailOptions options;
@@ -36,29 +28,9 @@ class SourceLimitTest : public testing::Test {
     provider_.SetOptions(options);
   }
 
-  std::string Write(std::string const& name, Bytes const& bytes) {
-    data_.path = folder_.Join(name);
-    qlimg::WriteFile(data_.path, bytes);
-    return data_.path;
-  }
-
-  Rgb ThumbnailCentre() {
-    ScopedGdImage thumb = qlimg::DecodeThumbnail(data_);
-    if (!thumb) {
-      ADD_FAILURE() << "no PNG thumbnail";
-      return Rgb{-1, -1, -1};
-    }
-    return qlimg::ColorAt(thumb.get(), gdImageSX(thumb.get()) / 2, gdImageSY(thumb.get()) / 2);
-  }
-
   static Bytes Picture(Format format, int width = kW, int height = kH) {
-    ScopedGdImage picture = qlimg::SolidPicture(width, height, kPictureColor);
-    return qlimg::Encode(picture.get(), format);
+    return qltest::Solid(format, width, height, kPictureColor);
   }
-
-  qlimg::ScratchFolder folder_;
-  QLThumbnailProvider provider_;
-  QLThumbnailData data_;
 };
 
 // At the limit a picture is decoded; one pixel over, its handler makes the
@@ -83,19 +55,19 @@ TEST_F(SourceLimitTest, EachImageHandlerRefusesAPictureOverTheLimit) {
 
     SetLimit(kW * kH);
     {
-      qlimg::ImageLogCapture log;
+      qltest::LogCapture log;
       ASSERT_TRUE((provider_.*c.handler)(data_));
       EXPECT_TRUE(data_.save_to_cache);
-      EXPECT_FALSE(qlimg::Near(ThumbnailCentre(), qlimg::kImageColor, 10));
+      EXPECT_FALSE(qltest::Near(ThumbnailCentre(), qltest::kImageColor, 10));
       EXPECT_FALSE(log.Contains("ERROR:")) << log.text();
     }
 
     SetLimit(kW * kH - 1);
     data_.save_to_cache = false;
-    qlimg::ImageLogCapture log;
+    qltest::LogCapture log;
     ASSERT_TRUE((provider_.*c.handler)(data_));
     EXPECT_FALSE(data_.save_to_cache);
-    EXPECT_TRUE(qlimg::Near(ThumbnailCentre(), qlimg::kImageColor, 10));
+    EXPECT_TRUE(qltest::Near(ThumbnailCentre(), qltest::kImageColor, 10));
     EXPECT_TRUE(log.Contains("ERROR:")) << log.text();
     EXPECT_TRUE(log.Contains("\"" + path + "\" is a " + c.format_name + " picture of 160x120"))
         << log.text();
@@ -141,9 +113,9 @@ TEST_F(SourceLimitTest, ForgedHeaderIsRefusedBeforeAnyDecoderRuns) {
   for (auto const& c : cases) {
     SCOPED_TRACE(c.name);
     std::string const path = Write(c.name, c.bytes);
-    qlimg::ImageLogCapture log;
+    qltest::LogCapture log;
     ASSERT_TRUE((provider_.*c.handler)(data_));  // default limit
-    EXPECT_TRUE(qlimg::Near(ThumbnailCentre(), qlimg::kImageColor, 10));
+    EXPECT_TRUE(qltest::Near(ThumbnailCentre(), qltest::kImageColor, 10));
     EXPECT_TRUE(log.Contains("\"" + path + "\" is a ")) << log.text();
     EXPECT_TRUE(log.Contains(std::string(" picture of ") + c.size + " pixels")) << log.text();
     EXPECT_FALSE(log.Contains("Invalid ")) << log.text();
@@ -156,47 +128,45 @@ TEST_F(SourceLimitTest, Mp3CoverOverTheLimitIsSkipped) {
   SetLimit(100 * 100);
   Bytes const big = Picture(Format::kJpeg, 101, 100);
   Rgb const second_color = {40, 160, 90};
-  ScopedGdImage small_picture = qlimg::SolidPicture(100, 100, second_color);
-  Bytes const small = qlimg::Encode(small_picture.get(), Format::kPng);
+  Bytes const small = qltest::Solid(Format::kPng, 100, 100, second_color);
 
   std::string const path =
-      Write("song.mp3", qlimg::Mp3File(3, {qlimg::ApicFrame(3, "image/jpeg", big),
-                                           qlimg::ApicFrame(3, "image/png", small)}));
+      Write("song.mp3", qltest::Mp3File(3, {qltest::ApicFrame(3, "image/jpeg", big),
+                                            qltest::ApicFrame(3, "image/png", small)}));
   {
-    qlimg::ImageLogCapture log;
+    qltest::LogCapture log;
     ASSERT_TRUE(provider_.HandleAudioMp3(data_));
     EXPECT_TRUE(data_.save_to_cache);
-    EXPECT_TRUE(qlimg::Near(ThumbnailCentre(), second_color, 10));
+    EXPECT_TRUE(qltest::Near(ThumbnailCentre(), second_color, 10));
     EXPECT_TRUE(log.Contains("Attached picture 0 of \"" + path + "\" is a JPEG picture of 101x100"))
         << log.text();
     EXPECT_FALSE(log.Contains("Attached picture 1")) << log.text();
   }
 
-  Write("only-big.mp3", qlimg::Mp3File(4, {qlimg::ApicFrame(4, "", big)}));
+  Write("only-big.mp3", qltest::Mp3File(4, {qltest::ApicFrame(4, "", big)}));
   data_.save_to_cache = false;
   ASSERT_TRUE(provider_.HandleAudioMp3(data_));
   EXPECT_FALSE(data_.save_to_cache);
-  EXPECT_TRUE(qlimg::Near(ThumbnailCentre(), qlimg::kAudioColor, 10));
+  EXPECT_TRUE(qltest::Near(ThumbnailCentre(), qltest::kAudioColor, 10));
 }
 
 // The default folder comes with the request, so its pictures are held to
 // the same limit; an over-large one is no fallback.
 TEST_F(SourceLimitTest, DefaultPictureOverTheLimitIsNotUsed) {
   std::string const image_default = folder_.Join("image.jpg");
-  ScopedGdImage big = qlimg::SolidPicture(300, 200, qlimg::kImageColor);
-  qlimg::WriteFile(image_default, qlimg::Encode(big.get(), Format::kJpeg));
+  qltest::WriteFile(image_default, qltest::Solid(Format::kJpeg, 300, 200, qltest::kImageColor));
   data_.path = folder_.Join("missing.jpg");
 
   SetLimit(300 * 200);
   EXPECT_TRUE(provider_.HandleImgJpg(data_));
 
   SetLimit(300 * 200 - 1);
-  qlimg::ImageLogCapture log;
+  qltest::LogCapture log;
   EXPECT_FALSE(provider_.HandleImgJpg(data_));
   EXPECT_TRUE(log.Contains("\"" + image_default + "\" is a JPEG picture of 300x200")) << log.text();
   // The dispatcher's last fallback still works: "any_file.jpg" is small.
   EXPECT_TRUE(provider_.GetThumbnailFor(data_));
-  EXPECT_TRUE(qlimg::Near(ThumbnailCentre(), qlimg::kAnyColor, 10));
+  EXPECT_TRUE(qltest::Near(ThumbnailCentre(), qltest::kAnyColor, 10));
 }
 
 }  // namespace

@@ -1,17 +1,26 @@
-#include "image_fixtures.h"
+#include "test_support.h"
 
-#include <gtest/gtest.h>
+#include <dirent.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
 
 #include <algorithm>
 #include <boost/filesystem/operations.hpp>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
+#include "ipc/ql_array_deleter.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_gd_deleters.h"
+#include "thumbnail/ql_gd_helper.h"
 
-namespace qlimg {
+namespace qltest {
 
 Rgb const kRed = {220, 20, 20};
 Rgb const kGreen = {20, 200, 20};
@@ -22,30 +31,63 @@ Rgb const kVideoColor = {30, 200, 200};
 Rgb const kDocColor = {150, 60, 200};
 Rgb const kAnyColor = {120, 120, 120};
 
-ScratchFolder::ScratchFolder() {
-  char name[] = "/tmp/ql_image_test_XXXXXX";
+TempFolder::TempFolder() {
+  char name[] = "/tmp/ql_thumbnail_test_XXXXXX";
   char* made = mkdtemp(name);
   if (!made) ADD_FAILURE() << "mkdtemp failed";
   path_ = made ? made : "/tmp";
 }
 
-ScratchFolder::~ScratchFolder() {
+TempFolder::~TempFolder() {
+  if (path_ == "/tmp") return;
   boost::system::error_code ignored;
-  if (path_ != "/tmp") boost::filesystem::remove_all(path_, ignored);
+  // Tests may leave read-only or oddly named entries behind; remove_all copes.
+  boost::filesystem::remove_all(path_, ignored);
 }
 
-ImageLogCapture::ImageLogCapture() : buffer_(new std::stringstream) {
+LogCapture::LogCapture()
+    : stream_(new std::ostringstream), saved_stream_(qlloggeros), saved_level_(ql_log_level) {
   boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());
-  saved_stream_ = qlloggeros;
-  saved_level_ = ql_log_level;
-  qlloggeros = buffer_;
+  qlloggeros = stream_;
   ql_log_level = 3;
 }
 
-ImageLogCapture::~ImageLogCapture() {
+LogCapture::~LogCapture() {
   boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());
   qlloggeros = saved_stream_;
   ql_log_level = saved_level_;
+}
+
+std::string LogCapture::text() const {
+  boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());
+  return stream_->str();
+}
+
+int LogCapture::Count(std::string const& needle) const {
+  std::string const all = text();
+  int count = 0;
+  for (std::size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1))
+    ++count;
+  return count;
+}
+
+int LogCapture::CountLevel(std::string const& level) const {
+  std::istringstream lines(text());
+  int count = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.compare(0, level.size(), level) == 0) ++count;
+  }
+  return count;
+}
+
+void LogCapture::Clear() {
+  boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());
+  stream_->str("");
+}
+
+bool Near(Rgb a, Rgb b, int tolerance) {
+  return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+         std::abs(a.b - b.b) <= tolerance;
 }
 
 bool operator==(Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
@@ -57,11 +99,6 @@ std::ostream& operator<<(std::ostream& out, Rgb c) {
 Rgb ColorAt(gdImagePtr image, int x, int y) {
   int const c = gdImageGetTrueColorPixel(image, x, y);
   return Rgb{gdTrueColorGetRed(c), gdTrueColorGetGreen(c), gdTrueColorGetBlue(c)};
-}
-
-bool Near(Rgb a, Rgb b, int tolerance) {
-  return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-         std::abs(a.b - b.b) <= tolerance;
 }
 
 ScopedGdImage SolidPicture(int width, int height, Rgb color) {
@@ -115,6 +152,29 @@ Point UprightPosition(int orientation, int x, int y, int W, int H) {
   }
 }
 
+void ExpectOriented(gdImagePtr result, int orientation, int W, int H) {
+  bool const quarter = orientation >= 5 && orientation <= 8;
+  ASSERT_EQ(quarter ? H : W, gdImageSX(result));
+  ASSERT_EQ(quarter ? W : H, gdImageSY(result));
+  int wrong = 0;
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) {
+      Point const at = UprightPosition(orientation, x, y, W, H);
+      int sx = -1, sy = -1;
+      if (!CoordinateOf(ColorAt(result, at.x, at.y), &sx, &sy) || sx != x || sy != y) {
+        if (++wrong <= 3)
+          ADD_FAILURE() << "pixel " << x << "," << y << " not at " << at.x << "," << at.y
+                        << " (found " << sx << "," << sy << ")";
+      }
+    }
+  }
+  EXPECT_EQ(0, wrong);
+}
+
+boost::shared_ptr<gdImageStruct> Shared(ScopedGdImage image) {
+  return boost::shared_ptr<gdImageStruct>(image.release(), gdImgDestroyDeleter());
+}
+
 ScopedGdImage MarkedPicture(int width, int height) {
   ScopedGdImage image = SolidPicture(width, height, kBlue);
   int const block = std::min(width, height) / 4;
@@ -149,6 +209,10 @@ Bytes Encode(gdImagePtr image, Format format) {
   if (!buffer) ADD_FAILURE() << "libgd could not encode the test picture";
   unsigned char const* bytes = static_cast<unsigned char const*>(buffer);
   return buffer ? Bytes(bytes, bytes + size) : Bytes();
+}
+
+Bytes Solid(Format format, int width, int height, Rgb color) {
+  return Encode(SolidPicture(width, height, color).get(), format);
 }
 
 namespace {
@@ -276,19 +340,6 @@ Bytes Mp3File(int version, std::vector<Bytes> const& frames) {
   return file;
 }
 
-void WriteFile(std::string const& path, Bytes const& bytes) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(nullptr, file) << path;
-  EXPECT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), file));
-  std::fclose(file);
-}
-
-ScopedGdImage DecodeThumbnail(QLThumbnailData const& data) {
-  if (!data.thumbnail || data.thumbnail_size <= 0) return ScopedGdImage();
-  return ScopedGdImage(
-      gdImageCreateFromPngPtr(static_cast<int>(data.thumbnail_size), data.thumbnail.get()));
-}
-
 void WriteDefaultPictures(std::string const& folder) {
   struct {
     char const* name;
@@ -299,9 +350,174 @@ void WriteDefaultPictures(std::string const& folder) {
                         {"doc.jpg", kDocColor},
                         {"any_file.jpg", kAnyColor}};
   for (auto const& picture : pictures) {
-    WriteFile(folder + "/" + picture.name,
-              Encode(SolidPicture(64, 48, picture.color).get(), Format::kJpeg));
+    WriteFile(folder + "/" + picture.name, Solid(Format::kJpeg, 64, 48, picture.color));
   }
 }
 
-}  // namespace qlimg
+void WriteFile(std::string const& path, Bytes const& bytes) {
+  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<char const*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+void WriteFile(std::string const& path, std::string const& text) {
+  WriteFile(path, Bytes(text.begin(), text.end()));
+}
+
+Bytes ReadFile(std::string const& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  if (!in) {
+    ADD_FAILURE() << "cannot read " << path;
+    return Bytes();
+  }
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(std::string const& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+void SetMtime(std::string const& path, std::time_t when) {
+  struct utimbuf times;
+  times.actime = when;
+  times.modtime = when;
+  if (utime(path.c_str(), &times) != 0) ADD_FAILURE() << "utime failed on " << path;
+}
+
+std::vector<std::string> ListFolder(std::string const& folder) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return names;
+  while (struct dirent* entry = readdir(dir)) {
+    std::string const name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+Bytes ThumbnailBytes(QLThumbnailData const& data) {
+  if (!data.thumbnail || data.thumbnail_size <= 0) return Bytes();
+  unsigned char const* bytes = static_cast<unsigned char const*>(data.thumbnail.get());
+  return Bytes(bytes, bytes + data.thumbnail_size);
+}
+
+ScopedGdImage DecodeThumbnail(QLThumbnailData const& data) {
+  if (!data.thumbnail || data.thumbnail_size <= 0) return ScopedGdImage();
+  return ScopedGdImage(
+      gdImageCreateFromPngPtr(static_cast<int>(data.thumbnail_size), data.thumbnail.get()));
+}
+
+bool CentreColour(Bytes const& png, Rgb* color) {
+  static unsigned char const kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  if (png.size() < 8 || !std::equal(kSignature, kSignature + 8, png.begin())) return false;
+  ScopedGdImage image(gdImageCreateFromPngPtr(static_cast<int>(png.size()),
+                                              const_cast<unsigned char*>(png.data())));
+  if (!image) return false;
+  *color = ColorAt(image.get(), gdImageSX(image.get()) / 2, gdImageSY(image.get()) / 2);
+  return true;
+}
+
+void SetThumbnail(QLThumbnailData& data, Bytes const& bytes) {
+  boost::shared_ptr<unsigned char> copy(new unsigned char[bytes.size() + 1],
+                                        [](unsigned char* p) { delete[] p; });
+  std::copy(bytes.begin(), bytes.end(), copy.get());
+  data.thumbnail = copy;
+  data.thumbnail_size = static_cast<std::int64_t>(bytes.size());
+}
+
+void FillRequest(QLThumbnailData& data, std::string const& path, std::string const& cache,
+                 std::uint64_t id, std::uint32_t width, std::uint32_t height, bool full_screen) {
+  data.path = path;
+  data.thumbnail_folder = cache;
+  data.resource_id = id;
+  data.width = width;
+  data.height = height;
+  data.full_screen = full_screen;
+}
+
+SocketPeer::SocketPeer() {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
+    ADD_FAILURE() << "socketpair failed";
+    return;
+  }
+  socket_.reset(new QLProcessHelperSocket("thumbnail-test"));
+  socket_->set_m_sock(fds[0]);
+  peer_ = fds[1];
+}
+
+SocketPeer::~SocketPeer() {
+  if (peer_ >= 0) close(peer_);
+}
+
+bool SocketPeer::Process(QLGDHelper& helper, std::string const& body) {
+  boost::shared_ptr<unsigned char> buffer(new unsigned char[body.size() + 1],
+                                          arrayDeleter<unsigned char>());
+  std::memcpy(buffer.get(), body.data(), body.size());
+  return helper.ProcessCommand(buffer, static_cast<unsigned int>(body.size()), socket_);
+}
+
+bool SocketPeer::ReadReply(Bytes* payload) {
+  unsigned char header[4];
+  if (!ReadExactly(header, 4)) return false;
+  std::uint32_t const length = (std::uint32_t(header[0]) << 24) | (std::uint32_t(header[1]) << 16) |
+                               (std::uint32_t(header[2]) << 8) | header[3];
+  if (length > (1u << 26)) return false;
+  payload->assign(length, 0);
+  return length == 0 || ReadExactly(payload->data(), length);
+}
+
+bool SocketPeer::NothingSent() {
+  struct pollfd p = {peer_, POLLIN, 0};
+  if (poll(&p, 1, 50) == 0) return true;
+  char byte;
+  return recv(peer_, &byte, 1, MSG_DONTWAIT) == 0;  // closed without data
+}
+
+bool SocketPeer::ReadExactly(unsigned char* out, std::size_t size) {
+  while (size > 0) {
+    struct pollfd p = {peer_, POLLIN, 0};
+    if (poll(&p, 1, 2000) <= 0) return false;
+    ssize_t const got = recv(peer_, out, size, 0);
+    if (got <= 0) return false;
+    out += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+std::string RequestBody(std::string const& path, std::string const& width,
+                        std::string const& height, std::string const& full_screen,
+                        std::string const& id, std::string const& cache,
+                        std::string const& defaults) {
+  return "{\"_path\":\"" + path + "\",\"_width\":" + width + ",\"_height\":" + height +
+         ",\"_full_screen\":" + full_screen + ",\"_resource_id\":" + id +
+         ",\"_thumbnail_folder\":\"" + cache + "\",\"_default_thumbnail_folder\":\"" + defaults +
+         "\"}";
+}
+
+ProviderTest::ProviderTest() {
+  data_.default_thumbnail_folder = folder_.path();
+  data_.thumbnail_folder = folder_.Join("cache");
+  data_.width = 40;
+  data_.height = 30;
+}
+
+std::string ProviderTest::Write(std::string const& name, Bytes const& bytes) {
+  data_.path = folder_.Join(name);
+  WriteFile(data_.path, bytes);
+  return data_.path;
+}
+
+Rgb ProviderTest::ThumbnailCentre() {
+  Rgb color = {-1, -1, -1};
+  EXPECT_TRUE(CentreColour(ThumbnailBytes(data_), &color)) << "no PNG thumbnail";
+  return color;
+}
+
+}  // namespace qltest
