@@ -42,25 +42,14 @@ TEST(GdPipelineTest, GeometryOfEveryShapeInBothModes) {
     int box_width, box_height;
     QLPipelineGeometry want;  // thumbnail size, then source x, y, width, height
   } const cases[] = {
-      // Fill: the centred part of the picture with the box's shape.
-      {"fill, same shape: all of it", 4000, 3000, false, 160, 120, {160, 120, 0, 0, 4000, 3000}},
-      {"fill, portrait: a band across the middle",
-       3000,
-       4000,
-       false,
-       160,
-       120,
-       {160, 120, 0, 875, 3000, 2250}},
-      {"fill, wide: a band down the middle",
-       6000,
-       3000,
-       false,
-       160,
-       120,
-       {160, 120, 1000, 0, 4000, 3000}},
+      // Fill: the centred part of the picture with the box's shape (all of a
+      // picture of that shape, a band across a portrait, down a wide one).
+      {"fill same shape", 4000, 3000, false, 160, 120, {160, 120, 0, 0, 4000, 3000}},
+      {"fill portrait", 3000, 4000, false, 160, 120, {160, 120, 0, 875, 3000, 2250}},
+      {"fill wide", 6000, 3000, false, 160, 120, {160, 120, 1000, 0, 4000, 3000}},
       // Fit: the longer side of the picture on the longer requested side.
-      {"fit, landscape", 4000, 3000, true, 1920, 1080, {1920, 1440, 0, 0, 4000, 3000}},
-      {"fit, portrait", 3000, 4000, true, 1920, 1080, {1440, 1920, 0, 0, 3000, 4000}},
+      {"fit landscape", 4000, 3000, true, 1920, 1080, {1920, 1440, 0, 0, 4000, 3000}},
+      {"fit portrait", 3000, 4000, true, 1920, 1080, {1440, 1920, 0, 0, 3000, 4000}},
   };
   for (Case const& c : cases) {
     QLPipelineRequest request;

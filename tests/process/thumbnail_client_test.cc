@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,19 @@
 
 namespace {
 
-bool Parse(std::vector<std::string> arguments, QLClientOptions* options, std::string* error) {
+bool ParseWords(std::vector<std::string> arguments, QLClientOptions* options, std::string* error) {
   arguments.insert(arguments.begin(), "quorlin_gd_client");
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
   return ParseClientOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+// Runs the parser on a command line given as one string of words.
+bool Parse(std::string const& line, QLClientOptions* options, std::string* error) {
+  std::vector<std::string> words;
+  std::istringstream in(line);
+  for (std::string word; in >> word;) words.push_back(word);
+  return ParseWords(words, options, error);
 }
 
 std::string WorkingDirectory() {
@@ -28,7 +37,7 @@ std::string WorkingDirectory() {
 TEST(ThumbnailClientOptionsTest, FillsDefaultsAndMakesPathsAbsolute) {
   QLClientOptions options;
   std::string error;
-  ASSERT_TRUE(Parse({"--path", "sub/../photo.jpg", "--output", "-"}, &options, &error)) << error;
+  ASSERT_TRUE(Parse("--path sub/../photo.jpg --output -", &options, &error)) << error;
   EXPECT_EQ(WorkingDirectory() + "/photo.jpg", options.path);
   EXPECT_EQ(160u, options.width);
   EXPECT_EQ(120u, options.height);
@@ -44,10 +53,11 @@ TEST(ThumbnailClientOptionsTest, FillsDefaultsAndMakesPathsAbsolute) {
 TEST(ThumbnailClientOptionsTest, AcceptsBothValueFormsAndHexIds) {
   QLClientOptions options;
   std::string error;
-  ASSERT_TRUE(Parse({"--path=/x.png", "--output", "o.png", "--width=4294967295", "--height", "7",
-                     "--resource-id", "0xFFFFFFFFFFFFFFFF", "--full-screen", "--thumbnail-folder",
-                     "/c", "--default-folder=/d", "--socket", "/tmp/s", "--timeout=3"},
-                    &options, &error))
+  ASSERT_TRUE(Parse(
+      "--path=/x.png --output o.png --width=4294967295 --height 7 --resource-id "
+      "0xFFFFFFFFFFFFFFFF --full-screen --thumbnail-folder /c --default-folder=/d --socket /tmp/s "
+      "--timeout=3",
+      &options, &error))
       << error;
   EXPECT_EQ("/x.png", options.path);
   EXPECT_EQ(4294967295u, options.width);
@@ -59,31 +69,27 @@ TEST(ThumbnailClientOptionsTest, AcceptsBothValueFormsAndHexIds) {
   EXPECT_EQ("/tmp/s", options.socket);
   EXPECT_EQ(3u, options.timeout_seconds);
 
-  ASSERT_TRUE(Parse({"--path", "/x", "--output", "-", "--full-screen=0"}, &options, &error));
+  ASSERT_TRUE(Parse("--path /x --output - --full-screen=0", &options, &error));
   EXPECT_FALSE(options.full_screen);
 }
 
 TEST(ThumbnailClientOptionsTest, RejectsValuesOutOfRange) {
   QLClientOptions options;
   std::string error;
-  for (std::vector<std::string> const& bad : std::vector<std::vector<std::string>>{
-           {"--path", "/x", "--output", "-", "--width", "4294967296"},
-           {"--path", "/x", "--output", "-", "--height", "0"},
-           {"--path", "/x", "--output", "-", "--width", " 5"},
-           {"--path", "/x", "--output", "-", "--resource-id", "18446744073709551616"},
-           {"--path", "/x", "--output", "-", "--resource-id", "-1"},
-           {"--path", "/x", "--output", "-", "--full-screen=maybe"},
-           {"--path", "/x", "--output", "-", "--width", "-5"},
-           {"--path", "/x", "--output", "-", "--resource-id", "12abc"},
-           {"--path", "/x", "--output", "-", "--bogus"},
-           {"--output", "-"},
-           {"--path", "/x", "--output", "-", "--socket", std::string(108, 's')},
-           {"--path", "/x", "--output"},
-           {"--path", "/x"}}) {
+  std::string const base = "--path /x --output - ";
+  for (std::string const& bad :
+       {base + "--width 4294967296", base + "--height 0", base + "--width -5",
+        base + "--resource-id 18446744073709551616", base + "--resource-id -1",
+        base + "--resource-id 12abc", base + "--full-screen=maybe", base + "--bogus",
+        base + "--socket " + std::string(108, 's'), std::string("--path /x --output"),
+        std::string("--path /x"), std::string("--output -")}) {
     error.clear();
-    EXPECT_FALSE(Parse(bad, &options, &error)) << bad.back();
-    EXPECT_FALSE(error.empty()) << bad.back();
+    EXPECT_FALSE(Parse(bad, &options, &error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
   }
+  error.clear();
+  EXPECT_FALSE(ParseWords({"--path", "/x", "--output", "-", "--width", " 5"}, &options, &error));
+  EXPECT_FALSE(error.empty());
 }
 
 TEST(ThumbnailClientRequestTest, DaemonParserReadsEveryKeyBack) {
