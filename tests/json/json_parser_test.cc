@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "json_node_matcher.h"
 #include "libjson/json.h"
 #include "log/ql_log.h"
 #include "support/ql_log_capture.h"
@@ -52,49 +53,34 @@ TEST_F(JSONParserTest, ScalarMemberFillsOnlyTheSlotOfItsKind) {
   struct Case {
     char const* name;
     std::string document;
-    std::string key;
-    JSON::JSONNodeType type;
-    long long int_value;
-    float float_value;
-    std::string string_value;
-    bool bool_value;
+    JSONNode node;
   } const cases[] = {
-      {"string", "{\"s\":\"x\\ty\"}", "s", JSON::NODE_STRING, 0, 0, "x\ty", false},
-      {"integer", "{\"i\":-42}", "i", JSON::NODE_INTEGER, -42, 0, "", false},
-      {"float", "{\"f\":0.5}", "f", JSON::NODE_FLOAT, 0, 0.5f, "", false},
-      {"float token", "{\"_width\":100.0}", "_width", JSON::NODE_FLOAT, 0, 100.0f, "", false},
-      {"true", "{\"t\":true}", "t", JSON::NODE_BOOL, 0, 0, "", true},
-      {"false", "{\"n\":false}", "n", JSON::NODE_BOOL, 0, 0, "", false},
-      {"later member replaces", "{\"a\":1,\"a\":\"two\"}", "a", JSON::NODE_STRING, 0, 0, "two",
-       false},
-      {"nested member flattened", "{\"a\":{\"b\":1}}", "b", JSON::NODE_INTEGER, 1, 0, "", false},
+      {"string", "{\"s\":\"x\\ty\"}", JSONNode("s", "x\ty")},
+      {"integer", "{\"i\":-42}", JSONNode("i", -42LL)},
+      {"float", "{\"f\":0.5}", JSONNode("f", 0.5f)},
+      {"float token", "{\"_width\":100.0}", JSONNode("_width", 100.0f)},
+      {"true", "{\"t\":true}", JSONNode("t", true)},
+      {"false", "{\"n\":false}", JSONNode("n", false)},
+      {"later member replaces", "{\"a\":1,\"a\":\"two\"}", JSONNode("a", "two")},
+      {"nested member flattened", "{\"a\":{\"b\":1}}", JSONNode("b", 1LL)},
       {"escapes and surrogate pair", "{\"p\\u0061th\":\"\\\"q\\\\ \\u00e9 \\ud83d\\ude00\"}",
-       "path", JSON::NODE_STRING, 0, 0, "\"q\\ \xC3\xA9 \xF0\x9F\x98\x80", false},
-      {"long long max", "{\"k\":9223372036854775807}", "k", JSON::NODE_INTEGER, LLONG_MAX, 0, "",
-       false},
-      {"long long min", "{\"k\":-9223372036854775808}", "k", JSON::NODE_INTEGER, LLONG_MIN, 0, "",
-       false},
-      {"over max clamped", "{\"k\":9223372036854775808}", "k", JSON::NODE_INTEGER, LLONG_MAX, 0, "",
-       false},
-      {"under min clamped", "{\"k\":-9223372036854775809}", "k", JSON::NODE_INTEGER, LLONG_MIN, 0,
-       "", false},
-      {"huge clamped", "{\"k\":123456789012345678901234567890}", "k", JSON::NODE_INTEGER, LLONG_MAX,
-       0, "", false},
-      {"float over range", "{\"k\":1e39}", "k", JSON::NODE_FLOAT, 0, FLT_MAX, "", false},
-      {"float under range", "{\"k\":-1e400}", "k", JSON::NODE_FLOAT, 0, -FLT_MAX, "", false},
-      {"float too small", "{\"k\":1e-50}", "k", JSON::NODE_FLOAT, 0, 0.0f, "", false},
-      {"float near max", "{\"k\":3.4e38}", "k", JSON::NODE_FLOAT, 0, 3.4e38f, "", false},
+       JSONNode("path", "\"q\\ \xC3\xA9 \xF0\x9F\x98\x80")},
+      {"long long max", "{\"k\":9223372036854775807}", JSONNode("k", LLONG_MAX)},
+      {"long long min", "{\"k\":-9223372036854775808}", JSONNode("k", LLONG_MIN)},
+      {"over max clamped", "{\"k\":9223372036854775808}", JSONNode("k", LLONG_MAX)},
+      {"under min clamped", "{\"k\":-9223372036854775809}", JSONNode("k", LLONG_MIN)},
+      {"huge clamped", "{\"k\":123456789012345678901234567890}", JSONNode("k", LLONG_MAX)},
+      {"float over range", "{\"k\":1e39}", JSONNode("k", FLT_MAX)},
+      {"float under range", "{\"k\":-1e400}", JSONNode("k", -FLT_MAX)},
+      {"float too small", "{\"k\":1e-50}", JSONNode("k", 0.0f)},
+      {"float near max", "{\"k\":3.4e38}", JSONNode("k", 3.4e38f)},
   };
   for (auto const& c : cases) {
     ASSERT_EQ(0, Parse(c.document)) << c.name;
     EXPECT_EQ(1u, parser_.nodes.size()) << c.name;
-    auto n = parser_.node(c.key);
+    auto n = parser_.node(c.node.key);
     ASSERT_TRUE(n) << c.name;
-    EXPECT_EQ(c.type, n->type) << c.name;
-    EXPECT_EQ(c.int_value, n->intValue) << c.name;
-    EXPECT_EQ(c.float_value, n->floatValue) << c.name;
-    EXPECT_EQ(c.string_value, n->stringValue) << c.name;
-    EXPECT_EQ(c.bool_value, n->boolValue) << c.name;
+    EXPECT_TRUE(SameNode(c.node, *n)) << c.name;
   }
 }
 

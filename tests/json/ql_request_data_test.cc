@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "json/json_node.h"
 #include "json/json_parser.h"
 #include "json/ql_json_type_array.h"
 #include "json/ql_json_type_bool.h"
@@ -19,6 +18,7 @@
 #include "json/ql_json_type_object.h"
 #include "json/ql_json_type_string.h"
 #include "json/ql_request_data_serializer.h"
+#include "json_node_matcher.h"
 #include "libjson_event_recorder.h"
 
 namespace {
@@ -229,11 +229,7 @@ TEST(QLRequestDataSerializerTest, PrintedJsonParsesBackToTheSameValues) {
     for (auto const& e : expected) {
       auto n = parser.node(e.first);
       ASSERT_TRUE(n) << printed;
-      EXPECT_EQ(e.second.type, n->type);
-      EXPECT_EQ(e.second.stringValue, n->stringValue);
-      EXPECT_EQ(e.second.intValue, n->intValue);
-      EXPECT_EQ(e.second.boolValue, n->boolValue);
-      EXPECT_EQ(e.second.arrayValues, n->arrayValues);
+      EXPECT_TRUE(SameNode(e.second, *n)) << printed;
     }
   }
 }

@@ -51,24 +51,13 @@ std::vector<std::string> SplitLines(std::string const& text) {
 bool MatchesMask(std::string const& text, std::string const& mask) {
   if (text.size() != mask.size()) return false;
   for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    bool ok;
-    switch (mask[i]) {
-      case 'D':
-        ok = isdigit(c) != 0;
-        break;
-      case 'A':
-        ok = isupper(c) != 0;
-        break;
-      case 'a':
-        ok = islower(c) != 0;
-        break;
-      case '_':
-        ok = c == ' ' || isdigit(c) != 0;
-        break;
-      default:
-        ok = text[i] == mask[i];
-    }
+    int c = static_cast<unsigned char>(text[i]);
+    char m = mask[i];
+    bool ok = m == 'D'   ? isdigit(c) != 0
+              : m == 'A' ? isupper(c) != 0
+              : m == 'a' ? islower(c) != 0
+              : m == '_' ? c == ' ' || isdigit(c) != 0
+                         : text[i] == m;
     if (!ok) return false;
   }
   return true;
