@@ -79,11 +79,6 @@ TEST_F(QLLockTest, OwnLiveProcessCountsAsRunning) {
   EXPECT_TRUE(ReadFileText(PidFile(own_name_)).size() > 0) << "the check never removes the file";
 }
 
-TEST_F(QLLockTest, LockThenCheckSeesThisInstance) {
-  ASSERT_EQ(0, ql_lock(own_name_.c_str()));
-  EXPECT_NE(0, ql_check_lock(own_name_.c_str()));
-}
-
 TEST_F(QLLockTest, OtherProgramIsMismatch) {
   std::string const watched = dir_.File("watched");
   ASSERT_TRUE(WriteFileText(watched, "x"));
