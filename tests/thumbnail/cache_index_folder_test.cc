@@ -276,7 +276,7 @@ TEST_F(CacheCleanupIndexTest, RepeatedSavesIntoABigFolderListItOnce) {
     if (when > 1000) {
       char previous[64];
       snprintf(previous, sizeof previous, "/ff_160x120_0_%lx.png", static_cast<long>(when - 1));
-      EXPECT_TRUE(log_.Contains("Mark for deletion: " + cache_ + previous)) << log_.text();
+      EXPECT_TRUE(log_.Contains("Mark for deletion: " + cache_ + previous));
     }
   }
   EXPECT_EQ(1u, provider_.cache_index().listings());
@@ -303,7 +303,7 @@ TEST_F(CacheCleanupIndexTest, DirectoryMadeByOthersIsNeverRemoved) {
   ASSERT_EQ(0, mkdir((cache_ + "/ff_160x120_0_dir").c_str(), 0755));
   log_.Clear();
   SaveAt(2001, cache_);
-  EXPECT_FALSE(log_.Contains("ff_160x120_0_dir")) << log_.text();
+  EXPECT_FALSE(log_.Contains("ff_160x120_0_dir"));
   struct stat info;
   EXPECT_EQ(0, stat((cache_ + "/ff_160x120_0_dir").c_str(), &info));
   SaveAt(2002, cache_);  // now from memory: still kept
@@ -318,7 +318,7 @@ TEST_F(CacheCleanupIndexTest, FileRemovedByOthersBeforeTheSaveIsNoError) {
   log_.Clear();
   SaveAt(2001, cache_);
   EXPECT_EQ(0, log_.CountLevel("ERROR:")) << log_.text();
-  EXPECT_FALSE(log_.Contains("Mark for deletion")) << log_.text();
+  EXPECT_FALSE(log_.Contains("Mark for deletion"));
   EXPECT_EQ(Names{"ff_160x120_0_7d1.png"}, qltest::ListFolder(cache_));
 }
 

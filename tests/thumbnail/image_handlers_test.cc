@@ -71,7 +71,7 @@ TEST_F(ImageHandlersTest, JpegIsTurnedByEachExifOrientation) {
     qltest::LogCapture log;
     ASSERT_TRUE(provider_.HandleImgJpg(data_)) << orientation;
     EXPECT_TRUE(data_.save_to_cache);
-    EXPECT_TRUE(log.Contains("] HandleImgJpg: open file took: ")) << log.text();
+    EXPECT_TRUE(log.Contains("] HandleImgJpg: open file took: "));
     ExpectMarkedPicture(orientation, 48);
   }
 }
@@ -94,11 +94,10 @@ TEST_F(ImageHandlersTest, MissingFileGetsTheDefaultImagePicture) {
   data_.save_to_cache = true;
   qltest::LogCapture log;
   ASSERT_TRUE(provider_.HandleImgJpg(data_));
-  EXPECT_TRUE(log.Contains("ERROR:")) << log.text();
+  EXPECT_TRUE(log.Contains("ERROR:"));
   EXPECT_TRUE(log.Contains("] Unable to open file \"" + data_.path +
-                           "\" in order to generate its thumbnail.\n"))
-      << log.text();
-  EXPECT_TRUE(log.Contains("] HandleImgGeneric: open file took: ")) << log.text();
+                           "\" in order to generate its thumbnail.\n"));
+  EXPECT_TRUE(log.Contains("] HandleImgGeneric: open file took: "));
   ExpectDefaultImagePicture();
 }
 
@@ -127,7 +126,7 @@ TEST_F(ImageHandlersTest, PngNamedFileHoldingJpegIsDecodedAndTurned) {
             MarkedJpeg(qltest::ExifSegment(ByteOrder::kIntel, {qltest::OrientationEntry(6)})));
   qltest::LogCapture log;
   ASSERT_TRUE(provider_.HandleImgPng(data_));
-  EXPECT_FALSE(log.Contains("Invalid PNG format")) << log.text();
+  EXPECT_FALSE(log.Contains("Invalid PNG format"));
   EXPECT_TRUE(data_.save_to_cache);
   ExpectMarkedPicture(6, 48);
 }
@@ -156,7 +155,7 @@ TEST_F(ImageHandlersTest, PngGifAndBmpAreDecodedUnturned) {
     qltest::LogCapture log;
     ASSERT_TRUE((provider_.*c.handler)(data_));
     EXPECT_TRUE(data_.save_to_cache);
-    EXPECT_TRUE(log.Contains(c.timing)) << log.text();
+    EXPECT_TRUE(log.Contains(c.timing));
     ExpectMarkedPicture(1, c.tolerance);
   }
 }
@@ -168,7 +167,7 @@ TEST_F(ImageHandlersTest, WbmpIsDecodedWithoutTimingLine) {
   qltest::LogCapture log;
   ASSERT_TRUE(provider_.HandleImgWBMP(data_));
   EXPECT_TRUE(data_.save_to_cache);
-  EXPECT_FALSE(log.Contains("open file took")) << log.text();
+  EXPECT_FALSE(log.Contains("open file took"));
   ScopedGdImage thumb = qltest::DecodeThumbnail(data_);
   ASSERT_TRUE(thumb);
   EXPECT_EQ((Rgb{0, 0, 0}), qltest::ColorAt(thumb.get(), 10, 10));
@@ -196,10 +195,9 @@ TEST_F(ImageHandlersTest, UndecodableFileGetsTheDefaultImagePicture) {
     data_.save_to_cache = true;
     qltest::LogCapture log;
     ASSERT_TRUE((provider_.*c.handler)(data_));
-    EXPECT_TRUE(log.Contains(c.level)) << log.text();
+    EXPECT_TRUE(log.Contains(c.level));
     EXPECT_TRUE(
-        log.Contains(std::string("] Invalid ") + c.format + " format for \"" + path + "\"\n"))
-        << log.text();
+        log.Contains(std::string("] Invalid ") + c.format + " format for \"" + path + "\"\n"));
     ExpectDefaultImagePicture();
   }
 }

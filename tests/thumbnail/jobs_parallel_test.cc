@@ -7,9 +7,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,36 +22,16 @@ namespace {
 
 using qltest::Bytes;
 
-// Lets threads start their work together.
-class StartLine {
- public:
-  void Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    opened_.wait(lock, [this] { return open_; });
-  }
-  void Open() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      open_ = true;
-    }
-    opened_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable opened_;
-  bool open_ = false;
-};
-
 TEST(JobSlotsTest, NeverMoreThanCapacityAtOnce) {
   QLJobSlots slots(2);
   std::atomic<int> running(0);
   std::atomic<int> most(0);
-  StartLine start;
+  std::promise<void> go;  // lets the threads start their work together
+  std::shared_future<void> const start = go.get_future().share();
   std::vector<std::thread> threads;
   for (int i = 0; i < 6; ++i) {
     threads.emplace_back([&] {
-      start.Wait();
+      start.wait();
       QLJobSlots::Slot slot(&slots);
       int const now = ++running;
       int seen = most.load();
@@ -62,7 +41,7 @@ TEST(JobSlotsTest, NeverMoreThanCapacityAtOnce) {
       --running;
     });
   }
-  start.Open();
+  go.set_value();
   for (std::thread& thread : threads) thread.join();
   EXPECT_LE(most.load(), 2);
   EXPECT_EQ(2u, slots.peak_in_use());  // six sleepers of 20 ms do overlap
@@ -157,17 +136,18 @@ class JobsTest : public ::testing::Test {
   std::vector<Bytes> RequestTogether(QLThumbnailProvider& provider, int count, IdOf id_of,
                                      FolderOf folder_of) {
     std::vector<Bytes> replies(count);
-    StartLine start;
+    std::promise<void> go;  // lets the threads start their work together
+    std::shared_future<void> const start = go.get_future().share();
     std::vector<std::thread> threads;
     for (int i = 0; i < count; ++i) {
       threads.emplace_back([&, i] {
         QLThumbnailData data;
         Fill(data, id_of(i), folder_of(i));
-        start.Wait();
+        start.wait();
         if (provider.GetThumbnailFor(data)) replies[i] = qltest::ThumbnailBytes(data);
       });
     }
-    start.Open();
+    go.set_value();
     for (std::thread& thread : threads) thread.join();
     return replies;
   }

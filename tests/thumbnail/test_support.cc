@@ -63,6 +63,12 @@ std::string LogCapture::text() const {
   return stream_->str();
 }
 
+testing::AssertionResult LogCapture::Contains(std::string const& needle) const {
+  std::string const all = text();
+  testing::AssertionResult result(all.find(needle) != std::string::npos);
+  return result << "the log " << (result ? "holds" : "lacks") << " \"" << needle << "\":\n" << all;
+}
+
 int LogCapture::Count(std::string const& needle) const {
   std::string const all = text();
   int count = 0;

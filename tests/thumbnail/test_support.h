@@ -51,9 +51,8 @@ class LogCapture {
   LogCapture(LogCapture const&) = delete;
   LogCapture& operator=(LogCapture const&) = delete;
   std::string text() const;
-  bool Contains(std::string const& needle) const {
-    return text().find(needle) != std::string::npos;
-  }
+  // Whether the text holds `needle`; either way the message shows the text.
+  testing::AssertionResult Contains(std::string const& needle) const;
   // Occurrences of `needle` anywhere in the text.
   int Count(std::string const& needle) const;
   // Lines starting with `level` (e.g. "ERROR:").
