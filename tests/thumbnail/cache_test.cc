@@ -137,16 +137,6 @@ TEST_F(CacheTest, SameResourceWithOtherPathSharesTheFile) {
   EXPECT_EQ((Bytes{7, 7, 7}), qltest::ThumbnailBytes(data));
 }
 
-TEST_F(CacheTest, DirectoriesWithMatchingNamesAreNeverRemoved) {
-  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
-  std::string const dir = cache_ + "/ff_160x120_0_a_directory";
-  ASSERT_EQ(0, mkdir(dir.c_str(), 0755));
-  qltest::WriteFile(dir + "/inside", std::string("keep me"));
-  Save(Bytes{1});
-  EXPECT_TRUE(qltest::Exists(dir + "/inside"));
-  EXPECT_TRUE(qltest::Exists(cache_ + "/ff_160x120_0_5f5e1000.png"));
-}
-
 TEST_F(CacheTest, MissingFolderIsCreatedWithParents) {
   cache_ = temp_.Join("a/b/c");
   Save(Bytes{1, 2});
