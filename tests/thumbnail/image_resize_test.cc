@@ -2,6 +2,7 @@
 // in the record, the log lines and the failure paths.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -175,36 +176,40 @@ class ResizeImageFailureTest : public ResizeImageTest {
   boost::shared_ptr<char> sentinel_;
 };
 
-TEST_F(ResizeImageFailureTest, ZeroWidthFailsAtCanvasWithZeroBytes) {
-  qltest::LogCapture log;
-  EXPECT_FALSE(Resize(Shared(CoordinatePicture(40, 30)), 0, 90, false));
-  ExpectUntouched();
-  EXPECT_TRUE(log.Contains("ERROR:"));
-  EXPECT_TRUE(
-      log.Contains("] Unable to allocate image buffer for thumbnail. "
-                   "Required about 0 bytes Out of memory?\n"));
-  EXPECT_FALSE(log.Contains("ResizeImage - took: "));
-}
-
-// 50000 x 50000 x 4 does not fit 32 bits; the message gives the real count.
-TEST_F(ResizeImageFailureTest, OversizedCanvasReportsTheTrueByteCount) {
-  QLThumbnailOptions unlimited;  // lifted, so that libgd itself refuses the canvas
-  unlimited.max_thumbnail_pixels = UINT64_MAX;
-  provider_.SetOptions(unlimited);
-  qltest::LogCapture log;
-  EXPECT_FALSE(Resize(Shared(CoordinatePicture(2, 2)), 50000, 100, true));
-  ExpectUntouched();
-  EXPECT_TRUE(log.Contains("] Fullscreen image is 50000x50000\n"));
-  EXPECT_TRUE(log.Contains("Required about 10000000000 bytes Out of memory?\n"));
-}
-
-// A requested size above INT_MAX is negative as a signed size: no canvas.
-TEST_F(ResizeImageFailureTest, SizeAboveIntMaxFailsCleanly) {
-  qltest::LogCapture log;
-  EXPECT_FALSE(Resize(Shared(CoordinatePicture(40, 30)), 0x80000000u, 2, false));
-  ExpectUntouched();
-  EXPECT_TRUE(log.Contains("] Thumb is 2147483648x2\n"));
-  EXPECT_TRUE(log.Contains("Required about -17179869184 bytes"));
-  EXPECT_FALSE(Resize(Shared(CoordinatePicture(40, 30)), 0xFFFFFFFFu, 0xFFFFFFFFu, true));
-  ExpectUntouched();
+// Canvases that cannot be made: a zero side; 50000 x 50000 x 4, which does
+// not fit 32 bits (the canvas limit lifted, so that libgd itself refuses);
+// sizes above INT_MAX, negative as signed sizes. The message gives the true
+// byte count, and a small canvas limit does not mistake them for small ones.
+TEST_F(ResizeImageFailureTest, CanvasThatCannotBeMadeIsReportedWithTheTrueByteCount) {
+  std::string const no_canvas = "] Unable to allocate image buffer for thumbnail. Required about ";
+  std::uint64_t const kDefault = QLThumbnailOptions::kDefaultMaxThumbnailPixels;
+  struct {
+    char const* name;
+    int W, H;
+    unsigned w, h;
+    bool full_screen;
+    std::uint64_t canvas_limit;
+    std::string size_line, bytes_line;  // empty: not checked
+  } const cases[] = {
+      {"zero width", 40, 30, 0, 90, false, 100, "", no_canvas + "0 bytes Out of memory?\n"},
+      {"over 32 bits", 2, 2, 50000, 100, true, UINT64_MAX, "] Fullscreen image is 50000x50000\n",
+       no_canvas + "10000000000 bytes Out of memory?\n"},
+      {"above INT_MAX", 40, 30, 0x80000000u, 2, false, 100, "] Thumb is 2147483648x2\n",
+       no_canvas + "-17179869184 bytes"},
+      {"both above INT_MAX", 40, 30, 0xFFFFFFFFu, 0xFFFFFFFFu, true, kDefault, "", ""},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.name);
+    QLThumbnailOptions options;
+    options.max_thumbnail_pixels = c.canvas_limit;
+    provider_.SetOptions(options);
+    qltest::LogCapture log;
+    EXPECT_FALSE(Resize(Shared(CoordinatePicture(c.W, c.H)), c.w, c.h, c.full_screen));
+    ExpectUntouched();
+    EXPECT_TRUE(log.Contains(c.size_line));
+    EXPECT_TRUE(log.Contains(c.bytes_line));
+    EXPECT_TRUE(log.Contains("ERROR:"));
+    EXPECT_FALSE(log.Contains("needs a canvas"));
+    EXPECT_FALSE(log.Contains("ResizeImage - took: "));
+  }
 }

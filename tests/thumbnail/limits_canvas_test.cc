@@ -77,18 +77,6 @@ TEST_F(CanvasLimitTest, FullScreenBoundIsTheLongerSideSquared) {
   ASSERT_TRUE(Resize(300, 300, 200, 300, true));
 }
 
-// Sizes that no canvas can have are left to the canvas creation, which
-// reports them as before; they are not mistaken for small ones.
-TEST_F(CanvasLimitTest, NonsenseSizesStillFailAtTheCanvas) {
-  provider_.SetOptions(WithCanvasLimit(100));
-  qltest::LogCapture log;
-  EXPECT_FALSE(Resize(40, 30, 0, 90, false));
-  EXPECT_FALSE(Resize(40, 30, 0x80000000u, 2, false));
-  EXPECT_TRUE(log.Contains("Required about 0 bytes"));
-  EXPECT_TRUE(log.Contains("Required about -17179869184 bytes"));
-  EXPECT_FALSE(log.Contains("needs a canvas"));
-}
-
 // Through the command handler: the handler's resize fails, and so does every
 // fallback's, even where a default picture's own canvas would have fitted.
 class CanvasLimitReplyTest : public testing::Test {
