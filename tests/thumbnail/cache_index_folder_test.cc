@@ -243,12 +243,11 @@ TEST_F(CacheFolderIndexTest, OldOrIdleKnowledgeIsDropped) {
 }
 
 // The provider's save through the index.
-class CacheCleanupIndexTest : public ::testing::Test {
+class CacheCleanupIndexTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
     source_ = temp_.Join("photo.jpg");
     qltest::WriteFile(source_, std::string("source"));
-    cache_ = temp_.Join("cache");
     ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
   }
 
@@ -261,11 +260,7 @@ class CacheCleanupIndexTest : public ::testing::Test {
     provider_.SaveThumbnail(data);
   }
 
-  qltest::TempFolder temp_;
-  qltest::LogCapture log_;
-  QLThumbnailProvider provider_;
   std::string source_;
-  std::string cache_;
 };
 
 TEST_F(CacheCleanupIndexTest, RepeatedSavesIntoABigFolderListItOnce) {

@@ -18,13 +18,12 @@ namespace {
 
 const std::time_t kSourceTime = 1600000000;  // 0x5f5e1000
 
-class CacheTest : public ::testing::Test {
+class CacheTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
     source_ = temp_.Join("photo.jpg");
     qltest::WriteFile(source_, std::string("source bytes"));
     qltest::SetMtime(source_, kSourceTime);
-    cache_ = temp_.Join("cache");
   }
 
   void Fill(QLThumbnailData& data) { qltest::FillRequest(data, source_, cache_); }
@@ -47,11 +46,7 @@ class CacheTest : public ::testing::Test {
     return hit;
   }
 
-  qltest::TempFolder temp_;
-  qltest::LogCapture log_;
-  QLThumbnailProvider provider_;
   std::string source_;
-  std::string cache_;
 };
 
 TEST_F(CacheTest, SaveWritesExactBytesUnderDocumentedName) {

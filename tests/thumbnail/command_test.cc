@@ -18,13 +18,12 @@ namespace {
 
 const std::time_t kSourceTime = 0x5f5e1000;
 
-class CommandTest : public ::testing::Test {
+class CommandTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
     source_ = temp_.Join("source.jpg");
     qltest::WriteFile(source_, std::string("not decoded in these tests"));
     qltest::SetMtime(source_, kSourceTime);
-    cache_ = temp_.Join("cache");
     defaults_ = temp_.Join("defaults");
     ASSERT_TRUE(boost::filesystem::create_directories(cache_));
     ASSERT_TRUE(boost::filesystem::create_directories(defaults_));
@@ -50,12 +49,9 @@ class CommandTest : public ::testing::Test {
     EXPECT_EQ(expected, reply);
   }
 
-  qltest::TempFolder temp_;
-  qltest::LogCapture log_;
   QLGDHelper helper_;
   qltest::SocketPeer peer_;
   std::string source_;
-  std::string cache_;
   std::string defaults_;
 };
 

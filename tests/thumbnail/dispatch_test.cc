@@ -113,11 +113,10 @@ TEST(ExtensionTest, IsLowerCasedLastSuffixOfFinalComponent) {
 }
 
 // GetThumbnailFor through the real handlers, with solid-colour defaults.
-class DispatchTest : public ::testing::Test {
+class DispatchTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
     defaults_ = temp_.Join("defaults");
-    cache_ = temp_.Join("cache");
     ASSERT_TRUE(boost::filesystem::create_directories(defaults_));
     qltest::WriteDefaultPictures(defaults_);
   }
@@ -140,11 +139,7 @@ class DispatchTest : public ::testing::Test {
     return colour;
   }
 
-  qltest::TempFolder temp_;
-  qltest::LogCapture log_;
-  QLThumbnailProvider provider_;
   std::string defaults_;
-  std::string cache_;
 };
 
 TEST_F(DispatchTest, EachKindGetsItsOwnDefaultPicture) {

@@ -101,13 +101,12 @@ void WritePhoto(std::string const& path) {
   qltest::WriteFile(path, qltest::Encode(photo.get(), qltest::Format::kJpeg));
 }
 
-class JobsTest : public ::testing::Test {
+class JobsTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
     photo_ = temp_.Join("photo.jpg");
     WritePhoto(photo_);
     qltest::SetMtime(photo_, 1600000000);
-    cache_ = temp_.Join("cache");
     qltest::WriteDefaultPictures(temp_.path());
   }
 
@@ -152,10 +151,7 @@ class JobsTest : public ::testing::Test {
     return replies;
   }
 
-  qltest::TempFolder temp_;
-  qltest::LogCapture log_;
   std::string photo_;
-  std::string cache_;
 };
 
 TEST_F(JobsTest, ManyRequestsForOneEntryGenerateOnceAndAllAgree) {

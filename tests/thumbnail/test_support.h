@@ -180,6 +180,16 @@ std::string RequestBody(std::string const& path, std::string const& width,
                         std::string const& id, std::string const& cache,
                         std::string const& defaults);
 
+// A scratch folder, a log capture and a provider; `cache_` names "cache" in
+// the folder, which is not made.
+class ServiceTest : public testing::Test {
+ protected:
+  TempFolder temp_;
+  LogCapture log_;
+  QLThumbnailProvider provider_;
+  std::string cache_ = temp_.Join("cache");
+};
+
 // A provider and a request record (40 x 30, box mode, defaults and cache in
 // the scratch folder, which starts empty).
 class ProviderTest : public testing::Test {
