@@ -41,7 +41,7 @@ std::string Alphabet(size_t length) {
 // A line is handed over in pieces of capacity + 1 characters as they fill,
 // and the rest (with its newline) at the flush; a piece that the newline
 // fills goes at once and the flush then hands over an empty text.
-TEST(QLLogBufferChunkTest, LinesArriveInPiecesOfCapacityPlusOne) {
+TEST_F(QLLogBufferTest, LinesArriveInPiecesOfCapacityPlusOne) {
   struct Case {
     char const* name;
     unsigned capacity;
@@ -105,15 +105,6 @@ TEST_F(QLLogBufferTest, SinksReceiveEachPieceInTheOrderAdded) {
   std::ostream stream(&buffer);
   stream << "0123456789" << std::endl;
   EXPECT_EQ(*events, (std::vector<std::string>{"A:012345678", "B:012345678", "A:9\n", "B:9\n"}));
-}
-
-TEST_F(QLLogBufferTest, SmallCapacityChunksAtCapacityPlusOne) {
-  QLLogBuffer buffer(4);
-  boost::shared_ptr<RecordingSink> sink(new RecordingSink());
-  buffer.AddLogger(sink);
-  std::ostream stream(&buffer);
-  stream << "abcdefghij" << std::endl;
-  EXPECT_EQ(sink->pieces, (std::vector<std::string>{"abcde", "fghij", "\n"}));
 }
 
 TEST_F(QLLogBufferTest, OverflowWithEndOfFileChangesNothing) {
