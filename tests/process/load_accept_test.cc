@@ -44,11 +44,13 @@ int LimitLeavingFree(pid_t pid, int free_slots) {
 class LoadAcceptTest : public LiveDaemonTest {};
 
 TEST_F(LoadAcceptTest, DescriptorExhaustionNeitherSpinsNorLosesWaitingClients) {
-  if (Sanitized()) {
-    // Seen under ASan: with no descriptor free, the two accepted connections
-    // got no reply either; the runtime's own needs were not looked into.
-    GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own at the limit";
-  }
+#if defined(__SANITIZE_ADDRESS__)
+  // UBSan's vptr check tests whether memory is readable by writing it into a
+  // pipe of its own. With no descriptor free the pipe cannot be made, the
+  // check reports an "invalid vptr" for a sound object, and the build's
+  // -fno-sanitize-recover ends the daemon. The plain and TSan builds run it.
+  GTEST_SKIP() << "UBSan's vptr check needs two descriptors of its own at the limit";
+#endif
   StartDaemon({"-l", "2"});
   if (HasFatalFailure()) return;
   pid_t const pid = daemon_->pid();
