@@ -1,10 +1,11 @@
 // Everything the thumbnail service tests need, all made here: pictures drawn
 // with libgd, EXIF blocks and ID3v2 tags written byte by byte, files in a
-// scratch folder, a log capture, a socket pair for the command handler and a
-// provider fixture with a request record.
+// scratch folder, a log capture, a socket pair for the command handler, and
+// the service and provider fixtures.
 //
-// Single-threaded use from a test body. LogCapture swaps the process-wide log
-// stream and level and must not overlap another capture.
+// Single-threaded use from a test body, except that a SocketPeer may live on
+// a worker thread of its own. LogCapture swaps the process-wide log stream
+// and level and must not overlap another capture.
 #ifndef QUORLIN_TESTS_THUMBNAIL_TEST_SUPPORT_H_
 #define QUORLIN_TESTS_THUMBNAIL_TEST_SUPPORT_H_
 
