@@ -316,40 +316,4 @@ TEST_F(CacheCleanupIndexTest, FileRemovedByOthersBeforeTheSaveIsNoError) {
   EXPECT_EQ(Names{"ff_160x120_0_7d1.png"}, qltest::ListFolder(cache_));
 }
 
-double MedianMicroseconds(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
-
-// The point of the index: a save into a folder of many thumbnails costs
-// about what a save into an empty one costs. Saves into both folders are
-// interleaved so machine noise hits both alike.
-TEST_F(CacheCleanupIndexTest, SaveIntoABigFolderCostsAboutAsMuchAsIntoAnEmptyOne) {
-  std::string const empty = temp_.Join("empty");
-  ASSERT_EQ(0, mkdir(empty.c_str(), 0755));
-  for (int i = 0; i < 20000; ++i) Touch(cache_ + "/" + std::to_string(i) + "_160x120_0_1.png");
-  ql_log_level = -1;  // time the save, not the log capture
-  std::vector<double> big_times, empty_times;
-  for (std::time_t when = 5000; when < 5031; ++when) {
-    for (std::string const* folder : {static_cast<std::string const*>(&cache_), &empty}) {
-      auto const start = std::chrono::steady_clock::now();
-      SaveAt(when, *folder);
-      double const micros =
-          std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
-              .count();
-      if (when > 5000) (folder == &cache_ ? big_times : empty_times).push_back(micros);
-    }
-  }
-  double const big = MedianMicroseconds(big_times);
-  double const small = MedianMicroseconds(empty_times);
-  RecordProperty("big_folder_save_us", std::to_string(big));
-  RecordProperty("empty_folder_save_us", std::to_string(small));
-  // The wall times are recorded, not asserted: each save ends in an fsync,
-  // whose cost on a shared disk swings more than any bound a test could hold
-  // (the cache-save benchmark measures them). What makes the big folder cheap
-  // is that it is listed once, not on every save.
-  EXPECT_EQ(2u, provider_.cache_index().listings())
-      << "big " << big << " us, empty " << small << " us";
-}
-
 }  // namespace
