@@ -31,20 +31,6 @@ Rgb const kVideoColor = {30, 200, 200};
 Rgb const kDocColor = {150, 60, 200};
 Rgb const kAnyColor = {120, 120, 120};
 
-TempFolder::TempFolder() {
-  char name[] = "/tmp/ql_thumbnail_test_XXXXXX";
-  char* made = mkdtemp(name);
-  if (!made) ADD_FAILURE() << "mkdtemp failed";
-  path_ = made ? made : "/tmp";
-}
-
-TempFolder::~TempFolder() {
-  if (path_ == "/tmp") return;
-  boost::system::error_code ignored;
-  // Tests may leave read-only or oddly named entries behind; remove_all copes.
-  boost::filesystem::remove_all(path_, ignored);
-}
-
 LogCapture::LogCapture()
     : stream_(new std::ostringstream), saved_stream_(qlloggeros), saved_level_(ql_log_level) {
   boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());

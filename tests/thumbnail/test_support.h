@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "ipc/ql_process_helper_socket.h"
+#include "support/ql_temp_dir.h"
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_thumbnail_data.h"
 #include "thumbnail/ql_thumbnail_provider.h"
@@ -31,17 +32,9 @@ namespace qltest {
 typedef std::vector<unsigned char> Bytes;
 
 // A fresh folder under /tmp, removed with everything in it on destruction.
-class TempFolder {
+class TempFolder : public QLTempDir {
  public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(TempFolder const&) = delete;
-  TempFolder& operator=(TempFolder const&) = delete;
-  std::string const& path() const { return path_; }
-  std::string Join(std::string const& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  std::string Join(std::string const& name) const { return File(name); }
 };
 
 // Routes every log statement (DEBUG and up) into a string while alive.
