@@ -28,6 +28,8 @@ class QLLogCapture {
   int CountAt(std::string const& level_word, std::string const& message) const;
   // Waits up to `timeout_ms` until some line contains `needle`.
   bool WaitFor(std::string const& needle, int timeout_ms) const;
+  // Forgets what was captured so far.
+  void Clear();
 
  private:
   boost::shared_ptr<std::ostream> previous_;

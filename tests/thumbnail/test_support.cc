@@ -31,24 +31,6 @@ Rgb const kVideoColor = {30, 200, 200};
 Rgb const kDocColor = {150, 60, 200};
 Rgb const kAnyColor = {120, 120, 120};
 
-LogCapture::LogCapture()
-    : stream_(new std::ostringstream), saved_stream_(qlloggeros), saved_level_(ql_log_level) {
-  boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());
-  qlloggeros = stream_;
-  ql_log_level = 3;
-}
-
-LogCapture::~LogCapture() {
-  boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());
-  qlloggeros = saved_stream_;
-  ql_log_level = saved_level_;
-}
-
-std::string LogCapture::text() const {
-  boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());
-  return stream_->str();
-}
-
 testing::AssertionResult LogCapture::Contains(std::string const& needle) const {
   std::string const all = text();
   testing::AssertionResult result(all.find(needle) != std::string::npos);
@@ -70,11 +52,6 @@ int LogCapture::CountLevel(std::string const& level) const {
     if (line.compare(0, level.size(), level) == 0) ++count;
   }
   return count;
-}
-
-void LogCapture::Clear() {
-  boost::unique_lock<boost::recursive_mutex> lock(QLLogStatementMutex());
-  stream_->str("");
 }
 
 bool Near(Rgb a, Rgb b, int tolerance) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "ipc/ql_process_helper_socket.h"
+#include "support/ql_log_capture.h"
 #include "support/ql_temp_dir.h"
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_thumbnail_data.h"
@@ -40,23 +41,17 @@ class TempFolder : public QLTempDir {
 // Routes every log statement (DEBUG and up) into a string while alive.
 class LogCapture {
  public:
-  LogCapture();
-  ~LogCapture();
-  LogCapture(LogCapture const&) = delete;
-  LogCapture& operator=(LogCapture const&) = delete;
-  std::string text() const;
+  std::string text() const { return capture_.Text(); }
   // Whether the text holds `needle`; either way the message shows the text.
   testing::AssertionResult Contains(std::string const& needle) const;
   // Occurrences of `needle` anywhere in the text.
   int Count(std::string const& needle) const;
   // Lines starting with `level` (e.g. "ERROR:").
   int CountLevel(std::string const& level) const;
-  void Clear();
+  void Clear() { capture_.Clear(); }
 
  private:
-  boost::shared_ptr<std::ostringstream> stream_;
-  boost::shared_ptr<std::ostream> saved_stream_;
-  int saved_level_;
+  QLLogCapture capture_;
 };
 
 struct Rgb {
