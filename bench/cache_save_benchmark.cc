@@ -17,31 +17,26 @@
 #include <map>
 #include <string>
 
+#include "bench_scratch_folder.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
 struct Folders {
-  std::string root;
+  BenchScratchFolder root{"ql_cache_save_bench"};
   std::string source;
   std::map<int, std::string> by_count;
 
   Folders() {
-    char name[] = "/tmp/ql_cache_save_bench_XXXXXX";
-    root = mkdtemp(name);
-    source = root + "/photo.jpg";
+    source = root.path() + "/photo.jpg";
     close(open(source.c_str(), O_WRONLY | O_CREAT, 0644));
-  }
-  ~Folders() {
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(root, ignored);
   }
 
   std::string const& WithFiles(int count) {
     std::string& folder = by_count[count];
     if (!folder.empty()) return folder;
-    folder = root + "/cache" + std::to_string(count);
+    folder = root.path() + "/cache" + std::to_string(count);
     mkdir(folder.c_str(), 0755);
     for (int i = 0; i < count; ++i) {
       std::string const file = folder + "/" + std::to_string(i) + "_160x120_0_5f5e1000.png";

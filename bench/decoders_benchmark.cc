@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_scratch_folder.h"
 #include "ql_photo_synth.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_thumbnail_provider.h"
@@ -62,7 +63,8 @@ Bytes Mp3WithCover(Bytes const& jpeg) {
 // Every input, made once.
 struct Inputs {
   Bytes jpeg_baseline, jpeg_progressive, png, gif, bmp, wbmp;
-  std::string folder, mp3_path;
+  BenchScratchFolder folder{"ql_decoders_bench"};
+  std::string mp3_path;
 
   Inputs() {
     QLPhotoSpec photo_spec;
@@ -79,18 +81,12 @@ struct Inputs {
     bmp = Take(gdImageBmpPtr(photo.get(), &size, 0), size);
     wbmp = Take(gdImageWBMPPtr(photo.get(), &size, gdTrueColor(0, 0, 0)), size);
 
-    char name[] = "/tmp/ql_decoders_bench_XXXXXX";
-    folder = mkdtemp(name);
     photo_spec.width = photo_spec.height = 600;  // a typical album cover
     ScopedPhoto cover = DrawPhoto(photo_spec);
     Bytes const mp3 = Mp3WithCover(EncodeJpeg(cover.get(), 90, false));
-    mp3_path = folder + "/song.mp3";
+    mp3_path = folder.path() + "/song.mp3";
     std::ofstream(mp3_path.c_str(), std::ios::binary)
         .write(reinterpret_cast<char const*>(mp3.data()), static_cast<std::streamsize>(mp3.size()));
-  }
-  ~Inputs() {
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(folder, ignored);
   }
 };
 
@@ -150,8 +146,8 @@ void BM_Mp3CoverHandler(benchmark::State& state) {
     data.path = inputs.mp3_path;
     data.width = 160;
     data.height = 120;
-    data.thumbnail_folder = inputs.folder + "/cache";
-    data.default_thumbnail_folder = inputs.folder;
+    data.thumbnail_folder = inputs.folder.path() + "/cache";
+    data.default_thumbnail_folder = inputs.folder.path();
     if (!provider.HandleAudioMp3(data) || !data.save_to_cache) {
       state.SkipWithError("the cover was not used");
       break;

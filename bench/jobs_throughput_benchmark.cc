@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_scratch_folder.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_thumbnail_provider.h"
@@ -21,12 +22,10 @@
 namespace {
 
 struct Photo {
-  std::string folder;
+  BenchScratchFolder folder{"ql_jobs_bench"};
   std::string path;
   Photo() {
-    char name[] = "/tmp/ql_jobs_bench_XXXXXX";
-    folder = mkdtemp(name);
-    path = folder + "/photo.jpg";
+    path = folder.path() + "/photo.jpg";
     boost::shared_ptr<gdImageStruct> photo(gdImageCreateTrueColor(2000, 1500),
                                            gdImgDestroyDeleter());
     std::uint32_t seed = 7;
@@ -40,10 +39,6 @@ struct Photo {
     int size = 0;
     boost::shared_ptr<void> jpeg(gdImageJpegPtr(photo.get(), &size, 90), gdDeleter());
     std::ofstream(path.c_str(), std::ios::binary).write(static_cast<char*>(jpeg.get()), size);
-  }
-  ~Photo() {
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(folder, ignored);
   }
 };
 
@@ -71,8 +66,8 @@ void BM_Requests(benchmark::State& state) {
     data.resource_id = g_next_id++;  // always a miss
     data.width = 320;
     data.height = 240;
-    data.thumbnail_folder = photo.folder + "/cache";
-    data.default_thumbnail_folder = photo.folder;
+    data.thumbnail_folder = photo.folder.path() + "/cache";
+    data.default_thumbnail_folder = photo.folder.path();
     if (!g_provider->GetThumbnailFor(data)) state.SkipWithError("no thumbnail");
   }
   state.SetItemsProcessed(state.iterations());

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench_scratch_folder.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_thumbnail_provider.h"
@@ -21,13 +22,11 @@
 namespace {
 
 struct Photo {
-  std::string folder;
+  BenchScratchFolder folder{"ql_jpeg_shrink_bench"};
   std::string path;
 
   Photo() {
-    char name[] = "/tmp/ql_jpeg_shrink_bench_XXXXXX";
-    folder = mkdtemp(name);
-    path = folder + "/photo.jpg";
+    path = folder.path() + "/photo.jpg";
     int const width = 4000, height = 3000;
     boost::shared_ptr<gdImageStruct> photo(gdImageCreateTrueColor(width, height),
                                            gdImgDestroyDeleter());
@@ -45,10 +44,6 @@ struct Photo {
     boost::shared_ptr<void> bytes(gdImageJpegPtr(photo.get(), &size, 90), gdDeleter());
     std::ofstream(path.c_str(), std::ios::binary)
         .write(static_cast<char const*>(bytes.get()), size);
-  }
-  ~Photo() {
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(folder, ignored);
   }
 };
 
@@ -70,7 +65,7 @@ void BM_JpegHandler(benchmark::State& state) {
     data.width = static_cast<std::uint32_t>(state.range(1));
     data.height = static_cast<std::uint32_t>(state.range(2));
     data.full_screen = state.range(3) != 0;
-    data.default_thumbnail_folder = photo.folder;
+    data.default_thumbnail_folder = photo.folder.path();
     if (!provider.HandleImgJpg(data)) state.SkipWithError("no thumbnail");
     benchmark::DoNotOptimize(data.thumbnail_size);
   }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_scratch_folder.h"
 #include "ipc/ql_array_deleter.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "log/ql_log.h"
@@ -46,8 +47,8 @@ long ReadReply(int fd, std::vector<unsigned char>& buffer) {
 }
 
 void BM_ProcessCommandCacheHit(benchmark::State& state) {
-  char name[] = "/tmp/ql_request_bench_XXXXXX";
-  std::string const folder = mkdtemp(name);
+  BenchScratchFolder const scratch("ql_request_bench");
+  std::string const& folder = scratch.path();
   std::string const photo_path = folder + "/photo.jpg";
   {
     QLPhotoSpec photo_spec;
@@ -98,8 +99,6 @@ void BM_ProcessCommandCacheHit(benchmark::State& state) {
   close(fds[1]);
   ql_log_level = saved_level;
   qlloggeros = saved_stream;
-  boost::system::error_code ignored;
-  boost::filesystem::remove_all(folder, ignored);
 }
 BENCHMARK(BM_ProcessCommandCacheHit)
     ->ArgName("log_level")

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_scratch_folder.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
@@ -34,16 +35,14 @@ Picture Decode(std::vector<unsigned char> const& jpeg) {
 // Everything the benchmarks share, made once: the photo's JPEG bytes, the
 // photo on disk, a cache folder and a default-picture folder.
 struct Fixture {
-  std::string folder;
+  BenchScratchFolder folder{"ql_pipeline_bench"};
   std::string photo_path;
   std::string cache_folder;
   std::vector<unsigned char> jpeg;
 
   Fixture() {
-    char name[] = "/tmp/ql_pipeline_bench_XXXXXX";
-    folder = mkdtemp(name);
-    photo_path = folder + "/photo.jpg";
-    cache_folder = folder + "/cache";
+    photo_path = folder.path() + "/photo.jpg";
+    cache_folder = folder.path() + "/cache";
 
     Picture photo(gdImageCreateTrueColor(kPhotoWidth, kPhotoHeight), gdImgDestroyDeleter());
     std::uint32_t seed = 12345;
@@ -65,10 +64,6 @@ struct Fixture {
     std::ofstream(photo_path.c_str(), std::ios::binary)
         .write(reinterpret_cast<char const*>(jpeg.data()), size);
   }
-  ~Fixture() {
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(folder, ignored);
-  }
 
   void Fill(QLThumbnailData& data) const {
     data.path = photo_path;
@@ -77,7 +72,7 @@ struct Fixture {
     data.full_screen = false;
     data.resource_id = 0xbe;
     data.thumbnail_folder = cache_folder;
-    data.default_thumbnail_folder = folder;  // unused: the photo decodes
+    data.default_thumbnail_folder = folder.path();  // unused: the photo decodes
   }
 };
 
