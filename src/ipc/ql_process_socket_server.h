@@ -48,7 +48,7 @@ class QLProcessHelperSocketServerService : public QLService {
   // Stop flag, listening socket shut down (StartServer closes it as it
   // returns), every worker stopped in ascending number (joined unless it is
   // the calling thread), then the table emptied. The workers together get
-  // kWorkerStopWait to end; those still running then (stuck in a read the
+  // kWorkerStopWaitMs to end; those still running then (stuck in a read the
   // kernel does not give up) are named in one ERROR line and left behind,
   // detached, so the stop always ends.
   void StopServer();
