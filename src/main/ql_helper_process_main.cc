@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "base/ql_parse_number.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "ipc/ql_process_socket_server.h"
 #include "log/ql_log.h"
@@ -37,19 +38,6 @@ std::atomic<bool> g_stop_started(false);
 boost::mutex g_lock_mutex;  // guards g_lock_held
 bool g_lock_held = false;
 
-// Whole decimal text from `low` to `high`; false (and *value untouched)
-// otherwise.
-bool ParseNumber(char const* text, unsigned long long low, unsigned long long high,
-                 unsigned long long* value) {
-  if (text == nullptr || *text < '0' || *text > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long const parsed = strtoull(text, &end, 10);
-  if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
-  *value = parsed;
-  return true;
-}
-
 void ReportIgnored(char const* program, char const* option, char const* value,
                    char const* expected) {
   fprintf(stderr, "%s: ignoring --%s '%s' (expected %s)\n", program, option, value, expected);
@@ -59,8 +47,8 @@ void ReportIgnored(char const* program, char const* option, char const* value,
 // leaves the limit as it was.
 void ParsePixelLimit(char const* program, char const* option, char const* value,
                      std::uint64_t* limit) {
-  unsigned long long pixels = 0;
-  if (ParseNumber(value, 1, ULLONG_MAX, &pixels)) {
+  std::uint64_t pixels = 0;
+  if (ParseUnsigned(value, 1, UINT64_MAX, &pixels)) {
     *limit = pixels;
   } else {
     ReportIgnored(program, option, value, "a positive number");
@@ -98,8 +86,8 @@ int parse_arguments(int argc, char** argv, QLArguments* arguments) {
         arguments->log_file_path = std::string(optarg) + "/" + GetLogFileName();
         break;
       case kMaxMessageBytesOption: {
-        unsigned long long bound = 0;
-        if (ParseNumber(optarg, 1, INT_MAX, &bound)) {
+        std::uint64_t bound = 0;
+        if (ParseUnsigned(optarg, 1, INT_MAX, &bound)) {
           QLProcessHelperSocket::SetMaxMessageLength(static_cast<unsigned int>(bound));
         } else {
           ReportIgnored(argv[0], "max-message-bytes", optarg, "1 to 2147483647");
@@ -118,8 +106,8 @@ int parse_arguments(int argc, char** argv, QLArguments* arguments) {
         arguments->thumbnail.jpeg_shrink_on_load = true;
         break;
       case kPngLevelOption: {
-        unsigned long long level = 0;
-        if (ParseNumber(optarg, 0, 9, &level)) {
+        std::uint64_t level = 0;
+        if (ParseUnsigned(optarg, 0, 9, &level)) {
           arguments->thumbnail.png_compression_level = static_cast<int>(level);
         } else {
           ReportIgnored(argv[0], "png-level", optarg, "0 to 9");
@@ -137,8 +125,8 @@ int parse_arguments(int argc, char** argv, QLArguments* arguments) {
         break;
       }
       case kJobsOption: {
-        unsigned long long jobs = 0;
-        if (ParseNumber(optarg, 1, 64, &jobs)) {
+        std::uint64_t jobs = 0;
+        if (ParseUnsigned(optarg, 1, 64, &jobs)) {
           arguments->thumbnail.jobs = static_cast<unsigned int>(jobs);
         } else {
           ReportIgnored(argv[0], "jobs", optarg, "1 to 64");

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "base/ql_c_resource.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_header_probe.h"
@@ -22,12 +23,6 @@ char const* const kThumbFileDefaultAny = "any_file.jpg";
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* file) const {
-    if (file) fclose(file);
-  }
-};
-
 // Decodes `name` from the request's default folder; empty when the picture
 // is missing, not a JPEG or larger than the source limit (the folder comes
 // with the request, so its pictures are checked like any file). `timing_text`,
@@ -37,7 +32,7 @@ QLDecodedPicture DecodeDefaultPicture(QLThumbnailProvider const& provider,
                                       QLThumbnailData const& data, char const* name,
                                       char const* timing_text) {
   std::string const path = (boost::filesystem::path(data.default_thumbnail_folder) / name).string();
-  std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "rb"));
+  QLUniqueFile file(fopen(path.c_str(), "rb"));
   if (!file) return QLDecodedPicture();
   QLTimer timer;
   QLImageHeader header;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ipc/ql_array_deleter.h"
+#include "base/ql_array_deleter.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "json/json_parser.h"
 #include "log/ql_log.h"

@@ -8,26 +8,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/ql_unique_fd.h"
+
 namespace {
 
 std::size_t const kTagHeaderBytes = 10;
 std::size_t const kId3v1Bytes = 128;
 unsigned char const kFooterPresentFlag = 0x10;
-
-// Closes the descriptor on every way out.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ScopedFd(ScopedFd const&) = delete;
-  ScopedFd& operator=(ScopedFd const&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Reads exactly `size` bytes at `offset`; false on error or end of file.
 bool ReadAt(int fd, std::uint64_t offset, unsigned char* out, std::size_t size) {
@@ -86,7 +73,7 @@ bool FooterFits(int fd, std::uint64_t end, std::uint64_t file_size) {
 }  // namespace
 
 bool Id3TagsFitFile(std::string const& path) {
-  ScopedFd const fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  QLUniqueFd const fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return false;
   struct stat info;
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;

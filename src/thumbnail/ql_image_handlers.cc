@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "base/ql_c_resource.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_exif_orientation.h"
 #include "thumbnail/ql_gd_deleters.h"
@@ -16,13 +17,6 @@
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
-
-struct FileCloser {
-  void operator()(FILE* file) const {
-    if (file) fclose(file);
-  }
-};
-typedef std::unique_ptr<FILE, FileCloser> ScopedFile;
 
 // The five handlers share one shape and differ in these points only.
 struct FileHandlerShape {
@@ -48,7 +42,7 @@ QLDecodedPicture DecodeWithLibgd(gdImagePtr (*decode)(FILE*), FILE* file) {
 bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
                 FileHandlerShape const& shape) {
   QLTimer timer;
-  ScopedFile file(fopen(data.path.c_str(), "rb"));
+  QLUniqueFile file(fopen(data.path.c_str(), "rb"));
   if (!file) {
     QL_ERROR("Unable to open file \"" << data.path << "\" in order to generate its thumbnail.");
     return provider.HandleImgGeneric(data);
