@@ -119,3 +119,7 @@ boost::shared_ptr<QLAbstractHelper> GetProcessHelper() {
   helper->provider().SetOptions(ProcessThumbnailOptions());
   return helper;
 }
+
+std::vector<QLCommandLineOption> GetHelperOptions() {
+  return ThumbnailCommandLineOptions(&ProcessThumbnailOptions());
+}
