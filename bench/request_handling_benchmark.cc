@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bench_scratch_folder.h"
-#include "ipc/ql_array_deleter.h"
+#include "base/ql_array_deleter.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "log/ql_log.h"
 #include "ql_photo_synth.h"

@@ -4,7 +4,7 @@
 #     // links: ql_json ql_log
 # and is linked against every project library without one.
 
-set(QL_ALL_PROJECT_LIBRARIES ql_thumbnail ql_ipc ql_main ql_json ql_encoding ql_log libjson)
+set(QL_ALL_PROJECT_LIBRARIES ql_thumbnail ql_ipc ql_main ql_json ql_encoding ql_log ql_base libjson)
 
 # The libraries named by the "// links:" line of `source`, or all of them.
 function(ql_source_links source out_var)

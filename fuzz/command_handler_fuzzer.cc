@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "ipc/ql_array_deleter.h"
+#include "base/ql_array_deleter.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "json/json_parser.h"
 #include "thumbnail/ql_gd_helper.h"

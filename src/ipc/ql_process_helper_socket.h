@@ -24,7 +24,7 @@
 #include <mutex>
 #include <string>
 
-#include "ipc/ql_array_deleter.h"
+#include "base/ql_array_deleter.h"
 
 // Reads four bytes, most significant first, as a 32-bit integer.
 int intFromByteArray(unsigned char const* bytes);

@@ -35,21 +35,21 @@ void ReplaceStream(boost::shared_ptr<std::ostream> stream) {
 
 }  // namespace
 
-void InitLogger(QLArguments const& arguments, boost::shared_ptr<QLLogBuffer> const& buffer) {
-  ql_log_level = arguments.log_level;
+void InitLogger(QLLogSettings const& settings, boost::shared_ptr<QLLogBuffer> const& buffer) {
+  ql_log_level = settings.log_level;
   if (!buffer) return;
 
-  if (arguments.log_to_console) {
+  if (settings.log_to_console) {
     buffer->AddLogger(boost::shared_ptr<QLLog>(new QLLog2Console()));
   }
-  if (!arguments.log_file_path.empty()) {
+  if (!settings.log_file_path.empty()) {
     buffer->AddLogger(boost::shared_ptr<QLLog>(
-        new QLLog2FILE(arguments.log_file_path, QLLog2FILE::kDefaultMaxSize)));
+        new QLLog2FILE(settings.log_file_path, QLLog2FILE::kDefaultMaxSize)));
   }
-  if (arguments.log_to_syslog) {
+  if (settings.log_to_syslog) {
     buffer->AddLogger(boost::shared_ptr<QLLog>(new QLLog2Syslog(kSyslogPriority)));
   }
-  if (arguments.log_to_zovuvoze) {
+  if (settings.log_to_zovuvoze) {
     buffer->AddLogger(boost::shared_ptr<QLLog>(new QLLog2Zovuvoze()));
   }
 

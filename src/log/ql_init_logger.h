@@ -1,4 +1,4 @@
-// InitLogger: builds the sinks the command line asks for and points the log
+// InitLogger: builds the sinks the settings ask for and points the log
 // statement at the buffer. ShutdownLogger: detaches it again.
 //
 // Contract:
@@ -20,9 +20,9 @@
 #include <boost/shared_ptr.hpp>
 
 #include "log/ql_log_buffer.h"
-#include "main/ql_arguments.h"
+#include "log/ql_log_settings.h"
 
-void InitLogger(QLArguments const& arguments, boost::shared_ptr<QLLogBuffer> const& buffer);
+void InitLogger(QLLogSettings const& settings, boost::shared_ptr<QLLogBuffer> const& buffer);
 
 void ShutdownLogger();
 

@@ -13,6 +13,8 @@
 #include <iomanip>
 #include <sstream>
 
+#include "base/ql_write_all.h"
+
 std::string FormatTimeStamp(struct timeval const& when) {
   struct tm local;
   time_t seconds = when.tv_sec;
@@ -101,20 +103,6 @@ void CloseFallbackLog() {
   fp = kNoFile;
 }
 
-// Writes all of `length` bytes, retrying short writes and interrupted calls.
-bool WriteAll(char const* data, size_t length) {
-  while (length > 0) {
-    ssize_t written = write(fp, data, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    length -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 // The bytes of a formatted piece that the buffer holds, at most 2047.
 size_t HeldLength(int formatted) {
   return formatted > static_cast<int>(kMaxPieceLength) ? kMaxPieceLength
@@ -154,7 +142,7 @@ void ql_log_print(char const* file, int line, char const* function, char const* 
                       OrPlaceholder(function));
   }
   if (length <= 0) length = snprintf(buffer, kLineBufferSize, "(\?\?)[\?\?\?\?] ");
-  bool ok = WriteAll(buffer, HeldLength(length));
+  bool ok = WriteAll(fp, buffer, HeldLength(length));
 
   if (ok) {
     length = 0;
@@ -165,7 +153,7 @@ void ql_log_print(char const* file, int line, char const* function, char const* 
       va_end(arguments);
     }
     if (length <= 0) length = snprintf(buffer, kLineBufferSize, "LOGGER: problem with line!");
-    ok = WriteAll(buffer, HeldLength(length)) && WriteAll("\n", 1);
+    ok = WriteAll(fp, buffer, HeldLength(length)) && WriteAll(fp, "\n", 1);
   }
 
   if (!ok) {

@@ -1,30 +1,18 @@
 // The parsed command line of the helper process.
 //
 // Contract: a plain value record, filled on the main thread by the process
-// entry (defaults first, then the command line) and read once by InitLogger.
-// Not shared between threads afterwards; copy it freely.
+// entry (defaults first, then the command line); InitLogger reads its log
+// settings once. Not shared between threads afterwards; copy it freely.
+// The helper's own options are kept on the helper's side (GetHelperOptions).
 #ifndef QUORLIN_MAIN_QL_ARGUMENTS_H_
 #define QUORLIN_MAIN_QL_ARGUMENTS_H_
 
-#include <string>
+#include "log/ql_log_settings.h"
 
-#include "thumbnail/ql_thumbnail_options.h"
-
-struct QLArguments {
-  // Log file for the file sink; empty means no file sink. The process entry
-  // sets "gd.log" (or "<folder>/gd.log" from the log-file option).
-  std::string log_file_path;
-  // Verbosity: ERROR at >= 0, WARN at >= 1, INFO at >= 2, DEBUG at >= 3;
-  // negative silences everything.
-  int log_level = 3;
-  // Extra sinks. No command-line option sets them; they exist for builds
-  // that want the console, syslog or the platform logger command.
-  bool log_to_console = false;
-  bool log_to_syslog = false;
-  bool log_to_zovuvoze = false;
-  // Limits and opt-in fast paths of the thumbnail work, from the long-only
-  // options; handed to the helper before it is created.
-  QLThumbnailOptions thumbnail;
+// The log settings come first: the process entry sets the log file to "gd.log"
+// (or "<folder>/gd.log" from the log-file option) and the level to 3; no
+// command-line option sets the console, syslog or platform-logger sinks.
+struct QLArguments : QLLogSettings {
   // Set by --help: main prints the usage and exits 0.
   bool show_help = false;
 };

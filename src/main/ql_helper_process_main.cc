@@ -10,7 +10,9 @@
 #include <boost/thread/mutex.hpp>
 #include <climits>
 #include <cstdint>
+#include <vector>
 
+#include "base/ql_parse_number.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "ipc/ql_process_socket_server.h"
 #include "log/ql_log.h"
@@ -20,55 +22,23 @@
 
 namespace {
 
-// getopt_long values of the long-only options; outside the range of letters.
+// getopt_long values of the frame's long-only options and, from
+// kFirstHelperOption on, of the helper's options; outside the range of
+// letters.
 enum LongOnlyOption {
   kMaxMessageBytesOption = 256,
-  kMaxSourcePixelsOption,
-  kMaxThumbnailPixelsOption,
-  kJpegShrinkOnLoadOption,
-  kPngLevelOption,
-  kPngFiltersOption,
-  kJobsOption,
-  kLockWaitMsOption,
   kHelpOption,
+  kFirstHelperOption,
 };
-
-// An hour: longer than any request could sensibly wait.
-const unsigned long long kMaxLockWaitMs = 3600000;
 
 std::atomic<bool> g_stop_started(false);
 
 boost::mutex g_lock_mutex;  // guards g_lock_held
 bool g_lock_held = false;
 
-// Whole decimal text from `low` to `high`; false (and *value untouched)
-// otherwise.
-bool ParseNumber(char const* text, unsigned long long low, unsigned long long high,
-                 unsigned long long* value) {
-  if (text == nullptr || *text < '0' || *text > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long const parsed = strtoull(text, &end, 10);
-  if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
-  *value = parsed;
-  return true;
-}
-
 void ReportIgnored(char const* program, char const* option, char const* value,
                    char const* expected) {
   fprintf(stderr, "%s: ignoring --%s '%s' (expected %s)\n", program, option, value, expected);
-}
-
-// A pixel-count limit: any positive number; anything else is reported and
-// leaves the limit as it was.
-void ParsePixelLimit(char const* program, char const* option, char const* value,
-                     std::uint64_t* limit) {
-  unsigned long long pixels = 0;
-  if (ParseNumber(value, 1, ULLONG_MAX, &pixels)) {
-    *limit = pixels;
-  } else {
-    ReportIgnored(program, option, value, "a positive number");
-  }
 }
 
 }  // namespace
@@ -77,23 +47,49 @@ struct option long_options[] = {
     {"loglevel", required_argument, 0, 'l'},
     {"logfile", required_argument, 0, 'o'},
     {"max-message-bytes", required_argument, 0, kMaxMessageBytesOption},
-    {"max-source-pixels", required_argument, 0, kMaxSourcePixelsOption},
-    {"max-thumbnail-pixels", required_argument, 0, kMaxThumbnailPixelsOption},
-    {"jpeg-shrink-on-load", no_argument, 0, kJpegShrinkOnLoadOption},
-    {"png-level", required_argument, 0, kPngLevelOption},
-    {"png-filters", required_argument, 0, kPngFiltersOption},
-    {"jobs", required_argument, 0, kJobsOption},
-    {"lock-wait-ms", required_argument, 0, kLockWaitMsOption},
     {"help", no_argument, 0, kHelpOption},
     {0, 0, 0, 0},
 };
 
+namespace {
+
+// long_options with the helper's options before "help", the order --help
+// lists them in (getopt_long names ambiguous abbreviations in table order).
+// The names point into `helper_options`, which must outlive the table.
+std::vector<struct option> MergedOptionTable(
+    std::vector<QLCommandLineOption> const& helper_options) {
+  std::vector<struct option> table;
+  for (struct option const* entry = long_options; entry->name != nullptr; ++entry) {
+    if (entry->val == kHelpOption) {
+      for (std::size_t i = 0; i < helper_options.size(); ++i) {
+        table.push_back({helper_options[i].name.c_str(),
+                         helper_options[i].takes_value ? required_argument : no_argument, 0,
+                         kFirstHelperOption + static_cast<int>(i)});
+      }
+    }
+    table.push_back(*entry);
+  }
+  table.push_back({0, 0, 0, 0});
+  return table;
+}
+
+bool InTable(std::vector<struct option> const& table, int value) {
+  for (struct option const& entry : table) {
+    if (entry.name != nullptr && entry.val == value) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int parse_arguments(int argc, char** argv, QLArguments* arguments) {
   if (argv == nullptr || arguments == nullptr) return 0;
+  std::vector<QLCommandLineOption> const helper_options = GetHelperOptions();
+  std::vector<struct option> const table = MergedOptionTable(helper_options);
   optind = 0;  // full rescan, also when called more than once
   for (;;) {
     int index = 0;
-    int const option = getopt_long(argc, argv, "l:o:", long_options, &index);
+    int const option = getopt_long(argc, argv, "l:o:", table.data(), &index);
     if (option == -1) return 1;
     switch (option) {
       case 'l':
@@ -103,59 +99,11 @@ int parse_arguments(int argc, char** argv, QLArguments* arguments) {
         arguments->log_file_path = std::string(optarg) + "/" + GetLogFileName();
         break;
       case kMaxMessageBytesOption: {
-        unsigned long long bound = 0;
-        if (ParseNumber(optarg, 1, INT_MAX, &bound)) {
+        std::uint64_t bound = 0;
+        if (ParseUnsigned(optarg, 1, INT_MAX, &bound)) {
           QLProcessHelperSocket::SetMaxMessageLength(static_cast<unsigned int>(bound));
         } else {
           ReportIgnored(argv[0], "max-message-bytes", optarg, "1 to 2147483647");
-        }
-        break;
-      }
-      case kMaxSourcePixelsOption:
-        ParsePixelLimit(argv[0], "max-source-pixels", optarg,
-                        &arguments->thumbnail.max_source_pixels);
-        break;
-      case kMaxThumbnailPixelsOption:
-        ParsePixelLimit(argv[0], "max-thumbnail-pixels", optarg,
-                        &arguments->thumbnail.max_thumbnail_pixels);
-        break;
-      case kJpegShrinkOnLoadOption:
-        arguments->thumbnail.jpeg_shrink_on_load = true;
-        break;
-      case kPngLevelOption: {
-        unsigned long long level = 0;
-        if (ParseNumber(optarg, 0, 9, &level)) {
-          arguments->thumbnail.png_compression_level = static_cast<int>(level);
-        } else {
-          ReportIgnored(argv[0], "png-level", optarg, "0 to 9");
-        }
-        break;
-      }
-      case kPngFiltersOption: {
-        int mask = 0;
-        if (ParsePngFilters(optarg, &mask)) {
-          arguments->thumbnail.png_filters = mask;
-        } else {
-          ReportIgnored(argv[0], "png-filters", optarg,
-                        "none, sub, up, avg, paeth or all, comma-separated");
-        }
-        break;
-      }
-      case kJobsOption: {
-        unsigned long long jobs = 0;
-        if (ParseNumber(optarg, 1, 64, &jobs)) {
-          arguments->thumbnail.jobs = static_cast<unsigned int>(jobs);
-        } else {
-          ReportIgnored(argv[0], "jobs", optarg, "1 to 64");
-        }
-        break;
-      }
-      case kLockWaitMsOption: {
-        unsigned long long wait = 0;
-        if (ParseNumber(optarg, 0, kMaxLockWaitMs, &wait)) {
-          arguments->thumbnail.lock_wait_ms = static_cast<unsigned int>(wait);
-        } else {
-          ReportIgnored(argv[0], "lock-wait-ms", optarg, "0 to 3600000");
         }
         break;
       }
@@ -163,44 +111,38 @@ int parse_arguments(int argc, char** argv, QLArguments* arguments) {
         arguments->show_help = true;
         break;
       case '?':
-        // getopt_long has printed its message. A missing value ends the
-        // parse; an unknown option is skipped.
-        if (optopt == 'l' || optopt == 'o' || optopt >= kMaxMessageBytesOption) return 0;
+        // getopt_long has printed its message. A missing value (or a value
+        // given to an option that takes none) ends the parse; an unknown
+        // option is skipped.
+        if (optopt != 0 && InTable(table, optopt)) return 0;
         break;
       default:
+        if (option >= kFirstHelperOption &&
+            static_cast<std::size_t>(option - kFirstHelperOption) < helper_options.size()) {
+          QLCommandLineOption const& helper_option = helper_options[option - kFirstHelperOption];
+          if (!helper_option.apply(optarg)) {
+            ReportIgnored(argv[0], helper_option.name.c_str(), optarg,
+                          helper_option.expected.c_str());
+          }
+        }
         break;
     }
   }
 }
 
 void PrintUsage(FILE* out, char const* program) {
-  QLThumbnailOptions const defaults;
   fprintf(out,
           "usage: %s [options]\n"
           "  -l, --loglevel N          0 errors, 1 +warnings, 2 +info, 3 +debug (default 3);\n"
           "                            negative: no log\n"
           "  -o, --logfile DIR         log to DIR/%s (default: %s in the working directory)\n"
-          "      --max-message-bytes N largest request frame accepted (default %u)\n"
-          "      --max-source-pixels N largest source picture decoded, width x height\n"
-          "                            (default %llu); larger files get the default picture\n"
-          "      --max-thumbnail-pixels N  largest thumbnail canvas (default %llu);\n"
-          "                            larger requests get the failure reply\n"
-          "      --jpeg-shrink-on-load decode JPEG photos at 1/2, 1/4 or 1/8 size when the\n"
-          "                            thumbnail needs no more (off by default)\n"
-          "      --png-level N         zlib level 0-9 for thumbnails (default: libgd's)\n"
-          "      --png-filters LIST    PNG row filters: none,sub,up,avg,paeth or all\n"
-          "                            (default: libgd's)\n"
-          "      --jobs N              make up to N thumbnails at once, 1-64 (default: one\n"
-          "                            at a time under a single lock)\n"
-          "      --lock-wait-ms N      answer a request with the failure reply when it has\n"
-          "                            waited N ms for the provider lock (with --jobs: for\n"
-          "                            its cache entry or a job slot); 0, the default:\n"
-          "                            wait as long as it takes\n"
-          "      --help                print this text and exit\n",
+          "      --max-message-bytes N largest request frame accepted (default %u)\n",
           program, GetLogFileName().c_str(), GetLogFileName().c_str(),
-          QLProcessHelperSocket::kDefaultMaxMessageLength,
-          static_cast<unsigned long long>(defaults.max_source_pixels),
-          static_cast<unsigned long long>(defaults.max_thumbnail_pixels));
+          QLProcessHelperSocket::kDefaultMaxMessageLength);
+  for (QLCommandLineOption const& helper_option : GetHelperOptions()) {
+    fputs(helper_option.help.c_str(), out);
+  }
+  fputs("      --help                print this text and exit\n", out);
 }
 
 void sig_handler(int signal_number) {

@@ -20,7 +20,9 @@
 
 #include <boost/shared_ptr.hpp>
 #include <string>
+#include <vector>
 
+#include "base/ql_command_line_option.h"
 #include "main/ql_arguments.h"
 
 class QLAbstractHelper;
@@ -30,21 +32,27 @@ std::string GetLogFileName();
 std::string GetProcessSocketName();
 std::string GetProcessName();
 boost::shared_ptr<QLAbstractHelper> GetProcessHelper();
+// The helper's own command-line options: parse_arguments and PrintUsage add
+// them after the frame's options and before "help", in this order. Applying
+// one stores its value on the helper's side, where GetProcessHelper() finds
+// it; the frame only reports a refused value on standard error.
+std::vector<QLCommandLineOption> GetHelperOptions();
 
-// "loglevel" (-l), "logfile" (-o), then the long-only options of the limits
-// and fast paths and "help", then the all-zero entry.
+// The frame's own options: "loglevel" (-l), "logfile" (-o),
+// "max-message-bytes" and "help", then the all-zero entry.
 extern struct option long_options[];
 
 // Fills `arguments` from the command line: -l sets the level (atoi), -o DIR
 // sets the log file to DIR + "/" + GetLogFileName(), --max-message-bytes N
 // sets the process-wide frame bound of QLProcessHelperSocket (N from 1 to
-// 2147483647; anything else is reported on stderr and ignored); the other
-// long options fill arguments->thumbnail and show_help the same way. Returns 0
-// for null input or an option missing its value, 1 when all options are
-// consumed. Unknown options and non-options are ignored.
+// 2147483647; anything else is reported on stderr and ignored), --help sets
+// show_help; the helper's options (GetHelperOptions) are applied, a refused
+// value reported the same way. Returns 0 for null input or an option missing
+// its value, 1 when all options are consumed. Unknown options and
+// non-options are ignored.
 int parse_arguments(int argc, char** argv, QLArguments* arguments);
 
-// The --help text: every option with its default.
+// The --help text: every option, the helper's included, with its default.
 void PrintUsage(FILE* out, char const* program);
 
 // The stop sequence for SIGINT, SIGQUIT and SIGTERM; other numbers do

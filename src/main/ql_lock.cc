@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "base/ql_unique_fd.h"
+#include "base/ql_write_all.h"
 #include "log/ql_log.h"
 #include "main/ql_lock_internal.h"
 
@@ -25,21 +27,6 @@ std::string& LockFolder() {
 }
 
 std::string PidFilePath(char const* name) { return LockFolder() + name + ".pid"; }
-
-// Closes a descriptor when it goes out of scope.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedFd(ScopedFd const&) = delete;
-  ScopedFd& operator=(ScopedFd const&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 ssize_t ReadRetrying(int fd, char* buffer, size_t size) {
   ssize_t got;
@@ -68,7 +55,7 @@ int ql_check_lock(char const* name) {
   }
   char text[kReadLimit + 1];
   {
-    ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    QLUniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
       QL_WARN("Failed to open the lock file!");
       return 0;
@@ -93,7 +80,7 @@ int ql_check_lock(char const* name) {
     return 0;
   }
   {
-    ScopedFd fd(open(proc_path, O_RDONLY | O_CLOEXEC));
+    QLUniqueFd fd(open(proc_path, O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
       QL_WARN("Failed to open the proc file!");
       return 0;
@@ -122,7 +109,7 @@ int ql_lock(char const* name) {
     QL_WARN("Failed to remove stale lock file!");
   }
   // O_NOFOLLOW: never write our pid through a link planted at the path.
-  ScopedFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+  QLUniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (fd.get() < 0) {
     QL_ERROR("Quorlin lock file creation failed!");
     return 1;
@@ -131,11 +118,7 @@ int ql_lock(char const* name) {
   fchmod(fd.get(), 0644);
   char text[20];
   int length = snprintf(text, sizeof(text), "%d\n", static_cast<int>(getpid()));
-  ssize_t written;
-  do {
-    written = write(fd.get(), text, length);
-  } while (written < 0 && errno == EINTR);
-  if (written < length) {
+  if (!WriteAll(fd.get(), text, static_cast<std::uint64_t>(length))) {
     QL_ERROR("Lock file creation error!");
     return 1;
   }

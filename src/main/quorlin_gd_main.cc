@@ -17,7 +17,6 @@
 #include "main/ql_lock.h"
 #include "main/ql_service_registry.h"
 #include "main/ql_signal_stopper.h"
-#include "thumbnail/ql_thumbnail_options.h"
 
 int main(int argc, char** argv) {
   // Termination signals are only recorded; the stopper thread runs the stop.
@@ -48,7 +47,6 @@ int main(int argc, char** argv) {
     FinishStopperThread();
     return 0;
   }
-  SetProcessThumbnailOptions(arguments.thumbnail);
 
   boost::shared_ptr<QLLogBuffer> buffer(new QLLogBuffer(128));
   InitLogger(arguments, buffer);

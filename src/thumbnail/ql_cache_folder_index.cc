@@ -7,26 +7,13 @@
 #include <cerrno>
 #include <utility>
 
+#include "base/ql_c_resource.h"
+
 namespace {
 
 bool HasPrefix(std::string const& name, std::string const& prefix) {
   return name.compare(0, prefix.size(), prefix) == 0;
 }
-
-// Closes the listing on every path out of List().
-class ListingHolder {
- public:
-  explicit ListingHolder(std::string const& folder) : dir_(opendir(folder.c_str())) {}
-  ~ListingHolder() {
-    if (dir_) closedir(dir_);
-  }
-  ListingHolder(ListingHolder const&) = delete;
-  ListingHolder& operator=(ListingHolder const&) = delete;
-  DIR* get() const { return dir_; }
-
- private:
-  DIR* dir_;
-};
 
 }  // namespace
 
@@ -79,7 +66,7 @@ bool QLCacheFolderIndex::List(std::string const& folder, std::string const& pref
                               Clock::time_point now, std::vector<std::string>* names) {
   FolderStamp before;
   bool keep = Stamp(folder, &before);
-  ListingHolder dir(folder);
+  QLUniqueDir dir(opendir(folder.c_str()));
   if (!dir.get()) return false;
   ++listings_;
 

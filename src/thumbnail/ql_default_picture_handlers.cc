@@ -31,7 +31,7 @@ QLDecodedPicture DecodeDefaultPicture(QLThumbnailProvider const& provider,
                                       QLThumbnailData const& data, char const* name,
                                       char const* timing_text) {
   std::string const path = (boost::filesystem::path(data.default_thumbnail_folder) / name).string();
-  QLScopedFile file = OpenRegularFileStream(path, nullptr);
+  QLUniqueFile file = OpenRegularFileStream(path, nullptr);
   if (!file) return QLDecodedPicture();
   QLTimer timer;
   QLImageHeader header;

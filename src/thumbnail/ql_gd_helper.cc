@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ipc/ql_array_deleter.h"
+#include "base/ql_array_deleter.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "json/json_parser.h"
 #include "log/ql_log.h"
@@ -118,4 +118,8 @@ boost::shared_ptr<QLAbstractHelper> GetProcessHelper() {
   boost::shared_ptr<QLGDHelper> helper(new QLGDHelper());
   helper->provider().SetOptions(ProcessThumbnailOptions());
   return helper;
+}
+
+std::vector<QLCommandLineOption> GetHelperOptions() {
+  return ThumbnailCommandLineOptions(&ProcessThumbnailOptions());
 }

@@ -1,5 +1,5 @@
 // The thumbnail helper: the command helper the socket server hands each
-// request to, and the four per-helper values the process frame asks for.
+// request to, and the per-helper values the process frame asks for.
 //
 // Exactly one QLGDHelper exists (made by GetProcessHelper); ProcessCommand
 // runs concurrently on every worker thread. Each call has its own parser,
@@ -7,10 +7,11 @@
 #ifndef QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
 #define QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
 
-#include <string>
-
 #include <boost/shared_ptr.hpp>
+#include <string>
+#include <vector>
 
+#include "base/ql_command_line_option.h"
 #include "ipc/ql_abstract_helper.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
@@ -29,9 +30,12 @@ class QLGDHelper : public QLAbstractHelper {
 };
 
 // Per-helper values for the process frame; each call returns a new value.
-std::string GetLogFileName();        // "gd.log"
-std::string GetProcessSocketName();  // "/tmp/qlGDProcesssSocket"
-std::string GetProcessName();        // "quorlin_gd"
-boost::shared_ptr<QLAbstractHelper> GetProcessHelper();
+std::string GetLogFileName();                            // "gd.log"
+std::string GetProcessSocketName();                      // "/tmp/qlGDProcesssSocket"
+std::string GetProcessName();                            // "quorlin_gd"
+boost::shared_ptr<QLAbstractHelper> GetProcessHelper();  // with ProcessThumbnailOptions()
+// The thumbnail options of the command line (ThumbnailCommandLineOptions),
+// filling ProcessThumbnailOptions().
+std::vector<QLCommandLineOption> GetHelperOptions();
 
 #endif  // QUORLIN_THUMBNAIL_QL_GD_HELPER_H_

@@ -43,7 +43,7 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
                 FileHandlerShape const& shape) {
   QLTimer timer;
   QLRegularFile::Outcome opened = QLRegularFile::kCannotOpen;
-  QLScopedFile file = OpenRegularFileStream(data.path, &opened);
+  QLUniqueFile file = OpenRegularFileStream(data.path, &opened);
   if (!file) {
     // A special file has had its own ERROR line.
     if (opened != QLRegularFile::kNotRegular) {

@@ -96,9 +96,9 @@ int QLRegularFile::Release() {
   return fd;
 }
 
-QLScopedFile OpenRegularFileStream(std::string const& path, QLRegularFile::Outcome* outcome) {
+QLUniqueFile OpenRegularFileStream(std::string const& path, QLRegularFile::Outcome* outcome) {
   QLRegularFile file(path);
-  QLScopedFile stream(file.is_open() ? fdopen(file.fd(), "rb") : nullptr);
+  QLUniqueFile stream(file.is_open() ? fdopen(file.fd(), "rb") : nullptr);
   if (stream) file.Release();  // the stream closes it now
   if (outcome) *outcome = stream || !file.is_open() ? file.outcome() : QLRegularFile::kCannotOpen;
   return stream;

@@ -20,9 +20,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
+
+#include "base/ql_c_resource.h"
 
 class QLRegularFile {
  public:
@@ -58,16 +58,9 @@ class QLRegularFile {
   int error_;
 };
 
-struct QLFileCloser {
-  void operator()(FILE* file) const {
-    if (file) fclose(file);
-  }
-};
-typedef std::unique_ptr<FILE, QLFileCloser> QLScopedFile;
-
 // A read-only stdio stream over `path` when it is a regular file (for the
 // libgd readers); null otherwise. `outcome`, when not null, says why
 // (kCannotOpen also when no stream could be made).
-QLScopedFile OpenRegularFileStream(std::string const& path, QLRegularFile::Outcome* outcome);
+QLUniqueFile OpenRegularFileStream(std::string const& path, QLRegularFile::Outcome* outcome);
 
 #endif  // QUORLIN_THUMBNAIL_QL_REGULAR_FILE_H_

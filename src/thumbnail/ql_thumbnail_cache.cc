@@ -27,8 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "ipc/ql_array_deleter.h"
-#include "ipc/ql_write_all.h"
+#include "base/ql_array_deleter.h"
+#include "base/ql_unique_fd.h"
+#include "base/ql_write_all.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_thumbnail_provider.h"
@@ -51,25 +52,6 @@ std::string TempName(std::string const& file) {
   name << kTempPrefix << getpid() << '-' << g_temp_counter.fetch_add(1) << '-' << file;
   return name.str();
 }
-
-class FdHolder {
- public:
-  explicit FdHolder(int fd) : fd_(fd) {}
-  ~FdHolder() { Close(); }
-  FdHolder(FdHolder const&) = delete;
-  FdHolder& operator=(FdHolder const&) = delete;
-  int get() const { return fd_; }
-  // Returns false when close() reports an error (data may not have landed).
-  bool Close() {
-    if (fd_ < 0) return true;
-    int const result = close(fd_);
-    fd_ = -1;
-    return result == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // Cache folder and the name parts shared by the look-up and the save.
 struct CacheName {
@@ -234,7 +216,7 @@ void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {
       opened = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
       return opened >= 0;
     });
-    FdHolder fd(opened);
+    QLUniqueFd fd(opened);
     if (fd.get() < 0) {
       QL_ERROR("Cannot open file \"" << final_path << "\" for writing.");
       return;

@@ -1,9 +1,94 @@
 #include "thumbnail/ql_thumbnail_options.h"
 
+#include <climits>
+#include <cstdint>
+
+#include "base/ql_parse_number.h"
+
 namespace {
-QLThumbnailOptions g_process_options;
+
+// A pixel-count limit: any positive number.
+QLCommandLineOption PixelLimitOption(std::string name, std::string help, std::uint64_t* limit) {
+  return {std::move(name), true, std::move(help), "a positive number", [limit](char const* value) {
+            std::uint64_t pixels = 0;
+            if (!ParseUnsigned(value, 1, UINT64_MAX, &pixels)) return false;
+            *limit = pixels;
+            return true;
+          }};
+}
+
 }  // namespace
 
-void SetProcessThumbnailOptions(QLThumbnailOptions const& options) { g_process_options = options; }
+std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions* target) {
+  std::vector<QLCommandLineOption> options;
+  options.push_back(PixelLimitOption(
+      "max-source-pixels",
+      "      --max-source-pixels N largest source picture decoded, width x height\n"
+      "                            (default " +
+          std::to_string(QLThumbnailOptions::kDefaultMaxSourcePixels) +
+          "); larger files get the default picture\n",
+      &target->max_source_pixels));
+  options.push_back(
+      PixelLimitOption("max-thumbnail-pixels",
+                       "      --max-thumbnail-pixels N  largest thumbnail canvas (default " +
+                           std::to_string(QLThumbnailOptions::kDefaultMaxThumbnailPixels) +
+                           ");\n"
+                           "                            larger requests get the failure reply\n",
+                       &target->max_thumbnail_pixels));
+  options.push_back({"jpeg-shrink-on-load", false,
+                     "      --jpeg-shrink-on-load decode JPEG photos at 1/2, 1/4 or 1/8 size when "
+                     "the\n"
+                     "                            thumbnail needs no more (off by default)\n",
+                     "", [target](char const*) {
+                       target->jpeg_shrink_on_load = true;
+                       return true;
+                     }});
+  options.push_back(
+      {"png-level", true,
+       "      --png-level N         zlib level 0-9 for thumbnails (default: libgd's)\n", "0 to 9",
+       [target](char const* value) {
+         std::uint64_t level = 0;
+         if (!ParseUnsigned(value, 0, 9, &level)) return false;
+         target->png_compression_level = static_cast<int>(level);
+         return true;
+       }});
+  options.push_back({"png-filters", true,
+                     "      --png-filters LIST    PNG row filters: none,sub,up,avg,paeth or all\n"
+                     "                            (default: libgd's)\n",
+                     "none, sub, up, avg, paeth or all, comma-separated",
+                     [target](char const* value) {
+                       int mask = 0;
+                       if (!ParsePngFilters(value, &mask)) return false;
+                       target->png_filters = mask;
+                       return true;
+                     }});
+  options.push_back(
+      {"jobs", true,
+       "      --jobs N              make up to N thumbnails at once, 1-64 (default: one\n"
+       "                            at a time under a single lock)\n",
+       "1 to 64", [target](char const* value) {
+         std::uint64_t jobs = 0;
+         if (!ParseUnsigned(value, 1, 64, &jobs)) return false;
+         target->jobs = static_cast<unsigned int>(jobs);
+         return true;
+       }});
+  options.push_back(
+      {"lock-wait-ms", true,
+       "      --lock-wait-ms N      answer a request with the failure reply when it has\n"
+       "                            waited N ms for the provider lock (with --jobs: for\n"
+       "                            its cache entry or a job slot); 0, the default:\n"
+       "                            wait as long as it takes\n",
+       "0 to 3600000", [target](char const* value) {
+         // An hour: longer than any request could sensibly wait.
+         std::uint64_t wait = 0;
+         if (!ParseUnsigned(value, 0, 3600000, &wait)) return false;
+         target->lock_wait_ms = static_cast<unsigned int>(wait);
+         return true;
+       }});
+  return options;
+}
 
-QLThumbnailOptions const& ProcessThumbnailOptions() { return g_process_options; }
+QLThumbnailOptions& ProcessThumbnailOptions() {
+  static QLThumbnailOptions options;
+  return options;
+}

@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "base/ql_command_line_option.h"
 
 struct QLThumbnailOptions {
   // Source pictures above this many pixels (width x height read from the file
@@ -78,9 +81,15 @@ inline bool ParsePngFilters(char const* text, int* mask) {
   return true;
 }
 
-// The options GetProcessHelper() gives the process's one provider; set by
-// main from the command line before the helper is created.
-void SetProcessThumbnailOptions(QLThumbnailOptions const& options);
-QLThumbnailOptions const& ProcessThumbnailOptions();
+// The command-line options that set `*target`, in the order --help lists
+// them: --max-source-pixels, --max-thumbnail-pixels, --jpeg-shrink-on-load,
+// --png-level, --png-filters and --jobs. A refused value leaves its field as
+// it was. `target` must outlive the parse.
+std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions* target);
+
+// The options GetProcessHelper() gives the process's one provider: filled
+// on the main thread by the command line (GetHelperOptions) before the
+// helper is created, read-only afterwards.
+QLThumbnailOptions& ProcessThumbnailOptions();
 
 #endif  // QUORLIN_THUMBNAIL_QL_THUMBNAIL_OPTIONS_H_

@@ -21,7 +21,7 @@ class InitLoggerTest : public ::testing::Test {
 
   QLLogCapture globals_;  // restores the log stream and level
   QLTempDir dir_;
-  QLArguments arguments_;
+  QLLogSettings arguments_;
 };
 
 TEST_F(InitLoggerTest, FileSinkReceivesTheLinesAtTheGivenLevel) {
@@ -100,7 +100,7 @@ TEST_F(InitLoggerTest, SecondInitReplacesTheStream) {
   InitLogger(arguments_, first);
   first.reset();
 
-  QLArguments other;
+  QLLogSettings other;
   other.log_file_path = dir_.File("other.log");
   auto second = boost::make_shared<QLLogBuffer>(128);
   InitLogger(other, second);

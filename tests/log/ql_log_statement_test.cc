@@ -40,7 +40,7 @@ class LogStatementTest : public ::testing::Test {
     buffer_ = boost::make_shared<QLLogBuffer>(128);
     sink_.reset(new RecordingSink());
     buffer_->AddLogger(sink_);
-    QLArguments arguments;
+    QLLogSettings arguments;
     arguments.log_level = level;
     InitLogger(arguments, buffer_);
   }

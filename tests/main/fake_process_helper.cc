@@ -1,7 +1,8 @@
-// The four per-helper functions the frame calls, defined for the frame's own
+// The per-helper functions the frame calls, defined for the frame's own
 // tests the way a helper process defines them for its binary.
 #include <boost/shared_ptr.hpp>
 #include <string>
+#include <vector>
 
 #include "ipc/ql_abstract_helper.h"
 #include "ipc/ql_process_helper_socket.h"
@@ -27,3 +28,4 @@ std::string GetProcessName() { return "ql_frame_fake"; }
 boost::shared_ptr<QLAbstractHelper> GetProcessHelper() {
   return boost::shared_ptr<QLAbstractHelper>(new EchoHelper());
 }
+std::vector<QLCommandLineOption> GetHelperOptions() { return {}; }

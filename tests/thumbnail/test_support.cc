@@ -15,7 +15,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "ipc/ql_array_deleter.h"
+#include "base/ql_array_deleter.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_gd_helper.h"

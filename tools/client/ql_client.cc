@@ -9,8 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/ql_unique_fd.h"
+#include "base/ql_write_all.h"
 #include "ipc/ql_process_helper_socket.h"
-#include "ipc/ql_write_all.h"
 #include "json/ql_json_type_bool.h"
 #include "json/ql_json_type_int.h"
 #include "json/ql_json_type_string.h"
@@ -99,10 +100,10 @@ int RunClient(QLClientOptions const& options, std::ostream& messages) {
   if (options.output == "-") {
     written = WriteAll(STDOUT_FILENO, reply.get(), static_cast<std::size_t>(length));
   } else {
-    int const fd = open(options.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      written = WriteAll(fd, reply.get(), static_cast<std::size_t>(length));
-      written = (close(fd) == 0) && written;
+    QLUniqueFd fd(open(options.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.valid()) {
+      written = WriteAll(fd.get(), reply.get(), static_cast<std::size_t>(length));
+      written = fd.Close() && written;
     }
   }
   if (!written) {

@@ -5,29 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/ql_parse_number.h"
+
 #ifndef QL_DEFAULT_PICTURES_DIR
 #define QL_DEFAULT_PICTURES_DIR "/usr/share/quorlin_gd/default_pictures"
 #endif
 
 namespace {
-
-// Strict unsigned decimal (or 0x-hex) parse: the whole text, no sign, no
-// overflow, at most `max`.
-bool ParseUnsigned(std::string const& text, std::uint64_t max, std::uint64_t* value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
-  int base = 10;
-  char const* start = text.c_str();
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    start += 2;
-  }
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long const parsed = std::strtoull(start, &end, base);
-  if (errno != 0 || end == start || *end != '\0' || parsed > max) return false;
-  *value = parsed;
-  return true;
-}
 
 std::string Absolute(std::string const& path) {
   if (path.empty() || path == "-") return path;
@@ -102,13 +86,13 @@ bool ParseClientOptions(int argc, char** argv, QLClientOptions* options, std::st
     if (arg == "--path") {
       parsed.path = value;
     } else if (arg == "--width" || arg == "--height") {
-      if (!ParseUnsigned(value, 0xffffffffULL, &number) || number == 0) {
+      if (!ParseUnsigned(value.c_str(), 1, 0xffffffffULL, &number, QLNumberForm::kDecimalOrHex)) {
         *error = arg + " must be a whole number from 1 to 4294967295, not \"" + value + "\"";
         return false;
       }
       (arg == "--width" ? parsed.width : parsed.height) = static_cast<std::uint32_t>(number);
     } else if (arg == "--resource-id") {
-      if (!ParseUnsigned(value, ~0ULL, &number)) {
+      if (!ParseUnsigned(value.c_str(), 0, UINT64_MAX, &number, QLNumberForm::kDecimalOrHex)) {
         *error = "--resource-id must be an unsigned 64-bit number, not \"" + value + "\"";
         return false;
       }
@@ -123,7 +107,7 @@ bool ParseClientOptions(int argc, char** argv, QLClientOptions* options, std::st
     } else if (arg == "--socket") {
       parsed.socket = value;
     } else if (arg == "--timeout") {
-      if (!ParseUnsigned(value, 86400, &number) || number == 0) {
+      if (!ParseUnsigned(value.c_str(), 1, 86400, &number, QLNumberForm::kDecimalOrHex)) {
         *error = "--timeout must be a number of seconds from 1 to 86400";
         return false;
       }

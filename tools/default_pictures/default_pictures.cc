@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "base/ql_c_resource.h"
+
 namespace {
 
 const int kSize = 512;
@@ -29,12 +31,6 @@ typedef std::unique_ptr<gdImage, ImageDeleter> Image;
 struct GdFreeDeleter {
   void operator()(void* bytes) const {
     if (bytes) gdFree(bytes);
-  }
-};
-
-struct FileCloser {
-  void operator()(FILE* file) const {
-    if (file) std::fclose(file);
   }
 };
 
@@ -126,7 +122,7 @@ bool WriteJpeg(gdImagePtr image, std::string const& path) {
     std::fprintf(stderr, "cannot encode %s\n", path.c_str());
     return false;
   }
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+  QLUniqueFile file(std::fopen(path.c_str(), "wb"));
   if (!file) {
     std::fprintf(stderr, "cannot create %s: %s\n", path.c_str(), std::strerror(errno));
     return false;

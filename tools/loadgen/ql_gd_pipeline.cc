@@ -6,16 +6,13 @@
 #include <algorithm>
 #include <memory>
 
+#include "base/ql_c_resource.h"
+
 namespace {
 
 struct ImageDeleter {
   void operator()(gdImagePtr image) const {
     if (image) gdImageDestroy(image);
-  }
-};
-struct FileCloser {
-  void operator()(FILE* file) const {
-    if (file) fclose(file);
   }
 };
 struct GdFreer {
@@ -61,7 +58,7 @@ bool PipelineGeometry(int source_width, int source_height, QLPipelineRequest con
 std::vector<unsigned char> PipelineThumbnail(std::string const& path,
                                              QLPipelineRequest const& request) {
   std::vector<unsigned char> png;
-  std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "rb"));
+  QLUniqueFile file(fopen(path.c_str(), "rb"));
   if (!file) return png;
   ScopedImage photo(gdImageCreateFromJpeg(file.get()));
   file.reset();

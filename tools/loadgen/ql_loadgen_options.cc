@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdint>
+
+#include "base/ql_parse_number.h"
 
 namespace {
 
@@ -50,18 +53,6 @@ struct option const kOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// Whole decimal number in [low, high].
-bool ParseNumber(char const* text, unsigned long long low, unsigned long long high,
-                 unsigned long long* value) {
-  if (text == nullptr || *text < '0' || *text > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long const parsed = strtoull(text, &end, 10);
-  if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
-  *value = parsed;
-  return true;
-}
-
 std::string Absolute(std::string const& path) {
   if (!path.empty() && path[0] == '/') return path;
   char folder[PATH_MAX];
@@ -77,7 +68,7 @@ bool ParseLoadgenOptions(int argc, char** argv, QLLoadgenOptions* options, std::
   for (;;) {
     int const option = getopt_long(argc, argv, "", kOptions, nullptr);
     if (option == -1) break;
-    unsigned long long number = 0;
+    std::uint64_t number = 0;
     char const* name = "";
     for (struct option const* known = kOptions; known->name; ++known) {
       if (known->val == option) name = known->name;
@@ -102,7 +93,7 @@ bool ParseLoadgenOptions(int argc, char** argv, QLLoadgenOptions* options, std::
                                         : option == kPid        ? INT_MAX
                                                                 : 65535;
         unsigned long long const low = option == kMissRounds || option == kHits ? 0 : 1;
-        if (!ParseNumber(optarg, low, high, &number)) {
+        if (!ParseUnsigned(optarg, low, high, &number)) {
           *error = std::string("--") + name + " expects a whole number from " +
                    std::to_string(low) + " to " + std::to_string(high) + ", not '" + optarg + "'";
           return false;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <sstream>
 
+#include "base/ql_c_resource.h"
+
 namespace {
 
 std::string ReadSmallFile(std::string const& path) {
@@ -15,12 +17,6 @@ std::string ReadSmallFile(std::string const& path) {
   text << in.rdbuf();
   return text.str();
 }
-
-struct DirCloser {
-  void operator()(DIR* dir) const {
-    if (dir) closedir(dir);
-  }
-};
 
 }  // namespace
 
@@ -79,7 +75,7 @@ QLProcessUsage ReadProcessUsage(pid_t pid) {
 
 std::int64_t ReadLiveThreadsCpuNanoseconds(pid_t pid) {
   std::string const folder = "/proc/" + std::to_string(pid) + "/task";
-  std::unique_ptr<DIR, DirCloser> tasks(opendir(folder.c_str()));
+  QLUniqueDir tasks(opendir(folder.c_str()));
   if (!tasks) return -1;
   std::int64_t total = 0;
   while (struct dirent* entry = readdir(tasks.get())) {

@@ -1,4 +1,4 @@
-#include "ipc/ql_write_all.h"
+#include "base/ql_write_all.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -2,8 +2,8 @@
 // is given (a full pipe, a signal), so callers that must not lose bytes loop.
 //
 // Stateless; any thread may call it on a descriptor it alone writes to.
-#ifndef QUORLIN_IPC_QL_WRITE_ALL_H_
-#define QUORLIN_IPC_QL_WRITE_ALL_H_
+#ifndef QUORLIN_BASE_QL_WRITE_ALL_H_
+#define QUORLIN_BASE_QL_WRITE_ALL_H_
 
 #include <cstdint>
 
@@ -11,4 +11,4 @@
 // with errno as write() left it; the bytes written before it stay written.
 bool WriteAll(int fd, void const* bytes, std::uint64_t size);
 
-#endif  // QUORLIN_IPC_QL_WRITE_ALL_H_
+#endif  // QUORLIN_BASE_QL_WRITE_ALL_H_
