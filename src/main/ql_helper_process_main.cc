@@ -16,6 +16,7 @@
 #include "log/ql_log.h"
 #include "main/ql_helper_process_main_internal.h"
 #include "main/ql_lock.h"
+#include "main/ql_service_notifier.h"
 #include "main/ql_service_registry.h"
 
 namespace {
@@ -190,6 +191,7 @@ void sig_handler(int signal_number) {
   // A second signal during (or after) the stop must not run it again.
   if (g_stop_started.exchange(true)) return;
 
+  NotifyServiceManager("STOPPING=1");
   std::string const name = GetProcessName();
   QL_INFO(name << " helper process stopping(" << signal_number << ")...");
   boost::shared_ptr<QLProcessHelperSocketServerService> service =

@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include <boost/shared_ptr.hpp>
+#include <chrono>
 #include <string>
 
 #include "ipc/ql_process_socket_server.h"
@@ -14,8 +15,10 @@
 #include "main/ql_arguments.h"
 #include "main/ql_helper_process_main.h"
 #include "main/ql_lock.h"
+#include "main/ql_service_notifier.h"
 #include "main/ql_service_registry.h"
 #include "main/ql_signal_stopper.h"
+#include "main/ql_socket_activation.h"
 #include "thumbnail/ql_thumbnail_options.h"
 
 int main(int argc, char** argv) {
@@ -72,9 +75,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  boost::shared_ptr<QLAbstractHelper> const helper = GetProcessHelper();
   boost::shared_ptr<QLProcessHelperSocketServerService> service(
-      new QLProcessHelperSocketServerService(GetProcessSocketName(), GetProcessHelper()));
-  if (service->InitHelper()) {
+      new QLProcessHelperSocketServerService(GetProcessSocketName(), helper));
+  // Under a service manager: the socket it may have opened for us, the
+  // readiness once the socket listens, and a status line while serving.
+  int activated_socket = -1;
+  QLActivation const activation = TakeActivatedSocket(&activated_socket);
+  if (activation == QLActivation::kListening) service->UseListeningSocket(activated_socket);
+  service->SetListeningCallback([] { NotifyServiceManager("READY=1"); });
+  QLStatusReporter status_reporter([helper] { return helper->StatusText(); },
+                                   std::chrono::seconds(1));
+  if (activation == QLActivation::kUnusable) {
+    QL_ERROR("Not serving: the socket passed by the service manager cannot be used.");
+  } else if (service->InitHelper()) {
     QLServiceRegistry::RegisterService(QLProcessHelperSocketServerService::kName, service);
     if (StopRequested()) {
       // The signal came while starting up: honour it instead of serving.
@@ -86,6 +100,7 @@ int main(int argc, char** argv) {
     QL_ERROR("Failed to init helper: " << argv[0]);
   }
 
+  status_reporter.Stop();
   // A stop sequence in progress finishes (and releases the lock) first.
   FinishStopperThread();
   if (ql_unlock(name.c_str()) != 0) {

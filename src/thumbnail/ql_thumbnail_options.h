@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 struct QLThumbnailOptions {
   // Source pictures above this many pixels (width x height read from the file
@@ -32,6 +33,10 @@ struct QLThumbnailOptions {
   int png_compression_level = -1;    // -1: libgd's default; 0..9: zlib level
   int png_filters = -1;              // -1: libgd's default; else a PNG_FILTER_* mask
   unsigned int jobs = 0;             // 0: one provider lock; N >= 1: N parallel jobs
+
+  // Folders every request's file, cache folder and default-picture folder
+  // must resolve into; empty: no confinement.
+  std::vector<std::string> allowed_roots;
 };
 
 // PNG row filters as libpng numbers them, so a mask goes to png_set_filter

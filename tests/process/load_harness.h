@@ -77,7 +77,8 @@ int CountLogLines(std::string const& log, std::string const& level_word,
 // working directory and its log folder (-o).
 class LoadDaemon {
  public:
-  explicit LoadDaemon(std::vector<std::string> const& extra_arguments);
+  explicit LoadDaemon(std::vector<std::string> const& extra_arguments,
+                      QLDaemonExtras const& extras = QLDaemonExtras());
   // Kills a child still running.
   ~LoadDaemon() = default;
   LoadDaemon(LoadDaemon const&) = delete;
