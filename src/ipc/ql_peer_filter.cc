@@ -91,15 +91,13 @@ bool ReadPeerCredentials(int fd, QLPeerCredentials* credentials) {
 }
 
 bool QLPeerFilter::AddUsers(std::string const& list, std::string* error) {
-  if (!AddList(list, &LookUpUser, &uids_, error)) return false;
   restricts_ = true;
-  return true;
+  return AddList(list, &LookUpUser, &uids_, error);
 }
 
 bool QLPeerFilter::AddGroups(std::string const& list, std::string* error) {
-  if (!AddList(list, &LookUpGroup, &gids_, error)) return false;
   restricts_ = true;
-  return true;
+  return AddList(list, &LookUpGroup, &gids_, error);
 }
 
 bool QLPeerFilter::Allows(QLPeerCredentials const& peer) const {

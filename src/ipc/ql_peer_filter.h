@@ -29,11 +29,13 @@ class QLPeerFilter {
  public:
   // Adds the users (groups) of a comma-separated list of numeric ids or
   // names. False, with the offending item in *error, when an item is neither
-  // a number nor a known name; nothing of the list is added then.
+  // a number nor a known name; nothing of the list is added then, but the
+  // filter restricts all the same, so a mistyped list refuses rather than
+  // lets everyone in.
   bool AddUsers(std::string const& list, std::string* error);
   bool AddGroups(std::string const& list, std::string* error);
 
-  // True once any list was given.
+  // True once any list was given, valid or not.
   bool restricts() const { return restricts_; }
   // A peer is allowed when its user id is listed, or its effective group or
   // one of its supplementary groups is.

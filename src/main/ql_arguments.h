@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "ipc/ql_peer_filter.h"
 #include "thumbnail/ql_thumbnail_options.h"
 
 struct QLArguments {
@@ -17,8 +18,8 @@ struct QLArguments {
   // Verbosity: ERROR at >= 0, WARN at >= 1, INFO at >= 2, DEBUG at >= 3;
   // negative silences everything.
   int log_level = 3;
-  // Extra sinks. No command-line option sets them; they exist for builds
-  // that want the console, syslog or the platform logger command.
+  // Extra sinks: --log-console and --log-syslog turn on the first two; the
+  // platform logger command has no option.
   bool log_to_console = false;
   bool log_to_syslog = false;
   bool log_to_zovuvoze = false;
@@ -27,6 +28,15 @@ struct QLArguments {
   QLThumbnailOptions thumbnail;
   // Set by --help: main prints the usage and exits 0.
   bool show_help = false;
+
+  // Running unprivileged and confined. The defaults keep the long-standing
+  // behaviour: the pid file "/var/run/<name>.pid", the socket with the
+  // rights the umask gives, every peer served.
+  bool show_version = false;  // --version: main prints it and exits 0
+  std::string pid_file;       // --pid-file; empty: the default path
+  int socket_mode = -1;       // --socket-mode, 0 to 0777; -1: as the umask gives
+  long socket_group = -1;     // --socket-group, as a gid; -1: the process's group
+  QLPeerFilter peer_filter;   // --allow-uid, --allow-gid
 };
 
 #endif  // QUORLIN_MAIN_QL_ARGUMENTS_H_

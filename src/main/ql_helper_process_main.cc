@@ -1,6 +1,7 @@
 #include "main/ql_helper_process_main.h"
 
 #include <errno.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -31,6 +32,16 @@ enum LongOnlyOption {
   kPngFiltersOption,
   kJobsOption,
   kHelpOption,
+  // Running unprivileged and confined.
+  kVersionOption,
+  kPidFileOption,
+  kSocketModeOption,
+  kSocketGroupOption,
+  kAllowUidOption,
+  kAllowGidOption,
+  kAllowRootOption,
+  kLogConsoleOption,
+  kLogSyslogOption,
 };
 
 std::atomic<bool> g_stop_started(false);
@@ -68,6 +79,82 @@ void ParsePixelLimit(char const* program, char const* option, char const* value,
   }
 }
 
+// A group name or number; false when it is neither.
+bool ParseGroup(char const* text, long* gid) {
+  unsigned long long number = 0;
+  if (ParseNumber(text, 0, static_cast<gid_t>(-1) - 1ull, &number)) {
+    *gid = static_cast<long>(number);
+    return true;
+  }
+  struct group entry;
+  struct group* found = nullptr;
+  char buffer[16384];
+  if (getgrnam_r(text, &entry, buffer, sizeof(buffer), &found) != 0 || found == nullptr) {
+    return false;
+  }
+  *gid = static_cast<long>(found->gr_gid);
+  return true;
+}
+
+// The options for running unprivileged and confined; true when `option` was
+// one of them.
+bool ParseServiceOption(int option, char const* program, char const* value,
+                        QLArguments* arguments) {
+  std::string error;
+  switch (option) {
+    case kVersionOption:
+      arguments->show_version = true;
+      return true;
+    case kPidFileOption:
+      if (value[0] == '/') {
+        arguments->pid_file = value;
+      } else {
+        ReportIgnored(program, "pid-file", value, "an absolute path");
+      }
+      return true;
+    case kSocketModeOption: {
+      char* end = nullptr;
+      errno = 0;
+      long const mode = strtol(value, &end, 8);
+      if (value[0] >= '0' && value[0] <= '7' && errno == 0 && *end == '\0' && mode <= 0777) {
+        arguments->socket_mode = static_cast<int>(mode);
+      } else {
+        ReportIgnored(program, "socket-mode", value, "octal permission bits, 0 to 0777");
+      }
+      return true;
+    }
+    case kSocketGroupOption:
+      if (!ParseGroup(value, &arguments->socket_group)) {
+        ReportIgnored(program, "socket-group", value, "a group name or id");
+      }
+      return true;
+    case kAllowUidOption:
+    case kAllowGidOption: {
+      bool const users = option == kAllowUidOption;
+      bool const added = users ? arguments->peer_filter.AddUsers(value, &error)
+                               : arguments->peer_filter.AddGroups(value, &error);
+      // The filter restricts all the same: a mistyped list refuses peers
+      // rather than letting everyone in.
+      if (!added) {
+        fprintf(stderr, "%s: --%s '%s': %s; none of the list is allowed\n", program,
+                users ? "allow-uid" : "allow-gid", value, error.c_str());
+      }
+      return true;
+    }
+    case kAllowRootOption:
+      arguments->thumbnail.allowed_roots.push_back(value);
+      return true;
+    case kLogConsoleOption:
+      arguments->log_to_console = true;
+      return true;
+    case kLogSyslogOption:
+      arguments->log_to_syslog = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 struct option long_options[] = {
@@ -81,6 +168,15 @@ struct option long_options[] = {
     {"png-filters", required_argument, 0, kPngFiltersOption},
     {"jobs", required_argument, 0, kJobsOption},
     {"help", no_argument, 0, kHelpOption},
+    {"version", no_argument, 0, kVersionOption},
+    {"pid-file", required_argument, 0, kPidFileOption},
+    {"socket-mode", required_argument, 0, kSocketModeOption},
+    {"socket-group", required_argument, 0, kSocketGroupOption},
+    {"allow-uid", required_argument, 0, kAllowUidOption},
+    {"allow-gid", required_argument, 0, kAllowGidOption},
+    {"allow-root", required_argument, 0, kAllowRootOption},
+    {"log-console", no_argument, 0, kLogConsoleOption},
+    {"log-syslog", no_argument, 0, kLogSyslogOption},
     {0, 0, 0, 0},
 };
 
@@ -155,6 +251,7 @@ int parse_arguments(int argc, char** argv, QLArguments* arguments) {
         if (optopt == 'l' || optopt == 'o' || optopt >= kMaxMessageBytesOption) return 0;
         break;
       default:
+        ParseServiceOption(option, argv[0], optarg, arguments);
         break;
     }
   }
@@ -179,11 +276,22 @@ void PrintUsage(FILE* out, char const* program) {
           "                            (default: libgd's)\n"
           "      --jobs N              make up to N thumbnails at once, 1-64 (default: one\n"
           "                            at a time under a single lock)\n"
+          "      --log-console         also log to standard error (the journal under systemd)\n"
+          "      --log-syslog          also log to syslog\n"
+          "      --pid-file PATH       the single-instance pid file (default /var/run/%s.pid)\n"
+          "      --socket-mode OCTAL   permission bits of the socket it binds, e.g. 0660\n"
+          "                            (default: as the umask gives)\n"
+          "      --socket-group NAME   group of the socket it binds (default: its own)\n"
+          "      --allow-uid LIST      serve only these users (comma-separated names or ids)\n"
+          "      --allow-gid LIST      ... or members of these groups (default: everyone)\n"
+          "      --allow-root DIR      requests' files and folders must resolve inside DIR\n"
+          "                            (repeatable; default: anywhere)\n"
+          "      --version             print the name and version and exit\n"
           "      --help                print this text and exit\n",
           program, GetLogFileName().c_str(), GetLogFileName().c_str(),
           QLProcessHelperSocket::kDefaultMaxMessageLength,
           static_cast<unsigned long long>(defaults.max_source_pixels),
-          static_cast<unsigned long long>(defaults.max_thumbnail_pixels));
+          static_cast<unsigned long long>(defaults.max_thumbnail_pixels), GetProcessName().c_str());
 }
 
 void sig_handler(int signal_number) {

@@ -19,6 +19,7 @@
 #include "main/ql_service_registry.h"
 #include "main/ql_signal_stopper.h"
 #include "main/ql_socket_activation.h"
+#include "main/ql_version.h"
 #include "thumbnail/ql_thumbnail_options.h"
 
 int main(int argc, char** argv) {
@@ -45,11 +46,17 @@ int main(int argc, char** argv) {
   arguments.log_to_syslog = false;
   arguments.log_to_zovuvoze = false;
   parse_arguments(argc, argv, &arguments);
-  if (arguments.show_help) {
-    PrintUsage(stdout, argv[0]);
+  if (arguments.show_help || arguments.show_version) {
+    // Before the lock, the log and the socket: asking changes nothing.
+    if (arguments.show_help) {
+      PrintUsage(stdout, argv[0]);
+    } else {
+      printf("%s\n", QLVersionLine(GetProcessName()).c_str());
+    }
     FinishStopperThread();
     return 0;
   }
+  if (!arguments.pid_file.empty()) ql_set_pid_file(arguments.pid_file.c_str());
   SetProcessThumbnailOptions(arguments.thumbnail);
 
   boost::shared_ptr<QLLogBuffer> buffer(new QLLogBuffer(128));
@@ -83,6 +90,8 @@ int main(int argc, char** argv) {
   int activated_socket = -1;
   QLActivation const activation = TakeActivatedSocket(&activated_socket);
   if (activation == QLActivation::kListening) service->UseListeningSocket(activated_socket);
+  service->SetSocketPathAccess(arguments.socket_mode, arguments.socket_group);
+  service->SetPeerFilter(arguments.peer_filter);
   service->SetListeningCallback([] { NotifyServiceManager("READY=1"); });
   QLStatusReporter status_reporter([helper] { return helper->StatusText(); },
                                    std::chrono::seconds(1));

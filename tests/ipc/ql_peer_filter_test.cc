@@ -39,7 +39,7 @@ TEST(QLPeerFilterTest, AllowsListedUsersAndGroupsOnly) {
   }
 }
 
-TEST(QLPeerFilterTest, RejectsABadListWhole) {
+TEST(QLPeerFilterTest, RejectsABadListWholeAndThenRefusesEveryone) {
   struct {
     char const* list;
     char const* bad_item;
@@ -54,7 +54,7 @@ TEST(QLPeerFilterTest, RejectsABadListWhole) {
     std::string error;
     EXPECT_FALSE(filter.AddUsers(c.list, &error)) << c.list;
     EXPECT_NE(std::string::npos, error.find(c.bad_item)) << error;
-    EXPECT_FALSE(filter.restricts()) << "nothing of " << c.list << " was added";
+    EXPECT_FALSE(filter.Allows(Peer(0, 0))) << "nothing of " << c.list << " was added";
   }
 }
 

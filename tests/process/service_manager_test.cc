@@ -138,5 +138,134 @@ TEST_F(ServiceManagerTest, ServesTheSocketItIsHandedAndBindsNone) {
   StopServing();
 }
 
+// The daemon as started for these options: its own pid file in a scratch
+// folder instead of the default one.
+class ServiceOptionsTest : public LiveDaemonTest {
+ protected:
+  void Start(std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(), {"-l", "2", "--pid-file", scratch_.File("q.pid")});
+    daemon_.reset();  // a daemon of an earlier case goes first
+    unlink(kSocketPath);
+    daemon_.reset(new LoadDaemon(arguments));
+    int const fd = ConnectWhenListening(kSocketPath, 10000);
+    ASSERT_GE(fd, 0) << "not serving";
+    close(fd);
+  }
+  QLTempDir scratch_;
+};
+
+TEST_F(ServiceOptionsTest, VersionAndHelpExitZeroTouchingNothing) {
+  struct {
+    char const* option;
+    char const* printed;
+  } const cases[] = {{"--version", "quorlin_gd 0.1"}, {"--help", "--allow-root DIR"}};
+  for (auto const& c : cases) {
+    unlink(kSocketPath);
+    QLDaemonProcess run(QL_DAEMON_BINARY, {c.option, "--pid-file", scratch_.File("q.pid")},
+                        scratch_.path());
+    int status = -1;
+    ASSERT_TRUE(run.WaitExit(5000, &status)) << c.option;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.option;
+    EXPECT_NE(std::string::npos, ReadFileText(scratch_.File("stdout.txt")).find(c.printed))
+        << c.option;
+    EXPECT_NE(0, access(kSocketPath, F_OK)) << c.option << " made the socket";
+    EXPECT_NE(0, access(scratch_.File("q.pid").c_str(), F_OK)) << c.option;
+    EXPECT_NE(0, access(kPidFile, F_OK)) << c.option;
+    EXPECT_NE(0, access(scratch_.File("gd.log").c_str(), F_OK)) << c.option << " opened the log";
+  }
+}
+
+TEST_F(ServiceOptionsTest, SocketModeGroupPidFileAndPeerCredentials) {
+  struct group const* nogroup = getgrnam("nogroup");
+  ASSERT_NE(nullptr, nogroup);
+  struct {
+    std::vector<std::string> arguments;
+    mode_t mode;
+    gid_t group;
+  } const cases[] = {
+      {{"--socket-mode", "0660", "--socket-group", "nogroup"}, 0660, nogroup->gr_gid},
+      {{"--socket-mode", "0666", "--allow-uid", "root"}, 0666, 0},
+  };
+  for (auto const& c : cases) {
+    Start(c.arguments);
+    if (HasFatalFailure()) return;
+    struct stat info;
+    ASSERT_EQ(0, stat(kSocketPath, &info));
+    EXPECT_EQ(c.mode, info.st_mode & 07777);
+    EXPECT_EQ(c.group, info.st_gid);
+    EXPECT_EQ(std::to_string(daemon_->pid()) + "\n", ReadFileText(scratch_.File("q.pid")));
+    EXPECT_NE(0, access(kPidFile, F_OK)) << "the default pid file was written";
+  }
+
+  // Under the last case only root is served: a client under another uid is
+  // closed before any of its request is read; root still gets its reply.
+  pid_t const child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    int const fd = ConnectTo(kSocketPath);
+    if (fd < 0) _exit(2);
+    WriteAll(fd, Frame("{}"));  // may already fail: the daemon has closed
+    std::string reply;
+    _exit(!ReadFrame(fd, &reply, 5000) && SeesEndOfStream(fd, 5000) ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "0: closed unanswered, 1: answered, 2: no connection, 3: no setuid; got " << status;
+  LoadConnection root;
+  std::string reply;
+  EXPECT_TRUE(root.Ask("{}", &reply, ReplyTimeoutMs()));
+  EXPECT_EQ(1, CountLogLines(daemon_->LogText(), "ERROR:",
+                             "Refused a connection from uid 65534 pid " + std::to_string(child) +
+                                 ": not an allowed user or group."));
+}
+
+TEST_F(ServiceOptionsTest, RequestsResolvingOutsideTheAllowedRootsAreRefused) {
+  std::string const root = scratch_.File("root");
+  std::string const outside = scratch_.File("outside");
+  std::string const defaults = root + "/defaults";
+  for (std::string const& folder : {root, outside, defaults}) {
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+  }
+  std::string const photo = DrawPicture(SourceKind::kJpeg, 80, 60, 0x3060c0);
+  ASSERT_TRUE(WriteFileText(root + "/photo.jpg", photo));
+  ASSERT_TRUE(WriteFileText(outside + "/photo.jpg", photo));
+  for (char const* name : {"image.jpg", "audio.jpg", "video.jpg", "doc.jpg", "any_file.jpg"}) {
+    ASSERT_TRUE(WriteFileText(defaults + "/" + name,
+                              ReadFileText(std::string(QL_DEFAULT_PICTURES_DIR) + "/" + name)));
+  }
+  ASSERT_EQ(0, symlink((outside + "/photo.jpg").c_str(), (root + "/escape.jpg").c_str()));
+  ASSERT_EQ(0, symlink(outside.c_str(), (root + "/out").c_str()));
+  Start({"--allow-root", root});
+  if (HasFatalFailure()) return;
+
+  struct {
+    std::string path, cache, defaults;
+    bool served;
+  } const cases[] = {
+      {root + "/photo.jpg", root + "/cache", defaults, true},
+      {root + "/notes.txt", root + "/cache", defaults, true},  // a default picture
+      {root + "/escape.jpg", root + "/cache", defaults, false},
+      {root + "/photo.jpg", root + "/../outside/cache", defaults, false},
+      {root + "/photo.jpg", root + "/out/cache", defaults, false},
+      {root + "/notes.txt", root + "/cache", root + "/out", false},
+  };
+  int refused = 0;
+  int id = 0;
+  LoadConnection connection;
+  for (auto const& c : cases) {
+    std::string reply;
+    ASSERT_TRUE(connection.Ask(Body(c.path, ++id, c.cache, c.defaults), &reply, ReplyTimeoutMs()));
+    EXPECT_EQ(c.served, IsPng(reply)) << c.path << " " << c.cache << " " << c.defaults;
+    if (!c.served) {
+      EXPECT_EQ(std::string(1, '\0'), reply);
+      ++refused;
+    }
+  }
+  EXPECT_EQ(refused, CountLogLines(daemon_->LogText(),
+                                   "ERROR:", "is outside the allowed folders; refused."));
+  EXPECT_NE(0, access((outside + "/cache").c_str(), F_OK)) << "a cache folder was made outside";
+}
+
 }  // namespace
 }  // namespace load
