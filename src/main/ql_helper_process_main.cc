@@ -31,6 +31,7 @@ enum LongOnlyOption {
   kPngLevelOption,
   kPngFiltersOption,
   kJobsOption,
+  kLockWaitMsOption,
   kHelpOption,
   // Running unprivileged and confined.
   kVersionOption,
@@ -43,6 +44,9 @@ enum LongOnlyOption {
   kLogConsoleOption,
   kLogSyslogOption,
 };
+
+// An hour: longer than any request could sensibly wait.
+const unsigned long long kMaxLockWaitMs = 3600000;
 
 std::atomic<bool> g_stop_started(false);
 
@@ -167,6 +171,7 @@ struct option long_options[] = {
     {"png-level", required_argument, 0, kPngLevelOption},
     {"png-filters", required_argument, 0, kPngFiltersOption},
     {"jobs", required_argument, 0, kJobsOption},
+    {"lock-wait-ms", required_argument, 0, kLockWaitMsOption},
     {"help", no_argument, 0, kHelpOption},
     {"version", no_argument, 0, kVersionOption},
     {"pid-file", required_argument, 0, kPidFileOption},
@@ -242,6 +247,15 @@ int parse_arguments(int argc, char** argv, QLArguments* arguments) {
         }
         break;
       }
+      case kLockWaitMsOption: {
+        unsigned long long wait = 0;
+        if (ParseNumber(optarg, 0, kMaxLockWaitMs, &wait)) {
+          arguments->thumbnail.lock_wait_ms = static_cast<unsigned int>(wait);
+        } else {
+          ReportIgnored(argv[0], "lock-wait-ms", optarg, "0 to 3600000");
+        }
+        break;
+      }
       case kHelpOption:
         arguments->show_help = true;
         break;
@@ -276,6 +290,10 @@ void PrintUsage(FILE* out, char const* program) {
           "                            (default: libgd's)\n"
           "      --jobs N              make up to N thumbnails at once, 1-64 (default: one\n"
           "                            at a time under a single lock)\n"
+          "      --lock-wait-ms N      answer a request with the failure reply when it has\n"
+          "                            waited N ms for the provider lock (with --jobs: for\n"
+          "                            its cache entry or a job slot); 0, the default:\n"
+          "                            wait as long as it takes\n"
           "      --log-console         also log to standard error (the journal under systemd)\n"
           "      --log-syslog          also log to syslog\n"
           "      --pid-file PATH       the single-instance pid file (default /var/run/%s.pid)\n"

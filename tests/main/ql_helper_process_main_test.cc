@@ -77,23 +77,25 @@ TEST(ParseArgumentsTest, ThumbnailOptionsAreOffUntilGiven) {
   EXPECT_EQ(QLThumbnailOptions::kDefaultMaxSourcePixels, arguments.thumbnail.max_source_pixels);
   EXPECT_FALSE(arguments.show_help);
 
-  EXPECT_EQ(
-      1, Parse({"--jpeg-shrink-on-load", "--png-level", "1", "--png-filters", "sub,paeth", "--jobs",
-                "2", "--max-source-pixels", "4000000", "--max-thumbnail-pixels", "90000", "--help"},
-               &arguments));
+  EXPECT_EQ(1, Parse({"--jpeg-shrink-on-load", "--png-level", "1", "--png-filters", "sub,paeth",
+                      "--jobs", "2", "--max-source-pixels", "4000000", "--max-thumbnail-pixels",
+                      "90000", "--lock-wait-ms", "250", "--help"},
+                     &arguments));
   EXPECT_TRUE(arguments.thumbnail.jpeg_shrink_on_load);
   EXPECT_EQ(1, arguments.thumbnail.png_compression_level);
   EXPECT_EQ(kPngFilterSub | kPngFilterPaeth, arguments.thumbnail.png_filters);
   EXPECT_EQ(2u, arguments.thumbnail.jobs);
   EXPECT_EQ(4000000u, arguments.thumbnail.max_source_pixels);
   EXPECT_EQ(90000u, arguments.thumbnail.max_thumbnail_pixels);
+  EXPECT_EQ(250u, arguments.thumbnail.lock_wait_ms);
   EXPECT_TRUE(arguments.show_help);
 }
 
 TEST(ParseArgumentsTest, OutOfRangeThumbnailOptionsAreIgnored) {
   QLArguments arguments = Defaults();
   EXPECT_EQ(1, Parse({"--png-level", "10", "--png-filters", "sub,bogus", "--jobs", "0", "--jobs",
-                      "65", "--max-source-pixels", "-5", "--max-thumbnail-pixels", "0"},
+                      "65", "--max-source-pixels", "-5", "--max-thumbnail-pixels", "0",
+                      "--lock-wait-ms", "3600001"},
                      &arguments));
   QLThumbnailOptions const defaults;
   EXPECT_EQ(defaults.png_compression_level, arguments.thumbnail.png_compression_level);
@@ -101,6 +103,7 @@ TEST(ParseArgumentsTest, OutOfRangeThumbnailOptionsAreIgnored) {
   EXPECT_EQ(defaults.jobs, arguments.thumbnail.jobs);
   EXPECT_EQ(defaults.max_source_pixels, arguments.thumbnail.max_source_pixels);
   EXPECT_EQ(defaults.max_thumbnail_pixels, arguments.thumbnail.max_thumbnail_pixels);
+  EXPECT_EQ(defaults.lock_wait_ms, arguments.thumbnail.lock_wait_ms);
   EXPECT_EQ(0, Parse({"--jobs"}, &arguments));
 }
 

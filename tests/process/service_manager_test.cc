@@ -73,7 +73,7 @@ TEST_F(ServiceManagerTest, ReportsReadyOnceServingThenStatusThenStopping) {
   ASSERT_GE(notify, 0);
   QLDaemonExtras extras;
   extras.environment.push_back("NOTIFY_SOCKET=" + scratch.File("notify"));
-  daemon_.reset(new LoadDaemon({"-l", "1"}, extras));
+  daemon_.reset(new LoadDaemon({"-l", "1"}, QL_DAEMON_BINARY, extras));
 
   std::string seen;
   ASSERT_TRUE(AwaitDatagram(notify, "READY=1", 10000, &seen)) << seen;
@@ -124,7 +124,7 @@ TEST_F(ServiceManagerTest, ServesTheSocketItIsHandedAndBindsNone) {
   QLDaemonExtras extras;
   extras.listen_fd = BoundSocket(path, SOCK_STREAM);
   ASSERT_GE(extras.listen_fd, 0);
-  daemon_.reset(new LoadDaemon({"-l", "1"}, extras));
+  daemon_.reset(new LoadDaemon({"-l", "1"}, QL_DAEMON_BINARY, extras));
   close(extras.listen_fd);
 
   int const fd = ConnectTo(path);
