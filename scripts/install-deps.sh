@@ -11,6 +11,7 @@ packages=(
   libssl-dev libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  libsystemd-dev
   exif procps psmisc
 )
 

@@ -7,6 +7,7 @@
 #define QUORLIN_IPC_QL_ABSTRACT_HELPER_H_
 
 #include <boost/shared_ptr.hpp>
+#include <string>
 
 class QLProcessHelperSocket;
 
@@ -19,6 +20,9 @@ class QLAbstractHelper {
   // sends any reply on `socket` itself. The caller ignores the result.
   virtual bool ProcessCommand(boost::shared_ptr<unsigned char> const& message, unsigned int length,
                               boost::shared_ptr<QLProcessHelperSocket> socket) = 0;
+  // One line on how the helper is doing, for a service manager's status
+  // display; any thread may call. Empty when the helper has nothing to say.
+  virtual std::string StatusText() const { return std::string(); }
 };
 
 #endif  // QUORLIN_IPC_QL_ABSTRACT_HELPER_H_

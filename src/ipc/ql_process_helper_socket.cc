@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <netinet/in.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -92,15 +93,37 @@ bool QLProcessHelperSocket::InitSocketServer() {
     return false;
   }
   unlink(name_.c_str());
-  if (!Bind()) {
+  bool const set_access = path_mode_ >= 0 || path_group_ >= 0;
+  // umask is process-wide; at start-up no other thread creates files.
+  mode_t const process_mask = set_access ? umask(0177) : 0;
+  bool const bound = Bind();
+  if (set_access) umask(process_mask);
+  if (!bound) {
     QL_ERROR("Socket " << name_ << " failed to bind");
     return false;
+  }
+  if (set_access) {
+    mode_t const mode = path_mode_ >= 0 ? static_cast<mode_t>(path_mode_) : (0777 & ~process_mask);
+    char const* const path = address_.sun_path;
+    if ((path_group_ >= 0 &&
+         chown(path, static_cast<uid_t>(-1), static_cast<gid_t>(path_group_)) != 0) ||
+        chmod(path, mode) != 0) {
+      int const error = errno;
+      QL_ERROR("Socket " << name_ << " failed to get its group and mode: " << strerror(error));
+      Close();
+      return false;
+    }
   }
   if (!Listen()) {
     QL_ERROR("Socket " << name_ << " failed to listen");
     return false;
   }
   return true;
+}
+
+void QLProcessHelperSocket::SetPathAccess(int mode, long group) {
+  path_mode_ = mode < 0 ? -1 : (mode & 0777);
+  path_group_ = group < 0 ? -1 : group;
 }
 
 bool QLProcessHelperSocket::Send(unsigned char const* data, unsigned int length) {

@@ -13,6 +13,9 @@
 // (m_sock == -1), which is how a worker sees its connection end.
 // Calls interrupted by a signal (EINTR) are retried; they are not failures.
 // Descriptors are made close-on-exec so no child process inherits them.
+// SetPathAccess is called by the owner before InitSocketServer; while it
+// binds, InitSocketServer changes the process's file-creation mask for the
+// moment of the bind (see there).
 #ifndef QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_
 #define QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_
 
@@ -43,7 +46,14 @@ class QLProcessHelperSocket {
   bool Listen() const;
   bool Accept(boost::shared_ptr<QLProcessHelperSocket> client);
   bool ConnectToServer();
+  // Creates, binds and listens. With path access set, the path is bound
+  // under a file-creation mask of 0177 (owner only), then given its group
+  // and mode, and only then listened on: it never has wider rights than asked
+  // for. Failing to apply them is a failed set-up.
   bool InitSocketServer();
+  // Permission bits (0 to 0777) and group id for the path InitSocketServer
+  // binds; a negative value leaves that part as the process gives it.
+  void SetPathAccess(int mode, long group);
 
   // Sends one frame: the length, then the payload.
   bool Send(unsigned char const* data, unsigned int length);
@@ -76,6 +86,8 @@ class QLProcessHelperSocket {
   std::mutex fd_mutex_;  // held by Shutdown and Close around their use of m_sock
   struct sockaddr_un address_;
   std::string name_;
+  int path_mode_ = -1;
+  long path_group_ = -1;
 };
 
 #endif  // QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_

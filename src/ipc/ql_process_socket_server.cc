@@ -35,6 +35,38 @@ void PauseIfOutOfResources(int error, bool* reported) {
 
 }  // namespace
 
+bool QLProcessHelperSocketServerService::PeerAllowed(QLProcessHelperSocket& client) const {
+  if (!peer_filter_.restricts()) return true;
+  QLPeerCredentials peer;
+  if (!ReadPeerCredentials(client.m_sock_value(), &peer)) {
+    QL_ERROR("Refused a connection whose peer credentials cannot be read.");
+  } else if (peer_filter_.Allows(peer)) {
+    return true;
+  } else {
+    QL_ERROR("Refused a connection from uid " << peer.uid << " pid " << peer.pid
+                                              << ": not an allowed user or group.");
+  }
+  client.Close();
+  return false;
+}
+
+void QLProcessHelperSocketServerService::UseListeningSocket(int fd) {
+  socket_.set_m_sock(fd);
+  adopted_socket_ = true;
+}
+
+void QLProcessHelperSocketServerService::SetPeerFilter(QLPeerFilter const& filter) {
+  peer_filter_ = filter;
+}
+
+void QLProcessHelperSocketServerService::SetSocketPathAccess(int mode, long group) {
+  socket_.SetPathAccess(mode, group);
+}
+
+void QLProcessHelperSocketServerService::SetListeningCallback(std::function<void()> callback) {
+  on_listening_ = std::move(callback);
+}
+
 QLProcessHelperSocketServerService::QLProcessHelperSocketServerService(
     std::string const& socket_name, boost::shared_ptr<QLAbstractHelper> helper)
     : helper_(helper),
@@ -48,7 +80,8 @@ QLProcessHelperSocketServerService::~QLProcessHelperSocketServerService() {}
 bool QLProcessHelperSocketServerService::InitHelper() { return helper_ && helper_->InitHelper(); }
 
 void QLProcessHelperSocketServerService::StartServer() {
-  if (!socket_.InitSocketServer()) return;
+  if (!adopted_socket_ && !socket_.InitSocketServer()) return;
+  if (on_listening_) on_listening_();
   int counter = 0;
   bool shortage_reported = false;
   while (!stop_) {
@@ -61,6 +94,7 @@ void QLProcessHelperSocketServerService::StartServer() {
       continue;
     }
     shortage_reported = false;
+    if (!PeerAllowed(*client)) continue;
 
     {
       // Held until the thread object is in place, so StopServer never sees

@@ -15,6 +15,8 @@
 //    thread, because each ending worker takes it in RemoveWorker.
 //  - The stop flag and the abandoned count are atomic. The helper is shared
 //    by all workers.
+//  - UseListeningSocket, SetPeerFilter, SetSocketPathAccess and
+//    SetListeningCallback are called before StartServer, on its thread.
 #ifndef QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
 #define QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
 
@@ -22,10 +24,12 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/recursive_mutex.hpp>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <string>
 
 #include "ipc/ql_abstract_helper.h"
+#include "ipc/ql_peer_filter.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "main/ql_service.h"
 
@@ -66,12 +70,31 @@ class QLProcessHelperSocketServerService : public QLService {
   // Number of workers in the table.
   std::size_t WorkerCount() const;
 
+  // Serve this already listening descriptor (ownership passes) instead of
+  // binding the socket name.
+  void UseListeningSocket(int fd);
+  // Connections from peers the filter does not allow are closed as soon as
+  // they are accepted, with one ERROR line; nothing of them is read.
+  void SetPeerFilter(QLPeerFilter const& filter);
+  // Mode and group of the socket path the server binds (see
+  // QLProcessHelperSocket::SetPathAccess).
+  void SetSocketPathAccess(int mode, long group);
+  // Called once on the accepting thread when the socket listens, before the
+  // first accept.
+  void SetListeningCallback(std::function<void()> callback);
+
  private:
+  // Closes `client` (one ERROR line) unless the peer filter allows its peer.
+  bool PeerAllowed(QLProcessHelperSocket& client) const;
+
   boost::shared_ptr<QLAbstractHelper> helper_;
   std::string socket_name_;
   QLProcessHelperSocket socket_;
   std::atomic<bool> stop_;
   std::atomic<std::size_t> abandoned_;
+  bool adopted_socket_ = false;
+  QLPeerFilter peer_filter_;
+  std::function<void()> on_listening_;
   std::map<int, boost::shared_ptr<QLProcessWorker>> workers_;
   mutable boost::recursive_mutex mutex_;  // guards workers_
 };

@@ -7,14 +7,27 @@
 #ifndef QUORLIN_MAIN_QL_ARGUMENTS_H_
 #define QUORLIN_MAIN_QL_ARGUMENTS_H_
 
+#include <string>
+
+#include "ipc/ql_peer_filter.h"
 #include "log/ql_log_settings.h"
 
 // The log settings come first: the process entry sets the log file to "gd.log"
-// (or "<folder>/gd.log" from the log-file option) and the level to 3; no
-// command-line option sets the console, syslog or platform-logger sinks.
+// (or "<folder>/gd.log" from the log-file option) and the level to 3;
+// --log-console and --log-syslog turn on those two sinks; the platform logger
+// command has no option.
 struct QLArguments : QLLogSettings {
   // Set by --help: main prints the usage and exits 0.
   bool show_help = false;
+
+  // Running unprivileged and confined. The defaults keep the long-standing
+  // behaviour: the pid file "/var/run/<name>.pid", the socket with the
+  // rights the umask gives, every peer served.
+  bool show_version = false;  // --version: main prints it and exits 0
+  std::string pid_file;       // --pid-file; empty: the default path
+  int socket_mode = -1;       // --socket-mode, 0 to 0777; -1: as the umask gives
+  long socket_group = -1;     // --socket-group, as a gid; -1: the process's group
+  QLPeerFilter peer_filter;   // --allow-uid, --allow-gid
 };
 
 #endif  // QUORLIN_MAIN_QL_ARGUMENTS_H_

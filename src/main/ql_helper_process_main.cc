@@ -1,6 +1,7 @@
 #include "main/ql_helper_process_main.h"
 
 #include <errno.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,6 +19,7 @@
 #include "log/ql_log.h"
 #include "main/ql_helper_process_main_internal.h"
 #include "main/ql_lock.h"
+#include "main/ql_service_notifier.h"
 #include "main/ql_service_registry.h"
 
 namespace {
@@ -28,6 +30,15 @@ namespace {
 enum LongOnlyOption {
   kMaxMessageBytesOption = 256,
   kHelpOption,
+  // Running unprivileged and confined.
+  kVersionOption,
+  kPidFileOption,
+  kSocketModeOption,
+  kSocketGroupOption,
+  kAllowUidOption,
+  kAllowGidOption,
+  kLogConsoleOption,
+  kLogSyslogOption,
   kFirstHelperOption,
 };
 
@@ -41,6 +52,79 @@ void ReportIgnored(char const* program, char const* option, char const* value,
   fprintf(stderr, "%s: ignoring --%s '%s' (expected %s)\n", program, option, value, expected);
 }
 
+// A group name or number; false when it is neither.
+bool ParseGroup(char const* text, long* gid) {
+  std::uint64_t number = 0;
+  if (ParseUnsigned(text, 0, static_cast<gid_t>(-1) - 1ull, &number)) {
+    *gid = static_cast<long>(number);
+    return true;
+  }
+  struct group entry;
+  struct group* found = nullptr;
+  char buffer[16384];
+  if (getgrnam_r(text, &entry, buffer, sizeof(buffer), &found) != 0 || found == nullptr) {
+    return false;
+  }
+  *gid = static_cast<long>(found->gr_gid);
+  return true;
+}
+
+// The options for running unprivileged and confined; true when `option` was
+// one of them.
+bool ParseServiceOption(int option, char const* program, char const* value,
+                        QLArguments* arguments) {
+  std::string error;
+  switch (option) {
+    case kVersionOption:
+      arguments->show_version = true;
+      return true;
+    case kPidFileOption:
+      if (value[0] == '/') {
+        arguments->pid_file = value;
+      } else {
+        ReportIgnored(program, "pid-file", value, "an absolute path");
+      }
+      return true;
+    case kSocketModeOption: {
+      char* end = nullptr;
+      errno = 0;
+      long const mode = strtol(value, &end, 8);
+      if (value[0] >= '0' && value[0] <= '7' && errno == 0 && *end == '\0' && mode <= 0777) {
+        arguments->socket_mode = static_cast<int>(mode);
+      } else {
+        ReportIgnored(program, "socket-mode", value, "octal permission bits, 0 to 0777");
+      }
+      return true;
+    }
+    case kSocketGroupOption:
+      if (!ParseGroup(value, &arguments->socket_group)) {
+        ReportIgnored(program, "socket-group", value, "a group name or id");
+      }
+      return true;
+    case kAllowUidOption:
+    case kAllowGidOption: {
+      bool const users = option == kAllowUidOption;
+      bool const added = users ? arguments->peer_filter.AddUsers(value, &error)
+                               : arguments->peer_filter.AddGroups(value, &error);
+      // The filter restricts all the same: a mistyped list refuses peers
+      // rather than letting everyone in.
+      if (!added) {
+        fprintf(stderr, "%s: --%s '%s': %s; none of the list is allowed\n", program,
+                users ? "allow-uid" : "allow-gid", value, error.c_str());
+      }
+      return true;
+    }
+    case kLogConsoleOption:
+      arguments->log_to_console = true;
+      return true;
+    case kLogSyslogOption:
+      arguments->log_to_syslog = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 struct option long_options[] = {
@@ -48,6 +132,14 @@ struct option long_options[] = {
     {"logfile", required_argument, 0, 'o'},
     {"max-message-bytes", required_argument, 0, kMaxMessageBytesOption},
     {"help", no_argument, 0, kHelpOption},
+    {"version", no_argument, 0, kVersionOption},
+    {"pid-file", required_argument, 0, kPidFileOption},
+    {"socket-mode", required_argument, 0, kSocketModeOption},
+    {"socket-group", required_argument, 0, kSocketGroupOption},
+    {"allow-uid", required_argument, 0, kAllowUidOption},
+    {"allow-gid", required_argument, 0, kAllowGidOption},
+    {"log-console", no_argument, 0, kLogConsoleOption},
+    {"log-syslog", no_argument, 0, kLogSyslogOption},
     {0, 0, 0, 0},
 };
 
@@ -124,6 +216,8 @@ int parse_arguments(int argc, char** argv, QLArguments* arguments) {
             ReportIgnored(argv[0], helper_option.name.c_str(), optarg,
                           helper_option.expected.c_str());
           }
+        } else {
+          ParseServiceOption(option, argv[0], optarg, arguments);
         }
         break;
     }
@@ -136,13 +230,23 @@ void PrintUsage(FILE* out, char const* program) {
           "  -l, --loglevel N          0 errors, 1 +warnings, 2 +info, 3 +debug (default 3);\n"
           "                            negative: no log\n"
           "  -o, --logfile DIR         log to DIR/%s (default: %s in the working directory)\n"
-          "      --max-message-bytes N largest request frame accepted (default %u)\n",
+          "      --max-message-bytes N largest request frame accepted (default %u)\n"
+          "      --log-console         also log to standard error (the journal under systemd)\n"
+          "      --log-syslog          also log to syslog\n"
+          "      --pid-file PATH       the single-instance pid file (default /var/run/%s.pid)\n"
+          "      --socket-mode OCTAL   permission bits of the socket it binds, e.g. 0660\n"
+          "                            (default: as the umask gives)\n"
+          "      --socket-group NAME   group of the socket it binds (default: its own)\n"
+          "      --allow-uid LIST      serve only these users (comma-separated names or ids)\n"
+          "      --allow-gid LIST      ... or members of these groups (default: everyone)\n",
           program, GetLogFileName().c_str(), GetLogFileName().c_str(),
-          QLProcessHelperSocket::kDefaultMaxMessageLength);
+          QLProcessHelperSocket::kDefaultMaxMessageLength, GetProcessName().c_str());
   for (QLCommandLineOption const& helper_option : GetHelperOptions()) {
     fputs(helper_option.help.c_str(), out);
   }
-  fputs("      --help                print this text and exit\n", out);
+  fputs("      --version             print the name and version and exit\n"
+        "      --help                print this text and exit\n",
+        out);
 }
 
 void sig_handler(int signal_number) {
@@ -150,6 +254,7 @@ void sig_handler(int signal_number) {
   // A second signal during (or after) the stop must not run it again.
   if (g_stop_started.exchange(true)) return;
 
+  NotifyServiceManager("STOPPING=1");
   std::string const name = GetProcessName();
   QL_INFO(name << " helper process stopping(" << signal_number << ")...");
   boost::shared_ptr<QLProcessHelperSocketServerService> service =

@@ -26,7 +26,16 @@ std::string& LockFolder() {
   return folder;
 }
 
-std::string PidFilePath(char const* name) { return LockFolder() + name + ".pid"; }
+// Set by ql_set_pid_file; empty: the folder's "<name>.pid".
+std::string& PidFileOverride() {
+  static std::string path;
+  return path;
+}
+
+std::string PidFilePath(char const* name) {
+  if (!PidFileOverride().empty()) return PidFileOverride();
+  return LockFolder() + name + ".pid";
+}
 
 ssize_t ReadRetrying(int fd, char* buffer, size_t size) {
   ssize_t got;
@@ -37,6 +46,8 @@ ssize_t ReadRetrying(int fd, char* buffer, size_t size) {
 }
 
 }  // namespace
+
+void ql_set_pid_file(char const* path) { PidFileOverride() = path ? path : ""; }
 
 void ql_set_lock_folder_for_testing(char const* folder) {
   LockFolder() = folder ? folder : kDefaultLockFolder;

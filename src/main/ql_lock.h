@@ -12,6 +12,12 @@
 #ifndef QUORLIN_MAIN_QL_LOCK_H_
 #define QUORLIN_MAIN_QL_LOCK_H_
 
+// Makes every lock function use the pid file `path` instead of
+// "/var/run/<name>.pid" (null or empty restores that). The name still decides
+// whether a running process is an instance. Call before the first lock
+// function, on the thread that runs them.
+void ql_set_pid_file(char const* path);
+
 int ql_check_lock(char const* name);
 int ql_lock(char const* name);
 int ql_unlock(char const* name);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <boost/shared_ptr.hpp>
+#include <chrono>
 #include <string>
 
 #include "ipc/ql_process_socket_server.h"
@@ -15,8 +16,11 @@
 #include "main/ql_arguments.h"
 #include "main/ql_helper_process_main.h"
 #include "main/ql_lock.h"
+#include "main/ql_service_notifier.h"
 #include "main/ql_service_registry.h"
 #include "main/ql_signal_stopper.h"
+#include "main/ql_socket_activation.h"
+#include "main/ql_version.h"
 
 int main(int argc, char** argv) {
   // Termination signals are only recorded; the stopper thread runs the stop.
@@ -42,11 +46,17 @@ int main(int argc, char** argv) {
   arguments.log_to_syslog = false;
   arguments.log_to_zovuvoze = false;
   parse_arguments(argc, argv, &arguments);
-  if (arguments.show_help) {
-    PrintUsage(stdout, argv[0]);
+  if (arguments.show_help || arguments.show_version) {
+    // Before the lock, the log and the socket: asking changes nothing.
+    if (arguments.show_help) {
+      PrintUsage(stdout, argv[0]);
+    } else {
+      printf("%s\n", QLVersionLine(GetProcessName()).c_str());
+    }
     FinishStopperThread();
     return 0;
   }
+  if (!arguments.pid_file.empty()) ql_set_pid_file(arguments.pid_file.c_str());
 
   boost::shared_ptr<QLLogBuffer> buffer(new QLLogBuffer(128));
   InitLogger(arguments, buffer);
@@ -71,9 +81,22 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  boost::shared_ptr<QLAbstractHelper> const helper = GetProcessHelper();
   boost::shared_ptr<QLProcessHelperSocketServerService> service(
-      new QLProcessHelperSocketServerService(GetProcessSocketName(), GetProcessHelper()));
-  if (service->InitHelper()) {
+      new QLProcessHelperSocketServerService(GetProcessSocketName(), helper));
+  // Under a service manager: the socket it may have opened for us, the
+  // readiness once the socket listens, and a status line while serving.
+  int activated_socket = -1;
+  QLActivation const activation = TakeActivatedSocket(&activated_socket);
+  if (activation == QLActivation::kListening) service->UseListeningSocket(activated_socket);
+  service->SetSocketPathAccess(arguments.socket_mode, arguments.socket_group);
+  service->SetPeerFilter(arguments.peer_filter);
+  service->SetListeningCallback([] { NotifyServiceManager("READY=1"); });
+  QLStatusReporter status_reporter([helper] { return helper->StatusText(); },
+                                   std::chrono::seconds(1));
+  if (activation == QLActivation::kUnusable) {
+    QL_ERROR("Not serving: the socket passed by the service manager cannot be used.");
+  } else if (service->InitHelper()) {
     QLServiceRegistry::RegisterService(QLProcessHelperSocketServerService::kName, service);
     if (StopRequested()) {
       // The signal came while starting up: honour it instead of serving.
@@ -85,6 +108,7 @@ int main(int argc, char** argv) {
     QL_ERROR("Failed to init helper: " << argv[0]);
   }
 
+  status_reporter.Stop();
   // A stop sequence in progress finishes (and releases the lock) first.
   FinishStopperThread();
   int status = 0;

@@ -60,6 +60,26 @@ void SendFailure(boost::shared_ptr<QLProcessHelperSocket> const& socket) {
 
 QLGDHelper::QLGDHelper() {}
 
+bool QLGDHelper::RequestConfined(QLThumbnailData const& data) const {
+  if (!confinement_.restricts()) return true;
+  struct {
+    char const* key;
+    std::string const& value;
+  } const paths[] = {{kPathKey, data.path},
+                     {kThumbnailFolderKey, data.thumbnail_folder},
+                     {kDefaultThumbnailFolderKey, data.default_thumbnail_folder}};
+  for (auto const& entry : paths) {
+    if (!confinement_.Contains(entry.value)) {
+      QL_ERROR("ProcessCommand: \"" << entry.key << "\" \"" << entry.value
+                                    << "\" is outside the allowed folders; refused.");
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string QLGDHelper::StatusText() const { return counters_.StatusLine(); }
+
 QLGDHelper::~QLGDHelper() {}
 
 bool QLGDHelper::InitHelper() { return true; }
@@ -67,24 +87,28 @@ bool QLGDHelper::InitHelper() { return true; }
 bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
                                 unsigned int length,
                                 boost::shared_ptr<QLProcessHelperSocket> socket) {
+  ++counters_.requests;
   JSON::JSONParser parser;
   // An empty message (peer shut down mid-frame) may come without a buffer.
   char const* const text = message ? reinterpret_cast<char const*>(message.get()) : "";
   parser.parse(text, message ? length : 0);
   if (parser.errorState != 0) {
     QL_ERROR("(QLHandleGetResources) invalid JSON input.");
+    ++counters_.failures;
     return false;
   }
   QL_DEBUG("ProcessCommand JSON: " << parser.buildJSONRepresentation());
 
   QLThumbnailData data;
-  if (!FillRequest(parser, data)) {
+  if (!FillRequest(parser, data) || !RequestConfined(data)) {
+    ++counters_.failures;
     SendFailure(socket);
     return true;
   }
 
   QLTimer timer;
   if (!provider_.GetThumbnailFor(data)) {
+    ++counters_.failures;
     SendFailure(socket);
     return true;
   }
@@ -95,8 +119,21 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
   if (!data.thumbnail || data.thumbnail_size <= 0 || data.thumbnail_size > UINT32_MAX) {
     QL_ERROR("ProcessCommand: thumbnail of " << data.thumbnail_size << " bytes for \"" << data.path
                                              << "\" cannot be sent.");
+    ++counters_.failures;
     SendFailure(socket);
     return true;
+  }
+  switch (data.origin) {
+    case QLThumbnailData::Origin::kCache:
+      ++counters_.cache_hits;
+      break;
+    case QLThumbnailData::Origin::kMade:
+      ++counters_.made;
+      break;
+    case QLThumbnailData::Origin::kDefaultPicture:
+    case QLThumbnailData::Origin::kNone:
+      ++counters_.defaults;
+      break;
   }
   QL_DEBUG("ProcessCommandResult JSON: success");
   timer.reset();
@@ -116,7 +153,17 @@ std::string GetProcessName() { return "quorlin_gd"; }
 
 boost::shared_ptr<QLAbstractHelper> GetProcessHelper() {
   boost::shared_ptr<QLGDHelper> helper(new QLGDHelper());
-  helper->provider().SetOptions(ProcessThumbnailOptions());
+  QLThumbnailOptions const& options = ProcessThumbnailOptions();
+  helper->provider().SetOptions(options);
+  QLPathConfinement confinement;
+  for (std::string const& root : options.allowed_roots) {
+    std::string error;
+    if (!confinement.AddRoot(root, &error)) {
+      QL_ERROR("Allowed folder \"" << root << "\" is unusable (" << error
+                                   << "); nothing in it is served.");
+    }
+  }
+  helper->SetConfinement(confinement);
   return helper;
 }
 

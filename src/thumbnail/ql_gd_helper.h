@@ -3,7 +3,9 @@
 //
 // Exactly one QLGDHelper exists (made by GetProcessHelper); ProcessCommand
 // runs concurrently on every worker thread. Each call has its own parser,
-// record and reply; the shared provider serialises the thumbnail work.
+// record and reply; the shared provider serialises the thumbnail work. The
+// counters are atomic; the confinement is set before serving and then only
+// read.
 #ifndef QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
 #define QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
 
@@ -13,6 +15,8 @@
 
 #include "base/ql_command_line_option.h"
 #include "ipc/ql_abstract_helper.h"
+#include "thumbnail/ql_path_confinement.h"
+#include "thumbnail/ql_thumbnail_counters.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 class QLGDHelper : public QLAbstractHelper {
@@ -22,11 +26,23 @@ class QLGDHelper : public QLAbstractHelper {
   bool InitHelper() override;
   bool ProcessCommand(boost::shared_ptr<unsigned char> const& message, unsigned int length,
                       boost::shared_ptr<QLProcessHelperSocket> socket) override;
+  // The counters' status line.
+  std::string StatusText() const override;
 
   QLThumbnailProvider& provider() { return provider_; }
+  QLThumbnailCounters const& counters() const { return counters_; }
+  // Requests naming a file or folder outside the confinement get one ERROR
+  // line and the failure reply before anything is opened.
+  void SetConfinement(QLPathConfinement const& confinement) { confinement_ = confinement; }
 
  private:
+  // False, with one ERROR line, when a path of the request resolves outside
+  // the confinement.
+  bool RequestConfined(QLThumbnailData const& data) const;
+
   QLThumbnailProvider provider_;
+  QLThumbnailCounters counters_;
+  QLPathConfinement confinement_;
 };
 
 // Per-helper values for the process frame; each call returns a new value.

@@ -14,6 +14,9 @@
 
 class QLThumbnailData : private boost::noncopyable {
  public:
+  // Where a finished thumbnail came from.
+  enum class Origin { kNone, kCache, kMade, kDefaultPicture };
+
   QLThumbnailData()
       : width(0), height(0), full_screen(false), thumbnail_size(0), resource_id(0),
         save_to_cache(false) {}
@@ -28,6 +31,7 @@ class QLThumbnailData : private boost::noncopyable {
   bool save_to_cache;                // after a handler succeeds: store in the cache?
   std::string thumbnail_folder;      // cache folder
   std::string default_thumbnail_folder;  // folder with the five default pictures
+  Origin origin = Origin::kNone;         // set by GetThumbnailFor when it succeeds
 };
 
 #endif  // QUORLIN_THUMBNAIL_QL_THUMBNAIL_DATA_H_

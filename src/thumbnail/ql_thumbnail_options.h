@@ -40,6 +40,10 @@ struct QLThumbnailOptions {
   // failure reply. 0: as long as it takes. A read stuck in the kernel holds
   // its lock for good; this keeps the other requests from queueing behind it.
   unsigned int lock_wait_ms = 0;
+
+  // Folders every request's file, cache folder and default-picture folder
+  // must resolve into; empty: no confinement.
+  std::vector<std::string> allowed_roots;
 };
 
 // PNG row filters as libpng numbers them, so a mask goes to png_set_filter

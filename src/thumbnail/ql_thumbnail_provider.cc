@@ -85,7 +85,10 @@ bool QLThumbnailProvider::ProduceThumbnail(QLThumbnailData& data, QLJobSlots* sl
   QLTimer timer;
   bool const cached = GetCachedThumbnail(data);
   QL_DEBUG("GetThumbnailFor - cached thumb took: " << timer.get_duration());
-  if (cached) return true;
+  if (cached) {
+    data.origin = QLThumbnailData::Origin::kCache;
+    return true;
+  }
 
   std::string extension;
   try {
@@ -104,6 +107,9 @@ bool QLThumbnailProvider::ProduceThumbnail(QLThumbnailData& data, QLJobSlots* sl
   HandlerTable::const_iterator const found = handlers_.find(extension);
   if (found != handlers_.end() && (this->*(found->second))(data)) {
     slot.Release();
+    // Only thumbnails of the file itself are cached; default pictures never.
+    data.origin = data.save_to_cache ? QLThumbnailData::Origin::kMade
+                                     : QLThumbnailData::Origin::kDefaultPicture;
     QL_DEBUG("GetThumbnailFor - thumb generation took: " << timer.get_duration());
     timer.reset();
     if (data.save_to_cache) SaveThumbnail(data);
@@ -111,5 +117,7 @@ bool QLThumbnailProvider::ProduceThumbnail(QLThumbnailData& data, QLJobSlots* sl
     return true;
   }
   // Unknown extensions and failed handlers alike get the generic picture.
-  return HandleUnknown(data);
+  if (!HandleUnknown(data)) return false;
+  data.origin = QLThumbnailData::Origin::kDefaultPicture;
+  return true;
 }

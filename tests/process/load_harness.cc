@@ -171,7 +171,8 @@ int CountLogLines(std::string const& log, std::string const& level_word,
   return count;
 }
 
-LoadDaemon::LoadDaemon(std::vector<std::string> const& extra_arguments, char const* binary) {
+LoadDaemon::LoadDaemon(std::vector<std::string> const& extra_arguments, char const* binary,
+                       QLDaemonExtras const& extras) {
   // Descriptors this test process got from whoever started it must not leak
   // into the daemon: they would skew its descriptor counts and limits.
   for (std::string const& name : DirEntries("/proc/self/fd")) {
@@ -181,7 +182,7 @@ LoadDaemon::LoadDaemon(std::vector<std::string> const& extra_arguments, char con
   }
   std::vector<std::string> arguments = {"-o", scratch_.path()};
   arguments.insert(arguments.end(), extra_arguments.begin(), extra_arguments.end());
-  process_.reset(new QLDaemonProcess(binary, arguments, scratch_.path()));
+  process_.reset(new QLDaemonProcess(binary, arguments, scratch_.path(), extras));
 }
 
 bool LoadDaemon::WaitServing(std::string* why) {

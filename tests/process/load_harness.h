@@ -77,9 +77,11 @@ int CountLogLines(std::string const& log, std::string const& level_word,
 // working directory and its log folder (-o).
 class LoadDaemon {
  public:
-  // `binary`: the daemon program (a test build of it, say).
+  // `binary`: the daemon program (a test build of it, say); `extras`: what a
+  // service manager would add (environment, a passed socket).
   explicit LoadDaemon(std::vector<std::string> const& extra_arguments,
-                      char const* binary = QL_DAEMON_BINARY);
+                      char const* binary = QL_DAEMON_BINARY,
+                      QLDaemonExtras const& extras = QLDaemonExtras());
   // Kills a child still running.
   ~LoadDaemon() = default;
   LoadDaemon(LoadDaemon const&) = delete;

@@ -8,16 +8,50 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "support/ql_socket_pair.h"
 #include "support/ql_temp_dir.h"
 #include "support/ql_wait_until.h"
 
+namespace {
+
+// Writes `value` in decimal after the '=' of `variable`, whose room after
+// it must hold the digits (async-signal-safe: used between fork and exec).
+void WriteNumberAfterEquals(char* variable, long value) {
+  char digits[24];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  char* out = strchr(variable, '=') + 1;
+  while (count > 0) *out++ = digits[--count];
+  *out = '\0';
+}
+
+}  // namespace
+
 QLDaemonProcess::QLDaemonProcess(std::string const& binary,
                                  std::vector<std::string> const& arguments,
-                                 std::string const& working_dir)
+                                 std::string const& working_dir, QLDaemonExtras const& extras)
     : pid_(-1) {
+  // The child's environment is built before fork; only LISTEN_PID's number
+  // is filled in by the child, which alone knows its pid.
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    environment.push_back(*variable);
+  }
+  environment.insert(environment.end(), extras.environment.begin(), extras.environment.end());
+  if (extras.listen_fd >= 0) {
+    environment.push_back("LISTEN_FDS=1");
+    environment.push_back("LISTEN_PID=" + std::string(20, ' '));
+  }
+  std::vector<char*> envp;
+  for (std::string& variable : environment) envp.push_back(&variable[0]);
+  envp.push_back(nullptr);
+  char* const listen_pid = extras.listen_fd >= 0 ? envp[envp.size() - 2] : nullptr;
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(binary.c_str()));
   for (size_t i = 0; i < arguments.size(); ++i) {
@@ -38,7 +72,13 @@ QLDaemonProcess::QLDaemonProcess(std::string const& binary,
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    execv(binary.c_str(), argv.data());
+    if (listen_pid != nullptr) {
+      // The passed socket must be descriptor 3 and survive exec.
+      if (extras.listen_fd != 3 && dup2(extras.listen_fd, 3) != 3) _exit(125);
+      if (fcntl(3, F_SETFD, 0) != 0) _exit(125);
+      WriteNumberAfterEquals(listen_pid, static_cast<long>(getpid()));
+    }
+    execve(binary.c_str(), argv.data(), envp.data());
     _exit(127);
   }
 }

@@ -11,10 +11,18 @@
 #include <string>
 #include <vector>
 
+// What a service manager adds to a daemon it starts.
+struct QLDaemonExtras {
+  std::vector<std::string> environment;  // "NAME=value", added to the inherited ones
+  // When not -1: handed over as descriptor 3 with LISTEN_FDS=1 and
+  // LISTEN_PID naming the child, as socket activation does.
+  int listen_fd = -1;
+};
+
 class QLDaemonProcess {
  public:
   QLDaemonProcess(std::string const& binary, std::vector<std::string> const& arguments,
-                  std::string const& working_dir);
+                  std::string const& working_dir, QLDaemonExtras const& extras = QLDaemonExtras());
   ~QLDaemonProcess();
   QLDaemonProcess(QLDaemonProcess const&) = delete;
   QLDaemonProcess& operator=(QLDaemonProcess const&) = delete;
