@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "base/ql_array_deleter.h"
+#include "fuzz_support.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "json/json_parser.h"
 #include "thumbnail/ql_gd_helper.h"
