@@ -4,7 +4,6 @@
 // This is the in-process share of an end-to-end cache hit. Run with the log
 // level at 0 (errors only) and at 3 (the default, every statement formatted
 // into a stream on /dev/null).
-// links: ql_thumbnail ql_ipc ql_json ql_log ql_photo_synth
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/socket.h>

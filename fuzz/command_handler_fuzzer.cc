@@ -16,7 +16,6 @@
 //    one frame, which is one zero byte or a PNG file image;
 //  - the body is handled twice; the second answer (often from the cache) is
 //    byte for byte the first.
-// links: ql_thumbnail
 #include <sys/socket.h>
 #include <unistd.h>
 
