@@ -6,6 +6,7 @@
 
 #include <boost/thread/exceptions.hpp>
 #include <boost/thread/lock_guard.hpp>
+#include <sstream>
 #include <vector>
 
 #include "ipc/ql_process_worker.h"
@@ -36,7 +37,11 @@ void PauseIfOutOfResources(int error, bool* reported) {
 
 QLProcessHelperSocketServerService::QLProcessHelperSocketServerService(
     std::string const& socket_name, boost::shared_ptr<QLAbstractHelper> helper)
-    : helper_(helper), socket_name_(socket_name), socket_(socket_name), stop_(false) {}
+    : helper_(helper),
+      socket_name_(socket_name),
+      socket_(socket_name),
+      stop_(false),
+      abandoned_(0) {}
 
 QLProcessHelperSocketServerService::~QLProcessHelperSocketServerService() {}
 
@@ -103,7 +108,19 @@ void QLProcessHelperSocketServerService::StopServer() {
   // with hundreds of connections on a busy machine).
   for (size_t i = 0; i < workers.size(); ++i) workers[i]->RequestStop();
   // The copies keep every worker alive while its thread is waited for.
-  for (size_t i = 0; i < workers.size(); ++i) workers[i]->Stop();
+  boost::chrono::steady_clock::time_point const deadline =
+      boost::chrono::steady_clock::now() + boost::chrono::milliseconds(kWorkerStopWaitMs);
+  std::ostringstream stuck;
+  std::size_t stuck_count = 0;
+  for (size_t i = 0; i < workers.size(); ++i) {
+    if (workers[i]->StopBy(deadline)) continue;
+    stuck << (stuck_count++ ? ", " : "") << workers[i]->number();
+  }
+  if (stuck_count > 0) {
+    abandoned_ += stuck_count;
+    QL_ERROR("Workers still running " << kWorkerStopWaitMs << " ms into the stop: " << stuck.str()
+                                      << "; stopping without them.");
+  }
   {
     boost::lock_guard<boost::recursive_mutex> lock(mutex_);
     workers_.clear();

@@ -13,7 +13,8 @@
 //  - mutex_ (recursive) guards workers_. It is held while a worker is
 //    inserted and started, and never while StopServer waits for a worker
 //    thread, because each ending worker takes it in RemoveWorker.
-//  - The stop flag is atomic. The helper is shared by all workers.
+//  - The stop flag and the abandoned count are atomic. The helper is shared
+//    by all workers.
 #ifndef QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
 #define QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
 
@@ -46,8 +47,20 @@ class QLProcessHelperSocketServerService : public QLService {
   void StartServer();
   // Stop flag, listening socket shut down (StartServer closes it as it
   // returns), every worker stopped in ascending number (joined unless it is
-  // the calling thread), then the table emptied.
+  // the calling thread), then the table emptied. The workers together get
+  // kWorkerStopWaitMs to end; those still running then (stuck in a read the
+  // kernel does not give up) are named in one ERROR line and left behind,
+  // detached, so the stop always ends.
   void StopServer();
+  // Workers left running by StopServer. While any is, the process must end
+  // without destroying what they use (see quorlin_gd_main.cc).
+  std::size_t AbandonedWorkers() const { return abandoned_; }
+
+  // How long a stop waits for the workers all together: a worker ends as
+  // soon as its current request is done, which takes well under a second
+  // but for the largest pictures on the device; one still busy after two
+  // seconds is taken to be stuck.
+  static constexpr int kWorkerStopWaitMs = 2000;
   // Takes the worker out of the table; empty when it is not there.
   boost::shared_ptr<QLProcessWorker> RemoveWorker(int number);
   // Number of workers in the table.
@@ -58,6 +71,7 @@ class QLProcessHelperSocketServerService : public QLService {
   std::string socket_name_;
   QLProcessHelperSocket socket_;
   std::atomic<bool> stop_;
+  std::atomic<std::size_t> abandoned_;
   std::map<int, boost::shared_ptr<QLProcessWorker>> workers_;
   mutable boost::recursive_mutex mutex_;  // guards workers_
 };

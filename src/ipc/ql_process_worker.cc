@@ -46,17 +46,27 @@ void QLProcessWorker::RequestStop() {
   if (socket_) socket_->Shutdown();
 }
 
-void QLProcessWorker::Stop() {
+boost::thread QLProcessWorker::RequestStopAndTakeThread() {
   RequestStop();
-  boost::thread finishing;
-  {
-    boost::lock_guard<boost::mutex> lock(thread_mutex_);
-    if (!thread_.joinable() || thread_.get_id() == boost::this_thread::get_id()) return;
-    // Taken out under the mutex so only one caller ever joins, and joined
-    // without it so a worker stopping itself meanwhile never blocks on it.
-    finishing = boost::move(thread_);
+  boost::lock_guard<boost::mutex> lock(thread_mutex_);
+  if (!thread_.joinable() || thread_.get_id() == boost::this_thread::get_id()) {
+    return boost::thread();
   }
-  finishing.join();
+  // Taken out under the mutex so only one caller ever waits, and waited for
+  // without it so a worker stopping itself meanwhile never blocks on it.
+  return boost::move(thread_);
+}
+
+void QLProcessWorker::Stop() {
+  boost::thread finishing = RequestStopAndTakeThread();
+  if (finishing.joinable()) finishing.join();
+}
+
+bool QLProcessWorker::StopBy(boost::chrono::steady_clock::time_point deadline) {
+  boost::thread finishing = RequestStopAndTakeThread();
+  if (!finishing.joinable() || finishing.try_join_until(deadline)) return true;
+  finishing.detach();
+  return false;
 }
 
 void QLProcessWorker::RunLoop() {

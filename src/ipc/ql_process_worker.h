@@ -20,6 +20,7 @@
 #define QUORLIN_IPC_QL_PROCESS_WORKER_H_
 
 #include <atomic>
+#include <boost/chrono/system_clocks.hpp>
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
@@ -44,6 +45,12 @@ class QLProcessWorker : public boost::enable_shared_from_this<QLProcessWorker>,
   // unless called on that thread. When two threads stop the same worker at
   // once, only one of them waits.
   void Stop();
+  // Stop, but waits for the thread only until `deadline`. True when the
+  // thread has ended (or is the calling thread, or never started); false
+  // when it still runs then, typically stuck in a read the kernel never
+  // finishes: the thread is then detached and keeps this worker alive
+  // through its own reference for as long as it runs.
+  bool StopBy(boost::chrono::steady_clock::time_point deadline);
   // The first half of Stop: sets the stop flag and shuts the connection
   // down, without waiting. Any thread may call it.
   void RequestStop();
@@ -53,6 +60,10 @@ class QLProcessWorker : public boost::enable_shared_from_this<QLProcessWorker>,
   int number() const { return number_; }
 
  private:
+  // RequestStop, then takes the thread out for the one caller that waits;
+  // an empty thread when there is nothing to wait for.
+  boost::thread RequestStopAndTakeThread();
+
   boost::shared_ptr<QLProcessHelperSocket> socket_;
   boost::shared_ptr<QLAbstractHelper> helper_;
   std::atomic<bool> stop_;

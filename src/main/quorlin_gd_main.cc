@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include <boost/shared_ptr.hpp>
 #include <string>
@@ -86,9 +87,18 @@ int main(int argc, char** argv) {
 
   // A stop sequence in progress finishes (and releases the lock) first.
   FinishStopperThread();
+  int status = 0;
   if (ql_unlock(name.c_str()) != 0) {
     QL_ERROR("Quorlin lock unlock problem! Check lock!");
-    return 1;
+    status = 1;
   }
-  return 0;
+  if (service->AbandonedWorkers() > 0) {
+    // A worker stuck in the kernel still runs and may wake at any time: it
+    // uses the helper, the registry and the log. End here, the log closed,
+    // instead of destroying all that under it.
+    ShutdownLogger();
+    buffer.reset();
+    _exit(status);
+  }
+  return status;
 }

@@ -1,7 +1,8 @@
 #include "thumbnail/ql_cache_entry_locks.h"
 
-QLCacheEntryLocks::Hold::Hold(QLCacheEntryLocks& table, std::string const& key)
-    : table_(table), key_(key), entry_(nullptr) {
+QLCacheEntryLocks::Hold::Hold(QLCacheEntryLocks& table, std::string const& key,
+                              std::chrono::milliseconds wait)
+    : table_(table), key_(key), entry_(nullptr), held_(true) {
   {
     std::lock_guard<std::mutex> lock(table_.mutex_);
     std::unique_ptr<Entry>& slot = table_.entries_[key_];
@@ -10,11 +11,15 @@ QLCacheEntryLocks::Hold::Hold(QLCacheEntryLocks& table, std::string const& key)
     entry_ = slot.get();  // stays put: the map holds a pointer, not the entry
   }
   // Waiting happens outside the table lock, so other keys are not held up.
-  entry_->mutex.lock();
+  if (wait.count() > 0) {
+    held_ = entry_->mutex.try_lock_for(wait);
+  } else {
+    entry_->mutex.lock();
+  }
 }
 
 QLCacheEntryLocks::Hold::~Hold() {
-  entry_->mutex.unlock();
+  if (held_) entry_->mutex.unlock();
   std::lock_guard<std::mutex> lock(table_.mutex_);
   if (--entry_->users == 0) table_.entries_.erase(key_);
 }

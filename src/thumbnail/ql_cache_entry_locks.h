@@ -3,7 +3,8 @@
 // different entries run side by side.
 //
 // Contract: the table outlives every Hold taken from it. Any thread may take
-// a Hold; the Hold blocks until the entry's mutex is free and releases it in
+// a Hold; the Hold blocks until the entry's mutex is free (or, when given a
+// positive wait, at most that long: held() then tells) and releases it in
 // its destructor, on the same thread. Entries are reference-counted and
 // erased when the last Hold (or waiter) is gone, so the table holds only keys
 // in use. `mutex_` guards the table and the counts; each entry's own mutex is
@@ -11,6 +12,7 @@
 #ifndef QUORLIN_THUMBNAIL_QL_CACHE_ENTRY_LOCKS_H_
 #define QUORLIN_THUMBNAIL_QL_CACHE_ENTRY_LOCKS_H_
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -19,7 +21,7 @@
 
 class QLCacheEntryLocks {
   struct Entry {
-    std::mutex mutex;
+    std::timed_mutex mutex;
     std::size_t users = 0;  // Holds and waiters; guarded by the table's mutex_
   };
 
@@ -30,15 +32,20 @@ class QLCacheEntryLocks {
 
   class Hold {
    public:
-    Hold(QLCacheEntryLocks& table, std::string const& key);
+    // `wait` zero: as long as it takes.
+    Hold(QLCacheEntryLocks& table, std::string const& key,
+         std::chrono::milliseconds wait = std::chrono::milliseconds(0));
     ~Hold();
     Hold(Hold const&) = delete;
     Hold& operator=(Hold const&) = delete;
+    // False when the wait ran out before the entry was free.
+    bool held() const { return held_; }
 
    private:
     QLCacheEntryLocks& table_;
     std::string const key_;
     Entry* entry_;
+    bool held_;
   };
 
   // Keys currently held or waited for (for tests).

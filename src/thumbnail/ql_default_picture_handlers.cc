@@ -5,14 +5,13 @@
 
 #include <boost/filesystem/path.hpp>
 #include <cstdio>
-#include <memory>
 #include <string>
 
-#include "base/ql_c_resource.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_header_probe.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
+#include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 char const* const kThumbFileDefaultImage = "image.jpg";
@@ -24,7 +23,7 @@ char const* const kThumbFileDefaultAny = "any_file.jpg";
 namespace {
 
 // Decodes `name` from the request's default folder; empty when the picture
-// is missing, not a JPEG or larger than the source limit (the folder comes
+// is missing, not a regular file, not a JPEG or larger than the source limit (the folder comes
 // with the request, so its pictures are checked like any file). `timing_text`,
 // when given, logs how long opening and decoding took (only once the file
 // has opened).
@@ -32,7 +31,7 @@ QLDecodedPicture DecodeDefaultPicture(QLThumbnailProvider const& provider,
                                       QLThumbnailData const& data, char const* name,
                                       char const* timing_text) {
   std::string const path = (boost::filesystem::path(data.default_thumbnail_folder) / name).string();
-  QLUniqueFile file(fopen(path.c_str(), "rb"));
+  QLUniqueFile file = OpenRegularFileStream(path, nullptr);
   if (!file) return QLDecodedPicture();
   QLTimer timer;
   QLImageHeader header;

@@ -3,8 +3,12 @@
 #include <libexif/exif-data.h>
 #include <libexif/exif-loader.h>
 #include <libexif/exif-utils.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <memory>
+
+#include "thumbnail/ql_regular_file.h"
 
 namespace {
 
@@ -16,12 +20,31 @@ struct ExifDataUnref {
 
 int const kUpright = 1;
 
+// Feeds the file to the loader in the pieces libexif's own file reader uses,
+// until the loader has what it needs or the file ends.
+void FeedLoader(ExifLoader* loader, int fd) {
+  unsigned char piece[1024];
+  off_t offset = 0;
+  for (;;) {
+    ssize_t const got = pread(fd, piece, sizeof piece, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return;
+    offset += got;
+    if (!exif_loader_write(loader, piece, static_cast<unsigned int>(got))) return;
+  }
+}
+
 }  // namespace
 
 int ReadExifOrientation(std::string const& path) {
+  QLRegularFile file(path);
+  return file.is_open() ? ReadExifOrientation(file.fd()) : kUpright;
+}
+
+int ReadExifOrientation(int fd) {
   ExifLoader* loader = exif_loader_new();
   if (!loader) return kUpright;
-  exif_loader_write_file(loader, path.c_str());
+  FeedLoader(loader, fd);
   std::unique_ptr<ExifData, ExifDataUnref> data(exif_loader_get_data(loader));
   exif_loader_unref(loader);
   if (!data) return kUpright;

@@ -1,8 +1,9 @@
 // Reads the EXIF Orientation of a picture file, as a JPEG's turning hint.
 //
-// Stateless free function; any thread may call it. It opens the file by its
-// path on its own (independently of any handle a caller holds) and releases
-// every libexif object before returning. Hostile EXIF data can only make the
+// Stateless free functions; any thread may call them. They release every
+// libexif object before returning. The descriptor version reads with pread
+// from offset 0, so it leaves the descriptor's offset (and a stdio stream
+// over it) where it was; the caller keeps ownership. Hostile EXIF data can only make the
 // answer 1 or an arbitrary 16-bit value, never a crash or an over-read.
 #ifndef QUORLIN_THUMBNAIL_QL_EXIF_ORIENTATION_H_
 #define QUORLIN_THUMBNAIL_QL_EXIF_ORIENTATION_H_
@@ -13,6 +14,8 @@
 // of the EXIF block and taken as a signed 16-bit number (so 0x8000 and above
 // come out negative). 1 (upright) when the file cannot be read, carries no
 // EXIF block, or IFD 0 has no usable Orientation entry.
+int ReadExifOrientation(int fd);
+// The same for the regular file at `path` (anything else reads as upright).
 int ReadExifOrientation(std::string const& path);
 
 #endif  // QUORLIN_THUMBNAIL_QL_EXIF_ORIENTATION_H_

@@ -1,6 +1,5 @@
 #include "thumbnail/ql_id3_tag_probe.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "base/ql_unique_fd.h"
+#include "thumbnail/ql_regular_file.h"
 
 namespace {
 
@@ -73,19 +72,21 @@ bool FooterFits(int fd, std::uint64_t end, std::uint64_t file_size) {
 }  // namespace
 
 bool Id3TagsFitFile(std::string const& path) {
-  QLUniqueFd const fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return false;
+  QLRegularFile file(path);
+  return file.is_open() && Id3TagsFitFile(file.fd());
+}
+
+bool Id3TagsFitFile(int fd) {
   struct stat info;
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
   std::uint64_t const file_size = static_cast<std::uint64_t>(info.st_size);
 
-  if (!HeaderFits(fd.get(), 0, file_size)) return false;
-  if (!FooterFits(fd.get(), file_size, file_size)) return false;
+  if (!HeaderFits(fd, 0, file_size)) return false;
+  if (!FooterFits(fd, file_size, file_size)) return false;
   if (file_size >= kId3v1Bytes) {
     unsigned char id3v1[3];
-    if (!ReadAt(fd.get(), file_size - kId3v1Bytes, id3v1, sizeof id3v1)) return false;
-    if (std::memcmp(id3v1, "TAG", 3) == 0 &&
-        !FooterFits(fd.get(), file_size - kId3v1Bytes, file_size)) {
+    if (!ReadAt(fd, file_size - kId3v1Bytes, id3v1, sizeof id3v1)) return false;
+    if (std::memcmp(id3v1, "TAG", 3) == 0 && !FooterFits(fd, file_size - kId3v1Bytes, file_size)) {
       return false;
     }
   }

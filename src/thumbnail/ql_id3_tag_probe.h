@@ -19,7 +19,10 @@
 
 // True when the file can be read and no ID3v2 tag header or footer in it
 // claims bytes past its end (a file without any tag passes). False when the
-// file cannot be opened or read, or a tag claims more than the file holds.
+// file is not a regular file, cannot be read, or a tag claims more than the
+// file holds. The descriptor version reads with pread, leaving the offset
+// where it was; the caller keeps the descriptor.
+bool Id3TagsFitFile(int fd);
 bool Id3TagsFitFile(std::string const& path);
 
 #endif  // QUORLIN_THUMBNAIL_QL_ID3_TAG_PROBE_H_

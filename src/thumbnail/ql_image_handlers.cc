@@ -1,19 +1,19 @@
 // The file handlers of QLThumbnailProvider: JPEG, PNG, GIF, BMP and WBMP
 // files decoded straight from an open handle, by libgd or, for JPEG when the
 // options ask for it, by the shrink-on-load decoder. The size in the file's
-// header is checked against the source limit before any decoder runs.
+// header is checked against the source limit before any decoder runs. Only
+// regular files are read (ql_regular_file.h).
 #include <gd.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
-#include "base/ql_c_resource.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_exif_orientation.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_header_probe.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
+#include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
@@ -42,9 +42,13 @@ QLDecodedPicture DecodeWithLibgd(gdImagePtr (*decode)(FILE*), FILE* file) {
 bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
                 FileHandlerShape const& shape) {
   QLTimer timer;
-  QLUniqueFile file(fopen(data.path.c_str(), "rb"));
+  QLRegularFile::Outcome opened = QLRegularFile::kCannotOpen;
+  QLUniqueFile file = OpenRegularFileStream(data.path, &opened);
   if (!file) {
-    QL_ERROR("Unable to open file \"" << data.path << "\" in order to generate its thumbnail.");
+    // A special file has had its own ERROR line.
+    if (opened != QLRegularFile::kNotRegular) {
+      QL_ERROR("Unable to open file \"" << data.path << "\" in order to generate its thumbnail.");
+    }
     return provider.HandleImgGeneric(data);
   }
   // The size the header claims is checked before a decoder can allocate for
@@ -55,7 +59,7 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
                              "\"" + data.path + "\"")) {
     return provider.HandleImgGeneric(data);
   }
-  int const orientation = shape.reads_exif ? ReadExifOrientation(data.path) : 1;
+  int const orientation = shape.reads_exif ? ReadExifOrientation(fileno(file.get())) : 1;
   if (!shape.timer_covers_open) timer.reset();
 
   int const width = static_cast<int>(data.width);

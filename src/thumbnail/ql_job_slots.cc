@@ -4,11 +4,17 @@
 
 QLJobSlots::QLJobSlots(unsigned int slots) : capacity_(std::max(slots, 1u)), in_use_(0), peak_(0) {}
 
-void QLJobSlots::Acquire() {
+bool QLJobSlots::Acquire(std::chrono::milliseconds wait) {
   std::unique_lock<std::mutex> lock(mutex_);
-  freed_.wait(lock, [this] { return in_use_ < capacity_; });
+  auto const free = [this] { return in_use_ < capacity_; };
+  if (wait.count() <= 0) {
+    freed_.wait(lock, free);
+  } else if (!freed_.wait_for(lock, wait, free)) {
+    return false;
+  }
   ++in_use_;
   peak_ = std::max(peak_, in_use_);
+  return true;
 }
 
 void QLJobSlots::Give() {
@@ -29,8 +35,12 @@ unsigned int QLJobSlots::peak_in_use() const {
   return peak_;
 }
 
-QLJobSlots::Slot::Slot(QLJobSlots* slots) : slots_(slots) {
-  if (slots_) slots_->Acquire();
+QLJobSlots::Slot::Slot(QLJobSlots* slots, std::chrono::milliseconds wait)
+    : slots_(slots), held_(true) {
+  if (slots_ && !slots_->Acquire(wait)) {
+    slots_ = nullptr;
+    held_ = false;
+  }
 }
 
 void QLJobSlots::Slot::Release() {

@@ -3,13 +3,15 @@
 //
 // Contract: constructed with N >= 1 slots (0 is taken as 1) and outlives
 // every Slot taken from it. Any thread may take a slot; a Slot is released
-// by its destructor or Release() on the thread that holds it. The internal
+// by its destructor or Release() on the thread that holds it. A Slot given a
+// positive wait gives up after it (held() then tells). The internal
 // mutex guards the free count only; no caller lock is held while waiting
 // except the caller's own cache-entry lock (entry lock before slot, never
 // the other way round, so the two cannot deadlock).
 #ifndef QUORLIN_THUMBNAIL_QL_JOB_SLOTS_H_
 #define QUORLIN_THUMBNAIL_QL_JOB_SLOTS_H_
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -24,14 +26,18 @@ class QLJobSlots {
   // made from a null QLJobSlots holds nothing (the single-lock mode).
   class Slot {
    public:
-    explicit Slot(QLJobSlots* slots);
+    // `wait` zero: as long as it takes.
+    explicit Slot(QLJobSlots* slots, std::chrono::milliseconds wait = std::chrono::milliseconds(0));
     ~Slot() { Release(); }
     Slot(Slot const&) = delete;
     Slot& operator=(Slot const&) = delete;
     void Release();
+    // False when the wait ran out before a slot was free.
+    bool held() const { return held_; }
 
    private:
     QLJobSlots* slots_;
+    bool held_;
   };
 
   unsigned int capacity() const { return capacity_; }
@@ -40,7 +46,8 @@ class QLJobSlots {
   unsigned int peak_in_use() const;
 
  private:
-  void Acquire();
+  // False when `wait` (if positive) ran out first.
+  bool Acquire(std::chrono::milliseconds wait);
   void Give();
 
   unsigned int const capacity_;

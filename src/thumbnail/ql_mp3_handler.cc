@@ -11,6 +11,7 @@
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_id3_tag_probe.h"
 #include "thumbnail/ql_image_header_probe.h"
+#include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
@@ -56,12 +57,15 @@ bool QLThumbnailProvider::HandleAudioMp3(QLThumbnailData& data) {
   // libid3tag would reserve whatever a tag claims before finding the file too
   // short; such a tag cannot be read anyway, so the file is treated as one
   // without a cover.
-  if (!Id3TagsFitFile(data.path)) return HandleAudioGeneric(data);
+  // Both read the one descriptor checked to be a regular file.
+  QLRegularFile source(data.path);
+  if (!source.is_open() || !Id3TagsFitFile(source.fd())) return HandleAudioGeneric(data);
   // The tag file stays open until we return, fallback included: the picture
   // bytes are read where they lie inside it.
-  boost::shared_ptr<id3_file> file(id3_file_open(data.path.c_str(), ID3_FILE_MODE_READONLY),
+  boost::shared_ptr<id3_file> file(id3_file_fdopen(source.fd(), ID3_FILE_MODE_READONLY),
                                    id3tagDeleter());
-  if (!file) return HandleAudioGeneric(data);
+  if (!file) return HandleAudioGeneric(data);  // libid3tag left the descriptor to us
+  source.Release();                            // id3_file_close closes it now
   id3_tag* tag = id3_file_tag(file.get());
   if (!tag) return HandleAudioGeneric(data);
 

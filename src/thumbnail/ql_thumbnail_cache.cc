@@ -23,7 +23,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,13 +31,14 @@
 #include "base/ql_unique_fd.h"
 #include "base/ql_write_all.h"
 #include "log/ql_log.h"
+#include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
 // A cache file bigger than this is not a thumbnail we wrote (a reply frame
 // could not even carry it): treat it as a miss instead of allocating for it.
-const std::uintmax_t kMaxCachedThumbnailBytes = 256u * 1024u * 1024u;
+const std::uint64_t kMaxCachedThumbnailBytes = 256u * 1024u * 1024u;
 
 // Temporary files start with a dot, never a hexadecimal digit, so no
 // thumbnail prefix can match them and the clean-up leaves them alone. The
@@ -114,38 +114,39 @@ bool QLThumbnailProvider::GetCachedThumbnail(QLThumbnailData& data) {
   }
   std::string const candidate = name.folder + name.file;
 
-  try {
-    if (!boost::filesystem::exists(candidate)) {
+  // Only a regular file is read: a named pipe placed under the entry's name
+  // must not hold this request (and the lock) forever.
+  QLRegularFile file(candidate);
+  if (file.outcome() == QLRegularFile::kNotRegular) return false;
+  if (!file.is_open()) {
+    if (file.error() == ENOENT || file.error() == ENOTDIR) {
       QL_INFO("No cached thumbnail for \"" << data.path << "\".");
-      return false;
-    }
-    std::uintmax_t const size = boost::filesystem::file_size(candidate);
-    if (size > kMaxCachedThumbnailBytes || size == 0) {
+    } else {
       QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
                                                          << candidate << "\""
-                                                         << ": unusable size " << size);
-      return false;
+                                                         << ": " << std::strerror(file.error()));
     }
-    std::ifstream in(candidate.c_str(), std::ios::in | std::ios::binary);
-    boost::shared_ptr<unsigned char> bytes(new unsigned char[size], arrayDeleter<unsigned char>());
-    if (in.is_open())
-      in.read(reinterpret_cast<char*>(bytes.get()), static_cast<std::streamsize>(size));
-    // Only bytes that really came from the file may be served.
-    if (!in.is_open() || !in || static_cast<std::uintmax_t>(in.gcount()) != size) {
-      QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
-                                                         << candidate << "\""
-                                                         << ": the file could not be read in full");
-      return false;
-    }
-    data.thumbnail = bytes;
-    data.thumbnail_size = static_cast<std::int64_t>(size);
-    QL_INFO("Sending cached thumbanil for \"" << data.path << "\".");
-    return true;
-  } catch (boost::filesystem::filesystem_error const& e) {
-    QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
-                                                       << candidate << "\"" << e.what());
     return false;
   }
+  std::uint64_t const size = file.size();
+  if (size > kMaxCachedThumbnailBytes || size == 0) {
+    QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
+                                                       << candidate << "\""
+                                                       << ": unusable size " << size);
+    return false;
+  }
+  boost::shared_ptr<unsigned char> bytes(new unsigned char[size], arrayDeleter<unsigned char>());
+  // Only bytes that really came from the file may be served.
+  if (!file.ReadExactly(bytes.get(), static_cast<std::size_t>(size))) {
+    QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
+                                                       << candidate << "\""
+                                                       << ": the file could not be read in full");
+    return false;
+  }
+  data.thumbnail = bytes;
+  data.thumbnail_size = static_cast<std::int64_t>(size);
+  QL_INFO("Sending cached thumbanil for \"" << data.path << "\".");
+  return true;
 }
 
 void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {

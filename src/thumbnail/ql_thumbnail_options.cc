@@ -72,6 +72,19 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          target->jobs = static_cast<unsigned int>(jobs);
          return true;
        }});
+  options.push_back(
+      {"lock-wait-ms", true,
+       "      --lock-wait-ms N      answer a request with the failure reply when it has\n"
+       "                            waited N ms for the provider lock (with --jobs: for\n"
+       "                            its cache entry or a job slot); 0, the default:\n"
+       "                            wait as long as it takes\n",
+       "0 to 3600000", [target](char const* value) {
+         // An hour: longer than any request could sensibly wait.
+         std::uint64_t wait = 0;
+         if (!ParseUnsigned(value, 0, 3600000, &wait)) return false;
+         target->lock_wait_ms = static_cast<unsigned int>(wait);
+         return true;
+       }});
   return options;
 }
 

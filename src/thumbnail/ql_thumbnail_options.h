@@ -35,6 +35,11 @@ struct QLThumbnailOptions {
   int png_compression_level = -1;    // -1: libgd's default; 0..9: zlib level
   int png_filters = -1;              // -1: libgd's default; else a PNG_FILTER_* mask
   unsigned int jobs = 0;             // 0: one provider lock; N >= 1: N parallel jobs
+  // How long a request may wait for the provider lock (with jobs: for its
+  // cache entry's lock and for a job slot) before it is answered with the
+  // failure reply. 0: as long as it takes. A read stuck in the kernel holds
+  // its lock for good; this keeps the other requests from queueing behind it.
+  unsigned int lock_wait_ms = 0;
 };
 
 // PNG row filters as libpng numbers them, so a mask goes to png_set_filter

@@ -5,6 +5,7 @@
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/thread/locks.hpp>
+#include <chrono>
 #include <iterator>
 #include <string>
 
@@ -60,11 +61,24 @@ void QLThumbnailProvider::SetOptions(QLThumbnailOptions const& options) {
 
 bool QLThumbnailProvider::GetThumbnailFor(QLThumbnailData& data) {
   if (!job_slots_) {
-    boost::unique_lock<boost::recursive_mutex> lock(mutex_);
+    boost::unique_lock<boost::recursive_timed_mutex> lock(mutex_, boost::defer_lock);
+    if (options_.lock_wait_ms == 0) {
+      lock.lock();
+    } else if (!lock.try_lock_for(boost::chrono::milliseconds(options_.lock_wait_ms))) {
+      return GiveUpWaiting(data, "the provider lock");
+    }
     return ProduceThumbnail(data, nullptr);
   }
-  QLCacheEntryLocks::Hold entry(entry_locks_, CacheEntryKey(data));
+  QLCacheEntryLocks::Hold entry(entry_locks_, CacheEntryKey(data),
+                                std::chrono::milliseconds(options_.lock_wait_ms));
+  if (!entry.held()) return GiveUpWaiting(data, "its cache entry");
   return ProduceThumbnail(data, job_slots_.get());
+}
+
+bool QLThumbnailProvider::GiveUpWaiting(QLThumbnailData const& data, char const* what) const {
+  QL_ERROR("Gave up on \"" << data.path << "\" after waiting " << options_.lock_wait_ms
+                           << " ms for " << what << "; answering with the failure reply.");
+  return false;
 }
 
 bool QLThumbnailProvider::ProduceThumbnail(QLThumbnailData& data, QLJobSlots* slots) {
@@ -85,7 +99,8 @@ bool QLThumbnailProvider::ProduceThumbnail(QLThumbnailData& data, QLJobSlots* sl
   timer.reset();
   // Decoding and scaling are what take memory: at most N of them at once.
   // The save only writes bytes already made, so it runs outside the slot.
-  QLJobSlots::Slot slot(slots);
+  QLJobSlots::Slot slot(slots, std::chrono::milliseconds(options_.lock_wait_ms));
+  if (!slot.held()) return GiveUpWaiting(data, "a job slot");
   HandlerTable::const_iterator const found = handlers_.find(extension);
   if (found != handlers_.end() && (this->*(found->second))(data)) {
     slot.Release();

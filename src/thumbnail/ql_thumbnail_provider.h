@@ -12,7 +12,9 @@
 // the cache operations are only ever called from inside GetThumbnailFor (or
 // by tests on a provider of their own) and share no mutable state but the
 // cache index, which has its own mutex. The handler table and the options
-// are set before serving and only read afterwards.
+// are set before serving and only read afterwards. With options().lock_wait_ms
+// > 0 each of those waits is bounded: a request that runs out of time gets
+// false (the failure reply) and one ERROR line.
 #ifndef QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_
 #define QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_
 
@@ -102,9 +104,11 @@ class QLThumbnailProvider : private boost::noncopyable {
   // Names the cache entry a request reads and writes: absolute folder and
   // file-name prefix. Never touches the file system.
   std::string CacheEntryKey(QLThumbnailData const& data) const;
+  // Logs that the request waited options_.lock_wait_ms for `what`; false.
+  bool GiveUpWaiting(QLThumbnailData const& data, char const* what) const;
 
   HandlerTable handlers_;
-  boost::recursive_mutex mutex_;  // the provider lock, held by GetThumbnailFor
+  boost::recursive_timed_mutex mutex_;  // the provider lock, held by GetThumbnailFor
   SpaceQuery space_query_;
   QLThumbnailOptions options_;
   QLCacheFolderIndex cache_index_;         // its own mutex; shared by all jobs

@@ -171,7 +171,7 @@ int CountLogLines(std::string const& log, std::string const& level_word,
   return count;
 }
 
-LoadDaemon::LoadDaemon(std::vector<std::string> const& extra_arguments) {
+LoadDaemon::LoadDaemon(std::vector<std::string> const& extra_arguments, char const* binary) {
   // Descriptors this test process got from whoever started it must not leak
   // into the daemon: they would skew its descriptor counts and limits.
   for (std::string const& name : DirEntries("/proc/self/fd")) {
@@ -181,7 +181,7 @@ LoadDaemon::LoadDaemon(std::vector<std::string> const& extra_arguments) {
   }
   std::vector<std::string> arguments = {"-o", scratch_.path()};
   arguments.insert(arguments.end(), extra_arguments.begin(), extra_arguments.end());
-  process_.reset(new QLDaemonProcess(QL_DAEMON_BINARY, arguments, scratch_.path()));
+  process_.reset(new QLDaemonProcess(binary, arguments, scratch_.path()));
 }
 
 bool LoadDaemon::WaitServing(std::string* why) {
@@ -216,8 +216,8 @@ void LiveDaemonTest::TearDown() {
   EXPECT_TRUE(daemon_->process().WaitExit(StopTimeoutMs(), &status));
 }
 
-void LiveDaemonTest::StartDaemon(std::vector<std::string> const& arguments) {
-  daemon_.reset(new LoadDaemon(arguments));
+void LiveDaemonTest::StartDaemon(std::vector<std::string> const& arguments, char const* binary) {
+  daemon_.reset(new LoadDaemon(arguments, binary));
   std::string why;
   ASSERT_TRUE(daemon_->WaitServing(&why)) << why;
 }
@@ -229,11 +229,12 @@ void LiveDaemonTest::StartServing(std::vector<std::string> const& arguments) {
   ASSERT_TRUE(corpus_.Build(&why)) << why;
 }
 
-void LiveDaemonTest::StopServing(int signal_number) {
+void LiveDaemonTest::StopServing(int signal_number, int timeout_ms) {
   ASSERT_TRUE(daemon_->process().Signal(signal_number));
   int status = 0;
-  ASSERT_TRUE(daemon_->process().WaitExit(StopTimeoutMs(), &status))
-      << "no exit within " << StopTimeoutMs() << " ms";
+  if (timeout_ms == 0) timeout_ms = StopTimeoutMs();
+  ASSERT_TRUE(daemon_->process().WaitExit(timeout_ms, &status))
+      << "no exit within " << timeout_ms << " ms";
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(1, WEXITSTATUS(status));
 }
@@ -334,11 +335,11 @@ bool NearColour(int a, int b) {
 }
 
 std::string RequestBody(std::string const& path, int width, int height, std::uint64_t resource_id,
-                        std::string const& cache_folder) {
+                        std::string const& cache_folder, std::string const& default_folder) {
   std::ostringstream body;
   body << "{\"_path\":\"" << path << "\",\"_width\":" << width << ",\"_height\":" << height
        << ",\"_full_screen\":false,\"_resource_id\":" << resource_id << ",\"_thumbnail_folder\":\""
-       << cache_folder << "\",\"_default_thumbnail_folder\":\"" << QL_DEFAULT_PICTURES_DIR << "\"}";
+       << cache_folder << "\",\"_default_thumbnail_folder\":\"" << default_folder << "\"}";
   return body.str();
 }
 

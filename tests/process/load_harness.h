@@ -77,7 +77,9 @@ int CountLogLines(std::string const& log, std::string const& level_word,
 // working directory and its log folder (-o).
 class LoadDaemon {
  public:
-  explicit LoadDaemon(std::vector<std::string> const& extra_arguments);
+  // `binary`: the daemon program (a test build of it, say).
+  explicit LoadDaemon(std::vector<std::string> const& extra_arguments,
+                      char const* binary = QL_DAEMON_BINARY);
   // Kills a child still running.
   ~LoadDaemon() = default;
   LoadDaemon(LoadDaemon const&) = delete;
@@ -143,7 +145,8 @@ bool NearColour(int a, int b);
 
 // A request body with every key the daemon reads.
 std::string RequestBody(std::string const& path, int width, int height, std::uint64_t resource_id,
-                        std::string const& cache_folder);
+                        std::string const& cache_folder,
+                        std::string const& default_folder = QL_DEFAULT_PICTURES_DIR);
 
 // Source files of every kind in a folder of their own, a cache folder, and
 // for each kind the reply the daemon gave when asked alone. Build() asks the
@@ -184,13 +187,14 @@ class LiveDaemonTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Starts daemon_ with `arguments` and asserts that it serves.
-  void StartDaemon(std::vector<std::string> const& arguments);
+  // Starts daemon_ (`binary`) with `arguments` and asserts that it serves.
+  void StartDaemon(std::vector<std::string> const& arguments,
+                   char const* binary = QL_DAEMON_BINARY);
   // StartDaemon, then builds corpus_ with its references.
   void StartServing(std::vector<std::string> const& arguments = {"-l", "1"});
   // Sends `signal_number` and asserts the ending the daemon promises: within
-  // StopTimeoutMs(), exit status 1.
-  void StopServing(int signal_number = SIGTERM);
+  // `timeout_ms` (0: StopTimeoutMs()), exit status 1.
+  void StopServing(int signal_number = SIGTERM, int timeout_ms = 0);
 
   std::unique_ptr<LoadDaemon> daemon_;
   LoadCorpus corpus_;

@@ -186,7 +186,7 @@ TEST_F(CacheTest, EmptyFolderLooksUpBareNameAndNeverSaves) {
   EXPECT_FALSE(qltest::Exists(temp_.Join("ff_160x120_0_5f5e1000.png")));
 }
 
-TEST_F(CacheTest, EmptyFileOrDirectoryIsAMiss) {
+TEST_F(CacheTest, EmptyFileDirectoryOrPipeIsAMiss) {
   ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
   std::string const candidate = cache_ + "/ff_160x120_0_5f5e1000.png";
   qltest::WriteFile(candidate, Bytes{});
@@ -194,6 +194,9 @@ TEST_F(CacheTest, EmptyFileOrDirectoryIsAMiss) {
   ASSERT_EQ(0, unlink(candidate.c_str()));
   ASSERT_EQ(0, mkdir(candidate.c_str(), 0755));
   EXPECT_FALSE(Lookup());
+  ASSERT_EQ(0, rmdir(candidate.c_str()));
+  ASSERT_EQ(0, mkfifo(candidate.c_str(), 0644));
+  EXPECT_FALSE(Lookup());  // at once, not waiting for a writer
   EXPECT_TRUE(log_.Contains("Cannot open saved thumbnail file for \"" + source_ +
                             "\", located in \"" + candidate + "\""));
 }
