@@ -3,7 +3,6 @@
 // resources. Each iteration saves the same entry for a source that changed,
 // so every save also finds and deletes the previous file, as in service.
 // The folders are filled once, with empty files.
-// links: ql_thumbnail
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>

@@ -3,7 +3,6 @@
 // progressive), PNG, GIF, BMP and WBMP through libgd from memory, and the
 // attached picture of an MP3 file through the provider's MP3 handler (tag
 // read, cover decode, scale, PNG encode). All inputs are made here.
-// links: ql_thumbnail ql_photo_synth
 #include <benchmark/benchmark.h>
 #include <gd.h>
 #include <stdlib.h>

@@ -2,7 +2,6 @@
 // jobs (jobs 2), two client threads asking for different resources of one
 // 2000 x 1500 photo: decode, scale, encode and save per request. The
 // "items_per_second" counter is requests per second over both threads.
-// links: ql_thumbnail
 #include <benchmark/benchmark.h>
 #include <gd.h>
 #include <stdlib.h>

@@ -3,7 +3,6 @@
 // thumbnail (160 x 120, decoded at 1/8) and a full-screen one (1920 x 1080,
 // decoded at 1/2). The photo is drawn here: gradients plus noise, so the JPEG
 // is as hard to decode as a real picture.
-// links: ql_thumbnail
 #include <benchmark/benchmark.h>
 #include <gd.h>
 #include <stdlib.h>

@@ -1,7 +1,6 @@
 // Cost of reading one typical thumbnail request: the seven request keys with a
 // 100-byte path, through JSON::JSONParser (and, for comparison, through the
 // C callback parser alone and through the debug representation).
-// links: ql_json ql_log libjson
 #include <benchmark/benchmark.h>
 
 #include <string>

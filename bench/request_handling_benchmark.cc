@@ -4,7 +4,6 @@
 // This is the in-process share of an end-to-end cache hit. Run with the log
 // level at 0 (errors only) and at 3 (the default, every statement formatted
 // into a stream on /dev/null).
-// links: ql_thumbnail ql_ipc ql_json ql_log ql_photo_synth
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -16,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "bench_scratch_folder.h"
 #include "base/ql_array_deleter.h"
+#include "bench_scratch_folder.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "log/ql_log.h"
 #include "ql_photo_synth.h"

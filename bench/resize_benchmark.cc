@@ -3,7 +3,6 @@
 // 160x120 box; fit the longer side to 1920) and for every EXIF orientation,
 // the turn alone for each orientation, and PNG encoding at the compression
 // levels and filter choices the command line offers.
-// links: ql_thumbnail ql_photo_synth
 #include <benchmark/benchmark.h>
 #include <gd.h>
 #include <png.h>

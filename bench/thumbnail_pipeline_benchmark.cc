@@ -2,7 +2,6 @@
 // miss (read, decode, scale, encode, save), its stages one by one, and a
 // cache hit. The photo is drawn here with libgd: gradients plus noise, so
 // the JPEG is as hard to decode as a real picture.
-// links: ql_thumbnail
 #include <benchmark/benchmark.h>
 #include <gd.h>
 #include <stdlib.h>

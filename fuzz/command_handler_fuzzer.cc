@@ -16,7 +16,6 @@
 //    one frame, which is one zero byte or a PNG file image;
 //  - the body is handled twice; the second answer (often from the cache) is
 //    byte for byte the first.
-// links: ql_thumbnail
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,8 +29,8 @@
 #include <thread>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "base/ql_array_deleter.h"
+#include "fuzz_support.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "json/json_parser.h"
 #include "thumbnail/ql_gd_helper.h"

@@ -9,7 +9,6 @@
 // Checks beyond "no crash, no leak, no sanitizer report": the answer is a
 // signed 16-bit value, and reading the same file again gives the same answer
 // (a read of memory libexif never wrote would show up here as a difference).
-// links: ql_thumbnail
 #include <cstdint>
 #include <cstdlib>
 #include <string>

@@ -6,7 +6,6 @@
 // each frame comes out whole and unchanged, a length above the bound ends
 // the connection without allocating, a peer gone during the length is -1, a
 // peer gone during the payload is 0 with the socket closed.
-// links: ql_ipc ql_log
 #include <sys/socket.h>
 #include <unistd.h>
 

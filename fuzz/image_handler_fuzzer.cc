@@ -16,7 +16,6 @@
 // thumbnail mode, no side longer than the longer requested one in full-screen
 // mode. The one allowed failure is full-screen mode, where a picture much
 // longer than wide scales to a side of 0; then the record stays untouched.
-// links: ql_thumbnail
 #include <unistd.h>
 
 #include <algorithm>

@@ -13,7 +13,6 @@
 //     the logical screen the probe read).
 // A decoder that reads a header the probe missed would allocate unchecked:
 // that is a failed check here, or an out-of-memory report.
-// links: ql_thumbnail
 #include <gd.h>
 #include <stdio.h>
 

@@ -5,7 +5,6 @@
 //     into pieces (it keeps its whole state between calls);
 //  3. a document libjson accepts whole, printed token by token through the
 //     libjson printer, parses back to the same events.
-// links: ql_json ql_log libjson
 #include <cstdint>
 #include <cstdlib>
 #include <string>

@@ -10,7 +10,7 @@ packages=(
   libexif-dev libid3tag0-dev
   libssl-dev libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   libsystemd-dev
   exif procps psmisc
 )

@@ -68,26 +68,33 @@ void AppendObjectBody(std::string& out, JSONNode const& object) {
 
 JSONNode::JSONNode() : type(NODE_NONE), intValue(0), floatValue(0.0f), boolValue(false) {}
 
-JSONNode::JSONNode(std::string const& key)
-    : key(key), type(NODE_NONE), intValue(0), floatValue(0.0f), boolValue(false) {}
+JSONNode::JSONNode(std::string const& node_key)
+    : key(node_key), type(NODE_NONE), intValue(0), floatValue(0.0f), boolValue(false) {}
 
-JSONNode::JSONNode(std::string const& key, JSONNodeType type)
-    : key(key), type(type), intValue(0), floatValue(0.0f), boolValue(false) {}
+JSONNode::JSONNode(std::string const& node_key, JSONNodeType node_type)
+    : key(node_key), type(node_type), intValue(0), floatValue(0.0f), boolValue(false) {}
 
-JSONNode::JSONNode(std::string const& key, std::string const& value) : JSONNode(key) {
+JSONNode::JSONNode(std::string const& node_key, std::string const& value) : JSONNode(node_key) {
   setValue(value);
 }
 
-JSONNode::JSONNode(std::string const& key, char const* value)
-    : JSONNode(key, std::string(value ? value : "")) {}
+JSONNode::JSONNode(std::string const& node_key, char const* value)
+    : JSONNode(node_key, std::string(value ? value : "")) {}
 
-JSONNode::JSONNode(std::string const& key, long long value) : JSONNode(key) { setValue(value); }
+JSONNode::JSONNode(std::string const& node_key, long long value) : JSONNode(node_key) {
+  setValue(value);
+}
 
-JSONNode::JSONNode(std::string const& key, float value) : JSONNode(key) { setValue(value); }
+JSONNode::JSONNode(std::string const& node_key, float value) : JSONNode(node_key) {
+  setValue(value);
+}
 
-JSONNode::JSONNode(std::string const& key, bool value) : JSONNode(key) { setValue(value); }
+JSONNode::JSONNode(std::string const& node_key, bool value) : JSONNode(node_key) {
+  setValue(value);
+}
 
-JSONNode::JSONNode(std::string const& key, std::vector<std::string> const& values) : JSONNode(key) {
+JSONNode::JSONNode(std::string const& node_key, std::vector<std::string> const& values)
+    : JSONNode(node_key) {
   setValue(values);
 }
 

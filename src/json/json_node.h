@@ -33,15 +33,15 @@ enum JSONNodeType {
 class JSONNode {
  public:
   JSONNode();
-  explicit JSONNode(std::string const& key);
-  JSONNode(std::string const& key, JSONNodeType type);
-  JSONNode(std::string const& key, std::string const& value);
+  explicit JSONNode(std::string const& node_key);
+  JSONNode(std::string const& node_key, JSONNodeType node_type);
+  JSONNode(std::string const& node_key, std::string const& value);
   // Without this overload a string literal would pick the bool constructor.
-  JSONNode(std::string const& key, char const* value);
-  JSONNode(std::string const& key, long long value);
-  JSONNode(std::string const& key, float value);
-  JSONNode(std::string const& key, bool value);
-  JSONNode(std::string const& key, std::vector<std::string> const& values);
+  JSONNode(std::string const& node_key, char const* value);
+  JSONNode(std::string const& node_key, long long value);
+  JSONNode(std::string const& node_key, float value);
+  JSONNode(std::string const& node_key, bool value);
+  JSONNode(std::string const& node_key, std::vector<std::string> const& values);
 
   // Each sets `type` to the matching type and stores the value in its slot;
   // the other slots keep what they hold.
@@ -51,7 +51,7 @@ class JSONNode {
   void setValue(std::string const& value);
   void setValue(std::vector<std::string> const& values);
 
-  void setType(JSONNodeType type);
+  void setType(JSONNodeType new_type);
 
   // Appends to arrayValues; false, and nothing changes, unless NODE_ARRAY.
   bool addArrayElement(std::string const& value);

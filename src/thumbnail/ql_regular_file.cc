@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <utility>
 
 #include "log/ql_log.h"
 #include "thumbnail/ql_regular_file_internal.h"
@@ -29,14 +30,13 @@ void ReportNotRegular(std::string const& path, mode_t mode) {
 
 }  // namespace
 
-QLRegularFile::QLRegularFile(std::string const& path)
-    : fd_(-1), outcome_(kCannotOpen), size_(0), error_(0) {
+QLRegularFile::QLRegularFile(std::string const& path) : outcome_(kCannotOpen), size_(0), error_(0) {
   // O_NONBLOCK: opening a named pipe for reading would otherwise wait for a
   // writer. O_NOCTTY: a terminal device must never become ours.
   bool const open_anything = g_open_anything.load();
-  int const fd =
-      ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | (open_anything ? 0 : O_NONBLOCK));
-  if (fd < 0) {
+  QLUniqueFd fd(
+      ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | (open_anything ? 0 : O_NONBLOCK)));
+  if (!fd.valid()) {
     error_ = errno;
     // A socket cannot be opened at all; say what it is all the same. Only
     // names what is there, nothing is read.
@@ -48,52 +48,40 @@ QLRegularFile::QLRegularFile(std::string const& path)
     return;
   }
   struct stat info;
-  if (::fstat(fd, &info) != 0) {
+  if (::fstat(fd.get(), &info) != 0) {
     error_ = errno;
-    ::close(fd);
     return;
   }
   if (!S_ISREG(info.st_mode) && !open_anything) {
-    ::close(fd);
+    fd.Close();
     outcome_ = kNotRegular;
     ReportNotRegular(path, info.st_mode);
     return;
   }
   // Reads of a regular file do not block anyway, but the descriptor goes to
   // libraries that expect an ordinary one.
-  int const flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  int const flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
     error_ = errno;
-    ::close(fd);
     return;
   }
-  fd_ = fd;
+  fd_ = std::move(fd);
   outcome_ = kOpened;
   size_ = static_cast<std::uint64_t>(info.st_size);
 }
 
 void QLOpenAnyFileForTesting() { g_open_anything = true; }
 
-QLRegularFile::~QLRegularFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 bool QLRegularFile::ReadExactly(void* out, std::size_t size) {
   unsigned char* const bytes = static_cast<unsigned char*>(out);
   std::size_t done = 0;
   while (done < size) {
-    ssize_t const got = ::read(fd_, bytes + done, size - done);
+    ssize_t const got = ::read(fd_.get(), bytes + done, size - done);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     done += static_cast<std::size_t>(got);
   }
   return true;
-}
-
-int QLRegularFile::Release() {
-  int const fd = fd_;
-  fd_ = -1;
-  return fd;
 }
 
 QLUniqueFile OpenRegularFileStream(std::string const& path, QLRegularFile::Outcome* outcome) {

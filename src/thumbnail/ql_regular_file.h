@@ -23,6 +23,7 @@
 #include <string>
 
 #include "base/ql_c_resource.h"
+#include "base/ql_unique_fd.h"
 
 class QLRegularFile {
  public:
@@ -33,14 +34,13 @@ class QLRegularFile {
   };
 
   explicit QLRegularFile(std::string const& path);
-  ~QLRegularFile();
   QLRegularFile(QLRegularFile const&) = delete;
   QLRegularFile& operator=(QLRegularFile const&) = delete;
 
   Outcome outcome() const { return outcome_; }
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return fd_.valid(); }
   // The descriptor, or -1 when not open (or released).
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   // The size fstat reported when the file was checked.
   std::uint64_t size() const { return size_; }
   // errno of a failed open (kCannotOpen); 0 otherwise.
@@ -49,10 +49,10 @@ class QLRegularFile {
   // error or when the file ends first.
   bool ReadExactly(void* out, std::size_t size);
   // Gives the descriptor to the caller, who closes it from then on.
-  int Release();
+  int Release() { return fd_.Release(); }
 
  private:
-  int fd_;
+  QLUniqueFd fd_;
   Outcome outcome_;
   std::uint64_t size_;
   int error_;

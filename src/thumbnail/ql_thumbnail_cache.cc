@@ -1,16 +1,5 @@
-// The thumbnail cache of QLThumbnailProvider: one PNG file per resource, size
-// and scaling mode in a flat folder named by the request. A file is fresh
-// exactly when its name carries the source file's current modification time.
-//
-// Both operations run under the provider lock or, with parallel jobs, under
-// the lock of their cache entry (they are called only from GetThumbnailFor,
-// or by tests on a provider of their own); different entries of one folder
-// may be saved at the same time. The clean-up finds outdated files through
-// the folder index instead of listing the folder on every save; the index
-// notices changes made by others and lists again. Nothing guards against
-// other processes changing the folder, so every file-system step expects to
-// fail and turns the failure into a miss or a skipped save.
-#include <dirent.h>
+#include "thumbnail/ql_thumbnail_cache.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -32,7 +21,6 @@
 #include "base/ql_write_all.h"
 #include "log/ql_log.h"
 #include "thumbnail/ql_regular_file.h"
-#include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
@@ -53,13 +41,6 @@ std::string TempName(std::string const& file) {
   return name.str();
 }
 
-// Cache folder and the name parts shared by the look-up and the save.
-struct CacheName {
-  std::string folder;  // absolute, with a trailing "/" unless empty
-  std::string prefix;  // "<hex id>_<w>x<h>_<0|1>"
-  std::string file;    // prefix + "_<hex mtime>.png"
-};
-
 // The cache folder made absolute, with a trailing "/" unless empty. Throws
 // boost::filesystem::filesystem_error when it cannot be made absolute.
 std::string CacheFolder(QLThumbnailData const& data) {
@@ -79,11 +60,15 @@ std::string CachePrefix(QLThumbnailData const& data) {
   return prefix.str();
 }
 
-// Throws boost::filesystem::filesystem_error when the source's modification
-// time cannot be read or the folder cannot be made absolute.
-CacheName MakeCacheName(QLThumbnailData const& data) {
+std::uintmax_t AvailableSpace(std::string const& folder) {
+  return boost::filesystem::space(folder).available;
+}
+
+}  // namespace
+
+QLThumbnailCacheName QLThumbnailCache::MakeName(QLThumbnailData const& data) {
   std::time_t const modified = boost::filesystem::last_write_time(data.path);
-  CacheName name;
+  QLThumbnailCacheName name;
   name.folder = CacheFolder(data);
   name.prefix = CachePrefix(data);
   std::ostringstream file;
@@ -92,9 +77,9 @@ CacheName MakeCacheName(QLThumbnailData const& data) {
   return name;
 }
 
-}  // namespace
+QLThumbnailCache::QLThumbnailCache() : space_query_(&AvailableSpace) {}
 
-std::string QLThumbnailProvider::CacheEntryKey(QLThumbnailData const& data) const {
+std::string QLThumbnailCache::EntryKey(QLThumbnailData const& data) {
   std::string folder;
   try {
     // "a/./b" and "a/b" name one folder and must share one lock.
@@ -105,10 +90,10 @@ std::string QLThumbnailProvider::CacheEntryKey(QLThumbnailData const& data) cons
   return folder + '\0' + CachePrefix(data);
 }
 
-bool QLThumbnailProvider::GetCachedThumbnail(QLThumbnailData& data) {
-  CacheName name;
+bool QLThumbnailCache::LookUp(QLThumbnailData& data) {
+  QLThumbnailCacheName name;
   try {
-    name = MakeCacheName(data);
+    name = MakeName(data);
   } catch (boost::filesystem::filesystem_error const&) {
     return false;  // typically the source file is gone: a silent miss
   }
@@ -149,26 +134,29 @@ bool QLThumbnailProvider::GetCachedThumbnail(QLThumbnailData& data) {
   return true;
 }
 
-void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {
-  CacheName name;
+void QLThumbnailCache::Save(QLThumbnailData const& data) {
+  QLThumbnailCacheName name;
   try {
-    name = MakeCacheName(data);
+    name = MakeName(data);
   } catch (boost::filesystem::filesystem_error const& e) {
     QL_ERROR("Problems when trying to obtain info from resource " << data.resource_id << ". "
                                                                   << e.what());
     return;
   }
+  if (RemoveOutdated(data, name)) SaveAtomically(data, name);
+}
 
-  // Clean-up: remove the outdated thumbnails of this resource, size and mode.
+bool QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data,
+                                      QLThumbnailCacheName const& name) {
   // The index hands over the names that begin with the prefix (listing the
   // folder only when it cannot vouch for it); each is examined here as the
   // listing would have: entries that are gone or are directories stay.
   try {
     if (!name.folder.empty()) boost::filesystem::create_directories(name.folder);
     std::vector<std::string> candidates;
-    if (!cache_index_.FindPrefix(name.folder, name.prefix, &candidates)) {
+    if (!index_.FindPrefix(name.folder, name.prefix, &candidates)) {
       QL_ERROR("Path \"" << name.folder << "\" cannot be reached.");
-      return;
+      return false;
     }
     std::vector<std::string> outdated;
     for (std::string const& entry_name : candidates) {
@@ -180,7 +168,7 @@ void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {
     }
     for (std::string const& entry_name : outdated) {
       std::string const full_path = name.folder + entry_name;
-      cache_index_.Apply(name.folder, entry_name, std::string(), [&full_path] {
+      index_.Apply(name.folder, entry_name, std::string(), [&full_path] {
         boost::filesystem::remove(full_path);  // gone either way unless it throws
         return true;
       });
@@ -188,11 +176,15 @@ void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {
   } catch (boost::filesystem::filesystem_error const& e) {
     QL_ERROR("Problems when trying to cleanup outdated thumbnails for \"" << data.path << "\". "
                                                                           << e.what());
-    return;
+    return false;
   }
+  return true;
+}
 
-  // Saving: write a temporary file next to the final one and rename it into
-  // place, so a reader never finds a truncated thumbnail under the final name.
+void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data,
+                                      QLThumbnailCacheName const& name) {
+  // A temporary file next to the final one is renamed into place, so a
+  // reader never finds a truncated thumbnail under the final name.
   std::string const final_path = name.folder + name.file;
   try {
     if (!data.thumbnail || data.thumbnail_size <= 0) {
@@ -202,7 +194,7 @@ void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {
     }
     std::uint64_t const size = static_cast<std::uint64_t>(data.thumbnail_size);
     std::uintmax_t const available =
-        space_query_ ? space_query_(name.folder) : boost::filesystem::space(name.folder).available;
+        space_query_ ? space_query_(name.folder) : AvailableSpace(name.folder);
     if (available < size) {
       QL_ERROR("Unable to cache thumbnail. Insufficient disk space. Require "
                << data.thumbnail_size << " but availble only " << available << ". ");
@@ -212,7 +204,7 @@ void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {
     std::string const temp_name = TempName(name.file);
     std::string const temp_path = name.folder + temp_name;
     int opened = -1;
-    cache_index_.Apply(name.folder, std::string(), temp_name, [&opened, &temp_path] {
+    index_.Apply(name.folder, std::string(), temp_name, [&opened, &temp_path] {
       opened = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
       return opened >= 0;
     });
@@ -231,17 +223,15 @@ void QLThumbnailProvider::SaveThumbnail(QLThumbnailData& data) {
     bool const closed = fd.Close();
     int const close_errno = errno;
     int rename_errno = 0;
-    bool const renamed =
-        written && closed && cache_index_.Apply(name.folder, temp_name, name.file, [&] {
-          bool const moved = rename(temp_path.c_str(), final_path.c_str()) == 0;
-          rename_errno = errno;
-          return moved;
-        });
+    bool const renamed = written && closed && index_.Apply(name.folder, temp_name, name.file, [&] {
+      bool const moved = rename(temp_path.c_str(), final_path.c_str()) == 0;
+      rename_errno = errno;
+      return moved;
+    });
     if (!renamed) {
       int const error = !written ? write_errno : !closed ? close_errno : rename_errno;
-      cache_index_.Apply(name.folder, temp_name, std::string(), [&temp_path] {
-        return unlink(temp_path.c_str()) == 0 || errno == ENOENT;
-      });
+      index_.Apply(name.folder, temp_name, std::string(),
+                   [&temp_path] { return unlink(temp_path.c_str()) == 0 || errno == ENOENT; });
       QL_ERROR("Problems when trying to save thumbnail for \"" << data.path << "\". "
                                                                << std::strerror(error));
     }

@@ -6,11 +6,10 @@
 #ifndef QUORLIN_THUMBNAIL_QL_THUMBNAIL_DATA_H_
 #define QUORLIN_THUMBNAIL_QL_THUMBNAIL_DATA_H_
 
-#include <cstdint>
-#include <string>
-
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
+#include <cstdint>
+#include <string>
 
 class QLThumbnailData : private boost::noncopyable {
  public:
@@ -18,18 +17,22 @@ class QLThumbnailData : private boost::noncopyable {
   enum class Origin { kNone, kCache, kMade, kDefaultPicture };
 
   QLThumbnailData()
-      : width(0), height(0), full_screen(false), thumbnail_size(0), resource_id(0),
+      : width(0),
+        height(0),
+        full_screen(false),
+        thumbnail_size(0),
+        resource_id(0),
         save_to_cache(false) {}
 
-  std::string path;                  // source file; its extension picks the handler
-  std::uint32_t width;               // requested thumbnail width in pixels
-  std::uint32_t height;              // requested thumbnail height in pixels
-  bool full_screen;                  // true: fit the whole picture; false: fill the box
-  boost::shared_ptr<void> thumbnail; // PNG bytes; the producer installs the matching deleter
-  std::int64_t thumbnail_size;       // byte count of `thumbnail`
-  std::uint64_t resource_id;         // names the cache file; printed unsigned
-  bool save_to_cache;                // after a handler succeeds: store in the cache?
-  std::string thumbnail_folder;      // cache folder
+  std::string path;                      // source file; its extension picks the handler
+  std::uint32_t width;                   // requested thumbnail width in pixels
+  std::uint32_t height;                  // requested thumbnail height in pixels
+  bool full_screen;                      // true: fit the whole picture; false: fill the box
+  boost::shared_ptr<void> thumbnail;     // PNG bytes; the producer installs the matching deleter
+  std::int64_t thumbnail_size;           // byte count of `thumbnail`
+  std::uint64_t resource_id;             // names the cache file; printed unsigned
+  bool save_to_cache;                    // after a handler succeeds: store in the cache?
+  std::string thumbnail_folder;          // cache folder
   std::string default_thumbnail_folder;  // folder with the five default pictures
   Origin origin = Origin::kNone;         // set by GetThumbnailFor when it succeeds
 };

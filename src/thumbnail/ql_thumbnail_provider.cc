@@ -1,5 +1,5 @@
-// Handler table and dispatch of QLThumbnailProvider. The cache lives in
-// ql_thumbnail_cache.cc, the handlers and the resize step in their own files.
+// Handler table and dispatch of QLThumbnailProvider. The cache is a
+// QLThumbnailCache (ql_thumbnail_cache.h), the handlers and the resize step in their own files.
 #include "thumbnail/ql_thumbnail_provider.h"
 
 #include <boost/filesystem/exception.hpp>
@@ -21,13 +21,9 @@ void MapAll(QLThumbnailProvider::HandlerTable& table, char const* const (&extens
   for (char const* extension : extensions) table[extension] = handler;
 }
 
-std::uintmax_t AvailableSpace(std::string const& folder) {
-  return boost::filesystem::space(folder).available;
-}
-
 }  // namespace
 
-QLThumbnailProvider::QLThumbnailProvider() : space_query_(&AvailableSpace) {
+QLThumbnailProvider::QLThumbnailProvider() {
   // Relative cache folders are resolved against the directory the process
   // started in; pin it now, before anything could change the working folder.
   try {
@@ -69,7 +65,7 @@ bool QLThumbnailProvider::GetThumbnailFor(QLThumbnailData& data) {
     }
     return ProduceThumbnail(data, nullptr);
   }
-  QLCacheEntryLocks::Hold entry(entry_locks_, CacheEntryKey(data),
+  QLCacheEntryLocks::Hold entry(entry_locks_, QLThumbnailCache::EntryKey(data),
                                 std::chrono::milliseconds(options_.lock_wait_ms));
   if (!entry.held()) return GiveUpWaiting(data, "its cache entry");
   return ProduceThumbnail(data, job_slots_.get());

@@ -30,8 +30,8 @@
 #include <string>
 
 #include "thumbnail/ql_cache_entry_locks.h"
-#include "thumbnail/ql_cache_folder_index.h"
 #include "thumbnail/ql_job_slots.h"
+#include "thumbnail/ql_thumbnail_cache.h"
 #include "thumbnail/ql_thumbnail_data.h"
 #include "thumbnail/ql_thumbnail_options.h"
 
@@ -48,7 +48,7 @@ class QLThumbnailProvider : private boost::noncopyable {
   typedef std::map<std::string, Handler> HandlerTable;
   // Bytes available to unprivileged users on the file system holding a folder.
   // Replaceable so tests can put the free-space boundary where they want it.
-  typedef std::function<std::uintmax_t(std::string const& folder)> SpaceQuery;
+  typedef QLThumbnailCache::SpaceQuery SpaceQuery;
 
   QLThumbnailProvider();
   ~QLThumbnailProvider();
@@ -57,10 +57,10 @@ class QLThumbnailProvider : private boost::noncopyable {
   // when not even a default picture could be produced.
   bool GetThumbnailFor(QLThumbnailData& data);
 
-  // Cache.
-  bool GetCachedThumbnail(QLThumbnailData& data);
-  void SaveThumbnail(QLThumbnailData& data);
-  void SetSpaceQuery(SpaceQuery query) { space_query_ = query; }
+  // Cache (QLThumbnailCache).
+  bool GetCachedThumbnail(QLThumbnailData& data) { return cache_.LookUp(data); }
+  void SaveThumbnail(QLThumbnailData& data) { cache_.Save(data); }
+  void SetSpaceQuery(SpaceQuery query) { cache_.SetSpaceQuery(query); }
 
   // Scales, turns (EXIF orientation 2..8) and PNG-encodes `image` into the
   // record. On failure returns false and leaves thumbnail, thumbnail_size
@@ -93,7 +93,7 @@ class QLThumbnailProvider : private boost::noncopyable {
   QLThumbnailOptions const& options() const { return options_; }
 
   // What the cache knows of its folders (for tests and benchmarks).
-  QLCacheFolderIndex const& cache_index() const { return cache_index_; }
+  QLCacheFolderIndex const& cache_index() const { return cache_.folder_index(); }
   // The job slots, or null when jobs == 0 (for tests).
   QLJobSlots const* job_slots() const { return job_slots_.get(); }
 
@@ -101,17 +101,13 @@ class QLThumbnailProvider : private boost::noncopyable {
   // Cache look-up, then on a miss dispatch, generation (inside a job slot
   // when `slots` is not null) and save. The caller holds the right lock.
   bool ProduceThumbnail(QLThumbnailData& data, QLJobSlots* slots);
-  // Names the cache entry a request reads and writes: absolute folder and
-  // file-name prefix. Never touches the file system.
-  std::string CacheEntryKey(QLThumbnailData const& data) const;
   // Logs that the request waited options_.lock_wait_ms for `what`; false.
   bool GiveUpWaiting(QLThumbnailData const& data, char const* what) const;
 
   HandlerTable handlers_;
   boost::recursive_timed_mutex mutex_;  // the provider lock, held by GetThumbnailFor
-  SpaceQuery space_query_;
   QLThumbnailOptions options_;
-  QLCacheFolderIndex cache_index_;         // its own mutex; shared by all jobs
+  QLThumbnailCache cache_;                 // shared by all jobs
   QLCacheEntryLocks entry_locks_;          // used when options_.jobs >= 1
   std::unique_ptr<QLJobSlots> job_slots_;  // made by SetOptions when jobs >= 1
 };

@@ -1,0 +1,79 @@
+// QLThumbnailCache: the thumbnail cache of QLThumbnailProvider, one PNG file
+// per resource, size and scaling mode in a flat folder named by the request.
+// A file is fresh exactly when its name carries the source file's current
+// modification time.
+//
+// Contract: one cache belongs to one provider, which calls LookUp and Save
+// (and through Save, RemoveOutdated and SaveAtomically) under the provider
+// lock or, with parallel jobs, under the lock of the request's cache entry
+// (named by EntryKey); different entries of one folder may be saved at the
+// same time. The clean-up finds outdated files through the folder index,
+// which has its own mutex, instead of listing the folder on every save; the
+// index notices changes made by others and lists again. Nothing guards
+// against other processes changing the folder, so every file-system step
+// expects to fail and turns the failure into a miss or a skipped save.
+// SetSpaceQuery is called before the cache serves.
+#ifndef QUORLIN_THUMBNAIL_QL_THUMBNAIL_CACHE_H_
+#define QUORLIN_THUMBNAIL_QL_THUMBNAIL_CACHE_H_
+
+#include <boost/noncopyable.hpp>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "thumbnail/ql_cache_folder_index.h"
+#include "thumbnail/ql_thumbnail_data.h"
+
+// The names of one cache file.
+struct QLThumbnailCacheName {
+  std::string folder;  // absolute, with a trailing "/" unless empty
+  std::string prefix;  // "<hex id>_<w>x<h>_<0|1>"
+  std::string file;    // prefix + "_<hex mtime>.png"
+};
+
+class QLThumbnailCache : private boost::noncopyable {
+ public:
+  // Bytes available to unprivileged users on the file system holding a folder.
+  typedef std::function<std::uintmax_t(std::string const& folder)> SpaceQuery;
+
+  QLThumbnailCache();
+
+  // The names of the record's cache file. Throws
+  // boost::filesystem::filesystem_error when the source's modification time
+  // cannot be read or the folder cannot be made absolute.
+  static QLThumbnailCacheName MakeName(QLThumbnailData const& data);
+
+  // Names the cache entry a request reads and writes: absolute folder and
+  // file-name prefix. Never touches the file system.
+  static std::string EntryKey(QLThumbnailData const& data);
+
+  // True when a fresh cache file exists and was read whole into the
+  // record's thumbnail and thumbnail_size; false (a miss) otherwise.
+  bool LookUp(QLThumbnailData& data);
+
+  // Stores the record's thumbnail under its cache name: RemoveOutdated,
+  // then SaveAtomically. Failures are only logged.
+  void Save(QLThumbnailData const& data);
+
+  // Creates the folder and removes the files of the same prefix (other
+  // source times); directories stay. False when the folder cannot be made
+  // or reached, or a removal fails: then nothing may be saved.
+  bool RemoveOutdated(QLThumbnailData const& data, QLThumbnailCacheName const& name);
+
+  // Writes the thumbnail to a temporary file in the folder, syncs it and
+  // renames it to the final name, when the folder's file system has room
+  // for it; on any failure no file is left under either name.
+  void SaveAtomically(QLThumbnailData const& data, QLThumbnailCacheName const& name);
+
+  // Replaces the free-space query (tests put the boundary where they want it).
+  void SetSpaceQuery(SpaceQuery query) { space_query_ = query; }
+
+  // What the cache knows of its folders.
+  QLCacheFolderIndex const& folder_index() const { return index_; }
+
+ private:
+  QLCacheFolderIndex index_;
+  SpaceQuery space_query_;
+};
+
+#endif  // QUORLIN_THUMBNAIL_QL_THUMBNAIL_CACHE_H_
