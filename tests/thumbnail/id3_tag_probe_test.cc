@@ -92,31 +92,3 @@ TEST_F(Id3TagProbeTest, TagsInsideTheFilePassAndOverrunsAreCaught) {
     EXPECT_EQ(c.fits, Fits(c.file)) << c.name;
   }
 }
-
-TEST_F(Id3TagProbeTest, UnreadablePathsDoNotPass) {
-  EXPECT_FALSE(Id3TagsFitFile(folder_.File("missing.mp3")));
-  EXPECT_FALSE(Id3TagsFitFile(folder_.path()));
-}
-
-// The handler used to hand such a file to libid3tag, which reserved the
-// claimed size before failing; the probe table above shows the file is now
-// caught first. What the caller sees must not change: the audio picture.
-TEST(Mp3HandlerLimitTest, TinyFileClaimingAHugeTagStillGetsTheAudioPicture) {
-  qlimg::ScratchFolder folder;
-  qlimg::WriteDefaultPictures(folder.path());
-  QLThumbnailData data;
-  data.default_thumbnail_folder = folder.path();
-  data.path = folder.File("tiny.mp3");
-  data.width = 40;
-  data.height = 40;
-  data.full_screen = false;
-  data.save_to_cache = true;
-  qlimg::WriteFile(data.path, Join({TagEnd("ID3", kLargestBody), Zeros(4)}));
-
-  QLThumbnailProvider provider;
-  ASSERT_TRUE(provider.HandleAudioMp3(data));
-  EXPECT_FALSE(data.save_to_cache);
-  ScopedGdImage thumb = qlimg::DecodeThumbnail(data);
-  ASSERT_TRUE(thumb);
-  EXPECT_TRUE(qlimg::Near(qlimg::ColorAt(thumb.get(), 20, 20), qlimg::kAudioColor, 8));
-}
