@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <string>
 
-#include "image_fixtures.h"
+#include "test_support.h"
 #include "thumbnail/ql_id3_tag_probe.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
-using qlimg::Bytes;
+using qltest::Bytes;
 
 // A 10-byte header ("ID3") or footer ("3DI") with a synchsafe body size.
 Bytes TagEnd(char const* id, std::uint32_t body, unsigned char flags = 0x00) {
@@ -52,11 +52,11 @@ class Id3TagProbeTest : public testing::Test {
  protected:
   bool Fits(Bytes const& bytes) {
     std::string const path = folder_.File("probe.mp3");
-    qlimg::WriteFile(path, bytes);
+    qltest::WriteFile(path, bytes);
     return Id3TagsFitFile(path);
   }
 
-  qlimg::ScratchFolder folder_;
+  QLTempDir folder_;
 };
 
 }  // namespace

@@ -45,15 +45,6 @@ int LogCapture::Count(std::string const& needle) const {
   return count;
 }
 
-int LogCapture::CountLevel(std::string const& level) const {
-  std::istringstream lines(text());
-  int count = 0;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.compare(0, level.size(), level) == 0) ++count;
-  }
-  return count;
-}
-
 ScopedGdImage SolidPicture(int width, int height, Rgb color) {
   ScopedGdImage image(gdImageCreateTrueColor(width, height));
   gdImageFilledRectangle(image.get(), 0, 0, width - 1, height - 1,
@@ -260,13 +251,6 @@ bool SocketPeer::ReadReply(Bytes* payload) {
   if (length > (1u << 26)) return false;
   payload->assign(length, 0);
   return length == 0 || ReadExactly(payload->data(), length);
-}
-
-bool SocketPeer::NothingSent() {
-  struct pollfd p = {peer_, POLLIN, 0};
-  if (poll(&p, 1, 50) == 0) return true;
-  char byte;
-  return recv(peer_, &byte, 1, MSG_DONTWAIT) == 0;  // closed without data
 }
 
 bool SocketPeer::ReadExactly(unsigned char* out, std::size_t size) {

@@ -39,8 +39,6 @@ class LogCapture {
   testing::AssertionResult Contains(std::string const& needle) const;
   // Occurrences of `needle` anywhere in the text.
   int Count(std::string const& needle) const;
-  // Lines starting with `level` (e.g. "ERROR:").
-  int CountLevel(std::string const& level) const;
   void Clear() { capture_.Clear(); }
 
  private:
@@ -111,8 +109,6 @@ class SocketPeer {
   bool Process(QLGDHelper& helper, std::string const& body);
   // Reads one reply frame; false when none arrives.
   bool ReadReply(Bytes* payload);
-  // True when no byte is waiting (nothing was sent).
-  bool NothingSent();
 
  private:
   bool ReadExactly(unsigned char* out, std::size_t size);
