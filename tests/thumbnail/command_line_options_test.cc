@@ -26,29 +26,6 @@ class CommandLineOptionsTest : public ::testing::Test {
   QLArguments arguments_;
 };
 
-TEST_F(CommandLineOptionsTest, OptionsAreOffUntilGiven) {
-  QLThumbnailOptions const& options = ProcessThumbnailOptions();
-  EXPECT_EQ(1, Parse({}));
-  EXPECT_FALSE(options.jpeg_shrink_on_load);
-  EXPECT_EQ(-1, options.png_compression_level);
-  EXPECT_EQ(-1, options.png_filters);
-  EXPECT_EQ(0u, options.jobs);
-  EXPECT_EQ(QLThumbnailOptions::kDefaultMaxSourcePixels, options.max_source_pixels);
-  EXPECT_FALSE(arguments_.show_help);
-
-  EXPECT_EQ(1, Parse({"--jpeg-shrink-on-load", "--png-level", "1", "--png-filters", "sub,paeth",
-                      "--jobs", "2", "--max-source-pixels", "4000000", "--max-thumbnail-pixels",
-                      "90000", "--lock-wait-ms", "250", "--help"}));
-  EXPECT_TRUE(options.jpeg_shrink_on_load);
-  EXPECT_EQ(1, options.png_compression_level);
-  EXPECT_EQ(kPngFilterSub | kPngFilterPaeth, options.png_filters);
-  EXPECT_EQ(2u, options.jobs);
-  EXPECT_EQ(4000000u, options.max_source_pixels);
-  EXPECT_EQ(90000u, options.max_thumbnail_pixels);
-  EXPECT_EQ(250u, options.lock_wait_ms);
-  EXPECT_TRUE(arguments_.show_help);
-}
-
 TEST_F(CommandLineOptionsTest, OutOfRangeOptionsAreIgnored) {
   EXPECT_EQ(1, Parse({"--png-level", "10", "--png-filters", "sub,bogus", "--jobs", "0", "--jobs",
                       "65", "--max-source-pixels", "-5", "--max-thumbnail-pixels", "0",

@@ -31,45 +31,6 @@ TEST(OrientImageTest, EveryOrientationMovesEveryPixelWhereExifSays) {
   }
 }
 
-// The single operations are the orientations 2, 4 and 6.
-TEST(OrientImageTest, SingleOperationsMatchTheirOrientations) {
-  ScopedGdImage source = CoordinatePicture(12, 5);
-  bool (*const operations[])(gdImageStruct*, gdImageStruct**) = {
-      FlipImageHorizontal, FlipImageVertical, RotateImageRight90};
-  int const orientations[] = {2, 4, 6};
-  for (int i = 0; i < 3; ++i) {
-    gdImagePtr result = nullptr;
-    ASSERT_TRUE(operations[i](source.get(), &result));
-    ScopedGdImage owner(result);
-    ExpectOriented(result, orientations[i], 12, 5);
-  }
-}
-
-TEST(OrientImageTest, OrientationsOutsideTwoToEightAreRefusedWithLog) {
-  ScopedGdImage source = CoordinatePicture(4, 3);
-  for (int orientation : {1, 0, 9, -1, -32768}) {
-    qltest::LogCapture log;
-    gdImagePtr result = source.get();  // must stay as it was
-    EXPECT_FALSE(OrientImage(source.get(), &result, orientation));
-    EXPECT_EQ(source.get(), result);
-    EXPECT_TRUE(log.Contains("ERROR:"));
-    EXPECT_TRUE(log.Contains("] Unable to orient! Unknown orientation!\n"));
-  }
-}
-
-TEST(OrientImageTest, NullArgumentsFailSilently) {
-  ScopedGdImage source = CoordinatePicture(4, 3);
-  gdImagePtr result = nullptr;
-  qltest::LogCapture log;
-  EXPECT_FALSE(OrientImage(nullptr, &result, 6));
-  EXPECT_FALSE(OrientImage(source.get(), nullptr, 6));
-  EXPECT_FALSE(RotateImageRight90(nullptr, &result));
-  EXPECT_FALSE(FlipImageVertical(source.get(), nullptr));
-  EXPECT_FALSE(FlipImageHorizontal(nullptr, &result));
-  EXPECT_EQ(nullptr, result);
-  EXPECT_EQ("", log.text());
-}
-
 // A picture libgd cannot make a copy of (width 0) stands in for memory
 // running out: every orientation must report it and leave nothing behind.
 TEST(OrientImageTest, PictureThatCannotBeCreatedIsReported) {

@@ -22,74 +22,6 @@ namespace {
 
 using qltest::Bytes;
 
-TEST(JobSlotsTest, NeverMoreThanCapacityAtOnce) {
-  QLJobSlots slots(2);
-  std::atomic<int> running(0);
-  std::atomic<int> most(0);
-  std::promise<void> go;  // lets the threads start their work together
-  std::shared_future<void> const start = go.get_future().share();
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 6; ++i) {
-    threads.emplace_back([&] {
-      start.wait();
-      QLJobSlots::Slot slot(&slots);
-      int const now = ++running;
-      int seen = most.load();
-      while (now > seen && !most.compare_exchange_weak(seen, now)) {
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      --running;
-    });
-  }
-  go.set_value();
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_LE(most.load(), 2);
-  EXPECT_EQ(2u, slots.peak_in_use());  // six sleepers of 20 ms do overlap
-  EXPECT_EQ(0u, slots.in_use());
-}
-
-TEST(JobSlotsTest, ReleaseIsOnceAndANullSetHoldsNothing) {
-  QLJobSlots slots(1);
-  {
-    QLJobSlots::Slot slot(&slots);
-    EXPECT_EQ(1u, slots.in_use());
-    slot.Release();
-    slot.Release();
-    EXPECT_EQ(0u, slots.in_use());
-    QLJobSlots::Slot again(&slots);  // would block for ever if the slot leaked
-    EXPECT_EQ(1u, slots.in_use());
-  }
-  EXPECT_EQ(0u, slots.in_use());
-  QLJobSlots::Slot nothing(nullptr);
-  EXPECT_EQ(1u, QLJobSlots(0).capacity());
-}
-
-TEST(CacheEntryLocksTest, SameKeyWaitsOtherKeyDoesNot) {
-  QLCacheEntryLocks locks;
-  std::atomic<bool> same_entered(false);
-  std::atomic<bool> other_entered(false);
-  std::thread same;
-  {
-    QLCacheEntryLocks::Hold held(locks, "folder a");
-    same = std::thread([&] {
-      QLCacheEntryLocks::Hold hold(locks, "folder a");
-      same_entered = true;
-    });
-    std::thread other([&] {
-      QLCacheEntryLocks::Hold hold(locks, "folder b");
-      other_entered = true;
-    });
-    other.join();
-    EXPECT_TRUE(other_entered);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(same_entered);
-    EXPECT_EQ(1u, locks.size());  // "a", held and waited for; "b" is gone
-  }
-  same.join();
-  EXPECT_TRUE(same_entered);
-  EXPECT_EQ(0u, locks.size());
-}
-
 // A striped photo as a JPEG file, so a thumbnail's bytes tell a correct
 // generation from a wrong one.
 void WritePhoto(std::string const& path) {
@@ -104,7 +36,7 @@ void WritePhoto(std::string const& path) {
 class JobsTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
-    photo_ = temp_.Join("photo.jpg");
+    photo_ = temp_.File("photo.jpg");
     WritePhoto(photo_);
     qltest::SetMtime(photo_, 1600000000);
     qltest::WriteDefaultPictures(temp_.path());
@@ -119,7 +51,7 @@ class JobsTest : public qltest::ServiceTest {
   Bytes Reference() {
     QLThumbnailProvider provider;
     QLThumbnailData data;
-    Fill(data, 1, temp_.Join("reference"));
+    Fill(data, 1, temp_.File("reference"));
     EXPECT_TRUE(provider.GetThumbnailFor(data));
     return qltest::ThumbnailBytes(data);
   }
@@ -170,34 +102,6 @@ TEST_F(JobsTest, ManyRequestsForOneEntryGenerateOnceAndAllAgree) {
   EXPECT_EQ(15, log_.Count("Sending cached thumbanil for"));
 }
 
-TEST_F(JobsTest, OneFolderSpeltTwoWaysIsOneEntry) {
-  Bytes const reference = Reference();
-  log_.Clear();
-  QLThumbnailProvider provider;
-  WithJobs(provider, 4);
-  std::string const other_spelling = temp_.path() + "/./cache/";
-  std::vector<Bytes> const replies = RequestTogether(
-      provider, 12, [](int) { return 0xabc; },
-      [&](int i) { return i % 2 ? cache_ : other_spelling; });
-  for (Bytes const& reply : replies) EXPECT_EQ(reference, reply);
-  EXPECT_EQ(std::vector<std::string>{"abc_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
-  EXPECT_EQ(1, log_.Count("No cached thumbnail for"));
-}
-
-TEST_F(JobsTest, DistinctEntriesStayWithinTheJobLimit) {
-  Bytes const reference = Reference();
-  QLThumbnailProvider provider;
-  WithJobs(provider, 2);
-  std::vector<Bytes> const replies = RequestTogether(
-      provider, 8, [](int i) { return 0x100 + i; }, [this](int) { return cache_; });
-  for (Bytes const& reply : replies) EXPECT_EQ(reference, reply);
-  EXPECT_EQ(8u, qltest::ListFolder(cache_).size());
-  ASSERT_TRUE(provider.job_slots());
-  EXPECT_GE(provider.job_slots()->peak_in_use(), 1u);
-  EXPECT_LE(provider.job_slots()->peak_in_use(), 2u);
-  EXPECT_EQ(0u, provider.job_slots()->in_use());
-}
-
 TEST_F(JobsTest, RoundsOfParallelSavesInOneFolderLeaveOneFreshFileEach) {
   QLThumbnailProvider provider;
   WithJobs(provider, 3);
@@ -214,22 +118,6 @@ TEST_F(JobsTest, RoundsOfParallelSavesInOneFolderLeaveOneFreshFileEach) {
   EXPECT_EQ(expected, qltest::ListFolder(cache_));
   // Our own saves never made the index distrust the folder.
   EXPECT_EQ(1u, provider.cache_index().listings());
-}
-
-TEST_F(JobsTest, ZeroJobsKeepsTheSingleLock) {
-  QLThumbnailProvider provider;
-  EXPECT_EQ(nullptr, provider.job_slots());
-  WithJobs(provider, 3);
-  ASSERT_TRUE(provider.job_slots());
-  EXPECT_EQ(3u, provider.job_slots()->capacity());
-  WithJobs(provider, 0);
-  EXPECT_EQ(nullptr, provider.job_slots());
-  Bytes const reference = Reference();
-  log_.Clear();
-  std::vector<Bytes> const replies = RequestTogether(
-      provider, 8, [](int) { return 0xabc; }, [this](int) { return cache_; });
-  for (Bytes const& reply : replies) EXPECT_EQ(reference, reply);
-  EXPECT_EQ(1, log_.Count("No cached thumbnail for"));
 }
 
 }  // namespace

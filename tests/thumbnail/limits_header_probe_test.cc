@@ -118,49 +118,6 @@ TEST(ImageHeaderProbeTest, ReadsTheSizeOfEveryFormatLibgdWrites) {
   }
 }
 
-TEST(ImageHeaderProbeTest, FileProbeLeavesTheFileAtItsStartForTheDecoder) {
-  qltest::TempFolder folder;
-  ScopedGdImage picture = qltest::CoordinatePicture(70, 20);
-  std::string const path = folder.Join("p.png");
-  qltest::WriteFile(path, qltest::Encode(picture.get(), Format::kPng));
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(nullptr, file);
-  QLImageHeader header;
-  // JPEG is tried first and reads into the file before PNG matches.
-  EXPECT_TRUE(ProbeImageFile(file, kQLImageJpeg | kQLImagePng, &header));
-  EXPECT_EQ(kQLImagePng, header.format);
-  EXPECT_EQ(0, std::ftell(file));
-  ScopedGdImage decoded(gdImageCreateFromPng(file));
-  std::fclose(file);
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(70, gdImageSX(decoded.get()));
-}
-
-// Application, comment and table segments, stray bytes between segments and
-// fill bytes before a marker are walked past as libjpeg does; the size is the
-// one libgd's decoder then reports.
-TEST(ImageHeaderProbeTest, JpegWalkAgreesWithTheDecoderPastSegmentsAndStrayBytes) {
-  ScopedGdImage picture = qltest::CoordinatePicture(90, 61);
-  Bytes const plain = qltest::Encode(picture.get(), Format::kJpeg);
-  Bytes jpeg(plain.begin(), plain.begin() + 2);  // start of image
-  Append(&jpeg, qltest::ExifSegment(qltest::ByteOrder::kIntel, {qltest::OrientationEntry(6)}));
-  // A comment whose text looks like a frame header must not be read as one.
-  Bytes fake_frame = {0xFF, 0xC0, 0x00, 0x0B};
-  Append(&fake_frame, FramePayload(9999, 9999));
-  Append(&jpeg, Segment(0xFE, fake_frame));
-  Append(&jpeg, {0x12, 0x34, 0x00, 0xFF, 0xFF});  // stray bytes, then fill bytes
-  jpeg.insert(jpeg.end(), plain.begin() + 3,
-              plain.end());  // rest, from the next marker byte
-  QLImageHeader header;
-  ASSERT_TRUE(Probe(jpeg, kQLImageJpeg, &header));
-  EXPECT_EQ(90u, header.width);
-  EXPECT_EQ(61u, header.height);
-  ScopedGdImage decoded(gdImageCreateFromJpegPtr(static_cast<int>(jpeg.size()), jpeg.data()));
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(90, gdImageSX(decoded.get()));
-  EXPECT_EQ(61, gdImageSY(decoded.get()));
-}
-
 // Every start-of-frame marker counts (progressive, lossless, arithmetic...),
 // but the three markers in the same range that are not frames do not.
 TEST(ImageHeaderProbeTest, JpegFrameMarkersAndTheThreeLookAlikes) {
@@ -182,25 +139,6 @@ TEST(ImageHeaderProbeTest, JpegFrameMarkersAndTheThreeLookAlikes) {
     QLImageHeader header;
     ASSERT_TRUE(Probe(behind, kQLImageJpeg, &header)) << int{look_alike};
     EXPECT_EQ(65500u, header.width);
-  }
-}
-
-TEST(ImageHeaderProbeTest, JpegWithoutAReadableFrameHasNoSize) {
-  struct {
-    char const* name;
-    Bytes bytes;
-  } const cases[] = {
-      {"scan before any frame", Jpeg(Segment(0xDA, {1, 2, 3}))},
-      {"end of image before any frame", Jpeg({0xFF, 0xD9})},
-      {"length below its own two bytes", Jpeg({0xFF, 0xE0, 0x00, 0x01, 0xFF, 0xC0})},
-      {"segment longer than the data", Jpeg({0xFF, 0xE1, 0xFF, 0xFF, 0x00})},
-      {"frame too short to hold a size", Jpeg(Segment(0xC0, {8, 1}))},
-      {"fill bytes to the end", Bytes(5000, 0xFF)},
-  };
-  for (auto const& c : cases) {
-    QLImageHeader header;
-    EXPECT_FALSE(Probe(c.bytes, kAll, &header)) << c.name;
-    EXPECT_EQ(0u, header.format) << c.name;
   }
 }
 
@@ -235,73 +173,6 @@ TEST(ImageHeaderProbeTest, EveryCutHeaderHasNoSize) {
     }
     EXPECT_LT(needed, 1000u) << "only the header is read";
   }
-}
-
-// A negative height is a top-down picture; its magnitude counts, even at the
-// 32-bit minimum. The 12-byte OS/2 header holds 16-bit sizes.
-TEST(ImageHeaderProbeTest, BmpSizesCountTheirMagnitude) {
-  QLImageHeader header;
-  ASSERT_TRUE(Probe(BmpHeader(40, 640, static_cast<std::uint32_t>(-480)), kQLImageBmp, &header));
-  EXPECT_EQ(640u, header.width);
-  EXPECT_EQ(480u, header.height);
-  ASSERT_TRUE(Probe(BmpHeader(124, 0x80000000u, 0x80000000u), kQLImageBmp, &header));
-  EXPECT_EQ(0x80000000u, header.width);
-  EXPECT_EQ(std::uint64_t{1} << 62, header.pixels());
-  ASSERT_TRUE(Probe(BmpHeader(12, 0xFFFF, 1000), kQLImageBmp, &header));
-  EXPECT_EQ(1u, header.width);
-  EXPECT_EQ(1000u, header.height);
-  EXPECT_FALSE(Probe(BmpHeader(8, 10, 10), kQLImageBmp, &header));
-}
-
-// A WBMP has no signature: type 0, header bytes while their high bit is
-// set, then multi-byte width and height. libgd decodes the size we read.
-TEST(ImageHeaderProbeTest, WbmpMultiByteSizesMatchTheDecoder) {
-  for (std::uint32_t const width : {1u, 127u, 128u, 300u, 20000u}) {
-    SCOPED_TRACE(width);
-    Bytes wbmp = {0, 0x81, 0x00};  // type 0, a header with an extension byte
-    Append(&wbmp, MultiByte(width));
-    Append(&wbmp, MultiByte(3));
-    Bytes decodable = wbmp;
-    decodable.resize(wbmp.size() + 3 * ((width + 7) / 8), 0xFF);
-    QLImageHeader header;
-    ASSERT_TRUE(Probe(wbmp, kQLImageWbmp, &header));
-    EXPECT_EQ(width, header.width);
-    EXPECT_EQ(3u, header.height);
-    ScopedGdImage decoded(
-        gdImageCreateFromWBMPPtr(static_cast<int>(decodable.size()), decodable.data()));
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(static_cast<int>(width), gdImageSX(decoded.get()));
-  }
-  QLImageHeader header;
-  EXPECT_FALSE(Probe(Bytes{1, 0, 10, 10}, kQLImageWbmp, &header));  // type 1
-  // The type is one byte; a multi-byte zero is no WBMP to the decoder.
-  Bytes const long_type = {0x80, 0, 0, 10, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_FALSE(Probe(long_type, kQLImageWbmp, &header));
-  EXPECT_FALSE(gdImageCreateFromWBMPPtr(static_cast<int>(long_type.size()),
-                                        const_cast<unsigned char*>(long_type.data())));
-  // Sizes the decoder would take as negative count as nothing.
-  Bytes negative = {0, 0};
-  Append(&negative, MultiByte(0x80000000u));
-  Append(&negative, MultiByte(5));
-  ASSERT_TRUE(Probe(negative, kQLImageWbmp, &header));
-  EXPECT_EQ(0u, header.pixels());
-}
-
-TEST(ImageHeaderProbeTest, OverLimitLogsTheNameFormatAndSizeOnly) {
-  QLImageHeader header;
-  header.format = kQLImagePng;
-  header.width = 5000;
-  header.height = 4000;
-  {
-    qltest::LogCapture log;
-    EXPECT_FALSE(SourcePictureOverLimit(header, 20000000, "\"a.png\""));
-    EXPECT_EQ("", log.text());
-  }
-  qltest::LogCapture log;
-  EXPECT_TRUE(SourcePictureOverLimit(header, 19999999, "\"a.png\""));
-  EXPECT_TRUE(log.Contains("ERROR:"));
-  EXPECT_TRUE(log.Contains("\"a.png\" is a PNG picture of 5000x4000 pixels"));
-  EXPECT_FALSE(SourcePictureOverLimit(QLImageHeader(), 0, "unrecognised"));
 }
 
 }  // namespace

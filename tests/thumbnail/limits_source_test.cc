@@ -74,53 +74,6 @@ TEST_F(SourceLimitTest, EachImageHandlerRefusesAPictureOverTheLimit) {
   }
 }
 
-// A header that claims a huge picture over a few bytes of data is refused
-// on the header alone: the decoder, which would allocate for the claimed
-// size first, never runs.
-TEST_F(SourceLimitTest, ForgedHeaderIsRefusedBeforeAnyDecoderRuns) {
-  // JPEG: the frame header of a real JPEG patched to 30000 x 20000.
-  Bytes jpeg = Picture(Format::kJpeg);
-  for (std::size_t i = 2; i + 8 < jpeg.size(); ++i) {
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
-      jpeg[i + 5] = 20000 >> 8;
-      jpeg[i + 6] = 20000 & 0xFF;
-      jpeg[i + 7] = 30000 >> 8;
-      jpeg[i + 8] = 30000 & 0xFF;
-      break;
-    }
-  }
-  // PNG: IHDR claiming 100000 x 100000 (the CRC no longer matches).
-  Bytes png = Picture(Format::kPng);
-  png[16] = 0;
-  png[17] = 0x01;
-  png[18] = 0x86;
-  png[19] = 0xA0;
-  for (int i = 0; i < 4; ++i) png[20 + i] = png[16 + i];
-  // WBMP: 40000 x 40000 and nothing after.
-  Bytes const wbmp = {0, 0, 0x82, 0xB8, 0x40, 0x82, 0xB8, 0x40};
-
-  struct {
-    Bytes bytes;
-    char const* name;
-    char const* size;
-    QLThumbnailProvider::Handler handler;
-  } const cases[] = {
-      {jpeg, "forged.jpg", "30000x20000", &QLThumbnailProvider::HandleImgJpg},
-      {png, "forged.png", "100000x100000", &QLThumbnailProvider::HandleImgPng},
-      {wbmp, "forged.wbmp", "40000x40000", &QLThumbnailProvider::HandleImgWBMP},
-  };
-  for (auto const& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string const path = Write(c.name, c.bytes);
-    qltest::LogCapture log;
-    ASSERT_TRUE((provider_.*c.handler)(data_));  // default limit
-    EXPECT_TRUE(qltest::Near(ThumbnailCentre(), qltest::kImageColor, 10));
-    EXPECT_TRUE(log.Contains("\"" + path + "\" is a "));
-    EXPECT_TRUE(log.Contains(std::string(" picture of ") + c.size + " pixels"));
-    EXPECT_FALSE(log.Contains("Invalid "));
-  }
-}
-
 // An over-large attached picture is skipped like an undecodable one: the
 // next one serves, and with none left the audio picture does.
 TEST_F(SourceLimitTest, Mp3CoverOverTheLimitIsSkipped) {
@@ -147,25 +100,6 @@ TEST_F(SourceLimitTest, Mp3CoverOverTheLimitIsSkipped) {
   ASSERT_TRUE(provider_.HandleAudioMp3(data_));
   EXPECT_FALSE(data_.save_to_cache);
   EXPECT_TRUE(qltest::Near(ThumbnailCentre(), qltest::kAudioColor, 10));
-}
-
-// The default folder comes with the request, so its pictures are held to
-// the same limit; an over-large one is no fallback.
-TEST_F(SourceLimitTest, DefaultPictureOverTheLimitIsNotUsed) {
-  std::string const image_default = folder_.Join("image.jpg");
-  qltest::WriteFile(image_default, qltest::Solid(Format::kJpeg, 300, 200, qltest::kImageColor));
-  data_.path = folder_.Join("missing.jpg");
-
-  SetLimit(300 * 200);
-  EXPECT_TRUE(provider_.HandleImgJpg(data_));
-
-  SetLimit(300 * 200 - 1);
-  qltest::LogCapture log;
-  EXPECT_FALSE(provider_.HandleImgJpg(data_));
-  EXPECT_TRUE(log.Contains("\"" + image_default + "\" is a JPEG picture of 300x200"));
-  // The dispatcher's last fallback still works: "any_file.jpg" is small.
-  EXPECT_TRUE(provider_.GetThumbnailFor(data_));
-  EXPECT_TRUE(qltest::Near(ThumbnailCentre(), qltest::kAnyColor, 10));
 }
 
 }  // namespace

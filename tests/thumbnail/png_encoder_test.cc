@@ -44,13 +44,6 @@ Bytes Copy(void const* bytes, std::int64_t size) {
   return Bytes(begin, begin + size);
 }
 
-Bytes LibgdPng(gdImagePtr image, int level) {
-  int size = 0;
-  void* png = level == -1 ? gdImagePngPtr(image, &size) : gdImagePngPtrEx(image, &size, level);
-  boost::shared_ptr<void> owner(png, gdDeleter());
-  return Copy(png, size);
-}
-
 Bytes Encode(gdImagePtr image, int level, int filters) {
   std::int64_t size = -1;
   boost::shared_ptr<void> png = EncodeThumbnailPng(image, level, filters, &size);
@@ -145,28 +138,6 @@ class PngEncoderTest : public ::testing::Test {
   Picture canvas_ = DrawCanvas(97, 61);
 };
 
-// Without filters (or with libpng's default, all five adaptive, which is what
-// libgd leaves in force) the stream is libgd's very bytes at every level.
-TEST_F(PngEncoderTest, DefaultOrLevelAloneIsLibgdBytes) {
-  for (int level : {-1, 0, 1, 3, 6, 9}) {
-    Bytes const libgd = LibgdPng(canvas_.get(), level);
-    EXPECT_EQ(libgd, Encode(canvas_.get(), level, -1)) << level;
-    EXPECT_EQ(libgd, Encode(canvas_.get(), level, PNG_ALL_FILTERS)) << level;
-  }
-  // And the level really reaches zlib: stored is bigger than best.
-  EXPECT_GT(Encode(canvas_.get(), 0, -1).size(), Encode(canvas_.get(), 9, -1).size());
-}
-
-TEST_F(PngEncoderTest, OutOfRangeValuesKeepTheDefault) {
-  Bytes const expected = LibgdPng(canvas_.get(), -1);
-  // Levels 10 and -2; an empty mask, filter values instead of mask bits, a stray bit.
-  int const cases[][2] = {{10, -1}, {-2, -1}, {-1, 0}, {-1, 0x07}, {-1, 0x100}};
-  for (auto const& c : cases) EXPECT_EQ(expected, Encode(canvas_.get(), c[0], c[1])) << c[1];
-  EXPECT_FALSE(IsValidPngFilterMask(0x04));
-  EXPECT_TRUE(IsValidPngFilterMask(PNG_FILTER_SUB | PNG_FILTER_PAETH));
-  EXPECT_FALSE(IsValidPngCompressionLevel(10));
-}
-
 TEST_F(PngEncoderTest, EveryFilterAndLevelDecodesToTheSamePixels) {
   for (int filters : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
                       PNG_FILTER_PAETH, PNG_ALL_FILTERS, PNG_FILTER_SUB | PNG_FILTER_UP}) {
@@ -175,19 +146,6 @@ TEST_F(PngEncoderTest, EveryFilterAndLevelDecodesToTheSamePixels) {
           << "filters " << filters << " level " << level;
     }
   }
-}
-
-TEST_F(PngEncoderTest, OwnWriterHasLibgdsChunksAndHeader) {
-  Bytes const ours = Encode(canvas_.get(), -1, PNG_FILTER_SUB);
-  Bytes const libgd = LibgdPng(canvas_.get(), -1);
-  Chunks const mine = ReadChunks(ours);
-  Chunks const theirs = ReadChunks(libgd);
-  EXPECT_EQ(theirs.types, mine.types);
-  // Same width, height, 8-bit RGB (colour type 2: no alpha), no interlace.
-  EXPECT_EQ(theirs.ihdr, mine.ihdr);
-  ASSERT_EQ(13u, mine.ihdr.size());
-  EXPECT_EQ(8, mine.ihdr[8]);
-  EXPECT_EQ(2, mine.ihdr[9]);
 }
 
 TEST_F(PngEncoderTest, ChosenFiltersAreTheOnlyOnesUsed) {
@@ -205,20 +163,6 @@ TEST_F(PngEncoderTest, ChosenFiltersAreTheOnlyOnesUsed) {
   // libgd's own stream (adaptive filtering) uses more than one filter on this
   // picture, so the checks above are not met by accident.
   EXPECT_GT(RowFilters(Encode(canvas_.get(), 0, PNG_ALL_FILTERS), width, height).size(), 1u);
-}
-
-TEST_F(PngEncoderTest, InterlacedCanvasDecodesToTheSamePixels) {
-  gdImageInterlace(canvas_.get(), 1);
-  Bytes const png = Encode(canvas_.get(), 6, PNG_FILTER_AVG);
-  ASSERT_EQ(13u, ReadChunks(png).ihdr.size());
-  EXPECT_EQ(1, ReadChunks(png).ihdr[12]);  // Adam7
-  EXPECT_TRUE(SamePixels(canvas_.get(), png));
-}
-
-TEST_F(PngEncoderTest, PaletteCanvasKeepsLibgdsWriter) {
-  Picture palette(gdImageCreate(20, 10), gdImgDestroyDeleter());
-  gdImageColorAllocate(palette.get(), 10, 200, 30);
-  EXPECT_EQ(LibgdPng(palette.get(), 9), Encode(palette.get(), 9, PNG_FILTER_SUB));
 }
 
 // Through the provider: the resize step follows the options.
@@ -240,22 +184,5 @@ class PngResizeOptionsTest : public ::testing::Test {
   }
   Picture photo_ = DrawCanvas(400, 300);
 };
-
-TEST_F(PngResizeOptionsTest, SettingsChangeBytesButNotPixels) {
-  Bytes const standard = Thumbnail(-1, -1);
-  // The default thumbnail is libgd's stream of the same canvas.
-  Picture canvas(gdImageCreateFromPngPtr(static_cast<int>(standard.size()),
-                                         const_cast<unsigned char*>(standard.data())),
-                 gdImgDestroyDeleter());
-  ASSERT_TRUE(canvas);
-  EXPECT_EQ(LibgdPng(canvas.get(), -1), standard);
-
-  Bytes const stored = Thumbnail(0, -1);
-  Bytes const filtered = Thumbnail(9, PNG_FILTER_UP);
-  EXPECT_NE(standard, stored);
-  EXPECT_NE(standard, filtered);
-  EXPECT_TRUE(SamePixels(canvas.get(), stored));
-  EXPECT_TRUE(SamePixels(canvas.get(), filtered));
-}
 
 }  // namespace
