@@ -204,8 +204,7 @@ class LiveDaemonTest : public ::testing::Test {
 struct Tally {
   long expected = 0;  // valid requests sent that must get a reply
   long answered = 0;  // of those, answered correctly
-  long faults = 0;    // vanishing clients and invalid bodies sent
-  long invalid = 0;   // of those, bodies that are not JSON
+  long invalid = 0;   // bodies sent that are not JSON
   std::string first_error;
   void Fail(std::string const& what) {
     if (first_error.empty()) first_error = what;
