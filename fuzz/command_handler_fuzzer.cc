@@ -16,7 +16,7 @@
 //    one frame, which is one zero byte or a PNG file image;
 //  - the body is handled twice; the second answer (often from the cache) is
 //    byte for byte the first.
-// links: ql_thumbnail
+// links: ql_thumbnail ql_test_support
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "base/ql_array_deleter.h"
+#include "fuzz_support.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "json/json_parser.h"
 #include "thumbnail/ql_gd_helper.h"
@@ -46,7 +46,7 @@ using qlfuzz::FuzzCheck;
 // Largest side of a thumbnail canvas the fuzzer lets a request make.
 std::int64_t const kMaxRequestedSide = 1024;
 
-qlfuzz::FuzzSandbox* g_sandbox = nullptr;
+QLTempDir* g_sandbox = nullptr;
 QLGDHelper* g_helper = nullptr;
 // Every file and folder of the sandbox as made at start-up, relative paths.
 std::set<std::string>* g_fixed = nullptr;
@@ -260,7 +260,7 @@ void MakePathArgumentsAbsolute(int argc, char** argv) {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   MakePathArgumentsAbsolute(*argc, *argv);
   qlfuzz::DiscardLogs();
-  g_sandbox = new qlfuzz::FuzzSandbox("command");
+  g_sandbox = new QLTempDir();
   MakeSandbox(g_sandbox->path());
   g_fixed = new std::set<std::string>(ListTree(g_sandbox->path()));
   // Relative request paths resolve inside the sandbox; the provider pins the

@@ -9,7 +9,7 @@
 // Checks beyond "no crash, no leak, no sanitizer report": the answer is a
 // signed 16-bit value, and reading the same file again gives the same answer
 // (a read of memory libexif never wrote would show up here as a difference).
-// links: ql_thumbnail
+// links: ql_thumbnail ql_test_support
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -25,7 +25,7 @@ using qlfuzz::FuzzCheck;
 // An APP1 body longer than this does not fit the segment's length field.
 size_t const kMaxSegmentBody = 65533;
 
-qlfuzz::FuzzSandbox* g_sandbox = nullptr;
+QLTempDir* g_sandbox = nullptr;
 
 Bytes AsJpegWithApp1(uint8_t const* body, size_t size) {
   if (size > kMaxSegmentBody) size = kMaxSegmentBody;
@@ -48,14 +48,14 @@ Bytes AsJpegWithApp1(uint8_t const* body, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   qlfuzz::DiscardLogs();
-  g_sandbox = new qlfuzz::FuzzSandbox("exif");
+  g_sandbox = new QLTempDir();
   std::atexit([] { delete g_sandbox; });
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   if (size < 1) return 0;
-  std::string const path = g_sandbox->Join("input.jpg");
+  std::string const path = g_sandbox->File("input.jpg");
   bool written = false;
   if (data[0] % 2 == 0) {
     written = qlfuzz::WriteBytes(path, AsJpegWithApp1(data + 1, size - 1));

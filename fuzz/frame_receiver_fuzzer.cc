@@ -6,7 +6,7 @@
 // each frame comes out whole and unchanged, a length above the bound ends
 // the connection without allocating, a peer gone during the length is -1, a
 // peer gone during the payload is 0 with the socket closed.
-// links: ql_ipc ql_log
+// links: ql_ipc ql_log ql_test_support
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -2,29 +2,25 @@
 // built on its own, by libFuzzer and by the corpus replay).
 //
 // Everything here is used from the fuzzing thread alone, except that
-// FuzzCheck may be called from any thread. A FuzzSandbox is made once, in
-// LLVMFuzzerInitialize, and removed with its content when the process ends
-// normally; a crashed run leaves its /tmp/ql_fuzz_* folder behind.
+// FuzzCheck may be called from any thread. A target's scratch folder is a
+// QLTempDir made once, in LLVMFuzzerInitialize, and removed with its content
+// when the process ends normally; a crashed run leaves it behind.
 #ifndef QUORLIN_FUZZ_FUZZ_SUPPORT_H_
 #define QUORLIN_FUZZ_FUZZ_SUPPORT_H_
 
 #include <gd.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <memory>
 #include <ostream>
 #include <streambuf>
 #include <string>
 #include <vector>
 
 #include "log/ql_log.h"
+#include "support/ql_temp_dir.h"
 
 namespace qlfuzz {
 
@@ -53,11 +49,9 @@ inline void DiscardLogs() {
   ql_log_level = 3;
 }
 
-inline bool WriteBytes(std::string const& path, unsigned char const* data, size_t size) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  bool const ok = std::fwrite(data, 1, size, file) == size;
-  return std::fclose(file) == 0 && ok;
+// Writes `size` bytes to `path`, replacing it.
+inline bool WriteBytes(std::string const& path, void const* data, size_t size) {
+  return WriteFileText(path, std::string(static_cast<char const*>(data), size));
 }
 
 inline bool WriteBytes(std::string const& path, Bytes const& bytes) {
@@ -101,30 +95,6 @@ inline bool WriteDefaultPictures(std::string const& folder) {
   }
   return true;
 }
-
-// A fresh folder /tmp/ql_fuzz_<name>.XXXXXX, removed at normal exit.
-class FuzzSandbox {
- public:
-  explicit FuzzSandbox(std::string const& name) {
-    std::string pattern = "/tmp/ql_fuzz_" + name + ".XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    FuzzCheck(mkdtemp(buffer.data()) != nullptr, "mkdtemp");
-    path_ = buffer.data();
-  }
-  ~FuzzSandbox() {
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
-  }
-  FuzzSandbox(FuzzSandbox const&) = delete;
-  FuzzSandbox& operator=(FuzzSandbox const&) = delete;
-
-  std::string const& path() const { return path_; }
-  std::string Join(std::string const& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // Reads a PNG's width and height from its IHDR chunk; false when `data` does
 // not start like a PNG file.

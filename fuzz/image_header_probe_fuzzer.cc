@@ -13,7 +13,7 @@
 //     the logical screen the probe read).
 // A decoder that reads a header the probe missed would allocate unchecked:
 // that is a failed check here, or an out-of-memory report.
-// links: ql_thumbnail
+// links: ql_thumbnail ql_test_support
 #include <gd.h>
 #include <stdio.h>
 
