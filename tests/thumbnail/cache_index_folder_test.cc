@@ -76,7 +76,7 @@ class CacheFolderIndexTest : public ::testing::Test {
     EXPECT_TRUE(index.Apply(folder_, name, "", [&path] { return unlink(path.c_str()) == 0; }));
   }
 
-  qltest::TempFolder temp_;
+  QLTempDir temp_;
   std::string folder_;
 };
 
@@ -246,7 +246,7 @@ TEST_F(CacheFolderIndexTest, OldOrIdleKnowledgeIsDropped) {
 class CacheCleanupIndexTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
-    source_ = temp_.Join("photo.jpg");
+    source_ = temp_.File("photo.jpg");
     qltest::WriteFile(source_, std::string("source"));
     ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
   }

@@ -21,7 +21,7 @@ const std::time_t kSourceTime = 1600000000;  // 0x5f5e1000
 class CacheTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
-    source_ = temp_.Join("photo.jpg");
+    source_ = temp_.File("photo.jpg");
     qltest::WriteFile(source_, std::string("source bytes"));
     qltest::SetMtime(source_, kSourceTime);
   }
@@ -82,7 +82,7 @@ TEST_F(CacheTest, MissLogsNoCachedThumbnail) {
 TEST_F(CacheTest, MissingSourceIsSilentMissAndSaveStoresNothing) {
   QLThumbnailData data;
   Fill(data);
-  data.path = temp_.Join("gone.jpg");
+  data.path = temp_.File("gone.jpg");
   EXPECT_FALSE(provider_.GetCachedThumbnail(data));
   EXPECT_EQ("", log_.text());
 
@@ -122,7 +122,7 @@ TEST_F(CacheTest, NamesCarryTheKeyAndOtherKeysAreKept) {
 
 TEST_F(CacheTest, SameResourceWithOtherPathSharesTheFile) {
   Save(Bytes{7, 7, 7});
-  std::string const other = temp_.Join("copy-with-other-name.mp3");
+  std::string const other = temp_.File("copy-with-other-name.mp3");
   qltest::WriteFile(other, std::string("x"));
   qltest::SetMtime(other, kSourceTime);
   QLThumbnailData data;
@@ -133,7 +133,7 @@ TEST_F(CacheTest, SameResourceWithOtherPathSharesTheFile) {
 }
 
 TEST_F(CacheTest, MissingFolderIsCreatedWithParents) {
-  cache_ = temp_.Join("a/b/c");
+  cache_ = temp_.File("a/b/c");
   Save(Bytes{1, 2});
   EXPECT_EQ(Bytes({1, 2}), qltest::ReadFile(cache_ + "/ff_160x120_0_5f5e1000.png"));
 }
@@ -173,17 +173,17 @@ TEST_F(CacheTest, EmptyFolderLooksUpBareNameAndNeverSaves) {
   ASSERT_NE(nullptr, getcwd(saved_cwd, sizeof(saved_cwd)));
   ASSERT_EQ(0, chdir(temp_.path().c_str()));
   cache_ = "";
-  qltest::WriteFile(temp_.Join("ff_160x120_0_5f5e1000.png"), Bytes{4, 2});
+  qltest::WriteFile(temp_.File("ff_160x120_0_5f5e1000.png"), Bytes{4, 2});
   Bytes found;
   bool const hit = Lookup(&found);
-  ::unlink((temp_.Join("ff_160x120_0_5f5e1000.png")).c_str());
+  ::unlink((temp_.File("ff_160x120_0_5f5e1000.png")).c_str());
   Save(Bytes{1});
   ASSERT_EQ(0, chdir(saved_cwd));
 
   EXPECT_TRUE(hit);
   EXPECT_EQ(Bytes({4, 2}), found);
   EXPECT_TRUE(log_.Contains("Path \"\" cannot be reached."));
-  EXPECT_FALSE(qltest::Exists(temp_.Join("ff_160x120_0_5f5e1000.png")));
+  EXPECT_FALSE(qltest::Exists(temp_.File("ff_160x120_0_5f5e1000.png")));
 }
 
 TEST_F(CacheTest, EmptyFileDirectoryOrPipeIsAMiss) {

@@ -21,10 +21,10 @@ const std::time_t kSourceTime = 0x5f5e1000;
 class CommandTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
-    source_ = temp_.Join("source.jpg");
+    source_ = temp_.File("source.jpg");
     qltest::WriteFile(source_, std::string("not decoded in these tests"));
     qltest::SetMtime(source_, kSourceTime);
-    defaults_ = temp_.Join("defaults");
+    defaults_ = temp_.File("defaults");
     ASSERT_TRUE(boost::filesystem::create_directories(cache_));
     ASSERT_TRUE(boost::filesystem::create_directories(defaults_));
   }
@@ -101,7 +101,7 @@ TEST_F(CommandTest, UnanswerableRequestGetsFailureByte) {
   std::string const full = Body(source_, "10", "10", "false", "1");
   std::string missing_height = full;
   missing_height.erase(full.find(",\"_height\":10"), 13);
-  std::string const unknown = temp_.Join("notes.tar.gz");  // no "any_file.jpg" either
+  std::string const unknown = temp_.File("notes.tar.gz");  // no "any_file.jpg" either
   qltest::WriteFile(unknown, std::string("x"));
   struct {
     char const* name;
@@ -137,7 +137,7 @@ TEST_F(CommandTest, InvalidSocketSendsNothingAndStillSucceeds) {
   EXPECT_TRUE(peer_.NothingSent());
 
   // The failure path checks the socket as well.
-  EXPECT_TRUE(Process(Body(temp_.Join("missing.gz"), "1", "1", "false", "9")));
+  EXPECT_TRUE(Process(Body(temp_.File("missing.gz"), "1", "1", "false", "9")));
   EXPECT_TRUE(peer_.NothingSent());
 }
 
@@ -149,7 +149,7 @@ TEST_F(CommandTest, ConcurrentConnectionsEachGetTheirOwnThumbnail) {
   std::vector<std::string> bodies;
   for (int i = 0; i < kThreads; ++i) {
     colours.push_back({40 * i, 255 - 40 * i, (90 * i) % 256});
-    std::string const photo = temp_.Join("photo" + std::to_string(i) + ".jpg");
+    std::string const photo = temp_.File("photo" + std::to_string(i) + ".jpg");
     qltest::WriteFile(photo, qltest::Solid(qltest::Format::kJpeg, 300, 200, colours.back()));
     bodies.push_back(Body(photo, "48", "32", "false", std::to_string(1000 + i)));
   }

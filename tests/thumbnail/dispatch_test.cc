@@ -116,7 +116,7 @@ TEST(ExtensionTest, IsLowerCasedLastSuffixOfFinalComponent) {
 class DispatchTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
-    defaults_ = temp_.Join("defaults");
+    defaults_ = temp_.File("defaults");
     ASSERT_TRUE(boost::filesystem::create_directories(defaults_));
     qltest::WriteDefaultPictures(defaults_);
   }
@@ -124,7 +124,7 @@ class DispatchTest : public qltest::ServiceTest {
   // Makes a file named `name` holding `content` and asks for its thumbnail.
   bool Request(std::string const& name, Bytes const& content, QLThumbnailData& data,
                std::uint64_t id = 1) {
-    qltest::FillRequest(data, temp_.Join(name), cache_, id, 32, 32);
+    qltest::FillRequest(data, temp_.File(name), cache_, id, 32, 32);
     qltest::WriteFile(data.path, content);
     data.default_thumbnail_folder = defaults_;
     return provider_.GetThumbnailFor(data);
@@ -177,7 +177,7 @@ TEST_F(DispatchTest, DefaultPicturesAreNeverCached) {
 
 TEST_F(DispatchTest, CacheHitSkipsClassificationAndIsLoggedWithTiming) {
   // Even a file type with no handler at all is served from the cache.
-  std::string const path = temp_.Join("anything.qqq");
+  std::string const path = temp_.File("anything.qqq");
   qltest::WriteFile(path, std::string("x"));
   qltest::SetMtime(path, 0x10);
   ASSERT_TRUE(boost::filesystem::create_directories(cache_));
@@ -186,7 +186,7 @@ TEST_F(DispatchTest, CacheHitSkipsClassificationAndIsLoggedWithTiming) {
 
   QLThumbnailData data;
   qltest::FillRequest(data, path, cache_, 1, 32, 32);
-  data.default_thumbnail_folder = temp_.Join("no-such-folder");
+  data.default_thumbnail_folder = temp_.File("no-such-folder");
   ASSERT_TRUE(provider_.GetThumbnailFor(data)) << log_.text();
   EXPECT_EQ(stored, qltest::ThumbnailBytes(data));
   EXPECT_TRUE(log_.Contains("GetThumbnailFor - cached thumb took: "));

@@ -51,7 +51,7 @@ struct ProbeCase {
 class Id3TagProbeTest : public testing::Test {
  protected:
   bool Fits(Bytes const& bytes) {
-    std::string const path = folder_.Join("probe.mp3");
+    std::string const path = folder_.File("probe.mp3");
     qlimg::WriteFile(path, bytes);
     return Id3TagsFitFile(path);
   }
@@ -94,7 +94,7 @@ TEST_F(Id3TagProbeTest, TagsInsideTheFilePassAndOverrunsAreCaught) {
 }
 
 TEST_F(Id3TagProbeTest, UnreadablePathsDoNotPass) {
-  EXPECT_FALSE(Id3TagsFitFile(folder_.Join("missing.mp3")));
+  EXPECT_FALSE(Id3TagsFitFile(folder_.File("missing.mp3")));
   EXPECT_FALSE(Id3TagsFitFile(folder_.path()));
 }
 
@@ -106,7 +106,7 @@ TEST(Mp3HandlerLimitTest, TinyFileClaimingAHugeTagStillGetsTheAudioPicture) {
   qlimg::WriteDefaultPictures(folder.path());
   QLThumbnailData data;
   data.default_thumbnail_folder = folder.path();
-  data.path = folder.Join("tiny.mp3");
+  data.path = folder.File("tiny.mp3");
   data.width = 40;
   data.height = 40;
   data.full_screen = false;

@@ -28,7 +28,7 @@ DefaultCase const kCases[] = {
 class DefaultPictureHandlersTest : public qltest::ProviderTest {
  protected:
   void SetUp() override {
-    data_.path = folder_.Join("whatever.xyz");
+    data_.path = folder_.File("whatever.xyz");
     data_.width = 32;
     data_.height = 24;
   }
@@ -67,7 +67,7 @@ TEST_F(DefaultPictureHandlersTest, MissingPictureFailsSilently) {
 
 TEST_F(DefaultPictureHandlersTest, UndecodablePictureFails) {
   for (DefaultCase const& c : kCases) {
-    qltest::WriteFile(folder_.Join(c.file), qltest::Bytes{'n', 'o', ' ', 'j', 'p', 'e', 'g'});
+    qltest::WriteFile(folder_.File(c.file), qltest::Bytes{'n', 'o', ' ', 'j', 'p', 'e', 'g'});
   }
   for (DefaultCase const& c : kCases) {
     SCOPED_TRACE(c.file);

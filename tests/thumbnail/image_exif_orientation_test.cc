@@ -22,13 +22,13 @@ class ExifOrientationTest : public testing::Test {
     jpeg_ = qltest::Encode(picture.get(), qltest::Format::kJpeg);
   }
   int Read(Bytes const& bytes) {
-    std::string const path = folder_.Join("picture.jpg");
+    std::string const path = folder_.File("picture.jpg");
     qltest::WriteFile(path, bytes);
     return ReadExifOrientation(path);
   }
   int ReadWithSegment(Bytes const& segment) { return Read(qltest::InsertSegment(jpeg_, segment)); }
 
-  qltest::TempFolder folder_;
+  QLTempDir folder_;
   Bytes jpeg_;
 };
 
@@ -70,7 +70,7 @@ TEST_F(ExifOrientationTest, FilesWithoutOrientationAreUpright) {
   EXPECT_EQ(1, ReadWithSegment(ExifSegment(ByteOrder::kIntel, {{0x0112, 3, 0, 0}})));  // no data
   ScopedGdImage picture = qltest::SolidPicture(4, 4, qltest::kRed);
   EXPECT_EQ(1, Read(qltest::Encode(picture.get(), qltest::Format::kPng)));
-  EXPECT_EQ(1, ReadExifOrientation(folder_.Join("missing.jpg")));
+  EXPECT_EQ(1, ReadExifOrientation(folder_.File("missing.jpg")));
   EXPECT_EQ(1, ReadExifOrientation(folder_.path()));  // a folder
 }
 

@@ -6,7 +6,7 @@
 
 namespace qlimg {
 using namespace qltest;  // NOLINT: the same helpers under their older namespace
-typedef qltest::TempFolder ScratchFolder;
+typedef QLTempDir ScratchFolder;
 }  // namespace qlimg
 
 #endif  // QUORLIN_TESTS_THUMBNAIL_IMAGE_FIXTURES_H_

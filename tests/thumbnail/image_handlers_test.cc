@@ -90,7 +90,7 @@ TEST_F(ImageHandlersTest, JpegOrientationThatIsNegativeOrOutsideIfd0IsUnturned) 
 }
 
 TEST_F(ImageHandlersTest, MissingFileGetsTheDefaultImagePicture) {
-  data_.path = folder_.Join("gone.jpg");
+  data_.path = folder_.File("gone.jpg");
   data_.save_to_cache = true;
   qltest::LogCapture log;
   ASSERT_TRUE(provider_.HandleImgJpg(data_));
@@ -102,8 +102,8 @@ TEST_F(ImageHandlersTest, MissingFileGetsTheDefaultImagePicture) {
 }
 
 TEST_F(ImageHandlersTest, MissingFileAndMissingDefaultPictureFail) {
-  std::remove(folder_.Join("image.jpg").c_str());
-  data_.path = folder_.Join("gone.png");
+  std::remove(folder_.File("image.jpg").c_str());
+  data_.path = folder_.File("gone.png");
   EXPECT_FALSE(provider_.HandleImgPng(data_));
   EXPECT_FALSE(data_.thumbnail);
   EXPECT_FALSE(provider_.HandleImgWBMP(data_));

@@ -23,7 +23,7 @@ class Mp3HandlerTest : public qltest::ProviderTest {
  protected:
   void SetUp() override {
     qltest::WriteDefaultPictures(folder_.path());
-    data_.path = folder_.Join("song.mp3");
+    data_.path = folder_.File("song.mp3");
     data_.width = 40;
     data_.height = 40;
   }
@@ -97,7 +97,7 @@ TEST_F(Mp3HandlerTest, OnlyUndecodablePicturesGetTheAudioPicture) {
 }
 
 TEST_F(Mp3HandlerTest, NoCoverAndNoAudioPictureFails) {
-  std::remove(folder_.Join("audio.jpg").c_str());
+  std::remove(folder_.File("audio.jpg").c_str());
   WriteMp3(3, {});
   EXPECT_FALSE(provider_.HandleAudioMp3(data_));
   EXPECT_FALSE(data_.thumbnail);

@@ -104,7 +104,7 @@ void WritePhoto(std::string const& path) {
 class JobsTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
-    photo_ = temp_.Join("photo.jpg");
+    photo_ = temp_.File("photo.jpg");
     WritePhoto(photo_);
     qltest::SetMtime(photo_, 1600000000);
     qltest::WriteDefaultPictures(temp_.path());
@@ -119,7 +119,7 @@ class JobsTest : public qltest::ServiceTest {
   Bytes Reference() {
     QLThumbnailProvider provider;
     QLThumbnailData data;
-    Fill(data, 1, temp_.Join("reference"));
+    Fill(data, 1, temp_.File("reference"));
     EXPECT_TRUE(provider.GetThumbnailFor(data));
     return qltest::ThumbnailBytes(data);
   }

@@ -184,7 +184,7 @@ TEST_F(JpegScaledDecoderTest, SameSizeAndOrientationAndClosePicture) {
     ScopedGdImage picture = PhotoLike(photo.width, photo.height);
     Bytes const jpeg = qltest::Encode(picture.get(), Format::kJpeg);
     for (int orientation : {1, 3, 6, 8}) {
-      std::string const path = folder_.Join("photo.jpg");
+      std::string const path = folder_.File("photo.jpg");
       qltest::WriteFile(
           path,
           qltest::InsertSegment(
@@ -238,7 +238,7 @@ TEST_F(JpegScaledDecoderTest, GreyIsDecodedAndCmykIsLeftToLibgd) {
   Bytes const cmyk = LibjpegEncode(800, 600, 4, JCS_CMYK, 200);
   EXPECT_EQ(QLJpegDecodeStatus::kUnsupported,
             DecodeJpegScaled(cmyk.data(), cmyk.size(), 100, 75, false, &decoded));
-  std::string const path = folder_.Join("cmyk.jpg");
+  std::string const path = folder_.File("cmyk.jpg");
   qltest::WriteFile(path, cmyk);
   ScopedGdImage full = Thumbnail(path, 100, 75, false, false);
   ScopedGdImage fast = Thumbnail(path, 100, 75, false, true);
@@ -261,7 +261,7 @@ TEST_F(JpegScaledDecoderTest, CorruptJpegFailsBackToTheDefaultPicture) {
   Bytes const header_cut(jpeg.begin(), jpeg.begin() + 200);
   Bytes const scan_cut(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() / 2));
 
-  std::string const path = folder_.Join("broken.jpg");
+  std::string const path = folder_.File("broken.jpg");
   for (Bytes const* broken : std::vector<Bytes const*>{&no_tables, &header_cut}) {
     QLDecodedPicture decoded;
     EXPECT_EQ(QLJpegDecodeStatus::kFailed,

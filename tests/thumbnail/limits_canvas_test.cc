@@ -83,7 +83,7 @@ class CanvasLimitReplyTest : public testing::Test {
  protected:
   void SetUp() override {
     qltest::WriteDefaultPictures(folder_.path());  // 64 x 48 each
-    photo_ = folder_.Join("square.jpg");
+    photo_ = folder_.File("square.jpg");
     qltest::WriteFile(photo_, qltest::Solid(Format::kJpeg, 100, 100, qltest::kRed));
   }
 
@@ -91,13 +91,13 @@ class CanvasLimitReplyTest : public testing::Test {
   // the reply payload.
   Bytes Request() {
     EXPECT_TRUE(peer_.Process(helper_, qltest::RequestBody(photo_, "300", "300", "true", "7",
-                                                           folder_.Join("cache"), folder_.path())));
+                                                           folder_.File("cache"), folder_.path())));
     Bytes payload;
     peer_.ReadReply(&payload);
     return payload;
   }
 
-  qltest::TempFolder folder_;
+  QLTempDir folder_;
   QLGDHelper helper_;
   qltest::SocketPeer peer_;
   std::string photo_;

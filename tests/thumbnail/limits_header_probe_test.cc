@@ -119,9 +119,9 @@ TEST(ImageHeaderProbeTest, ReadsTheSizeOfEveryFormatLibgdWrites) {
 }
 
 TEST(ImageHeaderProbeTest, FileProbeLeavesTheFileAtItsStartForTheDecoder) {
-  qltest::TempFolder folder;
+  QLTempDir folder;
   ScopedGdImage picture = qltest::CoordinatePicture(70, 20);
-  std::string const path = folder.Join("p.png");
+  std::string const path = folder.File("p.png");
   qltest::WriteFile(path, qltest::Encode(picture.get(), Format::kPng));
   std::FILE* file = std::fopen(path.c_str(), "rb");
   ASSERT_NE(nullptr, file);

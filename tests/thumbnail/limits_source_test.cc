@@ -152,9 +152,9 @@ TEST_F(SourceLimitTest, Mp3CoverOverTheLimitIsSkipped) {
 // The default folder comes with the request, so its pictures are held to
 // the same limit; an over-large one is no fallback.
 TEST_F(SourceLimitTest, DefaultPictureOverTheLimitIsNotUsed) {
-  std::string const image_default = folder_.Join("image.jpg");
+  std::string const image_default = folder_.File("image.jpg");
   qltest::WriteFile(image_default, qltest::Solid(Format::kJpeg, 300, 200, qltest::kImageColor));
-  data_.path = folder_.Join("missing.jpg");
+  data_.path = folder_.File("missing.jpg");
 
   SetLimit(300 * 200);
   EXPECT_TRUE(provider_.HandleImgJpg(data_));

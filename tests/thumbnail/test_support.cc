@@ -54,22 +54,6 @@ int LogCapture::CountLevel(std::string const& level) const {
   return count;
 }
 
-bool Near(Rgb a, Rgb b, int tolerance) {
-  return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-         std::abs(a.b - b.b) <= tolerance;
-}
-
-bool operator==(Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
-
-std::ostream& operator<<(std::ostream& out, Rgb c) {
-  return out << "rgb(" << c.r << "," << c.g << "," << c.b << ")";
-}
-
-Rgb ColorAt(gdImagePtr image, int x, int y) {
-  int const c = gdImageGetTrueColorPixel(image, x, y);
-  return Rgb{gdTrueColorGetRed(c), gdTrueColorGetGreen(c), gdTrueColorGetBlue(c)};
-}
-
 ScopedGdImage SolidPicture(int width, int height, Rgb color) {
   ScopedGdImage image(gdImageCreateTrueColor(width, height));
   gdImageFilledRectangle(image.get(), 0, 0, width - 1, height - 1,
@@ -154,161 +138,6 @@ ScopedGdImage MarkedPicture(int width, int height) {
   return image;
 }
 
-Bytes Encode(gdImagePtr image, Format format) {
-  int size = 0;
-  void* buffer = nullptr;
-  switch (format) {
-    case Format::kJpeg:
-      buffer = gdImageJpegPtr(image, &size, 95);
-      break;
-    case Format::kPng:
-      buffer = gdImagePngPtr(image, &size);
-      break;
-    case Format::kGif:
-      buffer = gdImageGifPtr(image, &size);
-      break;
-    case Format::kBmp:
-      buffer = gdImageBmpPtr(image, &size, 0);
-      break;
-    case Format::kWbmp:
-      buffer = gdImageWBMPPtr(image, &size, gdTrueColor(0, 0, 0));
-      break;
-  }
-  boost::shared_ptr<void> owner(buffer, gdDeleter());
-  if (!buffer) ADD_FAILURE() << "libgd could not encode the test picture";
-  unsigned char const* bytes = static_cast<unsigned char const*>(buffer);
-  return buffer ? Bytes(bytes, bytes + size) : Bytes();
-}
-
-Bytes Solid(Format format, int width, int height, Rgb color) {
-  return Encode(SolidPicture(width, height, color).get(), format);
-}
-
-namespace {
-
-void Put16(Bytes* out, ByteOrder order, std::uint32_t value) {
-  if (order == ByteOrder::kMotorola) {
-    out->push_back((value >> 8) & 0xFF);
-    out->push_back(value & 0xFF);
-  } else {
-    out->push_back(value & 0xFF);
-    out->push_back((value >> 8) & 0xFF);
-  }
-}
-
-void Put32(Bytes* out, ByteOrder order, std::uint32_t value) {
-  if (order == ByteOrder::kMotorola) {
-    Put16(out, order, value >> 16);
-    Put16(out, order, value & 0xFFFF);
-  } else {
-    Put16(out, order, value & 0xFFFF);
-    Put16(out, order, value >> 16);
-  }
-}
-
-void PutIfd(Bytes* out, ByteOrder order, std::vector<IfdEntry> const& entries, std::uint32_t next) {
-  Put16(out, order, static_cast<std::uint32_t>(entries.size()));
-  for (IfdEntry const& entry : entries) {
-    Put16(out, order, entry.tag);
-    Put16(out, order, entry.type);
-    Put32(out, order, entry.count);
-    if (entry.type == 3 && entry.count == 1) {
-      Put16(out, order, entry.value);
-      Put16(out, order, 0);
-    } else {
-      Put32(out, order, entry.value);
-    }
-  }
-  Put32(out, order, next);
-}
-
-void PutBigEndian32(Bytes* out, std::uint32_t value) { Put32(out, ByteOrder::kMotorola, value); }
-
-void PutSynchsafe32(Bytes* out, std::uint32_t value) {
-  for (int shift = 21; shift >= 0; shift -= 7) out->push_back((value >> shift) & 0x7F);
-}
-
-void PutText(Bytes* out, std::string const& text) {
-  out->insert(out->end(), text.begin(), text.end());
-}
-
-}  // namespace
-
-IfdEntry OrientationEntry(std::uint16_t value) { return IfdEntry{0x0112, 3, 1, value}; }
-
-Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0,
-                  std::vector<IfdEntry> const& ifd1) {
-  Bytes preview;
-  std::vector<IfdEntry> thumbnail_ifd = ifd1;
-  std::uint32_t const ifd0_size = 2 + 12 * static_cast<std::uint32_t>(ifd0.size()) + 4;
-  if (!ifd1.empty()) {
-    ScopedGdImage small = SolidPicture(8, 8, kGreen);
-    preview = Encode(small.get(), Format::kJpeg);
-    std::uint32_t const ifd1_size = 2 + 12 * static_cast<std::uint32_t>(ifd1.size() + 2) + 4;
-    thumbnail_ifd.push_back({0x0201, 4, 1, 8 + ifd0_size + ifd1_size});  // preview offset
-    thumbnail_ifd.push_back({0x0202, 4, 1, static_cast<std::uint32_t>(preview.size())});
-  }
-  Bytes tiff;
-  PutText(&tiff, order == ByteOrder::kMotorola ? "MM" : "II");
-  Put16(&tiff, order, 42);
-  Put32(&tiff, order, 8);
-  PutIfd(&tiff, order, ifd0, ifd1.empty() ? 0 : 8 + ifd0_size);
-  if (!ifd1.empty()) PutIfd(&tiff, order, thumbnail_ifd, 0);
-  tiff.insert(tiff.end(), preview.begin(), preview.end());
-
-  Bytes segment = {0xFF, 0xE1};
-  Put16(&segment, ByteOrder::kMotorola, static_cast<std::uint32_t>(2 + 6 + tiff.size()));
-  PutText(&segment, std::string("Exif\0\0", 6));
-  segment.insert(segment.end(), tiff.begin(), tiff.end());
-  return segment;
-}
-
-Bytes InsertSegment(Bytes const& jpeg, Bytes const& segment) {
-  Bytes out(jpeg.begin(), jpeg.begin() + 2);  // FF D8
-  out.insert(out.end(), segment.begin(), segment.end());
-  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
-  return out;
-}
-
-Bytes ApicFrame(int version, std::string const& mime, Bytes const& picture) {
-  Bytes body = {0x00};  // ISO-8859-1 text
-  PutText(&body, mime);
-  body.push_back(0x00);
-  body.push_back(0x03);  // front cover
-  body.push_back(0x00);  // empty description
-  body.insert(body.end(), picture.begin(), picture.end());
-
-  Bytes frame;
-  PutText(&frame, "APIC");
-  if (version == 4) {
-    PutSynchsafe32(&frame, static_cast<std::uint32_t>(body.size()));
-  } else {
-    PutBigEndian32(&frame, static_cast<std::uint32_t>(body.size()));
-  }
-  frame.push_back(0x00);
-  frame.push_back(0x00);
-  frame.insert(frame.end(), body.begin(), body.end());
-  return frame;
-}
-
-Bytes Mp3File(int version, std::vector<Bytes> const& frames) {
-  Bytes content;
-  for (Bytes const& frame : frames) content.insert(content.end(), frame.begin(), frame.end());
-  Bytes file;
-  if (!frames.empty()) {
-    PutText(&file, "ID3");
-    file.push_back(static_cast<unsigned char>(version));
-    file.push_back(0x00);  // revision
-    file.push_back(0x00);  // flags
-    PutSynchsafe32(&file, static_cast<std::uint32_t>(content.size()));
-    file.insert(file.end(), content.begin(), content.end());
-  }
-  Bytes const audio = {0xFF, 0xFB, 0x90, 0x00};  // MPEG-1 layer III frame header
-  file.insert(file.end(), audio.begin(), audio.end());
-  file.resize(file.size() + 413, 0x00);
-  return file;
-}
-
 void WriteDefaultPictures(std::string const& folder) {
   struct {
     char const* name;
@@ -324,11 +153,7 @@ void WriteDefaultPictures(std::string const& folder) {
 }
 
 void WriteFile(std::string const& path, Bytes const& bytes) {
-  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<char const*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) ADD_FAILURE() << "cannot write " << path;
+  if (!WriteBytes(path, bytes)) ADD_FAILURE() << "cannot write " << path;
 }
 
 void WriteFile(std::string const& path, std::string const& text) {
@@ -336,12 +161,8 @@ void WriteFile(std::string const& path, std::string const& text) {
 }
 
 Bytes ReadFile(std::string const& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  if (!in) {
-    ADD_FAILURE() << "cannot read " << path;
-    return Bytes();
-  }
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!Exists(path)) ADD_FAILURE() << "cannot read " << path;
+  return ReadBytes(path);
 }
 
 bool Exists(std::string const& path) {
@@ -460,25 +281,15 @@ bool SocketPeer::ReadExactly(unsigned char* out, std::size_t size) {
   return true;
 }
 
-std::string RequestBody(std::string const& path, std::string const& width,
-                        std::string const& height, std::string const& full_screen,
-                        std::string const& id, std::string const& cache,
-                        std::string const& defaults) {
-  return "{\"_path\":\"" + path + "\",\"_width\":" + width + ",\"_height\":" + height +
-         ",\"_full_screen\":" + full_screen + ",\"_resource_id\":" + id +
-         ",\"_thumbnail_folder\":\"" + cache + "\",\"_default_thumbnail_folder\":\"" + defaults +
-         "\"}";
-}
-
 ProviderTest::ProviderTest() {
   data_.default_thumbnail_folder = folder_.path();
-  data_.thumbnail_folder = folder_.Join("cache");
+  data_.thumbnail_folder = folder_.File("cache");
   data_.width = 40;
   data_.height = 30;
 }
 
 std::string ProviderTest::Write(std::string const& name, Bytes const& bytes) {
-  data_.path = folder_.Join(name);
+  data_.path = folder_.File(name);
   WriteFile(data_.path, bytes);
   return data_.path;
 }

@@ -21,6 +21,7 @@
 
 #include "ipc/ql_process_helper_socket.h"
 #include "support/ql_log_capture.h"
+#include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_thumbnail_data.h"
@@ -29,14 +30,6 @@
 class QLGDHelper;
 
 namespace qltest {
-
-typedef std::vector<unsigned char> Bytes;
-
-// A fresh folder under /tmp, removed with everything in it on destruction.
-class TempFolder : public QLTempDir {
- public:
-  std::string Join(std::string const& name) const { return File(name); }
-};
 
 // Routes every log statement (DEBUG and up) into a string while alive.
 class LogCapture {
@@ -53,15 +46,6 @@ class LogCapture {
  private:
   QLLogCapture capture_;
 };
-
-struct Rgb {
-  int r, g, b;
-};
-bool operator==(Rgb a, Rgb b);
-std::ostream& operator<<(std::ostream& out, Rgb c);
-Rgb ColorAt(gdImagePtr image, int x, int y);
-// Every channel within `tolerance` (JPEG is lossy).
-bool Near(Rgb a, Rgb b, int tolerance = 24);
 
 // A true-colour picture filled with one colour.
 ScopedGdImage SolidPicture(int width, int height, Rgb color);
@@ -86,33 +70,6 @@ Point UprightPosition(int orientation, int x, int y, int W, int H);
 // Every pixel of `result` is the pixel of a W x H CoordinatePicture that
 // `orientation` puts there.
 void ExpectOriented(gdImagePtr result, int orientation, int W, int H);
-
-enum class Format { kJpeg, kPng, kGif, kBmp, kWbmp };
-Bytes Encode(gdImagePtr image, Format format);
-// SolidPicture encoded.
-Bytes Solid(Format format, int width, int height, Rgb color);
-
-// EXIF (APP1) segments.
-enum class ByteOrder { kMotorola, kIntel };
-struct IfdEntry {
-  std::uint16_t tag;
-  std::uint16_t type;  // 3 = SHORT
-  std::uint32_t count;
-  std::uint32_t value;  // stored left-justified in the 4-byte value field
-};
-IfdEntry OrientationEntry(std::uint16_t value);
-// An APP1 segment holding a TIFF block with IFD 0 and, when not empty, IFD 1
-// followed by a small JPEG preview that IFD 1 points to (libexif drops an
-// IFD 1 without a preview).
-Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0,
-                  std::vector<IfdEntry> const& ifd1 = std::vector<IfdEntry>());
-// `jpeg` with `segment` inserted right after its start-of-image marker.
-Bytes InsertSegment(Bytes const& jpeg, Bytes const& segment);
-
-// ID3v2 tags (major version 3 or 4) with APIC frames.
-Bytes ApicFrame(int version, std::string const& mime, Bytes const& picture);
-// Tag followed by a few bytes of MPEG audio frame, as an MP3 file starts.
-Bytes Mp3File(int version, std::vector<Bytes> const& frames);
 
 // Writes `bytes` to `path` (replacing it); fails the current test on error.
 void WriteFile(std::string const& path, Bytes const& bytes);
@@ -163,20 +120,14 @@ class SocketPeer {
   int peer_ = -1;
 };
 
-// A request body holding the seven keys; `width` etc. are raw JSON texts.
-std::string RequestBody(std::string const& path, std::string const& width,
-                        std::string const& height, std::string const& full_screen,
-                        std::string const& id, std::string const& cache,
-                        std::string const& defaults);
-
 // A scratch folder, a log capture and a provider; `cache_` names "cache" in
 // the folder, which is not made.
 class ServiceTest : public testing::Test {
  protected:
-  TempFolder temp_;
+  QLTempDir temp_;
   LogCapture log_;
   QLThumbnailProvider provider_;
-  std::string cache_ = temp_.Join("cache");
+  std::string cache_ = temp_.File("cache");
 };
 
 // A provider and a request record (40 x 30, box mode, defaults and cache in
@@ -189,7 +140,7 @@ class ProviderTest : public testing::Test {
   // The centre colour of the record's thumbnail; fails the test when none.
   Rgb ThumbnailCentre();
 
-  TempFolder folder_;
+  QLTempDir folder_;
   QLThumbnailProvider provider_;
   QLThumbnailData data_;
 };
