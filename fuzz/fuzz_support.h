@@ -8,8 +8,6 @@
 #ifndef QUORLIN_FUZZ_FUZZ_SUPPORT_H_
 #define QUORLIN_FUZZ_FUZZ_SUPPORT_H_
 
-#include <gd.h>
-
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <cstdio>
@@ -20,11 +18,12 @@
 #include <vector>
 
 #include "log/ql_log.h"
+#include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
 
 namespace qlfuzz {
 
-typedef std::vector<unsigned char> Bytes;
+using qltest::Bytes;
 
 // A fault the sanitizers cannot see (a wrong result): stop with a message so
 // libFuzzer keeps the input as a crash artifact.
@@ -58,26 +57,6 @@ inline bool WriteBytes(std::string const& path, Bytes const& bytes) {
   return WriteBytes(path, bytes.data(), bytes.size());
 }
 
-// A small JPEG of one colour with a darker square in one corner, drawn with
-// libgd (the default pictures and the sandbox's sources).
-inline Bytes DrawJpeg(int width, int height, int red, int green, int blue) {
-  Bytes bytes;
-  gdImagePtr image = gdImageCreateTrueColor(width, height);
-  if (!image) return bytes;
-  gdImageFilledRectangle(image, 0, 0, width - 1, height - 1, gdTrueColor(red, green, blue));
-  gdImageFilledRectangle(image, 0, 0, width / 3, height / 3,
-                         gdTrueColor(red / 2, green / 2, blue / 2));
-  int size = 0;
-  void* jpeg = gdImageJpegPtr(image, &size, 90);
-  gdImageDestroy(image);
-  if (jpeg && size > 0) {
-    unsigned char const* begin = static_cast<unsigned char const*>(jpeg);
-    bytes.assign(begin, begin + size);
-  }
-  if (jpeg) gdFree(jpeg);
-  return bytes;
-}
-
 // The five default pictures, each 32 x 24 in its own colour.
 inline bool WriteDefaultPictures(std::string const& folder) {
   struct Picture {
@@ -90,7 +69,8 @@ inline bool WriteDefaultPictures(std::string const& folder) {
                                       {"doc.jpg", 200, 200, 40},
                                       {"any_file.jpg", 120, 120, 120}};
   for (Picture const& picture : kPictures) {
-    Bytes const jpeg = DrawJpeg(32, 24, picture.red, picture.green, picture.blue);
+    Bytes const jpeg =
+        qltest::Solid(qltest::Format::kJpeg, 32, 24, {picture.red, picture.green, picture.blue});
     if (jpeg.empty() || !WriteBytes(folder + "/" + picture.name, jpeg)) return false;
   }
   return true;
