@@ -16,14 +16,14 @@
 #include <map>
 #include <string>
 
-#include "bench_scratch_folder.h"
 #include "log/ql_log.h"
+#include "support/ql_temp_dir.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
 struct Folders {
-  BenchScratchFolder root{"ql_cache_save_bench"};
+  QLTempDir root;
   std::string source;
   std::map<int, std::string> by_count;
 

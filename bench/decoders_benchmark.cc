@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "bench_scratch_folder.h"
 #include "ql_photo_synth.h"
+#include "support/ql_temp_dir.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
@@ -62,7 +62,7 @@ Bytes Mp3WithCover(Bytes const& jpeg) {
 // Every input, made once.
 struct Inputs {
   Bytes jpeg_baseline, jpeg_progressive, png, gif, bmp, wbmp;
-  BenchScratchFolder folder{"ql_decoders_bench"};
+  QLTempDir folder;
   std::string mp3_path;
 
   Inputs() {

@@ -13,15 +13,15 @@
 #include <memory>
 #include <string>
 
-#include "bench_scratch_folder.h"
 #include "log/ql_log.h"
+#include "support/ql_temp_dir.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
 struct Photo {
-  BenchScratchFolder folder{"ql_jobs_bench"};
+  QLTempDir folder;
   std::string path;
   Photo() {
     path = folder.path() + "/photo.jpg";

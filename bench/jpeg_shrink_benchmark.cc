@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "bench_scratch_folder.h"
+#include "support/ql_temp_dir.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_thumbnail_provider.h"
@@ -21,7 +21,7 @@
 namespace {
 
 struct Photo {
-  BenchScratchFolder folder{"ql_jpeg_shrink_bench"};
+  QLTempDir folder;
   std::string path;
 
   Photo() {

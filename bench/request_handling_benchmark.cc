@@ -20,6 +20,7 @@
 #include "ipc/ql_process_helper_socket.h"
 #include "log/ql_log.h"
 #include "ql_photo_synth.h"
+#include "support/ql_temp_dir.h"
 #include "thumbnail/ql_gd_helper.h"
 
 namespace {
@@ -46,7 +47,7 @@ long ReadReply(int fd, std::vector<unsigned char>& buffer) {
 }
 
 void BM_ProcessCommandCacheHit(benchmark::State& state) {
-  BenchScratchFolder const scratch("ql_request_bench");
+  QLTempDir const scratch;
   std::string const& folder = scratch.path();
   std::string const photo_path = folder + "/photo.jpg";
   {

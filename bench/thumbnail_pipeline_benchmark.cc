@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_scratch_folder.h"
+#include "support/ql_temp_dir.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
@@ -34,7 +34,7 @@ Picture Decode(std::vector<unsigned char> const& jpeg) {
 // Everything the benchmarks share, made once: the photo's JPEG bytes, the
 // photo on disk, a cache folder and a default-picture folder.
 struct Fixture {
-  BenchScratchFolder folder{"ql_pipeline_bench"};
+  QLTempDir folder;
   std::string photo_path;
   std::string cache_folder;
   std::vector<unsigned char> jpeg;

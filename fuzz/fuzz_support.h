@@ -2,33 +2,28 @@
 // built on its own, by libFuzzer and by the corpus replay).
 //
 // Everything here is used from the fuzzing thread alone, except that
-// FuzzCheck may be called from any thread. A FuzzSandbox is made once, in
-// LLVMFuzzerInitialize, and removed with its content when the process ends
-// normally; a crashed run leaves its /tmp/ql_fuzz_* folder behind.
+// FuzzCheck may be called from any thread. A target's scratch folder is a
+// QLTempDir made once, in LLVMFuzzerInitialize, and removed with its content
+// when the process ends normally; a crashed run leaves it behind.
 #ifndef QUORLIN_FUZZ_FUZZ_SUPPORT_H_
 #define QUORLIN_FUZZ_FUZZ_SUPPORT_H_
-
-#include <gd.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <memory>
 #include <ostream>
 #include <streambuf>
 #include <string>
 #include <vector>
 
 #include "log/ql_log.h"
+#include "support/ql_sample_files.h"
+#include "support/ql_temp_dir.h"
 
 namespace qlfuzz {
 
-typedef std::vector<unsigned char> Bytes;
+using qltest::Bytes;
 
 // A fault the sanitizers cannot see (a wrong result): stop with a message so
 // libFuzzer keeps the input as a crash artifact.
@@ -53,35 +48,13 @@ inline void DiscardLogs() {
   ql_log_level = 3;
 }
 
-inline bool WriteBytes(std::string const& path, unsigned char const* data, size_t size) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  bool const ok = std::fwrite(data, 1, size, file) == size;
-  return std::fclose(file) == 0 && ok;
+// Writes `size` bytes to `path`, replacing it.
+inline bool WriteBytes(std::string const& path, void const* data, size_t size) {
+  return WriteFileText(path, std::string(static_cast<char const*>(data), size));
 }
 
 inline bool WriteBytes(std::string const& path, Bytes const& bytes) {
   return WriteBytes(path, bytes.data(), bytes.size());
-}
-
-// A small JPEG of one colour with a darker square in one corner, drawn with
-// libgd (the default pictures and the sandbox's sources).
-inline Bytes DrawJpeg(int width, int height, int red, int green, int blue) {
-  Bytes bytes;
-  gdImagePtr image = gdImageCreateTrueColor(width, height);
-  if (!image) return bytes;
-  gdImageFilledRectangle(image, 0, 0, width - 1, height - 1, gdTrueColor(red, green, blue));
-  gdImageFilledRectangle(image, 0, 0, width / 3, height / 3,
-                         gdTrueColor(red / 2, green / 2, blue / 2));
-  int size = 0;
-  void* jpeg = gdImageJpegPtr(image, &size, 90);
-  gdImageDestroy(image);
-  if (jpeg && size > 0) {
-    unsigned char const* begin = static_cast<unsigned char const*>(jpeg);
-    bytes.assign(begin, begin + size);
-  }
-  if (jpeg) gdFree(jpeg);
-  return bytes;
 }
 
 // The five default pictures, each 32 x 24 in its own colour.
@@ -96,35 +69,12 @@ inline bool WriteDefaultPictures(std::string const& folder) {
                                       {"doc.jpg", 200, 200, 40},
                                       {"any_file.jpg", 120, 120, 120}};
   for (Picture const& picture : kPictures) {
-    Bytes const jpeg = DrawJpeg(32, 24, picture.red, picture.green, picture.blue);
+    Bytes const jpeg =
+        qltest::Solid(qltest::Format::kJpeg, 32, 24, {picture.red, picture.green, picture.blue});
     if (jpeg.empty() || !WriteBytes(folder + "/" + picture.name, jpeg)) return false;
   }
   return true;
 }
-
-// A fresh folder /tmp/ql_fuzz_<name>.XXXXXX, removed at normal exit.
-class FuzzSandbox {
- public:
-  explicit FuzzSandbox(std::string const& name) {
-    std::string pattern = "/tmp/ql_fuzz_" + name + ".XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    FuzzCheck(mkdtemp(buffer.data()) != nullptr, "mkdtemp");
-    path_ = buffer.data();
-  }
-  ~FuzzSandbox() {
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
-  }
-  FuzzSandbox(FuzzSandbox const&) = delete;
-  FuzzSandbox& operator=(FuzzSandbox const&) = delete;
-
-  std::string const& path() const { return path_; }
-  std::string Join(std::string const& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // Reads a PNG's width and height from its IHDR chunk; false when `data` does
 // not start like a PNG file.

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/ql_sample_files.h"
 #include "support/ql_socket_pair.h"
 #include "support/ql_wait_until.h"
 
@@ -59,23 +60,6 @@ class GdImage {
  private:
   gdImagePtr image_;
 };
-
-// Takes a buffer from one of libgd's *Ptr encoders; `size` is read only
-// after the encoder has run.
-std::string TakeGdBuffer(void* data, int const* size) {
-  if (data == nullptr) return std::string();
-  std::string bytes;
-  if (*size > 0) bytes.assign(static_cast<char const*>(data), static_cast<size_t>(*size));
-  gdFree(data);
-  return bytes;
-}
-
-void PutBigEndian(std::string* out, std::uint32_t value, int bits_per_byte) {
-  std::uint32_t const mask = (1u << bits_per_byte) - 1;
-  for (int i = 3; i >= 0; --i) {
-    out->push_back(static_cast<char>((value >> (i * bits_per_byte)) & mask));
-  }
-}
 
 }  // namespace
 
@@ -266,49 +250,20 @@ void LoadConnection::Close() {
 char const* SourceKindName(SourceKind kind) { return kPictures[Index(kind)].file; }
 
 std::string DrawPicture(SourceKind kind, int width, int height, int colour) {
-  bool const palette = kind == SourceKind::kGif || kind == SourceKind::kWbmp;
-  GdImage image(palette ? gdImageCreate(width, height) : gdImageCreateTrueColor(width, height));
-  if (!image.get()) return std::string();
-  gdImagePtr const im = image.get();
-  int size = 0;
-  if (kind == SourceKind::kWbmp) {
-    int const white = gdImageColorAllocate(im, 255, 255, 255);
-    int const black = gdImageColorAllocate(im, 0, 0, 0);
-    gdImageFilledRectangle(im, 0, 0, width - 1, height - 1, white);
-    gdImageFilledRectangle(im, width / 4, height / 4, width * 3 / 4, height * 3 / 4, black);
-    return TakeGdBuffer(gdImageWBMPPtr(im, &size, black), &size);
-  }
-  int const r = (colour >> 16) & 0xff, g = (colour >> 8) & 0xff, b = colour & 0xff;
-  gdImageFilledRectangle(im, 0, 0, width - 1, height - 1,
-                         gdImageColorAllocate(im, r / 2, g / 2, b / 2));
-  gdImageFilledRectangle(im, width / 8, height / 8, width - 1 - width / 8, height - 1 - height / 8,
-                         gdImageColorAllocate(im, r, g, b));
-  switch (kind) {
-    case SourceKind::kJpeg:
-      return TakeGdBuffer(gdImageJpegPtr(im, &size, 90), &size);
-    case SourceKind::kPng:
-      return TakeGdBuffer(gdImagePngPtr(im, &size), &size);
-    case SourceKind::kGif:
-      return TakeGdBuffer(gdImageGifPtr(im, &size), &size);
-    case SourceKind::kBmp:
-      return TakeGdBuffer(gdImageBmpPtr(im, &size, 0), &size);
-    default:
-      return std::string();
-  }
+  static qltest::Format const kFormats[] = {qltest::Format::kJpeg, qltest::Format::kPng,
+                                            qltest::Format::kGif, qltest::Format::kBmp,
+                                            qltest::Format::kWbmp};
+  if (Index(kind) > Index(SourceKind::kWbmp)) return std::string();
+  qltest::Bytes const bytes =
+      qltest::Solid(kFormats[Index(kind)], width, height,
+                    {(colour >> 16) & 0xff, (colour >> 8) & 0xff, colour & 0xff});
+  return std::string(bytes.begin(), bytes.end());
 }
 
 std::string Mp3WithCover(std::string const& jpeg) {
-  std::string frame("\0image/jpeg\0\x03\0", 14);  // ISO-8859-1, MIME, front cover, no description
-  frame += jpeg;
-  std::string tag = "APIC";
-  PutBigEndian(&tag, static_cast<std::uint32_t>(frame.size()), 8);
-  tag.append(2, '\0');  // frame flags
-  tag += frame;
-  std::string file("ID3\x03\0\0", 6);                              // version 2.3, no flags
-  PutBigEndian(&file, static_cast<std::uint32_t>(tag.size()), 7);  // syncsafe size
-  file += tag;
-  file += std::string("\xff\xfb\x90\x00\x00\x00\x00\x00", 8);
-  return file;
+  qltest::Bytes const file = qltest::Mp3File(
+      3, {qltest::ApicFrame(3, "image/jpeg", qltest::Bytes(jpeg.begin(), jpeg.end()))});
+  return std::string(file.begin(), file.end());
 }
 
 bool IsPng(std::string const& bytes) {
@@ -417,7 +372,6 @@ bool LoadCorpus::Build(std::string* why) {
 void Tally::Add(Tally const& other) {
   expected += other.expected;
   answered += other.answered;
-  faults += other.faults;
   invalid += other.invalid;
   if (first_error.empty()) first_error = other.first_error;
 }
@@ -448,7 +402,6 @@ void Vanish(std::string const& bytes, Tally* tally) {
     tally->Fail("side connection refused");
     return;
   }
-  ++tally->faults;
   side.SendBytes(bytes);  // the daemon may already have closed a cut frame
 }
 
@@ -480,7 +433,6 @@ void RunMixedConnection(LoadCorpus const& corpus, int seed, int requests,
                             corpus.Reference(kind), "miss " + name, tally);
         break;
       case 3:  // invalid JSON gets no reply; the next request gets its own
-        ++tally->faults;
         ++tally->invalid;
         going = connection.SendFrame("<request path=\"" + corpus.Path(kind) + "\"/>") &&
                 AskAndCheck(connection, corpus.CachedRequest(kind), corpus.Reference(kind),

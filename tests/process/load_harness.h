@@ -130,12 +130,11 @@ enum class SourceKind { kJpeg, kPng, kGif, kBmp, kWbmp, kMp3, kDocument, kUnknow
 extern SourceKind const kAllSourceKinds[9];
 char const* SourceKindName(SourceKind kind);
 
-// A picture of `kind` (JPEG, PNG, GIF, BMP or WBMP): `colour` (0xRRGGBB) in
-// the middle, a darker frame round it, so decoding and scaling have real
-// work to do; WBMP is a black square on white. Empty when libgd fails.
+// A picture of `kind` (JPEG, PNG, GIF, BMP or WBMP) all of `colour`
+// (0xRRGGBB), from the sample-file factory. Empty when libgd fails.
 std::string DrawPicture(SourceKind kind, int width, int height, int colour);
 // An MP3 file: an ID3v2.3 tag holding one front-cover APIC frame with
-// `jpeg`, then the start of an MPEG audio frame.
+// `jpeg`, then a little MPEG audio.
 std::string Mp3WithCover(std::string const& jpeg);
 
 // PNG checks on reply bytes.
@@ -206,8 +205,7 @@ class LiveDaemonTest : public ::testing::Test {
 struct Tally {
   long expected = 0;  // valid requests sent that must get a reply
   long answered = 0;  // of those, answered correctly
-  long faults = 0;    // vanishing clients and invalid bodies sent
-  long invalid = 0;   // of those, bodies that are not JSON
+  long invalid = 0;   // bodies sent that are not JSON
   std::string first_error;
   void Fail(std::string const& what) {
     if (first_error.empty()) first_error = what;

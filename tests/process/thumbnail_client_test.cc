@@ -115,12 +115,4 @@ TEST(ThumbnailClientRequestTest, DaemonParserReadsEveryKeyBack) {
   EXPECT_EQ(options.default_folder, parser.node("_default_thumbnail_folder")->stringValue);
 }
 
-TEST(ThumbnailClientRequestTest, PngSignatureCheck) {
-  unsigned char const png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0};
-  EXPECT_TRUE(LooksLikePng(png, sizeof(png)));
-  EXPECT_FALSE(LooksLikePng(png, 7));
-  unsigned char const gif[] = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0};
-  EXPECT_FALSE(LooksLikePng(gif, sizeof(gif)));
-}
-
 }  // namespace

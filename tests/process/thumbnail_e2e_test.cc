@@ -189,13 +189,6 @@ TEST_F(ThumbnailEndToEndTest, ThreeRequestsBackToBackOnOneConnection) {
   EXPECT_EQ(3u, DirEntries(cache_).size());
 }
 
-TEST_F(ThumbnailEndToEndTest, MissingKeyGetsFailureByte) {
-  LoadConnection connection;
-  std::string reply;
-  ASSERT_TRUE(connection.Ask("{\"_path\":\"/nowhere.jpg\"}", &reply, 10000));
-  EXPECT_EQ(std::string(1, '\0'), reply);
-}
-
 TEST(ThumbnailClientTest, ReportsDaemonNotRunning) {
   QLTempDir temp;
   std::string const file = temp.File("a.jpg");
