@@ -103,19 +103,6 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
-ScopedChdir::ScopedChdir(std::string const& path) {
-  char buffer[PATH_MAX];
-  if (getcwd(buffer, sizeof buffer) == nullptr) throw std::runtime_error("getcwd failed");
-  old_ = buffer;
-  if (chdir(path.c_str()) != 0) throw std::runtime_error("chdir failed: " + path);
-}
-
-ScopedChdir::~ScopedChdir() {
-  if (chdir(old_.c_str()) != 0) {
-    // Nothing sensible left to do in a destructor; later tests use absolute paths.
-  }
-}
-
 FakeZovuvoze::FakeZovuvoze(std::string const& folder) : calls_(folder + "/calls") {
   std::string bin = folder + "/bin";
   if (mkdir(bin.c_str(), 0700) != 0 || mkdir(calls_.c_str(), 0700) != 0 ||
