@@ -104,19 +104,12 @@ TEST(QLRequestDataSerializerTest, NullDataIsHandled) {
   EXPECT_EQ("", QLRequestDataSerializer::ToUrlString(nullptr));
 }
 
-TEST(QLRequestDataSerializerTest, CallbackCollectsBytesWithATerminatingNul) {
-  QLRequestDataSerializer::QLJsonMemoryStruct memory;
-  ASSERT_NE(nullptr, memory.buffer);
-  EXPECT_EQ(0u, memory.size);
-  EXPECT_EQ(0, QLRequestDataSerializer::JsonPrinterCallback(&memory, "ab", 2));
-  EXPECT_EQ(0, QLRequestDataSerializer::JsonPrinterCallback(&memory, "cde", 3));
-  EXPECT_EQ(5u, memory.size);
-  EXPECT_STREQ("abcde", memory.buffer);
-}
-
-TEST(QLRequestDataSerializerTest, CallbackThatCannotGrowFailsWithoutLeakOrWrap) {
+TEST(QLRequestDataSerializerTest, CallbackCollectsNulTerminatedBytesAndFailsWithoutLeakOrWrap) {
   QLRequestDataSerializer::QLJsonMemoryStruct memory;
   ASSERT_EQ(0, QLRequestDataSerializer::JsonPrinterCallback(&memory, "ab", 2));
+  ASSERT_EQ(0, QLRequestDataSerializer::JsonPrinterCallback(&memory, "cde", 3));
+  EXPECT_EQ(5u, memory.size);
+  EXPECT_STREQ("abcde", memory.buffer);
   // A count this close to the limit cannot take 4 more bytes and the NUL.
   memory.size = UINT_MAX - 3;
   EXPECT_EQ(-1, QLRequestDataSerializer::JsonPrinterCallback(&memory, "wxyz", 4));
