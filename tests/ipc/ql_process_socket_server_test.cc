@@ -107,36 +107,16 @@ class QLProcessSocketServerTest : public ::testing::Test {
   std::vector<int> clients_;
 };
 
-TEST_F(QLProcessSocketServerTest, InitHelperPassesTheHelpersResult) {
-  EXPECT_TRUE(server_->InitHelper());
-  helper_->init_result = false;
-  EXPECT_FALSE(server_->InitHelper());
-}
-
 TEST_F(QLProcessSocketServerTest, WorkerIsCountedInAndRemovesItselfWhenPeerCloses) {
   Start();
   int const fd = Client();
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(RoundTrip(fd, "hello"));
   EXPECT_EQ(1u, server_->WorkerCount());
-  EXPECT_EQ(1, log_.CountAt("DEBUG:", "Add Worker - count: 1"));
   close(fd);
   clients_.clear();
   ASSERT_TRUE(WaitUntil([&] { return server_->WorkerCount() == 0; }, 2000));
-  EXPECT_TRUE(log_.WaitFor("Remove Worker - count: 0", 2000));
-  EXPECT_EQ(1, log_.CountAt("DEBUG:", "The socket was orderly shutdown."));
   EXPECT_FALSE(server_->RemoveWorker(0)) << "already gone";
-  EXPECT_LE(2, log_.Count(" (" + path_ + ") Wait for connection..."));
-}
-
-TEST_F(QLProcessSocketServerTest, SilentClientIsRemovedToo) {
-  Start();
-  ASSERT_GE(Client(), 0);
-  ASSERT_TRUE(WaitUntil([&] { return server_->WorkerCount() == 1; }, 2000));
-  close(clients_.back());
-  clients_.clear();
-  ASSERT_TRUE(WaitUntil([&] { return server_->WorkerCount() == 0; }, 2000));
-  EXPECT_TRUE(log_.WaitFor("The socket was orderly shutdown.", 2000));
 }
 
 TEST_F(QLProcessSocketServerTest, FramesOnOneConnectionRunInOrderOneAtATime) {
@@ -163,7 +143,6 @@ TEST_F(QLProcessSocketServerTest, ConnectionsAreServedConcurrently) {
   std::string reply;
   ASSERT_TRUE(ReadFrame(a, &reply) && ReadFrame(b, &reply));
   EXPECT_EQ(2, helper_->max_running.load());
-  EXPECT_TRUE(log_.WaitFor("Add Worker - count: 2", 1000));
 }
 
 TEST_F(QLProcessSocketServerTest, StopServerClosesEveryConnectionAndWaitsForWorkers) {
@@ -237,8 +216,6 @@ TEST_F(QLProcessSocketServerTest, WorkerThreadThatCannotStartDropsOnlyItsConnect
   int const refused = Client();
   ASSERT_GE(refused, 0);
   EXPECT_TRUE(SeesEndOfStream(refused, 2000));
-  EXPECT_TRUE(log_.WaitFor("thread could not start", 1000));
-  EXPECT_EQ(1, log_.Count("ERROR:"));
   EXPECT_EQ(0u, server_->WorkerCount());
   int const served = Client();
   EXPECT_TRUE(RoundTrip(served, "still serving"));
@@ -250,29 +227,14 @@ TEST_F(QLProcessSocketServerTest, HelperExceptionEndsOnlyThatConnection) {
   int const fine = Client();
   ASSERT_TRUE(WriteAll(failing, Frame("throw")));
   EXPECT_TRUE(SeesEndOfStream(failing, 2000));
-  EXPECT_TRUE(log_.WaitFor("request failed (helper gave up); closing the connection.", 1000));
   EXPECT_TRUE(RoundTrip(fine, "still here"));
   EXPECT_TRUE(WaitUntil([&] { return server_->WorkerCount() == 1; }, 2000));
-}
-
-TEST_F(QLProcessSocketServerTest, OversizedRequestEndsOnlyThatConnection) {
-  QLProcessHelperSocket::SetMaxMessageLength(64);
-  Start();
-  int const greedy = Client();
-  int const modest = Client();
-  ASSERT_TRUE(WriteAll(greedy, LengthBytes(65)));
-  EXPECT_TRUE(SeesEndOfStream(greedy, 2000));
-  EXPECT_TRUE(RoundTrip(modest, std::string(64, 'm')));
-  QLProcessHelperSocket::SetMaxMessageLength(QLProcessHelperSocket::kDefaultMaxMessageLength);
-  EXPECT_TRUE(helper_->Seen().size() == 1);
 }
 
 TEST_F(QLProcessSocketServerTest, UnusableSocketPathMakesStartServerReturn) {
   boost::shared_ptr<QLProcessHelperSocketServerService> broken(
       new QLProcessHelperSocketServerService(dir_.File("no-such-folder/s"), helper_));
   broken->StartServer();
-  EXPECT_EQ(1,
-            log_.CountAt("ERROR:", "Socket " + dir_.File("no-such-folder/s") + " failed to bind"));
   EXPECT_EQ(0, log_.Count("Wait for connection"));
 }
 

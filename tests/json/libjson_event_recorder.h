@@ -11,34 +11,12 @@
 
 #include "libjson/json.h"
 
-// The event text of one parser event or printer token.
+// The event text of one parser event or printer token (types in json.h order).
 inline std::string EventText(int type, std::string const& data) {
-  switch (type) {
-    case JSON_OBJECT_BEGIN:
-      return "{";
-    case JSON_OBJECT_END:
-      return "}";
-    case JSON_ARRAY_BEGIN:
-      return "[";
-    case JSON_ARRAY_END:
-      return "]";
-    case JSON_INT:
-      return "i:" + data;
-    case JSON_FLOAT:
-      return "f:" + data;
-    case JSON_STRING:
-      return "s:" + data;
-    case JSON_KEY:
-      return "k:" + data;
-    case JSON_TRUE:
-      return "true";
-    case JSON_FALSE:
-      return "false";
-    case JSON_NULL:
-      return "null";
-    default:
-      return "?";
-  }
+  static char const* const kTexts[] = {
+      "?", "[", "{", "]", "}", "i:", "f:", "s:", "k:", "true", "false", "null"};
+  if (type < JSON_ARRAY_BEGIN || type > JSON_NULL) return "?";
+  return kTexts[type] + (type >= JSON_INT && type <= JSON_KEY ? data : std::string());
 }
 
 struct LibJsonEventRecorder {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <regex>
 #include <stdexcept>
 
 namespace qltest {
@@ -64,27 +65,12 @@ bool MatchesMask(std::string const& text, std::string const& mask) {
 }
 
 bool ParseLogLine(std::string const& line, LogLine* out) {
-  size_t const kWord = 6;
-  size_t const kStamp = sizeof kTimeStampMask - 1;
-  if (line.size() < kWord + 1 || line[kWord] != '[' || line.back() != '\n') return false;
-  size_t id_end = line.find("] [", kWord + 1);
-  if (id_end == std::string::npos || id_end == kWord + 1) return false;
-  std::string id = line.substr(kWord + 1, id_end - kWord - 1);
-  if (id != "{Not-any-thread}" && id.find_first_not_of("0123456789abcdef") != std::string::npos) {
-    return false;
-  }
-  size_t stamp_start = id_end + 3;
-  if (line.size() < stamp_start + kStamp + 3) return false;
-  std::string stamp = line.substr(stamp_start, kStamp);
-  if (!MatchesMask(stamp, kTimeStampMask)) return false;
-  if (line.compare(stamp_start + kStamp, 2, "] ") != 0) return false;
-  std::string message = line.substr(stamp_start + kStamp + 2);
-  message.pop_back();
-  if (message.find('\n') != std::string::npos) return false;
-  out->word = line.substr(0, kWord);
-  out->thread_id = id;
-  out->stamp = stamp;
-  out->message = message;
+  static std::regex const kFrame(
+      "(ERROR:|WARN: |INFO: |DEBUG:)\\[([0-9a-f]+|\\{Not-any-thread\\})\\] "
+      "\\[(\\d{4}\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3})\\] ([^\n]*)\n");
+  std::smatch match;
+  if (!std::regex_match(line, match, kFrame)) return false;
+  *out = LogLine{match[1], match[2], match[3], match[4]};
   return true;
 }
 
@@ -100,19 +86,6 @@ ScopedEnv::~ScopedEnv() {
     setenv(name_.c_str(), old_value_.c_str(), 1);
   } else {
     unsetenv(name_.c_str());
-  }
-}
-
-ScopedChdir::ScopedChdir(std::string const& path) {
-  char buffer[PATH_MAX];
-  if (getcwd(buffer, sizeof buffer) == nullptr) throw std::runtime_error("getcwd failed");
-  old_ = buffer;
-  if (chdir(path.c_str()) != 0) throw std::runtime_error("chdir failed: " + path);
-}
-
-ScopedChdir::~ScopedChdir() {
-  if (chdir(old_.c_str()) != 0) {
-    // Nothing sensible left to do in a destructor; later tests use absolute paths.
   }
 }
 

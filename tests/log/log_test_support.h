@@ -78,18 +78,6 @@ class ScopedEnv {
   std::string old_value_;
 };
 
-// Changes the working directory for the scope.
-class ScopedChdir {
- public:
-  explicit ScopedChdir(std::string const& path);
-  ~ScopedChdir();
-  ScopedChdir(ScopedChdir const&) = delete;
-  ScopedChdir& operator=(ScopedChdir const&) = delete;
-
- private:
-  std::string old_;
-};
-
 // Puts a fake `zovuvoze` first on PATH for the life of the object. Each run
 // stores its arguments, byte for byte, as <folder>/calls/<run>/<argument number>.
 class FakeZovuvoze {

@@ -40,16 +40,6 @@ TEST_F(InitLoggerTest, FileSinkReceivesTheLinesAtTheGivenLevel) {
   EXPECT_EQ(line.message, "kept");
 }
 
-TEST_F(InitLoggerTest, NoPathNoFlagsMeansNoSinks) {
-  arguments_.log_file_path.clear();
-  auto buffer = boost::make_shared<QLLogBuffer>(128);
-  CaptureStderr();
-  InitLogger(arguments_, buffer);
-  QL_ERROR("to nobody");
-  EXPECT_EQ(GetCapturedStderr(), "");
-  EXPECT_FALSE(qltest::FileExists(dir_.File("gd.log")));
-}
-
 TEST_F(InitLoggerTest, ConsoleSinkComesBeforeTheFileSink) {
   arguments_.log_to_console = true;
   auto buffer = boost::make_shared<QLLogBuffer>(128);

@@ -88,15 +88,6 @@ TEST_F(QLLogBufferTest, LinesArriveInPiecesOfCapacityPlusOne) {
   }
 }
 
-TEST_F(QLLogBufferTest, FlushWithNothingCollectedHandsEverySinkAnEmptyText) {
-  boost::shared_ptr<RecordingSink> second(new RecordingSink());
-  buffer_.AddLogger(second);
-  stream_.flush();
-  buffer_.DoLogAndFlush();
-  EXPECT_EQ(sink_->pieces, (std::vector<std::string>{"", ""}));
-  EXPECT_EQ(second->pieces, (std::vector<std::string>{"", ""}));
-}
-
 TEST_F(QLLogBufferTest, SinksReceiveEachPieceInTheOrderAdded) {
   auto events = boost::make_shared<std::vector<std::string>>();
   QLLogBuffer buffer(8);
@@ -105,15 +96,6 @@ TEST_F(QLLogBufferTest, SinksReceiveEachPieceInTheOrderAdded) {
   std::ostream stream(&buffer);
   stream << "0123456789" << std::endl;
   EXPECT_EQ(*events, (std::vector<std::string>{"A:012345678", "B:012345678", "A:9\n", "B:9\n"}));
-}
-
-TEST_F(QLLogBufferTest, OverflowWithEndOfFileChangesNothing) {
-  stream_ << "kept";
-  auto eof = std::char_traits<char>::eof();
-  EXPECT_EQ(buffer_.overflow(eof), eof);
-  EXPECT_TRUE(sink_->pieces.empty());
-  stream_ << std::endl;
-  EXPECT_EQ(sink_->Joined(), "kept\n");
 }
 
 TEST_F(QLLogBufferTest, DestructionDropsPendingTextAndReleasesSinks) {

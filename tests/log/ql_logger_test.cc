@@ -52,9 +52,6 @@ TEST_F(CurrentTimeTest, FieldsAreZeroPaddedAndMillisecondsPaddedOnTheRight) {
       {At(2027, 1, 2, 3, 4, 5, 120000), "2027.01.02 03:04:05.120"},
       {At(2026, 12, 31, 23, 59, 58, 999999), "2026.12.31 23:59:58.999"},
       {At(2026, 12, 5, 1, 30, 39, 7000), "2026.12.05 01:30:39.700"},
-      {At(2026, 12, 5, 1, 30, 39, 5000), "2026.12.05 01:30:39.500"},
-      {At(2026, 12, 5, 1, 30, 39, 42000), "2026.12.05 01:30:39.420"},
-      {At(2026, 12, 5, 1, 30, 39, 0), "2026.12.05 01:30:39.000"},
       {At(2026, 12, 5, 1, 30, 39, 999), "2026.12.05 01:30:39.000"},
   };
   for (auto const& c : cases) EXPECT_EQ(FormatTimeStamp(c.when), c.stamp) << c.stamp;
@@ -64,16 +61,6 @@ TEST_F(CurrentTimeTest, FollowsTheLocalTimeZone) {
   qltest::ScopedEnv zone("TZ", "XYZ-2");  // two hours east of UTC
   tzset();
   EXPECT_EQ(FormatTimeStamp(At(2026, 12, 5, 23, 0, 0, 0)), "2026.12.06 01:00:00.000");
-}
-
-TEST_F(CurrentTimeTest, CurrentTimeHasTheStampShapeAndTodaysDate) {
-  time_t before = time(nullptr);
-  std::string stamp = CurrentTime();
-  EXPECT_EQ(stamp.size(), 23u);
-  EXPECT_TRUE(qltest::MatchesMask(stamp, qltest::kTimeStampMask)) << stamp;
-  struct tm local;
-  localtime_r(&before, &local);
-  EXPECT_EQ(stamp.substr(0, 4), std::to_string(local.tm_year + 1900));
 }
 
 TEST(QLTimerTest, ElapsedTimeIsSecondsWithSixDecimals) {
@@ -90,27 +77,6 @@ TEST(QLTimerTest, ElapsedTimeIsSecondsWithSixDecimals) {
   for (auto const& c : cases) {
     EXPECT_EQ(QLTimer::FormatElapsed(QLTimer::Elapsed(c.start, c.end)), c.text) << c.text;
   }
-}
-
-double Seconds(std::string const& duration) {
-  size_t point = duration.find('.');
-  EXPECT_TRUE(point != std::string::npos && point > 0 &&
-              qltest::MatchesMask(duration.substr(0, point), std::string(point, 'D')) &&
-              qltest::MatchesMask(duration.substr(point), ".DDDDDD s\n"))
-      << duration;
-  return std::strtod(duration.c_str(), nullptr);
-}
-
-TEST(QLTimerTest, MeasuresRealTimeFromConstructionAndFromReset) {
-  QLTimer timer;
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  double first = Seconds(timer.get_duration());
-  EXPECT_GE(first, 0.25);
-  double second = Seconds(timer.get_duration());
-  EXPECT_GE(second, first) << "each reading measures from the same start";
-
-  timer.reset();
-  EXPECT_LT(Seconds(timer.get_duration()), 0.25) << "reset starts a new measurement";
 }
 
 TEST(PrintTimeTest, IsTheCtimeTextWithoutItsNewline) {
@@ -148,16 +114,16 @@ class QLLogPrintTest : public ::testing::Test {
   QLTempDir dir_;
 };
 
-TEST_F(QLLogPrintTest, EachCallAppendsOneCompleteLine) {
+TEST_F(QLLogPrintTest, EachCallAppendsOneCompleteLineAndAnEmptyMessageIsNoted) {
   ql_log_print("worker.cc", 42, "Run", "count=%d name=%s", 7, "abc");
   std::string after_first = Log();
-  ql_log_print("worker.cc", 43, "Stop", "done");
+  ql_log_print("worker.cc", 43, "Stop", "%s", "");
 
   auto lines = qltest::SplitLines(Log());
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], after_first) << "the first line must be complete after its call";
   EXPECT_TRUE(IsLine(lines[0], "worker.cc", 42, "Run", "count=7 name=abc"));
-  EXPECT_TRUE(IsLine(lines[1], "worker.cc", 43, "Stop", "done"));
+  EXPECT_TRUE(IsLine(lines[1], "worker.cc", 43, "Stop", "LOGGER: problem with line!"));
 }
 
 TEST_F(QLLogPrintTest, LongMessageIsCutTo2047Characters) {
@@ -169,31 +135,20 @@ TEST_F(QLLogPrintTest, LongMessageIsCutTo2047Characters) {
   EXPECT_EQ(line.substr(start + 2), std::string(2047, 'm') + "\n");
 }
 
-TEST_F(QLLogPrintTest, EmptyMessageIsReplacedByAProblemNote) {
-  ql_log_print("f.cc", 1, "F", "%s", "");
-  EXPECT_TRUE(IsLine(Log(), "f.cc", 1, "F", "LOGGER: problem with line!"));
-}
-
-TEST_F(QLLogPrintTest, UnopenableFileIsReportedAndTheProcessGoesOn) {
-  std::string path = dir_.File("missing/quorlin_log.txt");
-  SetFallbackLogPathForTesting(path);
-  CaptureStdout();
-  ql_log_print("f.cc", 1, "F", "lost");
-  EXPECT_EQ(GetCapturedStdout(), "Error creating the logs!");
-  EXPECT_FALSE(qltest::FileExists(path));
-
-  SetFallbackLogPathForTesting(dir_.File("quorlin_log.txt"));
-  ql_log_print("f.cc", 2, "F", "kept");
-  EXPECT_EQ(qltest::SplitLines(Log()).size(), 1u);
-}
-
-TEST_F(QLLogPrintTest, FailedWriteIsReportedAndTheProcessGoesOn) {
-  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
-  SetFallbackLogPathForTesting("/dev/full");
-  CaptureStdout();
-  ql_log_print("f.cc", 1, "F", "nowhere");
-  EXPECT_EQ(GetCapturedStdout(), "LOGGER: write error!");
-
+TEST_F(QLLogPrintTest, OpenOrWriteFailureIsReportedAndTheProcessGoesOn) {
+  struct Case {
+    std::string path;
+    char const* report;
+  } const cases[] = {
+      {dir_.File("missing/quorlin_log.txt"), "Error creating the logs!"},
+      {"/dev/full", "LOGGER: write error!"},
+  };
+  for (auto const& c : cases) {
+    SetFallbackLogPathForTesting(c.path);
+    CaptureStdout();
+    ql_log_print("f.cc", 1, "F", "lost");
+    EXPECT_EQ(GetCapturedStdout(), c.report);
+  }
   SetFallbackLogPathForTesting(dir_.File("quorlin_log.txt"));
   ql_log_print("f.cc", 2, "F", "kept");
   EXPECT_TRUE(IsLine(Log(), "f.cc", 2, "F", "kept"));
