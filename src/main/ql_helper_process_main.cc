@@ -244,9 +244,10 @@ void PrintUsage(FILE* out, char const* program) {
   for (QLCommandLineOption const& helper_option : GetHelperOptions()) {
     fputs(helper_option.help.c_str(), out);
   }
-  fputs("      --version             print the name and version and exit\n"
-        "      --help                print this text and exit\n",
-        out);
+  fputs(
+      "      --version             print the name and version and exit\n"
+      "      --help                print this text and exit\n",
+      out);
 }
 
 void sig_handler(int signal_number) {

@@ -85,13 +85,14 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          target->lock_wait_ms = static_cast<unsigned int>(wait);
          return true;
        }});
-  options.push_back({"allow-root", true,
-                     "      --allow-root DIR      requests' files and folders must resolve inside DIR\n"
-                     "                            (repeatable; default: anywhere)\n",
-                     "a folder", [target](char const* value) {
-                       target->allowed_roots.push_back(value);
-                       return true;
-                     }});
+  options.push_back(
+      {"allow-root", true,
+       "      --allow-root DIR      requests' files and folders must resolve inside DIR\n"
+       "                            (repeatable; default: anywhere)\n",
+       "a folder", [target](char const* value) {
+         target->allowed_roots.push_back(value);
+         return true;
+       }});
   return options;
 }
 
