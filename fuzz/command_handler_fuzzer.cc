@@ -45,56 +45,13 @@ using qlfuzz::FuzzCheck;
 // Largest side of a thumbnail canvas the fuzzer lets a request make.
 std::int64_t const kMaxRequestedSide = 1024;
 
-qlfuzz::FuzzSandbox* g_sandbox = nullptr;
+QLTempDir* g_sandbox = nullptr;
 QLGDHelper* g_helper = nullptr;
 // Every file and folder of the sandbox as made at start-up, relative paths.
 std::set<std::string>* g_fixed = nullptr;
 
-Bytes Picture(int width, int height, char const* format) {
-  Bytes bytes;
-  gdImagePtr image = gdImageCreateTrueColor(width, height);
-  if (!image) return bytes;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      gdImageSetPixel(image, x, y, gdTrueColor(x * 255 / width, y * 255 / height, 128));
-    }
-  }
-  int size = 0;
-  void* encoded = nullptr;
-  std::string const name = format;
-  if (name == "png") encoded = gdImagePngPtr(image, &size);
-  if (name == "gif") encoded = gdImageGifPtr(image, &size);
-  if (name == "bmp") encoded = gdImageBmpPtr(image, &size, 0);
-  if (name == "wbmp") encoded = gdImageWBMPPtr(image, &size, gdTrueColor(0, 0, 0));
-  gdImageDestroy(image);
-  if (encoded && size > 0) {
-    unsigned char const* begin = static_cast<unsigned char const*>(encoded);
-    bytes.assign(begin, begin + size);
-  }
-  if (encoded) gdFree(encoded);
-  return bytes;
-}
-
-// An ID3v2.3 tag with one APIC frame holding `cover`, then a little audio.
 Bytes Mp3WithCover(Bytes const& cover) {
-  Bytes body = {0x00};
-  for (char c : std::string("image/jpeg")) body.push_back(static_cast<unsigned char>(c));
-  body.insert(body.end(), {0x00, 0x03, 0x00});
-  body.insert(body.end(), cover.begin(), cover.end());
-  Bytes frame = {'A', 'P', 'I', 'C'};
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    frame.push_back(static_cast<unsigned char>(body.size() >> shift));
-  }
-  frame.insert(frame.end(), {0x00, 0x00});
-  frame.insert(frame.end(), body.begin(), body.end());
-  Bytes file = {'I', 'D', '3', 0x03, 0x00, 0x00};
-  for (int shift = 21; shift >= 0; shift -= 7) {
-    file.push_back(static_cast<unsigned char>((frame.size() >> shift) & 0x7f));
-  }
-  file.insert(file.end(), frame.begin(), frame.end());
-  file.insert(file.end(), {0xFF, 0xFB, 0x90, 0x00});
-  file.resize(file.size() + 200, 0x00);
-  return file;
+  return qltest::Mp3File(3, {qltest::ApicFrame(3, "image/jpeg", cover)});
 }
 
 void MakeSandbox(std::string const& root) {
@@ -103,14 +60,21 @@ void MakeSandbox(std::string const& root) {
             "sandbox folders");
   FuzzCheck(qlfuzz::WriteDefaultPictures(root + "/defaults"), "default pictures");
   std::string const sources = root + "/sources/";
-  FuzzCheck(qlfuzz::WriteBytes(sources + "photo.jpg", qlfuzz::DrawJpeg(40, 30, 30, 90, 160)) &&
-                qlfuzz::WriteBytes(sources + "tall.jpeg", qlfuzz::DrawJpeg(20, 50, 160, 90, 30)) &&
-                qlfuzz::WriteBytes(sources + "picture.png", Picture(24, 16, "png")) &&
-                qlfuzz::WriteBytes(sources + "anim.gif", Picture(16, 16, "gif")) &&
-                qlfuzz::WriteBytes(sources + "scan.bmp", Picture(12, 20, "bmp")) &&
-                qlfuzz::WriteBytes(sources + "mono.wbmp", Picture(16, 8, "wbmp")) &&
-                qlfuzz::WriteBytes(sources + "song.mp3",
-                                   Mp3WithCover(qlfuzz::DrawJpeg(16, 16, 10, 200, 200))) &&
+  FuzzCheck(qlfuzz::WriteBytes(sources + "photo.jpg",
+                               qltest::Solid(qltest::Format::kJpeg, 40, 30, {30, 90, 160})) &&
+                qlfuzz::WriteBytes(sources + "tall.jpeg",
+                                   qltest::Solid(qltest::Format::kJpeg, 20, 50, {160, 90, 30})) &&
+                qlfuzz::WriteBytes(sources + "picture.png",
+                                   qltest::Solid(qltest::Format::kPng, 24, 16, {200, 100, 50})) &&
+                qlfuzz::WriteBytes(sources + "anim.gif",
+                                   qltest::Solid(qltest::Format::kGif, 16, 16, {50, 200, 100})) &&
+                qlfuzz::WriteBytes(sources + "scan.bmp",
+                                   qltest::Solid(qltest::Format::kBmp, 12, 20, {100, 50, 200})) &&
+                qlfuzz::WriteBytes(sources + "mono.wbmp",
+                                   qltest::Solid(qltest::Format::kWbmp, 16, 8, {0, 0, 0})) &&
+                qlfuzz::WriteBytes(
+                    sources + "song.mp3",
+                    Mp3WithCover(qltest::Solid(qltest::Format::kJpeg, 16, 16, {10, 200, 200}))) &&
                 qlfuzz::WriteBytes(sources + "notes.txt", Bytes{'h', 'i', '\n'}) &&
                 qlfuzz::WriteBytes(sources + "broken.jpg", Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00}),
             "source files");
@@ -259,7 +223,7 @@ void MakePathArgumentsAbsolute(int argc, char** argv) {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   MakePathArgumentsAbsolute(*argc, *argv);
   qlfuzz::DiscardLogs();
-  g_sandbox = new qlfuzz::FuzzSandbox("command");
+  g_sandbox = new QLTempDir();
   MakeSandbox(g_sandbox->path());
   g_fixed = new std::set<std::string>(ListTree(g_sandbox->path()));
   // Relative request paths resolve inside the sandbox; the provider pins the

@@ -24,7 +24,7 @@ using qlfuzz::FuzzCheck;
 // An APP1 body longer than this does not fit the segment's length field.
 size_t const kMaxSegmentBody = 65533;
 
-qlfuzz::FuzzSandbox* g_sandbox = nullptr;
+QLTempDir* g_sandbox = nullptr;
 
 Bytes AsJpegWithApp1(uint8_t const* body, size_t size) {
   if (size > kMaxSegmentBody) size = kMaxSegmentBody;
@@ -47,14 +47,14 @@ Bytes AsJpegWithApp1(uint8_t const* body, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   qlfuzz::DiscardLogs();
-  g_sandbox = new qlfuzz::FuzzSandbox("exif");
+  g_sandbox = new QLTempDir();
   std::atexit([] { delete g_sandbox; });
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   if (size < 1) return 0;
-  std::string const path = g_sandbox->Join("input.jpg");
+  std::string const path = g_sandbox->File("input.jpg");
   bool written = false;
   if (data[0] % 2 == 0) {
     written = qlfuzz::WriteBytes(path, AsJpegWithApp1(data + 1, size - 1));

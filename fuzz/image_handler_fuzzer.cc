@@ -37,16 +37,16 @@ char const* const kExtensions[] = {"jpg", "png", "gif", "bmp", "wbmp", "mp3"};
 int const kExtensionCount = 6;
 unsigned int const kMaxSide = 64;
 
-qlfuzz::FuzzSandbox* g_sandbox = nullptr;
+QLTempDir* g_sandbox = nullptr;
 QLThumbnailProvider* g_provider = nullptr;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   qlfuzz::DiscardLogs();
-  g_sandbox = new qlfuzz::FuzzSandbox("image");
-  FuzzCheck(std::filesystem::create_directory(g_sandbox->Join("defaults")), "defaults folder");
-  FuzzCheck(qlfuzz::WriteDefaultPictures(g_sandbox->Join("defaults")), "default pictures");
+  g_sandbox = new QLTempDir();
+  FuzzCheck(std::filesystem::create_directory(g_sandbox->File("defaults")), "defaults folder");
+  FuzzCheck(qlfuzz::WriteDefaultPictures(g_sandbox->File("defaults")), "default pictures");
   g_provider = new QLThumbnailProvider();
   QLThumbnailOptions options = g_provider->options();
   // A decoded 4 MP picture is 16 MB of canvas: enough for every real layout,
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   std::uint32_t const width = 1 + data[1] % kMaxSide;
   std::uint32_t const height = 1 + data[2] % kMaxSide;
 
-  std::string const path = g_sandbox->Join("input." + extension);
+  std::string const path = g_sandbox->File("input." + extension);
   FuzzCheck(qlfuzz::WriteBytes(path, data + 3, size - 3), "write the input file");
 
   QLThumbnailData record;
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   record.height = height;
   record.full_screen = full_screen;
   record.resource_id = 1;
-  record.default_thumbnail_folder = g_sandbox->Join("defaults");
+  record.default_thumbnail_folder = g_sandbox->File("defaults");
 
   QLThumbnailProvider::HandlerTable const& handlers = g_provider->handlers();
   QLThumbnailProvider::HandlerTable::const_iterator const handler = handlers.find(extension);
