@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "base/ql_array_deleter.h"
-#include "bench_scratch_folder.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "log/ql_log.h"
 #include "ql_photo_synth.h"
