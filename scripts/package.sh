@@ -5,21 +5,8 @@
 #   scripts/package.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh >&2
-
 # What making and checking the package needs beyond the build.
-packaging=(dpkg-dev fakeroot file lintian)
-missing=()
-for p in "${packaging[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq >&2
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+scripts/install-deps.sh dpkg-dev fakeroot file lintian >&2
 
 dir=build-package
 # Debian's hardening flags (fortify, stack protector, relro, now, PIE).

@@ -1,12 +1,13 @@
 #include "ipc/ql_peer_filter.h"
 
-#include <errno.h>
 #include <grp.h>
 #include <pwd.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cstdint>
+
+#include "base/ql_parse_number.h"
 
 namespace {
 
@@ -17,12 +18,10 @@ const size_t kMaxPeerGroups = 256;
 const size_t kNameLookupBuffer = 16384;
 
 bool ParseId(std::string const& item, unsigned long* id) {
-  if (item.empty() || item.find_first_not_of("0123456789") != std::string::npos) return false;
-  errno = 0;
-  unsigned long const value = strtoul(item.c_str(), nullptr, 10);
   // (uid_t)-1 means "no id" to the kernel's calls and is never a peer's id.
-  if (errno != 0 || value >= static_cast<unsigned long>(static_cast<uid_t>(-1))) return false;
-  *id = value;
+  std::uint64_t value = 0;
+  if (!ParseUnsigned(item.c_str(), 0, static_cast<uid_t>(-1) - 1ull, &value)) return false;
+  *id = static_cast<unsigned long>(value);
   return true;
 }
 
