@@ -12,7 +12,8 @@
 
 namespace {
 
-using qltest::FileExists;
+bool FileExists(std::string const& path) { return access(path.c_str(), F_OK) == 0; }
+
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
@@ -51,55 +52,27 @@ TEST_F(QLLog2FILETest, AppendsAndAnnouncesStartAndEnd) {
   EXPECT_EQ(ReadFileText(Log()), "earlier run\n" + kStarted + "one line\nLog ended!\n");
 }
 
+// A piece that reaches the maximum exactly stays; the next one moves the
+// numbered files up (announced on stdout) and starts the new file. At most
+// six rotated logs are kept.
 TEST_F(QLLog2FILETest, RotatesOnlyWhenAPieceWouldGoOverTheMaximum) {
-  std::string piece = "0123456789\n";
-  QLLog2FILE sink(Log(), static_cast<long>(kStarted.size() + piece.size()));
+  std::vector<std::string> pieces = {"0123456789\n"};
+  for (int i = 1; i < 8; ++i) pieces.push_back("piece " + std::to_string(i) + "\n");
+  QLLog2FILE sink(Log(), static_cast<long>(kStarted.size() + pieces[0].size()));
   CaptureStdout();
-  sink.DoLog(piece);
+  sink.DoLog(pieces[0]);
   EXPECT_EQ(GetCapturedStdout(), "") << "reaching the maximum exactly does not rotate";
-  EXPECT_FALSE(FileExists(Rotated(0)));
-  EXPECT_EQ(ReadFileText(Log()), kStarted + piece);
-
+  EXPECT_EQ(ReadFileText(Log()), kStarted + pieces[0]);
   CaptureStdout();
-  sink.DoLog("x");
+  sink.DoLog(pieces[1]);
   EXPECT_EQ(GetCapturedStdout(), MovesFor(dir_.path(), "gd.log"));
-  EXPECT_EQ(ReadFileText(Rotated(0)), kStarted + piece);
-  EXPECT_EQ(ReadFileText(Log()), "x") << "the piece that crosses the limit starts the new file";
-  EXPECT_FALSE(FileExists(Rotated(1)));
-}
-
-TEST_F(QLLog2FILETest, NumberedFilesMoveUpAndTheOldestIsReplaced) {
-  std::vector<std::string> pieces;
-  for (int i = 0; i < 8; ++i) pieces.push_back("piece " + std::to_string(i) + "\n");
-  // Every piece fills the file, so each following piece rotates first.
-  QLLog2FILE sink(Log(), static_cast<long>(pieces[0].size()));
+  EXPECT_EQ(ReadFileText(Log()), pieces[1]) << "the piece over the limit starts the new file";
   CaptureStdout();
-  for (auto const& piece : pieces) sink.DoLog(piece);
+  for (int i = 2; i < 8; ++i) sink.DoLog(pieces[i] + std::string(kStarted.size(), '.'));
   GetCapturedStdout();
-
-  EXPECT_EQ(ReadFileText(Log()), pieces[7]);
-  for (int n = 0; n <= 5; ++n) {
-    EXPECT_EQ(ReadFileText(Rotated(n)), pieces[6 - n]) << "rotated log " << n;
-  }
+  EXPECT_EQ(ReadFileText(Rotated(0)), pieces[6] + std::string(kStarted.size(), '.'));
+  EXPECT_EQ(ReadFileText(Rotated(5)), pieces[1]);
   EXPECT_FALSE(FileExists(Rotated(6))) << "at most six rotated logs are kept";
-}
-
-TEST_F(QLLog2FILETest, UnopenableFileFallsBackToStderrAndNeverRotates) {
-  std::string path = dir_.File("no-such-folder/gd.log");
-  CaptureStdout();
-  CaptureStderr();
-  {
-    QLLog2FILE sink(path, 1);
-    EXPECT_TRUE(sink.UsesStderr());
-    sink.DoLog("first\n");
-    sink.DoLog("second\n");
-  }
-  std::string err = GetCapturedStderr();
-  std::string out = GetCapturedStdout();
-  EXPECT_EQ(err, "Cannot open log file " + path + " Using stderr instead!\n" + kStarted +
-                     "first\nsecond\nLog ended!\n");
-  EXPECT_EQ(out.find("Moving log"), std::string::npos);
-  EXPECT_FALSE(FileExists(dir_.File("no-such-folder")));
 }
 
 TEST_F(QLLog2FILETest, EmptyFileIsNeverRotatedAway) {
@@ -115,23 +88,32 @@ TEST_F(QLLog2FILETest, EmptyFileIsNeverRotatedAway) {
   EXPECT_EQ(ReadFileText(Log()), big);
 }
 
-TEST_F(QLLog2FILETest, ContinuesToStderrWhenTheNameCannotBeReopened) {
-  // The log's folder disappears while the file is open: the rotation cannot
-  // reopen the name and the sink must carry on on stderr.
-  std::string folder = dir_.File("sub");
+// A name that cannot be opened at the start, or reopened at a rotation (its
+// folder went away), sends the log to stderr from then on, never rotated.
+TEST_F(QLLog2FILETest, UnopenableNameFallsBackToStderr) {
+  std::string const folder = dir_.File("sub");
+  std::string const path = folder + "/gd.log";
+  std::string const fallback = "Cannot open log file " + path + " Using stderr instead!\n";
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-  std::string path = folder + "/gd.log";
-  QLLog2FILE sink(path, 1);
-  ASSERT_EQ(unlink(path.c_str()), 0);
-  ASSERT_EQ(rmdir(folder.c_str()), 0);
-  CaptureStdout();
-  CaptureStderr();
-  sink.DoLog("rotate me\n");
-  sink.DoLog("later\n");
-  std::string err = GetCapturedStderr();
-  GetCapturedStdout();
-  EXPECT_TRUE(sink.UsesStderr());
-  EXPECT_EQ(err, "Cannot open log file " + path + " Using stderr instead!\nrotate me\nlater\n");
+  for (bool at_start : {false, true}) {
+    CaptureStdout();
+    CaptureStderr();
+    {
+      QLLog2FILE sink(path, 1);
+      EXPECT_EQ(at_start, sink.UsesStderr());
+      if (!at_start) {
+        ASSERT_TRUE(unlink(path.c_str()) == 0 && rmdir(folder.c_str()) == 0);
+      }
+      sink.DoLog("first\n");
+      sink.DoLog("second\n");
+      EXPECT_TRUE(sink.UsesStderr());
+    }
+    EXPECT_EQ(GetCapturedStderr(), fallback + (at_start ? kStarted : "") +
+                                       "first\nsecond\nLog ended!\n");
+    std::string const moves = GetCapturedStdout();
+    EXPECT_TRUE(!at_start || moves.find("Moving log") == std::string::npos) << moves;
+    EXPECT_FALSE(FileExists(folder));
+  }
 }
 
 TEST_F(QLLog2FILETest, NameTooLongForNumberedNamesIsNotRotated) {

@@ -14,24 +14,6 @@ namespace {
 
 using qltest::RecordingSink;
 
-// Exposes the protected stream-buffer operations.
-class ProbeBuffer : public QLLogBuffer {
- public:
-  using QLLogBuffer::overflow;
-  explicit ProbeBuffer(unsigned capacity) : QLLogBuffer(capacity) {}
-};
-
-class QLLogBufferTest : public ::testing::Test {
- protected:
-  QLLogBufferTest() : buffer_(128), stream_(&buffer_), sink_(new RecordingSink()) {
-    buffer_.AddLogger(sink_);
-  }
-
-  ProbeBuffer buffer_;
-  std::ostream stream_;
-  boost::shared_ptr<RecordingSink> sink_;
-};
-
 std::string Alphabet(size_t length) {
   std::string text;
   for (size_t i = 0; i < length; ++i) text += static_cast<char>('a' + i % 26);
@@ -41,7 +23,7 @@ std::string Alphabet(size_t length) {
 // A line is handed over in pieces of capacity + 1 characters as they fill,
 // and the rest (with its newline) at the flush; a piece that the newline
 // fills goes at once and the flush then hands over an empty text.
-TEST_F(QLLogBufferTest, LinesArriveInPiecesOfCapacityPlusOne) {
+TEST(QLLogBufferTest, LinesArriveInPiecesOfCapacityPlusOne) {
   struct Case {
     char const* name;
     unsigned capacity;
@@ -72,7 +54,7 @@ TEST_F(QLLogBufferTest, LinesArriveInPiecesOfCapacityPlusOne) {
       {"small capacity", 4, "abcdefghij", false, {"abcde", "fghij", "\n"}},
   };
   for (auto const& c : cases) {
-    ProbeBuffer buffer(c.capacity);
+    QLLogBuffer buffer(c.capacity);
     boost::shared_ptr<RecordingSink> sink(new RecordingSink());
     buffer.AddLogger(sink);
     std::ostream stream(&buffer);
@@ -88,31 +70,25 @@ TEST_F(QLLogBufferTest, LinesArriveInPiecesOfCapacityPlusOne) {
   }
 }
 
-TEST_F(QLLogBufferTest, SinksReceiveEachPieceInTheOrderAdded) {
-  auto events = boost::make_shared<std::vector<std::string>>();
-  QLLogBuffer buffer(8);
-  buffer.AddLogger(boost::shared_ptr<QLLog>(new RecordingSink("A", events)));
-  buffer.AddLogger(boost::shared_ptr<QLLog>(new RecordingSink("B", events)));
-  std::ostream stream(&buffer);
-  stream << "0123456789" << std::endl;
-  EXPECT_EQ(*events, (std::vector<std::string>{"A:012345678", "B:012345678", "A:9\n", "B:9\n"}));
-}
-
-TEST_F(QLLogBufferTest, DestructionDropsPendingTextAndReleasesSinks) {
+// Every sink gets each piece, in the order the sinks were added; the buffer
+// keeps its sinks alive, and its destruction drops text not yet flushed.
+TEST(QLLogBufferTest, SinksGetEachPieceInOrderAndLiveAsLongAsTheBuffer) {
   auto events = boost::make_shared<std::vector<std::string>>();
   boost::weak_ptr<QLLog> watched;
   {
-    QLLogBuffer buffer(128);
-    boost::shared_ptr<QLLog> sink(new RecordingSink("S", events));
+    QLLogBuffer buffer(8);
+    boost::shared_ptr<QLLog> sink(new RecordingSink("A", events));
     watched = sink;
     buffer.AddLogger(sink);
     sink.reset();
+    buffer.AddLogger(boost::shared_ptr<QLLog>(new RecordingSink("B", events)));
     std::ostream stream(&buffer);
-    stream << "never flushed";
+    stream << "0123456789" << std::endl << "never";
     EXPECT_FALSE(watched.expired()) << "the buffer must keep its sinks alive";
   }
   EXPECT_TRUE(watched.expired());
-  EXPECT_EQ(*events, (std::vector<std::string>{"S:destroyed"}));
+  EXPECT_EQ(*events, (std::vector<std::string>{"A:012345678", "B:012345678", "A:9\n", "B:9\n",
+                                               "A:destroyed", "B:destroyed"}));
 }
 
 }  // namespace

@@ -60,59 +60,48 @@ class QLLockTest : public ::testing::Test {
   std::string own_name_;
 };
 
-TEST_F(QLLockTest, LockWritesOwnPidWithNewlineAndMode0644) {
+TEST_F(QLLockTest, LockReplacesAStalePidFileWithItsOwnPidAndMode0644) {
+  pid_t const child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_EQ(child, waitpid(child, nullptr, 0));
+  WritePid("quorlin_gd", child);
+  EXPECT_EQ(0, ql_check_lock("quorlin_gd")) << "a dead pid is stale";
   ASSERT_EQ(0, ql_lock("quorlin_gd"));
   EXPECT_EQ(std::to_string(getpid()) + "\n", ReadFileText(PidFile("quorlin_gd")));
   struct stat info;
   ASSERT_EQ(0, stat(PidFile("quorlin_gd").c_str(), &info));
   EXPECT_EQ(0644u, info.st_mode & 0777u);
+  ASSERT_EQ(0, ql_unlock("quorlin_gd"));
+  ASSERT_EQ(0, mkdir(PidFile("quorlin_gd").c_str(), 0755));
+  EXPECT_EQ(0, ql_check_lock("quorlin_gd")) << "an unreadable pid file";
+  EXPECT_EQ(1, ql_lock("quorlin_gd"));
 }
 
-TEST_F(QLLockTest, OwnLiveProcessCountsAsRunning) {
-  WritePid(own_name_, getpid());
-  EXPECT_NE(0, ql_check_lock(own_name_.c_str()));
-  EXPECT_TRUE(ReadFileText(PidFile(own_name_)).size() > 0) << "the check never removes the file";
-}
-
-TEST_F(QLLockTest, NameMatchesAsSubstringOfProgramPathOnly) {
+// A live pid counts when the name occurs in that process's program path
+// (not in a later argument); leading blanks and text after the number are
+// allowed, empty or non-numeric content is no instance.
+TEST_F(QLLockTest, CheckFindsALiveProcessOfThatName) {
   std::string const watched = dir_.File("quorlin_gd_in_an_argument");
   ASSERT_TRUE(WriteFileText(watched, "x"));
   ChildProcess renamed("/usr/bin/tail", "/opt/old/quorlin_gd_old", watched.c_str());
   ChildProcess plain("/usr/bin/tail", "tail", watched.c_str());
   ASSERT_TRUE(plain.Started("tail"));
   ASSERT_TRUE(renamed.Started("/opt/old/quorlin_gd_old"));
-
-  WritePid("quorlin_gd", renamed.pid());
-  EXPECT_NE(0, ql_check_lock("quorlin_gd"));
-  // The name appears only in a later argument of this one: not an instance.
-  WritePid("quorlin_gd", plain.pid());
-  EXPECT_EQ(0, ql_check_lock("quorlin_gd"));
-}
-
-TEST_F(QLLockTest, DeadPidIsStaleAndLockReplacesIt) {
-  pid_t const child = fork();
-  if (child == 0) _exit(0);
-  ASSERT_EQ(child, waitpid(child, nullptr, 0));
-  WritePid("quorlin_gd", child);
-  EXPECT_EQ(0, ql_check_lock("quorlin_gd"));
-  ASSERT_EQ(0, ql_lock("quorlin_gd"));
-  EXPECT_EQ(std::to_string(getpid()) + "\n", ReadFileText(PidFile("quorlin_gd")));
-}
-
-TEST_F(QLLockTest, EmptyOrNonNumericContentIsNotRunning) {
-  for (char const* content : {"", "abc\n"}) {
-    ASSERT_TRUE(WriteFileText(PidFile("quorlin_gd"), content));
-    EXPECT_EQ(0, ql_check_lock("quorlin_gd")) << content;
+  struct {
+    std::string name, content;
+    bool running;
+  } const cases[] = {
+      {"quorlin_gd", std::to_string(renamed.pid()) + "\n", true},
+      {"quorlin_gd", std::to_string(plain.pid()) + "\n", false},
+      {own_name_, "  " + std::to_string(getpid()) + " trailing", true},
+      {"quorlin_gd", "", false},
+      {"quorlin_gd", "abc\n", false},
+  };
+  for (auto const& c : cases) {
+    ASSERT_TRUE(WriteFileText(PidFile(c.name), c.content));
+    EXPECT_EQ(c.running, ql_check_lock(c.name.c_str()) != 0) << c.content;
+    EXPECT_EQ(c.content, ReadFileText(PidFile(c.name))) << "the check never removes the file";
   }
-  // Leading blanks and text after the number are allowed.
-  ASSERT_TRUE(WriteFileText(PidFile(own_name_), "  " + std::to_string(getpid()) + " trailing"));
-  EXPECT_NE(0, ql_check_lock(own_name_.c_str()));
-}
-
-TEST_F(QLLockTest, UnreadablePidFileIsNotRunningAndCannotBeLocked) {
-  ASSERT_EQ(0, mkdir(PidFile("quorlin_gd").c_str(), 0755));
-  EXPECT_EQ(0, ql_check_lock("quorlin_gd"));
-  EXPECT_EQ(1, ql_lock("quorlin_gd"));
 }
 
 TEST_F(QLLockTest, SecondUnlockReportsAlreadyDeletedAndNullNamesAreRefused) {
