@@ -1,24 +1,18 @@
-// Load, fault and signal tests of the real daemon: waves of mixed clients
-// with faults, a crowd of idle connections, what the daemon keeps after
-// traffic, the descriptor limit, a full disk, and SIGTERM under load. Short
-// figures in CI, smaller under sanitizers, the full ones with QL_LONG_TESTS=1.
+// Load and fault tests of the real daemon: waves of mixed clients with
+// faults beside idle connections, the descriptor limit, and a full disk.
+// (SIGTERM under load is in quorlin_gd_process_test.cc.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <string.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <map>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -28,13 +22,13 @@
 #include "process/load_harness.h"
 #include "ql_process_usage.h"
 #include "support/ql_socket_pair.h"
-#include "support/ql_temp_dir.h"
 #include "support/ql_wait_until.h"
 
 namespace load {
 namespace {
 
 using Connections = std::vector<std::unique_ptr<LoadConnection>>;
+int const kKinds = 9;
 
 int Occurrences(std::string const& text, std::string const& needle) {
   int count = 0;
@@ -44,64 +38,148 @@ int Occurrences(std::string const& text, std::string const& needle) {
   return count;
 }
 
-long MsSince(std::chrono::steady_clock::time_point start) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count());
+// Waits until `read()` gave the same value three times, 100 ms apart, and it
+// is at most `ceiling`; returns the last value.
+int Settled(std::function<int()> const& read, int ceiling) {
+  int last = read(), same = 1;
+  for (int waited = 0; waited < (Sanitized() ? 30000 : 10000) && (same < 3 || last > ceiling);
+       waited += 100) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    int const now = read();
+    same = now == last ? same + 1 : 1;
+    last = now;
+  }
+  return last;
 }
 
 class LoadTest : public LiveDaemonTest {
  protected:
-  // Asks for a fresh thumbnail of every kind at once into `cache` (one
-  // connection per kind, so the saves race); every reply must be the
-  // reference. Remembers which resource each identifier was.
+  // Starts the daemon, writes a source file of every kind it handles (the
+  // last one stays missing), and keeps the reply each gets when asked alone.
+  void StartServing(std::vector<std::string> const& arguments) {
+    StartDaemon(arguments);
+    if (HasFatalFailure()) return;
+    using qltest::Format;
+    struct {
+      char const* name;
+      std::string bytes;
+    } const sources[kKinds] = {
+        {"photo.jpg", Picture(Format::kJpeg, 640, 480, 0x1e8cd2)},
+        {"drawing.png", Picture(Format::kPng, 400, 300, 0xc83c28)},
+        {"anim.gif", Picture(Format::kGif, 320, 240, 0x14b43c)},
+        {"scan.bmp", Picture(Format::kBmp, 200, 150, 0xdcc81e)},
+        {"phone.wbmp", Picture(Format::kWbmp, 96, 72, 0)},
+        {"song.mp3", Mp3WithCover(Picture(Format::kJpeg, 300, 300, 0x9628c8))},
+        {"report.pdf", "%PDF-1.4\n"},
+        {"archive.xyz", std::string("\0\1\2 unknown", 11)},
+        {"gone.png", ""},
+    };
+    LoadConnection connection;
+    for (int kind = 0; kind < kKinds; ++kind) {
+      paths_[kind] = sources_.File(sources[kind].name);
+      if (!sources[kind].bytes.empty()) {
+        ASSERT_TRUE(WriteFileText(paths_[kind], sources[kind].bytes));
+      }
+      ASSERT_TRUE(connection.Ask(Request(kind, kind + 1), &references_[kind], ReplyTimeoutMs()));
+      int width = 0, height = 0;
+      ASSERT_NE(-1, CentreColour(references_[kind], &width, &height)) << sources[kind].name;
+      EXPECT_TRUE(width <= 64 && height <= 48) << sources[kind].name;
+    }
+  }
+
+  std::string Request(int kind, std::uint64_t id, std::string const& cache = "") const {
+    return RequestBody(paths_[kind], 64, 48, id, cache.empty() ? cache_ : cache);
+  }
+
+  // One connection running `actions` mixed steps (hits, misses, invalid JSON,
+  // missing keys, empty frames, side clients that vanish), each followed by
+  // a valid request whose reply is checked. The first error, or "".
+  std::string RunMixed(int seed, int actions) {
+    LoadConnection connection;
+    std::string reply;
+    std::string const failure(1, '\0');
+    for (int step = 0; step < actions; ++step) {
+      int const kind = (seed + step) % kKinds;
+      std::string body = Request(kind, static_cast<std::uint64_t>(kind) + 1);
+      std::string expected = references_[kind];
+      LoadConnection side;
+      switch ((seed * 7 + step) % 8) {
+        case 1:  // a miss: a resource the cache has never seen
+          body = Request(kind, next_id_++);
+          break;
+        case 2:  // no reply; the request after it gets its own
+          ++invalid_;
+          connection.SendFrame("<request path=\"" + paths_[kind] + "\"/>");
+          break;
+        case 3:
+          body = "{\"_path\":\"" + paths_[kind] + "\"}";
+          expected = failure;
+          break;
+        case 4:
+          body.clear();
+          expected = failure;
+          break;
+        case 5:  // gone in the middle of the payload
+          WriteAll(side.fd(), Frame(body).substr(0, 4 + body.size() / 2));
+          break;
+        case 6:  // gone before reading its reply
+          WriteAll(side.fd(), Frame(Request(kind, next_id_++)));
+          break;
+        case 7:  // gone inside the length
+          WriteAll(side.fd(), std::string(2, '\0'));
+          break;
+      }
+      if (!connection.Ask(body, &reply, ReplyTimeoutMs())) return "no reply: " + body;
+      if (reply != expected) return "wrong reply: " + body;
+      ++answered_;
+    }
+    return "";
+  }
+
+  // A fresh thumbnail of every kind at once into `cache` (one connection
+  // each, so the saves race); every reply must be the reference.
   void AskEveryKindAtOnce(std::string const& cache) {
+    std::uint64_t const base = 2000000 + 100 * static_cast<std::uint64_t>(round_++);
     std::vector<std::thread> clients;
-    std::vector<std::string> errors(9);
-    for (int i = 0; i < 9; ++i) {
-      SourceKind const kind = kAllSourceKinds[i];
-      std::uint64_t const id = next_id_++;
-      kind_of_id_[id] = kind;
-      clients.emplace_back([this, kind, id, &cache, &errors, i] {
+    std::vector<std::string> replies(kKinds);
+    for (int kind = 0; kind < kKinds; ++kind) {
+      clients.emplace_back([&, kind] {
         LoadConnection connection;
-        std::string reply;
-        if (!connection.Ask(corpus_.Request(kind, id, cache), &reply, ReplyTimeoutMs()) ||
-            reply != corpus_.Reference(kind)) {
-          errors[i] = std::string("no or wrong reply for ") + SourceKindName(kind);
-        }
+        connection.Ask(Request(kind, base + kind, cache), &replies[kind], ReplyTimeoutMs());
       });
     }
     for (std::thread& client : clients) client.join();
-    for (std::string const& error : errors) EXPECT_EQ("", error);
+    for (int kind = 0; kind < kKinds; ++kind) EXPECT_EQ(references_[kind], replies[kind]) << kind;
   }
 
-  // Every file in `cache` is the complete thumbnail of its resource; returns
-  // how many there are.
+  // Every file in `cache` is the whole thumbnail of its resource (named
+  // "<hex id>_..."); returns how many there are.
   int CheckCacheFiles(std::string const& cache) {
     int count = 0;
-    for (std::string const& file : FilesIn(cache)) {
-      std::string const name = file.substr(file.rfind('/') + 1);
+    for (std::string const& name : DirEntries(cache)) {
       char* end = nullptr;
-      auto const kind = kind_of_id_.find(std::strtoull(name.c_str(), &end, 16));
-      if (end == name.c_str() || *end != '_' || kind == kind_of_id_.end()) {
-        ADD_FAILURE() << "stray file in the cache: " << name;
-        continue;
-      }
-      EXPECT_EQ(corpus_.Reference(kind->second), ReadFileText(file)) << "truncated: " << name;
+      std::uint64_t const id = std::strtoull(name.c_str(), &end, 16);
+      EXPECT_TRUE(end != name.c_str() && *end == '_' && id >= 2000000) << "stray file " << name;
+      if (HasFailure()) return count;
+      EXPECT_EQ(references_[id % 100], ReadFileText(cache + "/" + name)) << "truncated: " << name;
       ++count;
     }
     return count;
   }
 
+  QLTempDir sources_;
+  std::string const cache_ = sources_.File("cache");
+  std::string paths_[kKinds];
+  std::string references_[kKinds];
   std::atomic<std::uint64_t> next_id_{1000000};
-  std::map<std::uint64_t, SourceKind> kind_of_id_;
+  std::atomic<long> answered_{0}, invalid_{0};
+  int round_ = 0;
 };
 
 // Each row is one wave on the same daemon: `idle` connections held open while
-// `clients` mixed connections run `actions` each (hits, misses, invalid JSON,
-// missing keys, empty frames, clients vanishing mid-frame). The first row
-// also brings up whatever the daemon keeps for good; after every later one,
-// descriptors and threads are back to that idle count.
+// `clients` connections run `actions` mixed steps each. After each wave the
+// idle connections are still served, and descriptors and threads settle back
+// to the counts the first wave left.
 TEST_F(LoadTest, MixedWavesAreAnsweredAndLeaveNoDescriptorOrThreadBehind) {
   struct Row {
     int idle, clients, actions;
@@ -109,126 +187,70 @@ TEST_F(LoadTest, MixedWavesAreAnsweredAndLeaveNoDescriptorOrThreadBehind) {
       {0, Scaled(60, 20, 200), Scaled(20, 10, 50)},
       {Scaled(300, 100, 1000), Scaled(20, 8, 50), Scaled(10, 5, 20)},
       {0, Scaled(40, 12, 200), Scaled(10, 5, 20)},
-      {0, Scaled(40, 12, 200), Scaled(10, 5, 20)},
   };
   ASSERT_TRUE(
       RaiseDescriptorLimit(static_cast<rlim_t>(rows[1].idle * 2 + rows[0].clients * 4) + 512));
-  StartServing();
+  StartServing({"-l", "1"});
   if (HasFatalFailure()) return;
-  pid_t const pid = daemon_->pid();
-  int const settle_ms = Sanitized() ? 30000 : 10000;
-  int idle_fds = 0, idle_threads = 0;
-  long invalid = 0;
-  for (size_t r = 0; r < sizeof rows / sizeof rows[0]; ++r) {
+  std::string const proc = "/proc/" + std::to_string(daemon_->pid());
+  int idle_fds = 1 << 30, idle_threads = 1 << 30;
+  long asked = 0;
+  for (int r = 0; r < 3; ++r) {
     SCOPED_TRACE("row " + std::to_string(r));
-    int const threads_before = SettledCount(CountThreads, pid, 1 << 30, settle_ms);
     Connections idle;
-    for (int i = 0; i < rows[r].idle; ++i) {
-      idle.emplace_back(new LoadConnection());
-      ASSERT_TRUE(idle.back()->ok()) << "idle connection " << i;
+    for (int i = 0; i < rows[r].idle; ++i) idle.emplace_back(new LoadConnection());
+    std::vector<std::string> errors(static_cast<size_t>(rows[r].clients));
+    std::vector<std::thread> clients;
+    for (int i = 0; i < rows[r].clients; ++i) {
+      clients.emplace_back([&, i] { errors[i] = RunMixed(r * 1000 + i, rows[r].actions); });
     }
-    // Each idle connection gets a worker of its own once accepted.
-    EXPECT_TRUE(WaitUntil([&] { return CountThreads(pid) >= threads_before + rows[r].idle; },
-                          Sanitized() ? 60000 : 20000));
-    Tally const tally =
-        RunWave(corpus_, rows[r].clients, rows[r].actions, static_cast<int>(r) * 1000, &next_id_);
-    EXPECT_EQ("", tally.first_error);
-    EXPECT_EQ(tally.expected, tally.answered) << "valid requests left without a correct reply";
-    invalid += tally.invalid;
-    // The idle connections were held, not dropped.
+    for (std::thread& client : clients) client.join();
+    for (std::string const& error : errors) EXPECT_EQ("", error);
+    asked += rows[r].clients * rows[r].actions;
+    EXPECT_EQ(asked, answered_.load()) << "valid requests without a correct reply";
     std::string reply;
-    for (size_t i = 0; i < idle.size(); i += LongRun() ? 1 : 10) {
-      ASSERT_TRUE(idle[i]->Ask(corpus_.CachedRequest(SourceKind::kPng), &reply, ReplyTimeoutMs()));
-      ASSERT_EQ(corpus_.Reference(SourceKind::kPng), reply) << "idle connection " << i;
+    for (size_t i = 0; i < idle.size(); i += 10) {
+      ASSERT_TRUE(idle[i]->Ask(Request(1, 2), &reply, ReplyTimeoutMs())) << "idle " << i;
+      ASSERT_EQ(references_[1], reply) << "idle " << i;
     }
     idle.clear();
-    if (r == 0) {
-      idle_fds = SettledCount(CountDescriptors, pid, 1 << 30, settle_ms);
-      idle_threads = SettledCount(CountThreads, pid, 1 << 30, settle_ms);
-    } else {
-      EXPECT_EQ(idle_fds, SettledCount(CountDescriptors, pid, idle_fds, settle_ms));
-      EXPECT_EQ(idle_threads, SettledCount(CountThreads, pid, idle_threads, settle_ms));
+    int const fds = Settled([&] { return int(DirEntries(proc + "/fd").size()); }, idle_fds);
+    int const threads = Settled([&] { return int(DirEntries(proc + "/task").size()); }, idle_threads);
+    if (r > 0) {
+      EXPECT_EQ(idle_fds, fds);
+      EXPECT_EQ(idle_threads, threads);
     }
+    idle_fds = fds;
+    idle_threads = threads;
     if (HasFailure()) break;
   }
-  // Every cache file is a complete thumbnail, and no temporary file is left.
-  for (std::string const& file : FilesIn(corpus_.cache_folder())) {
-    int width = 0, height = 0, centre = 0;
-    EXPECT_TRUE(DecodePng(ReadFileText(file), &width, &height, &centre)) << file;
-    EXPECT_EQ(std::string::npos, file.find("/.")) << "temporary file left: " << file;
+  for (std::string const& name : DirEntries(cache_)) {
+    EXPECT_NE('.', name[0]) << "temporary file left: " << name;
+    EXPECT_NE(-1, CentreColour(ReadFileText(cache_ + "/" + name))) << name;
   }
   StopServing();
-  // Each body that was not JSON was seen and refused once, none lost.
-  EXPECT_EQ(invalid, CountLogLines(daemon_->LogText(),
-                                   "ERROR:", "(QLHandleGetResources) invalid JSON input."));
-}
-
-// One client at a time on fresh connections and cache folders that come and
-// go (several clients would make the allocator open arenas at random
-// moments, a step that is not a leak).
-TEST_F(LoadTest, ResidentMemoryStaysFlatAcrossManyRequests) {
-  if (Sanitized()) GTEST_SKIP() << "sanitizer runtimes hold freed memory on purpose";
-  int const warm_up = Scaled(1500, 0, 2000);
-  int const measured = Scaled(2000, 0, 10000);
-  StartServing();
-  if (HasFatalFailure()) return;
-  pid_t const pid = daemon_->pid();
-  auto ask_many = [&](int requests) {
-    for (int done = 0; done < requests;) {
-      QLTempDir cache;
-      LoadConnection connection;
-      std::string reply;
-      for (int i = 0; i < 50 && done < requests; ++i, ++done) {
-        SourceKind const kind = kAllSourceKinds[done % 9];
-        std::string const body = done % 2 == 0 ? corpus_.Request(kind, next_id_++, cache.path())
-                                               : corpus_.CachedRequest(kind);
-        ASSERT_TRUE(connection.Ask(body, &reply, ReplyTimeoutMs()));
-        ASSERT_EQ(corpus_.Reference(kind), reply) << SourceKindName(kind);
-      }
-    }
-  };
-  ask_many(warm_up);
-  if (HasFatalFailure()) return;
-  int const idle_threads = SettledCount(CountThreads, pid, 1 << 30, 10000);
-  long const before = ReadProcessUsage(pid).rss_kb;
-  ASSERT_GT(before, 0);
-  std::vector<long> samples;
-  for (int step = 0; step < 4; ++step) {
-    ask_many(measured / 4);
-    if (HasFatalFailure()) return;
-    SettledCount(CountThreads, pid, idle_threads, 10000);
-    samples.push_back(ReadProcessUsage(pid).rss_kb);
-  }
-  // Single samples swing by a few per cent; a leak lifts every later one. The
-  // short run also sees one-off arena steps (about 600 KiB) the long run
-  // amortises.
-  long const baseline = std::max(before, samples[0]);
-  long const settled = std::min(samples[3], samples[2]);
-  long const allowed = LongRun() ? baseline / 20 : std::max(baseline / 20, 1024L);
-  EXPECT_LE(settled, baseline + allowed)
-      << "resident KiB " << before << " then " << samples[0] << " " << samples[1] << " "
-      << samples[2] << " " << samples[3];
+  EXPECT_EQ(invalid_.load(), CountLogLines(daemon_->LogText(), "ERROR:",
+                                           "(QLHandleGetResources) invalid JSON input."));
 }
 
 // At the descriptor limit, connections wait in the backlog without the
 // accept loop spinning or flooding the log, and are served once descriptors
-// are free again.
+// are free again; each shortage is reported, not each failed accept.
 TEST_F(LoadTest, DescriptorExhaustionNeitherSpinsNorLosesWaitingClients) {
 #if defined(__SANITIZE_ADDRESS__)
-  // UBSan's vptr check needs a pipe of its own; at the limit it reports a
-  // sound object and ends the daemon. The plain and TSan builds run it.
   GTEST_SKIP() << "UBSan's vptr check needs two descriptors of its own at the limit";
 #endif
   StartDaemon({"-l", "2"});
   if (HasFatalFailure()) return;
   pid_t const pid = daemon_->pid();
-  int const idle_fds = SettledCount(CountDescriptors, pid, 1 << 30, 5000);
-  // The lowest limit that leaves exactly two numbers free.
+  std::string const fds = "/proc/" + std::to_string(pid) + "/fd";
+  int const idle_fds = Settled([&] { return int(DirEntries(fds).size()); }, 1 << 30);
   std::set<int> used;
-  for (std::string const& fd : DirEntries("/proc/" + std::to_string(pid) + "/fd")) {
+  for (std::string const& fd : DirEntries(fds)) {
     used.insert(std::atoi(fd.c_str()));
   }
   ASSERT_FALSE(used.empty());
+  // The lowest limit that leaves exactly two numbers free.
   int const holes = *used.rbegin() + 1 - static_cast<int>(used.size());
   struct rlimit limit, tight;
   ASSERT_EQ(0, prlimit(pid, RLIMIT_NOFILE, nullptr, &limit));
@@ -238,20 +260,15 @@ TEST_F(LoadTest, DescriptorExhaustionNeitherSpinsNorLosesWaitingClients) {
 
   int const waiting = 6;
   Connections clients;
-  for (int i = 0; i < 2 + waiting; ++i) {
-    clients.emplace_back(new LoadConnection());
-    ASSERT_TRUE(clients.back()->ok()) << "client " << i;
-  }
-  ASSERT_TRUE(WaitUntil([&] { return CountDescriptors(pid) >= idle_fds + 2; }, 5000));
+  for (int i = 0; i < 2 + waiting; ++i) clients.emplace_back(new LoadConnection());
+  ASSERT_TRUE(WaitUntil([&] { return int(DirEntries(fds).size()) >= idle_fds + 2; }, 5000));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   size_t const log_before = daemon_->LogText().size();
   double const cpu_before = ReadProcessUsage(pid).cpu_seconds;
   std::this_thread::sleep_for(std::chrono::seconds(2));
   // A spinning loop burns about one core: two seconds of CPU time here.
   EXPECT_LT(ReadProcessUsage(pid).cpu_seconds - cpu_before, 0.5) << "the accept loop spins";
-  std::string const log = daemon_->LogText();
-  EXPECT_LT(Occurrences(log.substr(std::min(log_before, log.size())), "Wait for connection..."),
-            100);
+  EXPECT_LT(Occurrences(daemon_->LogText().substr(log_before), "Wait for connection..."), 100);
 
   // Exactly the two accepted clients are answered; freeing their descriptors
   // lets the waiting ones in, and each of them gets its reply.
@@ -274,28 +291,23 @@ TEST_F(LoadTest, DescriptorExhaustionNeitherSpinsNorLosesWaitingClients) {
     }
   }
   EXPECT_EQ(2 + waiting, served) << "waiting clients were lost";
-  // Each shortage is reported, not each failed accept.
   int const reports = Occurrences(daemon_->LogText(), "Cannot accept a connection (");
-  EXPECT_GE(reports, 1);
-  EXPECT_LE(reports, 1 + waiting);
+  EXPECT_TRUE(reports >= 1 && reports <= 1 + waiting) << reports;
   ASSERT_EQ(0, prlimit(pid, RLIMIT_NOFILE, &limit, nullptr));
   StopServing();
 }
 
 // A cache folder on a full tmpfs (no blocks, or no inodes): every request
 // still gets the right thumbnail, and the cache never holds a truncated or
-// temporary file, also when concurrent saves race for the last free page.
+// temporary file, also when concurrent saves race for the last free pages.
 TEST_F(LoadTest, FullDiskStillServesThumbnailsAndKeepsNoTruncatedFile) {
-  struct Row {
-    char const* options;
-    bool inodes;  // use up the inodes, not the blocks
-  } const rows[] = {{"size=256k", false}, {"size=1m,nr_inodes=32", true}};
   StartServing({"-l", "2"});
   if (HasFatalFailure()) return;
-  for (Row const& row : rows) {
-    SCOPED_TRACE(row.options);
+  for (char const* options : {"size=256k", "size=1m,nr_inodes=32"}) {
+    SCOPED_TRACE(options);
+    bool const inodes = strstr(options, "nr_inodes") != nullptr;
     QLTempDir mount_point;
-    if (mount("tmpfs", mount_point.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, row.options)) {
+    if (mount("tmpfs", mount_point.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options)) {
       GTEST_SKIP() << "cannot mount a tmpfs (" << strerror(errno) << "); needs root";
     }
     struct Unmount {
@@ -303,25 +315,23 @@ TEST_F(LoadTest, FullDiskStillServesThumbnailsAndKeepsNoTruncatedFile) {
       ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
     } const unmount{mount_point.path()};
     std::string const cache = mount_point.File("cache");
+    std::string const filler = mount_point.File("filler");
     ASSERT_EQ(0, mkdir(cache.c_str(), 0755));
-    int const rounds = Scaled(3, 1, 10);
-    if (row.inodes) {
+    if (inodes) {
       int made = 0;
       while (made < 1000 && WriteFileText(mount_point.File(std::to_string(made)), "")) ++made;
       ASSERT_LT(made, 1000) << "the inode limit was not reached";
-      for (int round = 0; round < rounds; ++round) AskEveryKindAtOnce(cache);
+      AskEveryKindAtOnce(cache);
       EXPECT_EQ(0, CheckCacheFiles(cache));
       continue;
     }
-    std::string const filler = mount_point.File("filler");
     int const fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
     std::string const block(4096, 'f');
     while (write(fd, block.data(), block.size()) > 0) {
     }
     close(fd);
-    // From no room at all to room for a few thumbnails.
-    for (long pages : {0L, 1L, 2L, 3L, 5L}) {
+    for (long pages : {0L, 1L, 3L}) {  // from no room at all to room for a few
       SCOPED_TRACE("free pages " + std::to_string(pages));
       struct statvfs info;
       struct stat filled;
@@ -330,83 +340,16 @@ TEST_F(LoadTest, FullDiskStillServesThumbnailsAndKeepsNoTruncatedFile) {
       long const page = static_cast<long>(info.f_frsize);
       ASSERT_EQ(0, truncate(filler.c_str(),
                             filled.st_size + (static_cast<long>(info.f_bavail) - pages) * page));
-      for (int round = 0; round < rounds; ++round) AskEveryKindAtOnce(cache);
+      AskEveryKindAtOnce(cache);
       int const cached = CheckCacheFiles(cache);
       EXPECT_TRUE(pages > 0 || cached == 0) << "nothing fits on a full disk";
     }
-    // With room again, the next misses are cached whole.
     ASSERT_EQ(0, unlink(filler.c_str()));
     int const before = CheckCacheFiles(cache);
     AskEveryKindAtOnce(cache);
     EXPECT_GT(CheckCacheFiles(cache), before) << "the cache works again once there is room";
   }
   EXPECT_TRUE(daemon_->running());
-}
-
-// SIGTERM while requests are in flight and idle connections are open, many
-// times in a row: the daemon always ends within two seconds with status 1,
-// leaves no pid file and closes every connection.
-TEST_F(LoadTest, TermUnderLoadAlwaysExitsOneQuicklyWithoutPidFile) {
-  int const rounds = Scaled(8, 3, 50);
-  int const busy_clients = Scaled(16, 6, 32);
-  int const idle_clients = Scaled(200, 50, 200);
-  long const limit_ms = Sanitized() ? 6000 : 2000;
-  ASSERT_TRUE(RaiseDescriptorLimit(static_cast<rlim_t>(busy_clients + idle_clients) * 4 + 256));
-  for (int round = 0; round < rounds; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    // The first daemon makes the files and references; later ones find the
-    // thumbnails it cached.
-    if (round == 0) {
-      StartServing({"-l", "2"});
-    } else {
-      StartDaemon({"-l", "2"});
-    }
-    if (HasFatalFailure()) return;
-    Connections idle;
-    for (int i = 0; i < idle_clients; ++i) idle.emplace_back(new LoadConnection());
-    std::atomic<long> answered(0);
-    std::vector<std::string> errors(static_cast<size_t>(busy_clients));
-    std::vector<std::thread> busy;
-    for (int i = 0; i < busy_clients; ++i) {
-      busy.emplace_back([&, i] {
-        // Asks until the daemon goes away; every reply it gets must be right.
-        LoadConnection connection;
-        std::string reply;
-        for (int step = i;; ++step) {
-          SourceKind const kind = kAllSourceKinds[step % 9];
-          std::string const body = step % 3 == 0
-                                       ? corpus_.Request(kind, next_id_++, corpus_.cache_folder())
-                                       : corpus_.CachedRequest(kind);
-          if (!connection.Ask(body, &reply, ReplyTimeoutMs())) return;
-          if (reply != corpus_.Reference(kind)) {
-            errors[i] = std::string("wrong reply for ") + SourceKindName(kind);
-            return;
-          }
-          ++answered;
-        }
-      });
-    }
-    ASSERT_TRUE(WaitUntil([&] { return answered.load() >= 3 * busy_clients; },
-                          Sanitized() ? 60000 : 20000));
-    std::chrono::steady_clock::time_point const sent = std::chrono::steady_clock::now();
-    ASSERT_TRUE(daemon_->process().Signal(SIGTERM));
-    int status = 0;
-    bool const ended = daemon_->process().WaitExit(static_cast<int>(limit_ms), &status);
-    long const ms = MsSince(sent);
-    if (!ended) daemon_->process().WaitExit(20000, &status);
-    for (std::thread& client : busy) client.join();
-    ASSERT_TRUE(ended) << "no exit within " << limit_ms << " ms after SIGTERM";
-    EXPECT_LT(ms, limit_ms);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(1, WEXITSTATUS(status));
-    EXPECT_NE(0, access(kPidFile, F_OK)) << "pid file left behind";
-    for (std::string const& error : errors) EXPECT_EQ("", error);
-    for (size_t i = 0; i < idle.size(); ++i) {
-      ASSERT_TRUE(idle[i]->ok());
-      EXPECT_TRUE(SeesEndOfStream(idle[i]->fd(), 1000)) << "idle connection " << i;
-    }
-    if (HasFailure()) break;
-  }
 }
 
 }  // namespace

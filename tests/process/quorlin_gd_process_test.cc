@@ -1,45 +1,31 @@
-// The daemon binary as a whole: start-up, the single-instance lock, the log
-// folder option and the stop by signal, on the real socket and pid file.
+// The daemon binary as a whole: the single-instance lock, the log folder
+// option, and the stop by each signal under load, on the real socket and
+// pid file.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "process/load_harness.h"
 #include "support/ql_socket_pair.h"
-#include "support/ql_temp_dir.h"
+#include "support/ql_wait_until.h"
 
 namespace load {
 namespace {
 
-class QuorlinGdProcessTest : public LiveDaemonTest {
- protected:
-  // Sends an empty object and reads the reply's payload.
-  static bool Ask(LoadConnection& connection, std::string* reply) {
-    return connection.Ask("{}", reply, 5000);
-  }
-};
-
-TEST_F(QuorlinGdProcessTest, ServesAFrameAndLocksWithItsPid) {
-  StartDaemon({});
-  if (HasFatalFailure()) return;
-  LoadConnection connection;
-  std::string reply;
-  ASSERT_TRUE(Ask(connection, &reply));
-  EXPECT_EQ(std::string(1, '\0'), reply) << "no thumbnail: the one-byte reply";
-  connection.Close();
-  EXPECT_EQ(std::to_string(daemon_->pid()) + "\n", ReadFileText(kPidFile));
-  StopServing();
-}
+class QuorlinGdProcessTest : public LiveDaemonTest {};
 
 TEST_F(QuorlinGdProcessTest, SecondInstanceExitsZeroAndLeavesThePidFile) {
   StartDaemon({});
   if (HasFatalFailure()) return;
+  EXPECT_EQ(std::to_string(daemon_->pid()) + "\n", ReadFileText(kPidFile));
   LoadDaemon second({});
   int status = -1;
   ASSERT_TRUE(second.process().WaitExit(5000, &status));
@@ -48,7 +34,9 @@ TEST_F(QuorlinGdProcessTest, SecondInstanceExitsZeroAndLeavesThePidFile) {
   EXPECT_EQ(1, CountLogLines(second.LogText(), "ERROR:", "Process quorlin_gd already running!"));
   EXPECT_EQ(std::to_string(daemon_->pid()) + "\n", ReadFileText(kPidFile));
   LoadConnection connection;
-  EXPECT_TRUE(connection.ok()) << "the first instance still serves";
+  std::string reply;
+  ASSERT_TRUE(connection.Ask("{}", &reply, 5000)) << "the first instance still serves";
+  EXPECT_EQ(std::string(1, '\0'), reply) << "no thumbnail: the one-byte reply";
 }
 
 TEST_F(QuorlinGdProcessTest, LogLandsInWorkingDirOrOptionFolderAtTheGivenLevel) {
@@ -66,39 +54,71 @@ TEST_F(QuorlinGdProcessTest, LogLandsInWorkingDirOrOptionFolderAtTheGivenLevel) 
   EXPECT_EQ(1, CountLogLines(log, "ERROR:", "Quorlin lock unlock problem! Check lock!"));
   EXPECT_EQ(std::string::npos, log.find("INFO: ")) << "level 0 keeps only errors";
   EXPECT_NE(0, access(working_dir.File("gd.log").c_str(), F_OK));
-
-  // Without -o the file is gd.log in the working directory.
-  run_until({}, SIGINT);
+  run_until({}, SIGINT);  // without -o: gd.log in the working directory
   EXPECT_EQ(1, CountLogLines(ReadFileText(working_dir.File("gd.log")),
                              "INFO: ", "quorlin_gd helper process stopping(2)..."));
 }
 
-// Each stopping signal with twenty connections open, each with a running
-// worker: the daemon ends within two seconds with status 1, removes its pid
-// file, closes every connection, and logs its stop once, in this order.
-TEST_F(QuorlinGdProcessTest, StopSignalWithTwentyClientsEndsPromptlyWithStatusOne) {
+// Each stopping signal while requests are in flight and idle connections
+// are open: the daemon ends within two seconds with status 1, every reply it
+// gave was right, it removes its pid file, closes every connection, and logs
+// its stop once, in this order.
+TEST_F(QuorlinGdProcessTest, StopSignalUnderLoadEndsPromptlyWithStatusOne) {
+  int const busy_clients = Scaled(16, 6, 32);
+  int const idle_clients = Scaled(200, 50, 200);
+  long const limit_ms = Sanitized() ? 6000 : 2000;
+  ASSERT_TRUE(RaiseDescriptorLimit(static_cast<rlim_t>(busy_clients + idle_clients) * 4 + 256));
+  QLTempDir sources;
+  std::string const photo = sources.File("photo.jpg");
+  ASSERT_TRUE(WriteFileText(photo, Picture(qltest::Format::kJpeg, 640, 480, 0x1e8cd2)));
+  std::atomic<std::uint64_t> next_id(1000);
   for (int n : {SIGTERM, SIGQUIT, SIGINT}) {
     SCOPED_TRACE("signal " + std::to_string(n));
-    StartDaemon({});
+    StartDaemon({"-l", "2"});
     if (HasFatalFailure()) return;
-    std::vector<std::unique_ptr<LoadConnection>> clients;
-    std::string reply;
-    for (int i = 0; i < 20; ++i) {
-      clients.emplace_back(new LoadConnection());
-      ASSERT_TRUE(Ask(*clients.back(), &reply)) << "client " << i;
+    std::string reference;
+    ASSERT_TRUE(LoadConnection().Ask(RequestBody(photo, 64, 48, 1, sources.File("cache")),
+                                     &reference, ReplyTimeoutMs()));
+    ASSERT_TRUE(IsPng(reference));
+    std::vector<std::unique_ptr<LoadConnection>> idle;
+    for (int i = 0; i < idle_clients; ++i) idle.emplace_back(new LoadConnection());
+    std::atomic<long> answered(0), wrong(0);
+    std::vector<std::thread> busy;
+    for (int i = 0; i < busy_clients; ++i) {
+      busy.emplace_back([&, i] {  // asks until the daemon goes away
+        LoadConnection connection;
+        std::string reply;
+        for (int step = i;; ++step) {
+          std::uint64_t const id = step % 3 == 0 ? next_id++ : 1;  // misses and hits
+          if (!connection.Ask(RequestBody(photo, 64, 48, id, sources.File("cache")), &reply,
+                              ReplyTimeoutMs())) {
+            return;
+          }
+          ++(reply == reference ? answered : wrong);
+        }
+      });
     }
-    std::chrono::steady_clock::time_point const sent = std::chrono::steady_clock::now();
-    StopServing(n);
-    if (HasFatalFailure()) return;
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::steady_clock::now() - sent)
-                  .count(),
-              2000);
+    ASSERT_TRUE(WaitUntil([&] { return answered.load() >= 3 * busy_clients; },
+                          Sanitized() ? 60000 : 20000));
+    auto const sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(daemon_->process().Signal(n));
+    int status = 0;
+    bool const ended = daemon_->process().WaitExit(static_cast<int>(limit_ms), &status);
+    auto const ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - sent)
+                        .count();
+    if (!ended) daemon_->process().WaitExit(20000, &status);
+    for (std::thread& client : busy) client.join();
+    ASSERT_TRUE(ended) << "no exit within " << limit_ms << " ms";
+    EXPECT_LT(ms, limit_ms);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(1, WEXITSTATUS(status));
+    EXPECT_EQ(0, wrong.load());
     EXPECT_NE(0, access(kPidFile, F_OK)) << "pid file left behind";
-    for (auto const& client : clients) EXPECT_TRUE(SeesEndOfStream(client->fd(), 1000));
+    for (auto const& client : idle) EXPECT_TRUE(SeesEndOfStream(client->fd(), 1000));
 
     std::string const log = daemon_->LogText();
-    struct Line {
+    struct {
       char const* level;
       std::string text;
     } const lines[] = {
@@ -108,7 +128,7 @@ TEST_F(QuorlinGdProcessTest, StopSignalWithTwentyClientsEndsPromptlyWithStatusOn
         {"ERROR:", "Quorlin lock unlock problem! Check lock!"},
     };
     size_t at = 0;
-    for (Line const& line : lines) {
+    for (auto const& line : lines) {
       EXPECT_EQ(1, CountLogLines(log, line.level, line.text)) << line.text;
       size_t const found = log.find(line.text);
       EXPECT_TRUE(found != std::string::npos && found >= at) << "out of order: " << line.text;
