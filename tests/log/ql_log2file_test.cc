@@ -108,8 +108,8 @@ TEST_F(QLLog2FILETest, UnopenableNameFallsBackToStderr) {
       sink.DoLog("second\n");
       EXPECT_TRUE(sink.UsesStderr());
     }
-    EXPECT_EQ(GetCapturedStderr(), fallback + (at_start ? kStarted : "") +
-                                       "first\nsecond\nLog ended!\n");
+    EXPECT_EQ(GetCapturedStderr(),
+              fallback + (at_start ? kStarted : "") + "first\nsecond\nLog ended!\n");
     std::string const moves = GetCapturedStdout();
     EXPECT_TRUE(!at_start || moves.find("Moving log") == std::string::npos) << moves;
     EXPECT_FALSE(FileExists(folder));

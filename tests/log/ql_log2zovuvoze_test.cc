@@ -1,7 +1,6 @@
 #include "log/ql_log2zovuvoze.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <string>
@@ -22,11 +21,11 @@ class QLLog2ZovuvozeTest : public ::testing::Test {
 TEST_F(QLLog2ZovuvozeTest, AnnouncesStartAndEndWithTheThreeValuesInOrder) {
   { QLLog2Zovuvoze sink; }
   { QLLog2Zovuvoze sink(2, 30, -4); }
-  EXPECT_EQ(command_.Calls(),
-            (std::vector<std::vector<std::string>>{
-                FakeZovuvoze::Arguments("Log started!"), FakeZovuvoze::Arguments("Log ended!"),
-                {"-s", "2", "-p", "30", "-f", "-4", "Log started!"},
-                {"-s", "2", "-p", "30", "-f", "-4", "Log ended!"}}));
+  EXPECT_EQ(command_.Calls(), (std::vector<std::vector<std::string>>{
+                                  FakeZovuvoze::Arguments("Log started!"),
+                                  FakeZovuvoze::Arguments("Log ended!"),
+                                  {"-s", "2", "-p", "30", "-f", "-4", "Log started!"},
+                                  {"-s", "2", "-p", "30", "-f", "-4", "Log ended!"}}));
 }
 
 TEST_F(QLLog2ZovuvozeTest, EachTextIsOneArgumentAndNeverReachesTheShell) {

@@ -86,7 +86,8 @@ class QLLogPrintTest : public ::testing::Test {
   // "(<thread>)[<ctime text> <file> <line> <function>] <message>\n"
   static testing::AssertionResult IsLine(std::string const& line, char const* file, int number,
                                          char const* function, std::string const& message) {
-    std::string const head = "(" + std::to_string(static_cast<unsigned long>(pthread_self())) + ")[";
+    std::string const head =
+        "(" + std::to_string(static_cast<unsigned long>(pthread_self())) + ")[";
     std::string const tail = std::string(" ") + file + " " + std::to_string(number) + " " +
                              function + "] " + message + "\n";
     size_t const time_length = 24;

@@ -60,8 +60,7 @@ int CountLogLines(std::string const& log, std::string const& level_word,
   int count = 0;
   std::istringstream lines(log);
   for (std::string line; std::getline(lines, line);) {
-    count += line.compare(0, level_word.size(), level_word) == 0 &&
-             line.size() >= message.size() &&
+    count += line.compare(0, level_word.size(), level_word) == 0 && line.size() >= message.size() &&
              line.compare(line.size() - message.size(), message.size(), message) == 0;
   }
   return count;
@@ -116,8 +115,8 @@ void LoadConnection::Close() {
 }
 
 std::string Picture(qltest::Format format, int width, int height, int colour) {
-  qltest::Bytes const bytes =
-      qltest::Solid(format, width, height, {(colour >> 16) & 0xff, (colour >> 8) & 0xff, colour & 0xff});
+  qltest::Bytes const bytes = qltest::Solid(
+      format, width, height, {(colour >> 16) & 0xff, (colour >> 8) & 0xff, colour & 0xff});
   return std::string(bytes.begin(), bytes.end());
 }
 

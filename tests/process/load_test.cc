@@ -215,7 +215,8 @@ TEST_F(LoadTest, MixedWavesAreAnsweredAndLeaveNoDescriptorOrThreadBehind) {
     }
     idle.clear();
     int const fds = Settled([&] { return int(DirEntries(proc + "/fd").size()); }, idle_fds);
-    int const threads = Settled([&] { return int(DirEntries(proc + "/task").size()); }, idle_threads);
+    int const threads =
+        Settled([&] { return int(DirEntries(proc + "/task").size()); }, idle_threads);
     if (r > 0) {
       EXPECT_EQ(idle_fds, fds);
       EXPECT_EQ(idle_threads, threads);
@@ -229,8 +230,8 @@ TEST_F(LoadTest, MixedWavesAreAnsweredAndLeaveNoDescriptorOrThreadBehind) {
     EXPECT_NE(-1, CentreColour(ReadFileText(cache_ + "/" + name))) << name;
   }
   StopServing();
-  EXPECT_EQ(invalid_.load(), CountLogLines(daemon_->LogText(), "ERROR:",
-                                           "(QLHandleGetResources) invalid JSON input."));
+  EXPECT_EQ(invalid_.load(), CountLogLines(daemon_->LogText(),
+                                           "ERROR:", "(QLHandleGetResources) invalid JSON input."));
 }
 
 // At the descriptor limit, connections wait in the backlog without the

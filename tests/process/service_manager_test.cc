@@ -221,7 +221,8 @@ TEST_F(ServiceOptionsTest, RequestsResolvingOutsideTheAllowedRootsAreRefused) {
   LoadConnection connection;
   for (auto const& c : cases) {
     std::string reply;
-    ASSERT_TRUE(connection.Ask(RequestBody(c.path, 32, 24, ++id, c.cache, c.defaults), &reply, ReplyTimeoutMs()));
+    ASSERT_TRUE(connection.Ask(RequestBody(c.path, 32, 24, ++id, c.cache, c.defaults), &reply,
+                               ReplyTimeoutMs()));
     EXPECT_EQ(c.served, IsPng(reply)) << c.path << " " << c.cache << " " << c.defaults;
     if (!c.served) {
       EXPECT_EQ(std::string(1, '\0'), reply);
