@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -13,7 +12,6 @@
 #include "support/ql_log_capture.h"
 #include "support/ql_socket_pair.h"
 #include "support/ql_temp_dir.h"
-#include "support/ql_wait_until.h"
 
 namespace {
 
@@ -110,33 +108,6 @@ TEST_F(QLProcessHelperSocketTest, SendToVanishedPeerFailsAndCloses) {
   EXPECT_FALSE(SendText(*pair_.ours(), "x"));
 }
 
-// A Shutdown from another thread releases a blocked Receive and a blocked
-// Accept; the owner then closes.
-TEST_F(QLProcessHelperSocketTest, ShutdownFromAnotherThreadReleasesBlockedCalls) {
-  QLProcessHelperSocket listener(dir_.File("sock"));
-  ASSERT_TRUE(listener.InitSocketServer());
-  std::atomic<int> received(1), accepted(-1);
-  std::thread receiver([&] {
-    boost::shared_ptr<unsigned char> message;
-    received = pair_.ours()->Receive(message);
-  });
-  std::thread acceptor([&] {
-    boost::shared_ptr<QLProcessHelperSocket> client(new QLProcessHelperSocket("c"));
-    accepted = listener.Accept(client) ? 1 : 0;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  pair_.ours()->Shutdown();
-  listener.Shutdown();
-  EXPECT_TRUE(WaitUntil([&] { return received.load() != 1 && accepted.load() != -1; }, 2000));
-  receiver.join();
-  acceptor.join();
-  EXPECT_EQ(-1, received.load());
-  EXPECT_EQ(0, accepted.load());
-  EXPECT_FALSE(pair_.ours()->IsValid()) << "the receiving owner closes it";
-  EXPECT_TRUE(SeesEndOfStream(pair_.peer(), 1000));
-  EXPECT_EQ(-1, ConnectTo(dir_.File("sock"))) << "a shut-down listener refuses";
-}
-
 // The listener replaces a file left at its path and serves; a name longer
 // than 107 characters is cut for the bind, but the socket keeps it whole.
 TEST_F(QLProcessHelperSocketTest, ListenerReplacesOldPathAndAcceptsClients) {
@@ -164,26 +135,6 @@ TEST_F(QLProcessHelperSocketTest, ListenerReplacesOldPathAndAcceptsClients) {
   QLProcessHelperSocket nobody(dir_.File("nobody-listens"));
   EXPECT_FALSE(nobody.ConnectToServer());
   EXPECT_TRUE(nobody.IsValid()) << "a failed connect keeps the socket";
-}
-
-TEST_F(QLProcessHelperSocketTest, AcceptedDescriptorZeroCountsAsFailure) {
-  QLProcessHelperSocket listener(dir_.File("sock"));
-  ASSERT_TRUE(listener.InitSocketServer());
-  int const client = ConnectTo(dir_.File("sock"));
-  ASSERT_GE(client, 0);
-  int const saved_stdin = dup(0);  // free descriptor 0 for the accepted connection
-  ASSERT_GE(saved_stdin, 0);
-  close(0);
-  bool accepted;
-  {
-    boost::shared_ptr<QLProcessHelperSocket> holder(new QLProcessHelperSocket("c"));
-    accepted = listener.Accept(holder);
-    EXPECT_EQ(0, holder->m_sock_value());
-  }  // the holder closes descriptor 0 again
-  dup2(saved_stdin, 0);
-  close(saved_stdin);
-  close(client);
-  EXPECT_FALSE(accepted);
 }
 
 }  // namespace

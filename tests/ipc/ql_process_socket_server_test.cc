@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -197,6 +198,21 @@ TEST_F(QLProcessSocketServerTest, OutsideStopWaitingForAWorkerThatStopsItselfFin
   // both requests end and nobody hangs.
   EXPECT_TRUE(WaitUntil([&] { return helper_->finished.load() == 2; }, 10000));
   thread_.join();
+}
+
+// A worker stuck in its request (a read that never returns) is waited for
+// only so long: the stop goes on without it.
+TEST_F(QLProcessSocketServerTest, StopGoesOnWithoutAStuckWorker) {
+  int const wait_ms = QLProcessHelperSocketServerService::kWorkerStopWaitMs;
+  helper_->pause_ms = wait_ms + 1500;
+  Start();
+  ASSERT_TRUE(WriteAll(Client(), Frame("stuck")));
+  ASSERT_TRUE(WaitUntil([&] { return helper_->running.load() == 1; }, 2000));
+  auto const begun = std::chrono::steady_clock::now();
+  server_->StopServer();
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(wait_ms + 1000));
+  EXPECT_EQ(1, helper_->running.load()) << "the stuck worker was waited for to its end";
+  EXPECT_EQ(1, log_.Count("; stopping without them."));
 }
 
 // A worker thread that cannot start, or a helper that throws, ends only

@@ -1,7 +1,7 @@
 // The daemon under a service manager and with the options for running it
 // unprivileged and confined: readiness and status through $NOTIFY_SOCKET, a
 // socket handed over by socket activation, the socket's mode and group, the
-// peer-credential filter, the allowed roots, and --version.
+// peer-credential filter, and the allowed roots.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -121,27 +121,6 @@ class ServiceOptionsTest : public LiveDaemonTest {
   }
   QLTempDir scratch_;
 };
-
-TEST_F(ServiceOptionsTest, VersionAndHelpExitZeroTouchingNothing) {
-  struct {
-    char const* option;
-    char const* printed;
-  } const cases[] = {{"--version", "quorlin_gd 0.1"}, {"--help", "--allow-root DIR"}};
-  for (auto const& c : cases) {
-    unlink(kSocketPath);
-    QLDaemonProcess run(QL_DAEMON_BINARY, {c.option, "--pid-file", scratch_.File("q.pid")},
-                        scratch_.path());
-    int status = -1;
-    ASSERT_TRUE(run.WaitExit(5000, &status)) << c.option;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.option;
-    EXPECT_NE(std::string::npos, ReadFileText(scratch_.File("stdout.txt")).find(c.printed))
-        << c.option;
-    EXPECT_NE(0, access(kSocketPath, F_OK)) << c.option << " made the socket";
-    EXPECT_NE(0, access(scratch_.File("q.pid").c_str(), F_OK)) << c.option;
-    EXPECT_NE(0, access(kPidFile, F_OK)) << c.option;
-    EXPECT_NE(0, access(scratch_.File("gd.log").c_str(), F_OK)) << c.option << " opened the log";
-  }
-}
 
 TEST_F(ServiceOptionsTest, SocketModeGroupPidFileAndPeerCredentials) {
   struct group const* nogroup = getgrnam("nogroup");

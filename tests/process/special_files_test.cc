@@ -1,20 +1,15 @@
 // Special files where the daemon expects a picture (named pipes, devices,
-// sockets: anyone who can write into a share can leave them), and a read
-// that never returns: what the other requests and the stop then get.
-#include <fcntl.h>
+// sockets: anyone who can write into a share can leave them).
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
 
-#include "ipc/ql_process_socket_server.h"
 #include "process/load_harness.h"
 #include "support/ql_temp_dir.h"
-#include "support/ql_wait_until.h"
 
 namespace load {
 namespace {
@@ -43,18 +38,15 @@ bool MakeSpecial(Special kind, std::string const& path) {
 
 class SpecialFilesTest : public LiveDaemonTest {
  protected:
-  std::string Photo() {
-    std::string const path = temp_.File("normal.jpg");
-    EXPECT_TRUE(WriteFileText(path, Picture(qltest::Format::kJpeg, 320, 240, 0x3264c8)));
-    return path;
-  }
   QLTempDir temp_;
 };
 
 TEST_F(SpecialFilesTest, AnsweredAtOnceWithTheFallbackOfAFileThatCannotBeOpened) {
   StartDaemon({"-l", "0"});
   if (HasFatalFailure()) return;
-  std::string const normal = RequestBody(Photo(), 64, 48, 1, temp_.File("cache"));
+  std::string const photo = temp_.File("normal.jpg");
+  ASSERT_TRUE(WriteFileText(photo, Picture(qltest::Format::kJpeg, 320, 240, 0x3264c8)));
+  std::string const normal = RequestBody(photo, 64, 48, 1, temp_.File("cache"));
   // The default pictures, each a link to the real one, so a row can put a
   // special file in the place of one.
   std::string const defaults = temp_.File("defaults");
@@ -73,7 +65,6 @@ TEST_F(SpecialFilesTest, AnsweredAtOnceWithTheFallbackOfAFileThatCannotBeOpened)
     bool is_default;   // the special file is a default picture; report.pdf is asked for
   } const rows[] = {
       {"photo.jpg", Special::kFifo, "a named pipe", false},
-      {"song.mp3", Special::kFifo, "a named pipe", false},
       {"clip.avi", Special::kFifo, nullptr, false},
       {"doc.jpg", Special::kFifo, "a named pipe", true},
       {"zero.jpg", Special::kCharDevice, "a character device", false},
@@ -107,43 +98,6 @@ TEST_F(SpecialFilesTest, AnsweredAtOnceWithTheFallbackOfAFileThatCannotBeOpened)
                                    ", not a regular file."))
         << row.name;
   }
-}
-
-// A test build of the daemon opens files as it did before special files were
-// refused, so a named pipe holds its request in a read the kernel never ends.
-TEST_F(SpecialFilesTest, StuckReadCostsOthersTheLockWaitAndTheStopStillEnds) {
-  StartDaemon({"-l", "0", "--lock-wait-ms", "300"}, QL_OPEN_ANY_FILE_DAEMON);
-  if (HasFatalFailure()) return;
-  std::string const pipe = temp_.File("stuck.jpg");
-  ASSERT_EQ(0, mkfifo(pipe.c_str(), 0644));
-  LoadConnection stuck;
-  ASSERT_TRUE(stuck.SendFrame(RequestBody(pipe, 64, 48, 1, temp_.File("cache"))));
-  // A writer can open the pipe once the handler waits in its open; kept open
-  // and silent, it leaves the handler waiting in read() from then on.
-  int writer = -1;
-  ASSERT_TRUE(WaitUntil(
-      [&] { return (writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; }, 5000));
-
-  LoadConnection other;
-  std::string reply;
-  auto const asked = std::chrono::steady_clock::now();
-  ASSERT_TRUE(other.Ask(RequestBody(Photo(), 64, 48, 2, temp_.File("cache")), &reply, 5000));
-  auto const waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now() - asked)
-                          .count();
-  EXPECT_EQ(std::string(1, '\0'), reply) << "the stuck read holds the provider lock";
-  EXPECT_GE(waited, 300);
-
-  StopServing(SIGTERM, QLProcessHelperSocketServerService::kWorkerStopWaitMs +
-                           (Sanitized() ? StopTimeoutMs() : 1500));
-  EXPECT_NE(0, access(kPidFile, F_OK)) << "pid file left behind";
-  close(writer);
-  std::string const log = daemon_->LogText();
-  EXPECT_EQ(1, CountLogLines(
-                   log, "ERROR:", "ms for the provider lock; answering with the failure reply."));
-  // Worker 0 was the readiness probe's connection, 1 the stuck one.
-  EXPECT_EQ(1, CountLogLines(log, "ERROR:", "ms into the stop: 1; stopping without them."));
-  EXPECT_EQ(1, CountLogLines(log, "ERROR:", "Quorlin lock unlock problem! Check lock!"));
 }
 
 }  // namespace
