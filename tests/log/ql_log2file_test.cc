@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <boost/filesystem.hpp>
 #include <string>
 #include <vector>
 
@@ -114,42 +113,6 @@ TEST_F(QLLog2FILETest, UnopenableNameFallsBackToStderr) {
     EXPECT_TRUE(!at_start || moves.find("Moving log") == std::string::npos) << moves;
     EXPECT_FALSE(FileExists(folder));
   }
-}
-
-TEST_F(QLLog2FILETest, NameTooLongForNumberedNamesIsNotRotated) {
-  // Build a folder so deep that "<folder>/gd.log" is the longest name the
-  // system accepts; its numbered names are one character longer and would
-  // be cut, naming a different file.
-  std::string const base = "gd.log";
-  size_t const longest = 4095;
-  std::string folder = dir_.path();
-  while (folder.size() + 1 + base.size() < longest) {
-    size_t room = longest - (folder.size() + 1 + base.size());
-    // Components of 200 characters; never leave a room of one character,
-    // which could not hold "/" and a name.
-    size_t length = 200;
-    if (room <= 201) {
-      length = room - 1;
-    } else if (room - 201 < 2) {
-      length = 198;
-    }
-    folder += "/" + std::string(length, 'd');
-    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0) << folder.size();
-  }
-  std::string path = folder + "/" + base;
-  ASSERT_EQ(path.size(), longest);
-
-  QLLog2FILE sink(path, 1);
-  ASSERT_FALSE(sink.UsesStderr());
-  CaptureStdout();
-  sink.DoLog("kept\n");
-  EXPECT_EQ(GetCapturedStdout(), "");
-  EXPECT_EQ(ReadFileText(path), kStarted + "kept\n");
-  std::vector<std::string> names;
-  for (auto const& entry : boost::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, std::vector<std::string>{base});
 }
 
 }  // namespace

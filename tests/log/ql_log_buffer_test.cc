@@ -31,11 +31,6 @@ TEST(QLLogBufferTest, LinesArriveInPiecesOfCapacityPlusOne) {
     bool by_character;  // put() character by character instead of one insertion
     std::vector<std::string> pieces;
   } const cases[] = {
-      {"short line whole at the flush",
-       128,
-       std::string(127, 's'),
-       false,
-       {std::string(127, 's') + "\n"}},
       {"long line",
        128,
        Alphabet(350),
@@ -51,7 +46,6 @@ TEST(QLLogBufferTest, LinesArriveInPiecesOfCapacityPlusOne) {
        std::string(128, 'e'),
        false,
        {std::string(128, 'e') + "\n", ""}},
-      {"small capacity", 4, "abcdefghij", false, {"abcde", "fghij", "\n"}},
   };
   for (auto const& c : cases) {
     QLLogBuffer buffer(c.capacity);

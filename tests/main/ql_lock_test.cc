@@ -12,6 +12,7 @@
 #include "main/ql_lock_internal.h"
 #include "support/ql_log_capture.h"
 #include "support/ql_temp_dir.h"
+#include "support/ql_wait_until.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ TEST_F(QLLockTest, SecondUnlockReportsAlreadyDeletedAndNullNamesAreRefused) {
   EXPECT_NE(0, access(PidFile("quorlin_gd").c_str(), F_OK));
   EXPECT_EQ(0, log_.Count("already deleted"));
   EXPECT_EQ(1, ql_unlock("quorlin_gd"));
-  EXPECT_EQ(1, log_.CountAt("WARN: ", "Quorlin lock file already deleted?"));
+  EXPECT_EQ(1, log_.Count("WARN: ["));
   EXPECT_EQ(1, ql_check_lock(nullptr));
   EXPECT_EQ(1, ql_lock(nullptr));
   EXPECT_EQ(1, ql_unlock(nullptr));

@@ -35,23 +35,6 @@ int QLLogCapture::Count(std::string const& needle) const {
   return count;
 }
 
-int QLLogCapture::CountAt(std::string const& level_word, std::string const& message) const {
-  std::istringstream lines(Text());
-  std::string line;
-  int count = 0;
-  while (std::getline(lines, line)) {
-    if (line.compare(0, level_word.size(), level_word) == 0 && line.size() >= message.size() &&
-        line.compare(line.size() - message.size(), message.size(), message) == 0) {
-      ++count;
-    }
-  }
-  return count;
-}
-
-bool QLLogCapture::WaitFor(std::string const& needle, int timeout_ms) const {
-  return WaitUntil([&] { return Count(needle) > 0; }, timeout_ms);
-}
-
 void QLLogCapture::Clear() {
   boost::lock_guard<boost::recursive_mutex> lock(QLLogStatementMutex());
   stream_->str("");

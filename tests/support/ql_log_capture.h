@@ -1,7 +1,7 @@
 // Points the log statement at an in-memory stream for the life of the object
 // (level DEBUG), restoring the previous stream and level afterwards.
 //
-// Any thread may log while it is installed; Text() and WaitFor() read under
+// Any thread may log while it is installed; Text() and Count() read under
 // the log statement mutex. One capture at a time per process.
 #ifndef QUORLIN_TESTS_SUPPORT_QL_LOG_CAPTURE_H_
 #define QUORLIN_TESTS_SUPPORT_QL_LOG_CAPTURE_H_
@@ -10,8 +10,6 @@
 #include <ostream>
 #include <sstream>
 #include <string>
-
-#include "support/ql_wait_until.h"
 
 class QLLogCapture {
  public:
@@ -23,11 +21,6 @@ class QLLogCapture {
   std::string Text() const;
   // How many captured lines contain `needle`.
   int Count(std::string const& needle) const;
-  // How many captured lines start with `level_word` ("ERROR:", "WARN: ",
-  // "INFO: ", "DEBUG:") and end with `message`.
-  int CountAt(std::string const& level_word, std::string const& message) const;
-  // Waits up to `timeout_ms` until some line contains `needle`.
-  bool WaitFor(std::string const& needle, int timeout_ms) const;
   // Forgets what was captured so far.
   void Clear();
 
