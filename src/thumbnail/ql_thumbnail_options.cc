@@ -86,6 +86,19 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          return true;
        }});
   options.push_back(
+      {"memory-idle-ms", true,
+       "      --memory-idle-ms N    keep freed decode memory for the next request and\n"
+       "                            give it back N ms after the last one (default " +
+           std::to_string(QLThumbnailOptions::kDefaultMemoryIdleMs) +
+           ");\n"
+           "                            0: give it back at once\n",
+       "0 to 3600000", [target](char const* value) {
+         std::uint64_t idle = 0;
+         if (!ParseUnsigned(value, 0, 3600000, &idle)) return false;
+         target->memory_idle_ms = static_cast<unsigned int>(idle);
+         return true;
+       }});
+  options.push_back(
       {"allow-root", true,
        "      --allow-root DIR      requests' files and folders must resolve inside DIR\n"
        "                            (repeatable; default: anywhere)\n",
