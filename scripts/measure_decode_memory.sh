@@ -19,6 +19,7 @@ BUILD=${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}
 ROUNDS=${2:-5}
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
+mkdir "$WORK/photos"
 "$BUILD/tools/photo_corpus/ql_photo_corpus" --out "$WORK/photos" >/dev/null
 PHOTO=$WORK/photos/p02mp_base_1.jpg
 TUNABLES=glibc.malloc.arena_max=1:glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=134217728

@@ -43,6 +43,15 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
                        target->jpeg_shrink_on_load = true;
                        return true;
                      }});
+  options.push_back({"embedded-previews", false,
+                     "      --embedded-previews   make a JPEG's thumbnail from the preview in its "
+                     "EXIF\n"
+                     "                            data when that has pixels enough (off by "
+                     "default)\n",
+                     "", [target](char const*) {
+                       target->embedded_previews = true;
+                       return true;
+                     }});
   options.push_back(
       {"png-level", true,
        "      --png-level N         zlib level 0-9 for thumbnails (default: libgd's)\n", "0 to 9",

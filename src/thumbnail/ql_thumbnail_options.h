@@ -37,6 +37,7 @@ struct QLThumbnailOptions {
 
   // Fast paths, all off by default.
   bool jpeg_shrink_on_load = false;  // DCT-scaled JPEG decoding (1/2, 1/4, 1/8)
+  bool embedded_previews = false;    // JPEGs' EXIF previews when good enough
   int png_compression_level = -1;    // -1: libgd's default; 0..9: zlib level
   int png_filters = -1;              // -1: libgd's default; else a PNG_FILTER_* mask
   unsigned int jobs = 0;             // 0: one provider lock; N >= 1: N parallel jobs
@@ -95,7 +96,7 @@ inline bool ParsePngFilters(char const* text, int* mask) {
 
 // The command-line options that set `*target`, in the order --help lists
 // them: --max-source-pixels, --max-thumbnail-pixels, --jpeg-shrink-on-load,
-// --png-level, --png-filters, --jobs, --lock-wait-ms, --memory-idle-ms
+// --embedded-previews, --png-level, --png-filters, --jobs, --lock-wait-ms, --memory-idle-ms
 // and --allow-root. A refused value leaves its field as
 // it was. `target` must outlive the parse.
 std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions* target);
