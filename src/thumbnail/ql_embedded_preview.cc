@@ -32,8 +32,7 @@ QLDecodedPicture DecodeEmbeddedPreview(std::string const& preview, int photo_wid
                                        int photo_height, int width, int height, bool full_screen) {
   QLDecodedPicture decoded;
   QLImageHeader header;
-  if (preview.empty() ||
-      !ProbeImageBytes(preview.data(), preview.size(), kQLImageJpeg, &header) ||
+  if (preview.empty() || !ProbeImageBytes(preview.data(), preview.size(), kQLImageJpeg, &header) ||
       !PreviewServesThumbnail(static_cast<int>(header.width), static_cast<int>(header.height),
                               photo_width, photo_height, width, height, full_screen)) {
     return decoded;
@@ -45,8 +44,8 @@ QLDecodedPicture DecodeEmbeddedPreview(std::string const& preview, int photo_wid
     return QLDecodedPicture();
   }
   QL_DEBUG("Thumbnail made from the " << header.width << "x" << header.height
-                                      << " EXIF preview of a " << photo_width << "x"
-                                      << photo_height << " photo");
+                                      << " EXIF preview of a " << photo_width << "x" << photo_height
+                                      << " photo");
   decoded.original_width = photo_width;
   decoded.original_height = photo_height;
   return decoded;

@@ -1,8 +1,8 @@
 // The file handlers of QLThumbnailProvider: JPEG, PNG, GIF, BMP and WBMP
 // files decoded straight from an open handle, by libgd or, for JPEG when the
-// options ask for it, by the shrink-on-load decoder or from the EXIF preview. The size in the file's
-// header is checked against the source limit before any decoder runs. Only
-// regular files are read (ql_regular_file.h).
+// options ask for it, by the shrink-on-load decoder or from the EXIF
+// preview. The size in the file's header is checked against the source limit
+// before any decoder runs. Only regular files are read (ql_regular_file.h).
 #include <gd.h>
 
 #include <cstdio>
@@ -63,11 +63,10 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
   // The EXIF preview is looked at only for a file whose header says JPEG,
   // so the photo's size it is checked against is known.
   std::string preview;
-  bool const previews = provider.options().embedded_previews && shape.decode == nullptr &&
-                        probed && header.format == kQLImageJpeg;
+  bool const previews = provider.options().embedded_previews && shape.decode == nullptr && probed &&
+                        header.format == kQLImageJpeg;
   int const orientation =
-      shape.reads_exif ? ReadExifOrientation(fileno(file.get()), previews ? &preview : nullptr)
-                       : 1;
+      shape.reads_exif ? ReadExifOrientation(fileno(file.get()), previews ? &preview : nullptr) : 1;
   if (!shape.timer_covers_open) timer.reset();
 
   int const width = static_cast<int>(data.width);
@@ -75,9 +74,9 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
   bool const shrink = provider.options().jpeg_shrink_on_load;
   QLDecodedPicture picture;
   if (!preview.empty()) {
-    picture = DecodeEmbeddedPreview(preview, static_cast<int>(header.width),
-                                    static_cast<int>(header.height), width, height,
-                                    data.full_screen);
+    picture =
+        DecodeEmbeddedPreview(preview, static_cast<int>(header.width),
+                              static_cast<int>(header.height), width, height, data.full_screen);
   }
   if (!picture) {
     picture = shape.decode

@@ -49,12 +49,11 @@ Bytes ExifSegmentWithPreview(std::uint16_t orientation, Bytes const& preview) {
   return segment;
 }
 
-Bytes JpegWithPreview(int width, int height, Rgb photo_color, int preview_width,
-                      int preview_height, Rgb preview_color, std::uint16_t orientation) {
-  return InsertSegment(
-      Solid(Format::kJpeg, width, height, photo_color),
-      ExifSegmentWithPreview(orientation,
-                             Solid(Format::kJpeg, preview_width, preview_height, preview_color)));
+Bytes JpegWithPreview(int width, int height, Rgb photo_color, int preview_width, int preview_height,
+                      Rgb preview_color, std::uint16_t orientation) {
+  return InsertSegment(Solid(Format::kJpeg, width, height, photo_color),
+                       ExifSegmentWithPreview(orientation, Solid(Format::kJpeg, preview_width,
+                                                                 preview_height, preview_color)));
 }
 
 }  // namespace qltest

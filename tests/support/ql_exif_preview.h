@@ -17,8 +17,8 @@ Bytes ExifSegmentWithPreview(std::uint16_t orientation, Bytes const& preview);
 
 // A width x height JPEG of `photo_color` carrying a preview_width x
 // preview_height JPEG preview of `preview_color`.
-Bytes JpegWithPreview(int width, int height, Rgb photo_color, int preview_width,
-                      int preview_height, Rgb preview_color, std::uint16_t orientation = 1);
+Bytes JpegWithPreview(int width, int height, Rgb photo_color, int preview_width, int preview_height,
+                      Rgb preview_color, std::uint16_t orientation = 1);
 
 }  // namespace qltest
 

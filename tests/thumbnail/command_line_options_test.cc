@@ -29,7 +29,7 @@ class CommandLineOptionsTest : public ::testing::Test {
 TEST_F(CommandLineOptionsTest, OutOfRangeOptionsAreIgnored) {
   EXPECT_EQ(1, Parse({"--png-level", "10", "--png-filters", "sub,bogus", "--jobs", "0", "--jobs",
                       "65", "--max-source-pixels", "-5", "--max-thumbnail-pixels", "0",
-                      "--lock-wait-ms", "3600001"}));
+                      "--lock-wait-ms", "3600001", "--memory-idle-ms", "3600001"}));
   QLThumbnailOptions const defaults;
   QLThumbnailOptions const& options = ProcessThumbnailOptions();
   EXPECT_EQ(defaults.png_compression_level, options.png_compression_level);
@@ -38,6 +38,7 @@ TEST_F(CommandLineOptionsTest, OutOfRangeOptionsAreIgnored) {
   EXPECT_EQ(defaults.max_source_pixels, options.max_source_pixels);
   EXPECT_EQ(defaults.max_thumbnail_pixels, options.max_thumbnail_pixels);
   EXPECT_EQ(defaults.lock_wait_ms, options.lock_wait_ms);
+  EXPECT_EQ(defaults.memory_idle_ms, options.memory_idle_ms);
   EXPECT_EQ(0, Parse({"--jobs"}));
 }
 

@@ -49,8 +49,7 @@ TEST_F(EmbeddedPreviewTest, PreviewStandsInOnlyWhenItHasThePixelsAndShape) {
     provider_.SetOptions(options);
     Write("photo.jpg", qltest::JpegWithPreview(640, 480, kPhoto, row.preview_width,
                                                row.preview_height, kPreview, row.orientation));
-    qltest::FillRequest(data_, data_.path, folder_.File("cache"), id++, 160, 120,
-                        row.full_screen);
+    qltest::FillRequest(data_, data_.path, folder_.File("cache"), id++, 160, 120, row.full_screen);
     ASSERT_TRUE(provider_.GetThumbnailFor(data_));
     EXPECT_EQ(static_cast<std::size_t>(id - 1), qltest::ListFolder(folder_.File("cache")).size())
         << "cached like any thumbnail";
