@@ -49,11 +49,6 @@ void QLIdleMemoryTrimmer::RequestEnded() {
   wake_.notify_all();
 }
 
-unsigned QLIdleMemoryTrimmer::trims() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return trims_;
-}
-
 void QLIdleMemoryTrimmer::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stop_) {
@@ -72,6 +67,5 @@ void QLIdleMemoryTrimmer::Run() {
     lock.unlock();
     malloc_trim(0);
     lock.lock();
-    ++trims_;
   }
 }

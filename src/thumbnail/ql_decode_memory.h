@@ -38,19 +38,16 @@ class QLIdleMemoryTrimmer : private boost::noncopyable {
 
   void RequestStarted();
   void RequestEnded();
-  // How many times memory was given back (for tests).
-  unsigned trims() const;
 
  private:
   void Run();
 
   std::chrono::milliseconds const idle_delay_;
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable wake_;
   unsigned active_ = 0;   // requests being served
   bool pending_ = false;  // a request ended since the last trim
   std::chrono::steady_clock::time_point last_end_;
-  unsigned trims_ = 0;
   bool stop_ = false;
   std::thread thread_;
 };
