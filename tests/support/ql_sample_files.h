@@ -8,10 +8,14 @@
 
 #include <gd.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "thumbnail/ql_gd_deleters.h"
 
 namespace qltest {
 
@@ -26,14 +30,30 @@ std::ostream& operator<<(std::ostream& out, Rgb c);
 bool Near(Rgb a, Rgb b, int tolerance = 24);
 Rgb ColorAt(gdImagePtr image, int x, int y);
 
+typedef std::unique_ptr<gdImageStruct, gdImgDestroyDeleter> Picture;
+// A true-colour picture of one colour.
+Picture SolidPicture(int width, int height, Rgb color);
+// Pixel (x, y) has a colour CoordinateOf reads x and y back from; never
+// black, so pixels taken from outside a source show up as black.
+Picture CoordinatePicture(int width, int height);
+bool CoordinateOf(Rgb color, int* x, int* y);
+
 enum class Format { kJpeg, kPng, kGif, kBmp, kWbmp };
 Bytes Encode(gdImagePtr image, Format format);
 // A width x height picture of one colour, encoded.
 Bytes Solid(Format format, int width, int height, Rgb color);
+// Width and height from the IHDR chunk; false when `data` does not start
+// like a PNG file.
+bool PngSize(unsigned char const* data, std::size_t size, std::uint32_t* width,
+             std::uint32_t* height);
 
-// EXIF: an APP1 segment holding a TIFF block with IFD 0 and, when `ifd1` is
-// not empty, IFD 1 followed by a small JPEG preview it points to (libexif
-// drops an IFD 1 without a preview).
+// The five default pictures ("image.jpg", "audio.jpg", "video.jpg",
+// "doc.jpg", "any_file.jpg"), 64 x 48 JPEGs each of its own colour, so a
+// thumbnail tells which one it was made from.
+extern Rgb const kImageColor, kAudioColor, kVideoColor, kDocColor, kAnyColor;
+bool WriteDefaultPictures(std::string const& folder);
+
+// EXIF: an APP1 segment holding a TIFF block with IFD 0.
 enum class ByteOrder { kMotorola, kIntel };
 struct IfdEntry {
   std::uint16_t tag;
@@ -42,8 +62,7 @@ struct IfdEntry {
   std::uint32_t value;  // stored left-justified in the 4-byte value field
 };
 IfdEntry OrientationEntry(std::uint16_t value);
-Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0,
-                  std::vector<IfdEntry> const& ifd1 = std::vector<IfdEntry>());
+Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0);
 // `jpeg` with `segment` inserted right after its start-of-image marker.
 Bytes InsertSegment(Bytes const& jpeg, Bytes const& segment);
 
