@@ -57,9 +57,11 @@ TEST(LibJsonParserTest, InvalidTextIsReportedWithItsErrorCode) {
   } const cases[] = {
       {JSON_ERROR_UNEXPECTED_CHAR,
        "{\"a\":}|{\"a\":1} x|{}{}|[1,]|{\"a\":1,}|{,}|[1 2]|{1:2}|{'a':1}|[}|]|[01]|[-]|[1.]|[.5]|"
-       "[1e+]|[+1]|[1x]|[truex]|[nul1]|[NaN]|" + std::string("{\"a\":1}\0", 8)},
+       "[1e+]|[+1]|[1x]|[truex]|[nul1]|[NaN]|" +
+           std::string("{\"a\":1}\0", 8)},
       {JSON_ERROR_BAD_ESCAPE, "[\"a\\x\"]|[\"\\u12G4\"]"},
-      {JSON_ERROR_LONE_SURROGATE, "[\"\\ud800\"]|[\"\\ud800x\"]|[\"\\ud800\\u0041\"]|[\"\\udc00\"]"},
+      {JSON_ERROR_LONE_SURROGATE,
+       "[\"\\ud800\"]|[\"\\ud800x\"]|[\"\\ud800\\u0041\"]|[\"\\udc00\"]"},
       {JSON_ERROR_BAD_CHAR, "[\"a\nb\"]|[\"\x1f\"]|" + std::string("[\"a\0b\"]", 6)},
   };
   for (auto const& c : cases) {

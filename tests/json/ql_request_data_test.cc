@@ -84,20 +84,6 @@ TEST(QLRequestDataTest, UrlAndJsonFormsOfTheSameFields) {
   EXPECT_EQ("=5", empty.ToUrlString());
 }
 
-TEST(QLRequestDataTest, NestedObjectsAndArraysPrintInOrder) {
-  auto inner = boost::make_shared<QLJsonTypeObject>();
-  inner->AddField("z", Int(26));
-  inner->AddField("y", boost::make_shared<QLJsonTypeArray>());
-  auto array = boost::make_shared<QLJsonTypeArray>();
-  array->AddValue(inner);
-  array->AddValue(boost::make_shared<QLJsonTypeObject>());
-  QLRequestData data;
-  data.AddField("list", array);
-  EXPECT_EQ((std::vector<std::string>{"{", "k:list", "[", "{", "k:y", "[", "]", "k:z", "i:26", "}",
-                                      "{", "}", "]", "}"}),
-            EventsOf(data.ToJsonString()));
-}
-
 TEST(QLRequestDataSerializerTest, CallbackCollectsNulTerminatedBytesAndFailsWithoutLeakOrWrap) {
   EXPECT_EQ("{ }", QLRequestDataSerializer::ToJsonString(nullptr));
   EXPECT_EQ("", QLRequestDataSerializer::ToUrlString(nullptr));

@@ -8,12 +8,6 @@
 
 namespace qltest {
 
-bool operator==(Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
-
-std::ostream& operator<<(std::ostream& out, Rgb c) {
-  return out << "rgb(" << c.r << "," << c.g << "," << c.b << ")";
-}
-
 bool Near(Rgb a, Rgb b, int tolerance) {
   return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
          std::abs(a.b - b.b) <= tolerance;

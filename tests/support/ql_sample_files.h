@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,8 +23,6 @@ typedef std::vector<unsigned char> Bytes;
 struct Rgb {
   int r, g, b;
 };
-bool operator==(Rgb a, Rgb b);
-std::ostream& operator<<(std::ostream& out, Rgb c);
 // Every channel within `tolerance` (JPEG is lossy).
 bool Near(Rgb a, Rgb b, int tolerance = 24);
 Rgb ColorAt(gdImagePtr image, int x, int y);

@@ -80,47 +80,6 @@ class ImageTest : public qltest::ServiceTest {
   qltest::Picture Thumbnail() { return qltest::DecodePng(qltest::ThumbnailBytes(data_)); }
 };
 
-// Nearest-neighbour sampling gives index d of `dest` one of the source
-// indexes [start + floor(d*size/dest), start + ceil((d+1)*size/dest) - 1];
-// where that range lies wholly outside the picture the pixel is black.
-TEST_F(ImageTest, ThumbnailModeCutsTheCentredBoxShape) {
-  struct {
-    int w, h, W, H, sx, sy, sw, sh;
-  } const cases[] = {
-      {100, 100, 400, 300, 50, 0, 300, 300},
-      {100, 100, 300, 400, 0, 50, 300, 300},
-      // 120 * (750 / 90) in single precision is 999.99994: 999 columns.
-      {120, 90, 1000, 750, 0, 0, 999, 750},
-      // Wider than the picture: 25 columns past each side read as black.
-      {150, 100, 1000, 700, -25, 0, 1050, 700},
-  };
-  for (auto const& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " from " << c.W << "x" << c.H);
-    ASSERT_TRUE(Resize(qltest::CoordinatePicture(c.W, c.H), c.w, c.h, false));
-    qltest::Picture thumb = Thumbnail();
-    ASSERT_TRUE(thumb);
-    ASSERT_EQ(c.w, gdImageSX(thumb.get()));
-    ASSERT_EQ(c.h, gdImageSY(thumb.get()));
-    for (int axis = 0; axis < 2; ++axis) {
-      int const dest = axis ? c.h : c.w, start = axis ? c.sy : c.sx, size = axis ? c.sh : c.sw;
-      for (int d : {0, dest / 2, dest - 1}) {
-        int x = -1, y = -1;
-        bool const inside = qltest::CoordinateOf(
-            qltest::ColorAt(thumb.get(), axis ? c.w / 2 : d, axis ? d : c.h / 2), &x, &y);
-        long long const low = start + (static_cast<long long>(d) * size) / dest;
-        long long const high = start + (static_cast<long long>(d + 1) * size + dest - 1) / dest - 1;
-        if (high < 0 || low >= (axis ? c.H : c.W)) {
-          EXPECT_FALSE(inside) << "index " << d << " should be black";
-        } else {
-          ASSERT_TRUE(inside) << "index " << d << " is black";
-          EXPECT_LE(low, axis ? y : x) << "index " << d;
-          EXPECT_GE(high, axis ? y : x) << "index " << d;
-        }
-      }
-    }
-  }
-}
-
 // At the picture's own size the canvas is the picture, so the turned PNG is
 // checked pixel by pixel; 120 x 90 becomes 90 x 120.
 TEST_F(ImageTest, ResizeTurnsTheCanvasOrLeavesItForOtherValues) {
