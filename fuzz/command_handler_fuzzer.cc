@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <cstring>

@@ -1,7 +1,8 @@
-// The one maker of sample files for tests, fuzz seeds and benchmarks:
-// pictures encoded by libgd, EXIF (APP1) blocks and ID3v2 tags written byte
-// by byte, and request bodies for the command handler. Every function is
-// pure (no global state, no test framework), so any thread may call it; a
+// The one maker of sample files for tests, fuzz targets and benchmarks:
+// pictures drawn and encoded by libgd (owned by the returned Picture), EXIF
+// (APP1) blocks and ID3v2 tags written byte by byte, the default pictures,
+// and request bodies for the command handler. No function keeps state or
+// uses a test framework, so any thread may call them (on distinct files); a
 // picture libgd cannot encode comes back as empty bytes.
 #ifndef QUORLIN_TESTS_SUPPORT_QL_SAMPLE_FILES_H_
 #define QUORLIN_TESTS_SUPPORT_QL_SAMPLE_FILES_H_
