@@ -48,10 +48,6 @@ int QLLogCapture::CountAt(std::string const& level_word, std::string const& mess
   return count;
 }
 
-bool QLLogCapture::WaitFor(std::string const& needle, int timeout_ms) const {
-  return WaitUntil([&] { return Count(needle) > 0; }, timeout_ms);
-}
-
 void QLLogCapture::Clear() {
   boost::lock_guard<boost::recursive_mutex> lock(QLLogStatementMutex());
   stream_->str("");

@@ -26,8 +26,6 @@ class QLLogCapture {
   // How many captured lines start with `level_word` ("ERROR:", "WARN: ",
   // "INFO: ", "DEBUG:") and end with `message`.
   int CountAt(std::string const& level_word, std::string const& message) const;
-  // Waits up to `timeout_ms` until some line contains `needle`.
-  bool WaitFor(std::string const& needle, int timeout_ms) const;
   // Forgets what was captured so far.
   void Clear();
 

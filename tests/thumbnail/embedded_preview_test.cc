@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "support/ql_exif_preview.h"
-#include "test_support.h"
+#include "thumbnail_fixture.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ using qltest::Rgb;
 Rgb const kPhoto = {30, 60, 200};
 Rgb const kPreview = {40, 200, 40};
 
-class EmbeddedPreviewTest : public qltest::ProviderTest {};
+class EmbeddedPreviewTest : public qltest::ServiceTest {};
 
 TEST_F(EmbeddedPreviewTest, PreviewStandsInOnlyWhenItHasThePixelsAndShape) {
   struct Row {
@@ -49,12 +49,15 @@ TEST_F(EmbeddedPreviewTest, PreviewStandsInOnlyWhenItHasThePixelsAndShape) {
     provider_.SetOptions(options);
     Write("photo.jpg", qltest::JpegWithPreview(640, 480, kPhoto, row.preview_width,
                                                row.preview_height, kPreview, row.orientation));
-    qltest::FillRequest(data_, data_.path, folder_.File("cache"), id++, 160, 120, row.full_screen);
+    data_.resource_id = id++;
+    data_.width = 160;
+    data_.height = 120;
+    data_.full_screen = row.full_screen;
     ASSERT_TRUE(provider_.GetThumbnailFor(data_));
-    EXPECT_EQ(static_cast<std::size_t>(id - 1), qltest::ListFolder(folder_.File("cache")).size())
+    EXPECT_EQ(static_cast<std::size_t>(id - 1), qltest::ListFolder(cache_).size())
         << "cached like any thumbnail";
-    EXPECT_EQ(row.preview_used, qltest::Near(kPreview, ThumbnailCentre()));
-    ScopedGdImage const thumb = qltest::DecodeThumbnail(data_);
+    EXPECT_EQ(row.preview_used, qltest::Near(kPreview, qltest::CentreColour(qltest::ThumbnailBytes(data_))));
+    qltest::Picture const thumb = qltest::DecodePng(qltest::ThumbnailBytes(data_));
     ASSERT_TRUE(thumb);
     EXPECT_EQ(row.thumb_width, gdImageSX(thumb.get()));
     EXPECT_EQ(row.thumb_height, gdImageSY(thumb.get()));
