@@ -56,7 +56,8 @@ TEST_F(EmbeddedPreviewTest, PreviewStandsInOnlyWhenItHasThePixelsAndShape) {
     ASSERT_TRUE(provider_.GetThumbnailFor(data_));
     EXPECT_EQ(static_cast<std::size_t>(id - 1), qltest::ListFolder(cache_).size())
         << "cached like any thumbnail";
-    EXPECT_EQ(row.preview_used, qltest::Near(kPreview, qltest::CentreColour(qltest::ThumbnailBytes(data_))));
+    EXPECT_EQ(row.preview_used,
+              qltest::Near(kPreview, qltest::CentreColour(qltest::ThumbnailBytes(data_))));
     qltest::Picture const thumb = qltest::DecodePng(qltest::ThumbnailBytes(data_));
     ASSERT_TRUE(thumb);
     EXPECT_EQ(row.thumb_width, gdImageSX(thumb.get()));
