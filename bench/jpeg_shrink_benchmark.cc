@@ -1,8 +1,10 @@
 // Cost of a thumbnail of a 12-megapixel JPEG through the JPEG handler, with
 // libgd's full-size decode and with shrink-on-load decoding, for a small
 // thumbnail (160 x 120, decoded at 1/8) and a full-screen one (1920 x 1080,
-// decoded at 1/2). The photo is drawn here: gradients plus noise, so the JPEG
-// is as hard to decode as a real picture.
+// decoded at 1/2), and from the 160 x 120 preview the photo carries in its
+// EXIF data (--embedded-previews). The photo is drawn here: gradients plus
+// noise, so the JPEG is as hard to decode as a real picture; its preview is
+// the photo scaled down, as a camera writes it.
 #include <benchmark/benchmark.h>
 #include <gd.h>
 #include <stdlib.h>
@@ -13,6 +15,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/ql_exif_preview.h"
 #include "support/ql_temp_dir.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
@@ -41,8 +44,17 @@ struct Photo {
     }
     int size = 0;
     boost::shared_ptr<void> bytes(gdImageJpegPtr(photo.get(), &size, 90), gdDeleter());
+    unsigned char const* const begin = static_cast<unsigned char const*>(bytes.get());
+    qltest::Bytes const jpeg(begin, begin + size);
+    boost::shared_ptr<gdImageStruct> preview(gdImageCreateTrueColor(160, 120),
+                                             gdImgDestroyDeleter());
+    gdImageCopyResampled(preview.get(), photo.get(), 0, 0, 0, 0, 160, 120, width, height);
+    qltest::Bytes const file = qltest::InsertSegment(
+        jpeg,
+        qltest::ExifSegmentWithPreview(1, qltest::Encode(preview.get(), qltest::Format::kJpeg)));
     std::ofstream(path.c_str(), std::ios::binary)
-        .write(static_cast<char const*>(bytes.get()), size);
+        .write(reinterpret_cast<char const*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
   }
 };
 
@@ -51,12 +63,14 @@ Photo& SharedPhoto() {
   return photo;
 }
 
-// Arguments: shrink-on-load (0 or 1), width, height, full screen (0 or 1).
+// Arguments: shrink-on-load (0 or 1), width, height, full screen (0 or 1),
+// embedded previews (0 or 1).
 void BM_JpegHandler(benchmark::State& state) {
   Photo& photo = SharedPhoto();
   QLThumbnailProvider provider;
   QLThumbnailOptions options;
   options.jpeg_shrink_on_load = state.range(0) != 0;
+  options.embedded_previews = state.range(4) != 0;
   provider.SetOptions(options);
   for (auto _ : state) {
     QLThumbnailData data;
@@ -70,11 +84,12 @@ void BM_JpegHandler(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_JpegHandler)
-    ->ArgNames({"shrink", "w", "h", "full"})
-    ->Args({0, 160, 120, 0})
-    ->Args({1, 160, 120, 0})
-    ->Args({0, 1920, 1080, 1})
-    ->Args({1, 1920, 1080, 1})
+    ->ArgNames({"shrink", "w", "h", "full", "previews"})
+    ->Args({0, 160, 120, 0, 0})
+    ->Args({1, 160, 120, 0, 0})
+    ->Args({1, 160, 120, 0, 1})
+    ->Args({0, 1920, 1080, 1, 0})
+    ->Args({1, 1920, 1080, 1, 0})
     ->Unit(benchmark::kMillisecond);
 
 // The decode stage alone, from the open file: libgd's full decode, or the

@@ -1,104 +1,69 @@
-// Fuzz target for the format handlers: JPEG, PNG, GIF, BMP, WBMP and MP3
-// bytes go through the provider's handler for their extension and on into
-// ResizeImage, as a request for a stored file would.
-//
-// Input layout:
-//   byte 0   extension (value % 6: jpg, png, gif, bmp, wbmp, mp3) and, in
-//            (value / 6) % 2, the scaling mode (1: full screen)
-//   byte 1   requested width  - 1 (0..63)
-//   byte 2   requested height - 1 (0..63)
-//   rest     the file, written to "input.<extension>" in a sandbox folder
-//            whose "defaults/" holds the five default pictures.
-//
-// Checks beyond "no crash, no leak, no sanitizer report": with the default
-// pictures present every handler ends in a thumbnail (its own or a
-// fallback), a PNG of exactly the requested box (turned boxes swap sides) in
-// thumbnail mode, no side longer than the longer requested one in full-screen
-// mode. The one allowed failure is full-screen mode, where a picture much
-// longer than wide scales to a side of 0; then the record stays untouched.
-#include <unistd.h>
-
+// Fuzz target for the format handlers: the file goes through the provider's
+// handler for its extension and on into ResizeImage, as a request for a
+// stored file would. Byte 0: the extension (value % 6: jpg, png, gif, bmp,
+// wbmp, mp3) and the mode ((value / 6) % 2 == 1: full screen); bytes 1 and 2:
+// requested width and height - 1 (0..63); the rest: the file, written next to
+// the five default pictures. Checks: every handler ends in a PNG thumbnail
+// (its own or a fallback) of exactly the requested box (turned boxes swap
+// sides) in thumbnail mode, no side longer than the longer requested one in
+// full-screen mode. The one allowed failure is full-screen mode, where a
+// picture much longer than wide scales to a side of 0; then the record stays
+// untouched.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "fuzz_support.h"
-#include "thumbnail/ql_thumbnail_data.h"
-#include "thumbnail/ql_thumbnail_options.h"
 #include "thumbnail/ql_thumbnail_provider.h"
-
-namespace {
 
 using qlfuzz::FuzzCheck;
 
-char const* const kExtensions[] = {"jpg", "png", "gif", "bmp", "wbmp", "mp3"};
-int const kExtensionCount = 6;
-unsigned int const kMaxSide = 64;
-
-QLTempDir* g_sandbox = nullptr;
 QLThumbnailProvider* g_provider = nullptr;
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   qlfuzz::DiscardLogs();
-  g_sandbox = new QLTempDir();
-  FuzzCheck(std::filesystem::create_directory(g_sandbox->File("defaults")), "defaults folder");
-  FuzzCheck(qlfuzz::WriteDefaultPictures(g_sandbox->File("defaults")), "default pictures");
+  FuzzCheck(qltest::WriteDefaultPictures(qlfuzz::Scratch().path()), "default pictures");
   g_provider = new QLThumbnailProvider();
   QLThumbnailOptions options = g_provider->options();
   // A decoded 4 MP picture is 16 MB of canvas: enough for every real layout,
   // small enough to keep the fuzzer fast and far below its memory limit.
   options.max_source_pixels = 4000000;
   g_provider->SetOptions(options);
-  std::atexit([] { delete g_sandbox; });
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
+  char const* const kExtensions[] = {"jpg", "png", "gif", "bmp", "wbmp", "mp3"};
   if (size < 3) return 0;
-  std::string const extension = kExtensions[data[0] % kExtensionCount];
-  bool const full_screen = (data[0] / kExtensionCount) % 2 == 1;
-  std::uint32_t const width = 1 + data[1] % kMaxSide;
-  std::uint32_t const height = 1 + data[2] % kMaxSide;
-
-  std::string const path = g_sandbox->File("input." + extension);
-  FuzzCheck(qlfuzz::WriteBytes(path, data + 3, size - 3), "write the input file");
-
+  std::string const extension = kExtensions[data[0] % 6];
   QLThumbnailData record;
-  record.path = path;
-  record.width = width;
-  record.height = height;
-  record.full_screen = full_screen;
+  record.path = qlfuzz::Scratch().File("input." + extension);
+  record.full_screen = (data[0] / 6) % 2 == 1;
+  record.width = 1 + data[1] % 64;
+  record.height = 1 + data[2] % 64;
   record.resource_id = 1;
-  record.default_thumbnail_folder = g_sandbox->File("defaults");
+  record.default_thumbnail_folder = qlfuzz::Scratch().path();
+  FuzzCheck(qltest::WriteBytes(record.path, qltest::Bytes(data + 3, data + size)), "write input");
 
-  QLThumbnailProvider::HandlerTable const& handlers = g_provider->handlers();
-  QLThumbnailProvider::HandlerTable::const_iterator const handler = handlers.find(extension);
-  FuzzCheck(handler != handlers.end(), "every fuzzed extension has a handler");
-  bool const made = (g_provider->*(handler->second))(record);
-
-  if (!made) {
-    FuzzCheck(full_screen, "thumbnail mode always ends in a thumbnail");
+  auto const handler = g_provider->handlers().find(extension);
+  FuzzCheck(handler != g_provider->handlers().end(), "every fuzzed extension has a handler");
+  if (!(g_provider->*(handler->second))(record)) {
+    FuzzCheck(record.full_screen, "thumbnail mode always ends in a thumbnail");
     FuzzCheck(!record.thumbnail && record.thumbnail_size == 0, "a failure leaves the record");
     return 0;
   }
-  FuzzCheck(record.thumbnail && record.thumbnail_size > 0, "a thumbnail has bytes");
-  std::uint32_t png_width = 0;
-  std::uint32_t png_height = 0;
-  FuzzCheck(qlfuzz::PngSize(static_cast<unsigned char const*>(record.thumbnail.get()),
-                            static_cast<size_t>(record.thumbnail_size), &png_width, &png_height),
-            "a thumbnail is a PNG file image");
-  if (full_screen) {
-    std::uint32_t const longest = std::max(width, height);
-    FuzzCheck(png_width >= 1 && png_height >= 1 && png_width <= longest && png_height <= longest,
-              "a full-screen thumbnail fits the longer requested side");
+  std::uint32_t w = 0, h = 0;
+  FuzzCheck(
+      record.thumbnail && qltest::PngSize(static_cast<unsigned char const*>(record.thumbnail.get()),
+                                          static_cast<size_t>(record.thumbnail_size), &w, &h),
+      "a thumbnail is a PNG file image");
+  std::uint32_t const longest = std::max(record.width, record.height);
+  if (record.full_screen) {
+    FuzzCheck(w >= 1 && h >= 1 && w <= longest && h <= longest, "full screen fits the longer side");
   } else {
-    FuzzCheck((png_width == width && png_height == height) ||
-                  (png_width == height && png_height == width),
-              "a thumbnail fills the requested box");
+    FuzzCheck(
+        (w == record.width && h == record.height) || (w == record.height && h == record.width),
+        "a thumbnail fills the requested box");
   }
   return 0;
 }

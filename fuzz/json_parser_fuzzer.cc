@@ -1,10 +1,8 @@
 // Fuzz target for the request parser: JSON::JSONParser over arbitrary bytes,
-// with three checks beyond "no crash, no sanitizer report":
-//  1. the parser's state and node table are consistent;
-//  2. libjson gives the same events and result however the bytes are split
-//     into pieces (it keeps its whole state between calls);
-//  3. a document libjson accepts whole, printed token by token through the
-//     libjson printer, parses back to the same events.
+// checked beyond "no crash, no sanitizer report": the parser's state and node
+// table are consistent; libjson gives the same events and result however the
+// bytes are split into pieces; and a document libjson accepts whole, printed
+// token by token through the libjson printer, parses back to the same events.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -15,34 +13,24 @@
 
 namespace {
 
-struct Event {
-  int type;
-  std::string data;
-  bool operator==(Event const& other) const { return type == other.type && data == other.data; }
-};
-
-int Record(void* userdata, int type, const char* data, uint32_t length) {
-  static_cast<std::vector<Event>*>(userdata)->push_back({type, std::string(data, length)});
-  return 0;
-}
-
-int Collect(void* userdata, const char* s, uint32_t length) {
-  static_cast<std::string*>(userdata)->append(s, length);
-  return 0;
-}
+typedef std::vector<std::pair<int, std::string>> Events;
 
 void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-// Feeds `size` bytes in pieces of `piece`; returns the error code.
-int ParseEvents(char const* data, size_t size, size_t piece, std::vector<Event>& events,
-                bool& done) {
+// Feeds `size` bytes in pieces of `piece`; the error code, events and whether
+// the document is done.
+int ParseEvents(char const* data, size_t size, size_t piece, Events& events, bool& done) {
   json_parser parser;
-  Check(json_parser_init(&parser, nullptr, &Record, &events) == 0);
+  auto record = [](void* userdata, int type, const char* text, uint32_t length) {
+    static_cast<Events*>(userdata)->emplace_back(type, std::string(text, length));
+    return 0;
+  };
+  Check(json_parser_init(&parser, nullptr, record, &events) == 0);
   int rc = 0;
   for (size_t offset = 0; rc == 0 && offset < size; offset += piece) {
-    size_t n = size - offset < piece ? size - offset : piece;
+    size_t const n = size - offset < piece ? size - offset : piece;
     rc = json_parser_string(&parser, data + offset, static_cast<uint32_t>(n), nullptr);
   }
   done = json_parser_is_done(&parser) != 0;
@@ -54,11 +42,9 @@ int ParseEvents(char const* data, size_t size, size_t piece, std::vector<Event>&
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   char const* text = reinterpret_cast<char const*>(bytes);
-
   JSON::JSONParser parser;
-  int state = parser.parse(text, static_cast<unsigned int>(size));
-  Check(state == 0 || state == 2);
-  Check(parser.errorState == state);
+  int const state = parser.parse(text, static_cast<unsigned int>(size));
+  Check((state == 0 || state == 2) && parser.errorState == state);
   for (auto const& entry : parser.nodes) {
     Check(entry.second && !entry.first.empty() && entry.second->key == entry.first);
     Check(parser.node(entry.first) == entry.second);
@@ -68,40 +54,36 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
         Check(object && object->type == JSON::NODE_OBJECT);
     }
   }
-  std::string representation = parser.buildJSONRepresentation();
+  std::string const representation = parser.buildJSONRepresentation();
   Check(representation.size() >= 2 && representation.front() == '{' &&
         representation.back() == '}');
 
-  std::vector<Event> whole;
-  bool whole_done = false;
-  int whole_rc = ParseEvents(text, size, size ? size : 1, whole, whole_done);
+  Events whole, pieces;
+  bool whole_done = false, pieces_done = false;
+  int const whole_rc = ParseEvents(text, size, size ? size : 1, whole, whole_done);
   Check((whole_rc != 0) == (state == 2));
+  Check(ParseEvents(text, size, 1 + (size ? bytes[0] % 7 : 0), pieces, pieces_done) == whole_rc);
+  Check(pieces == whole && pieces_done == whole_done);
+  if (whole_rc != 0 || !whole_done) return 0;
 
-  std::vector<Event> pieces;
-  bool pieces_done = false;
-  size_t piece = 1 + (size ? bytes[0] % 7 : 0);
-  int pieces_rc = ParseEvents(text, size, piece, pieces, pieces_done);
-  Check(pieces_rc == whole_rc);
-  Check(pieces == whole);
-  Check(pieces_done == whole_done);
-
-  if (whole_rc == 0 && whole_done) {
-    std::string printed;
-    json_printer printer;
-    Check(json_print_init(&printer, &Collect, &printed) == 0);
-    for (Event const& e : whole) {
-      Check(json_print_pretty(&printer, e.type, e.data.data(),
-                              static_cast<uint32_t>(e.data.size())) == 0);
-    }
-    json_print_free(&printer);
-    // A number is only known to be complete once a byte follows it, and a
-    // document that is a bare number ends right after it.
-    printed += '\n';
-    std::vector<Event> again;
-    bool again_done = false;
-    Check(ParseEvents(printed.data(), printed.size(), printed.size(), again, again_done) == 0);
-    Check(again_done);
-    Check(again == whole);
+  std::string printed;
+  json_printer printer;
+  auto collect = [](void* userdata, const char* s, uint32_t length) {
+    static_cast<std::string*>(userdata)->append(s, length);
+    return 0;
+  };
+  Check(json_print_init(&printer, collect, &printed) == 0);
+  for (auto const& e : whole) {
+    Check(json_print_pretty(&printer, e.first, e.second.data(),
+                            static_cast<uint32_t>(e.second.size())) == 0);
   }
+  json_print_free(&printer);
+  // A number is only known to be complete once a byte follows it, and a
+  // document that is a bare number ends right after it.
+  printed += '\n';
+  Events again;
+  bool again_done = false;
+  Check(ParseEvents(printed.data(), printed.size(), printed.size(), again, again_done) == 0);
+  Check(again_done && again == whole);
   return 0;
 }

@@ -6,56 +6,36 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "support/ql_sample_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size);
 extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool ReadFile(fs::path const& path, std::vector<uint8_t>& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
   std::vector<fs::path> files;
   for (int i = 1; i < argc; ++i) {
-    fs::path path(argv[i]);
     std::error_code error;
-    if (fs::is_directory(path, error)) {
-      for (auto const& entry : fs::directory_iterator(path, error)) {
+    if (fs::is_directory(argv[i], error)) {
+      for (auto const& entry : fs::directory_iterator(argv[i], error))
         if (entry.is_regular_file()) files.push_back(entry.path());
-      }
-    } else if (fs::is_regular_file(path, error)) {
-      files.push_back(path);
-    } else {
-      std::fprintf(stderr, "no corpus at %s\n", argv[i]);
+    } else if (fs::is_regular_file(argv[i], error)) {
+      files.push_back(argv[i]);
     }
-    if (error) {
-      std::fprintf(stderr, "cannot list %s: %s\n", argv[i], error.message().c_str());
+    if (error || files.empty()) {
+      std::fprintf(stderr, "no corpus at %s\n", argv[i]);
       return 1;
     }
   }
   std::sort(files.begin(), files.end());
-  std::vector<uint8_t> bytes;
   for (auto const& file : files) {
-    if (!ReadFile(file, bytes)) {
-      std::fprintf(stderr, "cannot read %s\n", file.c_str());
-      return 1;
-    }
-    // An empty vector's data() may be null; libFuzzer never passes null.
-    uint8_t const empty = 0;
+    qltest::Bytes const bytes = qltest::ReadBytes(file.string());
+    uint8_t const empty = 0;  // libFuzzer never passes null
     LLVMFuzzerTestOneInput(bytes.empty() ? &empty : bytes.data(), bytes.size());
   }
   std::printf("replayed %zu inputs\n", files.size());

@@ -19,6 +19,8 @@ struct ExifDataUnref {
 };
 
 int const kUpright = 1;
+// An APP1 segment's length field counts at most 65535 bytes.
+unsigned int const kLargestSegment = 65535;
 
 // Feeds the file to the loader in the pieces libexif's own file reader uses,
 // until the loader has what it needs or the file ends.
@@ -41,13 +43,21 @@ int ReadExifOrientation(std::string const& path) {
   return file.is_open() ? ReadExifOrientation(file.fd()) : kUpright;
 }
 
-int ReadExifOrientation(int fd) {
+int ReadExifOrientation(int fd) { return ReadExifOrientation(fd, nullptr); }
+
+int ReadExifOrientation(int fd, std::string* preview) {
+  if (preview) preview->clear();
   ExifLoader* loader = exif_loader_new();
   if (!loader) return kUpright;
   FeedLoader(loader, fd);
   std::unique_ptr<ExifData, ExifDataUnref> data(exif_loader_get_data(loader));
   exif_loader_unref(loader);
   if (!data) return kUpright;
+  // libexif keeps the preview only when IFD 1's offset and length lie inside
+  // the segment it read.
+  if (preview && data->data && data->size > 0 && data->size <= kLargestSegment) {
+    preview->assign(reinterpret_cast<char const*>(data->data), data->size);
+  }
 
   // Only the main picture's IFD counts: an Orientation in the thumbnail IFD
   // describes the embedded preview, not the picture we decode.

@@ -1,4 +1,5 @@
-// Reads the EXIF Orientation of a picture file, as a JPEG's turning hint.
+// Reads the EXIF Orientation of a picture file, as a JPEG's turning hint,
+// and on request the small JPEG preview the EXIF block may carry.
 //
 // Stateless free functions; any thread may call them. They release every
 // libexif object before returning. The descriptor version reads with pread
@@ -15,6 +16,10 @@
 // come out negative). 1 (upright) when the file cannot be read, carries no
 // EXIF block, or IFD 0 has no usable Orientation entry.
 int ReadExifOrientation(int fd);
+// The same, and when `preview` is not null it receives the JPEG preview of
+// IFD 1 (JPEGInterchangeFormat), or is emptied when there is none. The
+// preview lies inside the EXIF segment, so it is never larger than 64 KiB.
+int ReadExifOrientation(int fd, std::string* preview);
 // The same for the regular file at `path` (anything else reads as upright).
 int ReadExifOrientation(std::string const& path);
 

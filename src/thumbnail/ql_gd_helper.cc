@@ -1,5 +1,6 @@
 #include "thumbnail/ql_gd_helper.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -82,11 +83,21 @@ std::string QLGDHelper::StatusText() const { return counters_.StatusLine(); }
 
 QLGDHelper::~QLGDHelper() {}
 
-bool QLGDHelper::InitHelper() { return true; }
+bool QLGDHelper::InitHelper() {
+  unsigned int const idle_ms = provider_.options().memory_idle_ms;
+  if (idle_ms > 0 && !trimmer_) {
+    if (!KeepDecodeMemory()) {
+      QL_WARN("The allocator refused a setting; decode memory may not stay.");
+    }
+    trimmer_.reset(new QLIdleMemoryTrimmer(std::chrono::milliseconds(idle_ms)));
+  }
+  return true;
+}
 
 bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
                                 unsigned int length,
                                 boost::shared_ptr<QLProcessHelperSocket> socket) {
+  QLServingRequest const serving(trimmer_.get());
   ++counters_.requests;
   JSON::JSONParser parser;
   // An empty message (peer shut down mid-frame) may come without a buffer.

@@ -4,17 +4,19 @@
 // Exactly one QLGDHelper exists (made by GetProcessHelper); ProcessCommand
 // runs concurrently on every worker thread. Each call has its own parser,
 // record and reply; the shared provider serialises the thumbnail work. The
-// counters are atomic; the confinement is set before serving and then only
-// read.
+// counters are atomic; the confinement and the memory trimmer are set before
+// serving and then only read.
 #ifndef QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
 #define QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
 
 #include <boost/shared_ptr.hpp>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/ql_command_line_option.h"
 #include "ipc/ql_abstract_helper.h"
+#include "thumbnail/ql_decode_memory.h"
 #include "thumbnail/ql_path_confinement.h"
 #include "thumbnail/ql_thumbnail_counters.h"
 #include "thumbnail/ql_thumbnail_provider.h"
@@ -23,6 +25,9 @@ class QLGDHelper : public QLAbstractHelper {
  public:
   QLGDHelper();
   ~QLGDHelper() override;
+  // With the provider's memory_idle_ms > 0: keeps decode memory between
+  // requests (KeepDecodeMemory) and starts the trimmer that gives it back
+  // when idle. Call once, on the main thread, before serving.
   bool InitHelper() override;
   bool ProcessCommand(boost::shared_ptr<unsigned char> const& message, unsigned int length,
                       boost::shared_ptr<QLProcessHelperSocket> socket) override;
@@ -43,6 +48,7 @@ class QLGDHelper : public QLAbstractHelper {
   QLThumbnailProvider provider_;
   QLThumbnailCounters counters_;
   QLPathConfinement confinement_;
+  std::unique_ptr<QLIdleMemoryTrimmer> trimmer_;  // set by InitHelper, then only read
 };
 
 // Per-helper values for the process frame; each call returns a new value.

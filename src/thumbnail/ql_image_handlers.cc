@@ -1,14 +1,15 @@
 // The file handlers of QLThumbnailProvider: JPEG, PNG, GIF, BMP and WBMP
 // files decoded straight from an open handle, by libgd or, for JPEG when the
-// options ask for it, by the shrink-on-load decoder. The size in the file's
-// header is checked against the source limit before any decoder runs. Only
-// regular files are read (ql_regular_file.h).
+// options ask for it, by the shrink-on-load decoder or from the EXIF
+// preview. The size in the file's header is checked against the source limit
+// before any decoder runs. Only regular files are read (ql_regular_file.h).
 #include <gd.h>
 
 #include <cstdio>
 #include <string>
 
 #include "log/ql_log.h"
+#include "thumbnail/ql_embedded_preview.h"
 #include "thumbnail/ql_exif_orientation.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_header_probe.h"
@@ -54,20 +55,34 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
   // The size the header claims is checked before a decoder can allocate for
   // it; a file over the limit is treated like one that does not decode.
   QLImageHeader header;
-  if (ProbeImageFile(file.get(), shape.header_formats, &header) &&
-      SourcePictureOverLimit(header, provider.options().max_source_pixels,
-                             "\"" + data.path + "\"")) {
+  bool const probed = ProbeImageFile(file.get(), shape.header_formats, &header);
+  if (probed && SourcePictureOverLimit(header, provider.options().max_source_pixels,
+                                       "\"" + data.path + "\"")) {
     return provider.HandleImgGeneric(data);
   }
-  int const orientation = shape.reads_exif ? ReadExifOrientation(fileno(file.get())) : 1;
+  // The EXIF preview is looked at only for a file whose header says JPEG,
+  // so the photo's size it is checked against is known.
+  std::string preview;
+  bool const previews = provider.options().embedded_previews && shape.decode == nullptr && probed &&
+                        header.format == kQLImageJpeg;
+  int const orientation =
+      shape.reads_exif ? ReadExifOrientation(fileno(file.get()), previews ? &preview : nullptr) : 1;
   if (!shape.timer_covers_open) timer.reset();
 
   int const width = static_cast<int>(data.width);
   int const height = static_cast<int>(data.height);
   bool const shrink = provider.options().jpeg_shrink_on_load;
-  QLDecodedPicture picture =
-      shape.decode ? DecodeWithLibgd(shape.decode, file.get())
-                   : DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
+  QLDecodedPicture picture;
+  if (!preview.empty()) {
+    picture =
+        DecodeEmbeddedPreview(preview, static_cast<int>(header.width),
+                              static_cast<int>(header.height), width, height, data.full_screen);
+  }
+  if (!picture) {
+    picture = shape.decode
+                  ? DecodeWithLibgd(shape.decode, file.get())
+                  : DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
+  }
   if (!picture && shape.jpeg_retry && fseek(file.get(), 0, SEEK_SET) == 0) {
     // Some files named .png hold JPEG data; they still get their thumbnail.
     picture = DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);

@@ -43,6 +43,15 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
                        target->jpeg_shrink_on_load = true;
                        return true;
                      }});
+  options.push_back({"embedded-previews", false,
+                     "      --embedded-previews   make a JPEG's thumbnail from the preview in its "
+                     "EXIF\n"
+                     "                            data when that has pixels enough (off by "
+                     "default)\n",
+                     "", [target](char const*) {
+                       target->embedded_previews = true;
+                       return true;
+                     }});
   options.push_back(
       {"png-level", true,
        "      --png-level N         zlib level 0-9 for thumbnails (default: libgd's)\n", "0 to 9",
@@ -83,6 +92,19 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          std::uint64_t wait = 0;
          if (!ParseUnsigned(value, 0, 3600000, &wait)) return false;
          target->lock_wait_ms = static_cast<unsigned int>(wait);
+         return true;
+       }});
+  options.push_back(
+      {"memory-idle-ms", true,
+       "      --memory-idle-ms N    keep freed decode memory for the next request and\n"
+       "                            give it back N ms after the last one (default " +
+           std::to_string(QLThumbnailOptions::kDefaultMemoryIdleMs) +
+           ");\n"
+           "                            0: give it back at once\n",
+       "0 to 3600000", [target](char const* value) {
+         std::uint64_t idle = 0;
+         if (!ParseUnsigned(value, 0, 3600000, &idle)) return false;
+         target->memory_idle_ms = static_cast<unsigned int>(idle);
          return true;
        }});
   options.push_back(

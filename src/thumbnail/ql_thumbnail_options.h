@@ -26,12 +26,18 @@ struct QLThumbnailOptions {
   // picture) is refused with the one-byte failure reply, whatever the
   // picture. 4096 x 4096 is larger than any screen the device serves.
   static constexpr std::uint64_t kDefaultMaxThumbnailPixels = 4096ull * 4096ull;
+  // How long the daemon keeps freed decode memory mapped after the last
+  // request before it gives it back (ql_decode_memory.h). Long enough to
+  // span the pauses of a client paging through a folder, short enough that
+  // an idle daemon soon holds no more than before.
+  static constexpr unsigned int kDefaultMemoryIdleMs = 5000;
 
   std::uint64_t max_source_pixels = kDefaultMaxSourcePixels;
   std::uint64_t max_thumbnail_pixels = kDefaultMaxThumbnailPixels;
 
   // Fast paths, all off by default.
   bool jpeg_shrink_on_load = false;  // DCT-scaled JPEG decoding (1/2, 1/4, 1/8)
+  bool embedded_previews = false;    // JPEGs' EXIF previews when good enough
   int png_compression_level = -1;    // -1: libgd's default; 0..9: zlib level
   int png_filters = -1;              // -1: libgd's default; else a PNG_FILTER_* mask
   unsigned int jobs = 0;             // 0: one provider lock; N >= 1: N parallel jobs
@@ -40,6 +46,9 @@ struct QLThumbnailOptions {
   // failure reply. 0: as long as it takes. A read stuck in the kernel holds
   // its lock for good; this keeps the other requests from queueing behind it.
   unsigned int lock_wait_ms = 0;
+  // 0: freed memory goes back to the kernel at once, as glibc does by
+  // default; N: kept for the next request, given back N ms after the last.
+  unsigned int memory_idle_ms = kDefaultMemoryIdleMs;
 
   // Folders every request's file, cache folder and default-picture folder
   // must resolve into; empty: no confinement.
@@ -87,7 +96,8 @@ inline bool ParsePngFilters(char const* text, int* mask) {
 
 // The command-line options that set `*target`, in the order --help lists
 // them: --max-source-pixels, --max-thumbnail-pixels, --jpeg-shrink-on-load,
-// --png-level, --png-filters and --jobs. A refused value leaves its field as
+// --embedded-previews, --png-level, --png-filters, --jobs, --lock-wait-ms, --memory-idle-ms
+// and --allow-root. A refused value leaves its field as
 // it was. `target` must outlive the parse.
 std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions* target);
 

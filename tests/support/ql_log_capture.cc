@@ -35,6 +35,19 @@ int QLLogCapture::Count(std::string const& needle) const {
   return count;
 }
 
+int QLLogCapture::CountAt(std::string const& level_word, std::string const& message) const {
+  std::istringstream lines(Text());
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    if (line.compare(0, level_word.size(), level_word) == 0 && line.size() >= message.size() &&
+        line.compare(line.size() - message.size(), message.size(), message) == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 void QLLogCapture::Clear() {
   boost::lock_guard<boost::recursive_mutex> lock(QLLogStatementMutex());
   stream_->str("");

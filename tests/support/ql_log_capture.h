@@ -21,6 +21,9 @@ class QLLogCapture {
   std::string Text() const;
   // How many captured lines contain `needle`.
   int Count(std::string const& needle) const;
+  // How many captured lines start with `level_word` ("ERROR:", "WARN: ",
+  // "INFO: ", "DEBUG:") and end with `message`.
+  int CountAt(std::string const& level_word, std::string const& message) const;
   // Forgets what was captured so far.
   void Clear();
 

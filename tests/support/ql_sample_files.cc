@@ -1,17 +1,12 @@
 #include "support/ql_sample_files.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
 
 namespace qltest {
-
-bool operator==(Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
-
-std::ostream& operator<<(std::ostream& out, Rgb c) {
-  return out << "rgb(" << c.r << "," << c.g << "," << c.b << ")";
-}
 
 bool Near(Rgb a, Rgb b, int tolerance) {
   return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
@@ -48,13 +43,76 @@ Bytes Encode(gdImagePtr image, Format format) {
   return buffer ? Bytes(bytes, bytes + size) : Bytes();
 }
 
+Picture SolidPicture(int width, int height, Rgb color) {
+  Picture image(gdImageCreateTrueColor(width, height));
+  if (image) {
+    gdImageFilledRectangle(image.get(), 0, 0, width - 1, height - 1,
+                           gdTrueColor(color.r, color.g, color.b));
+  }
+  return image;
+}
+
+// x + 1 and y + 1 as 12-bit numbers: low bytes in red and blue, high nibbles
+// in green.
+Picture CoordinatePicture(int width, int height) {
+  Picture image(gdImageCreateTrueColor(width, height));
+  for (int y = 0; image && y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      int const cx = x + 1, cy = y + 1;
+      image->tpixels[y][x] = gdTrueColor(cx & 0xFF, (cx >> 8) | ((cy >> 8) << 4), cy & 0xFF);
+    }
+  }
+  return image;
+}
+
+bool CoordinateOf(Rgb color, int* x, int* y) {
+  int const cx = color.r | ((color.g & 0x0F) << 8);
+  int const cy = color.b | ((color.g >> 4) << 8);
+  if (cx == 0 || cy == 0) return false;
+  *x = cx - 1;
+  *y = cy - 1;
+  return true;
+}
+
 Bytes Solid(Format format, int width, int height, Rgb color) {
-  std::unique_ptr<gdImage, void (*)(gdImagePtr)> image(gdImageCreateTrueColor(width, height),
-                                                       gdImageDestroy);
-  if (!image) return Bytes();
-  gdImageFilledRectangle(image.get(), 0, 0, width - 1, height - 1,
-                         gdTrueColor(color.r, color.g, color.b));
-  return Encode(image.get(), format);
+  Picture image = SolidPicture(width, height, color);
+  return image ? Encode(image.get(), format) : Bytes();
+}
+
+bool PngSize(unsigned char const* data, std::size_t size, std::uint32_t* width,
+             std::uint32_t* height) {
+  static unsigned char const kStart[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n',
+                                           0,    0,   0,   13,  'I',  'H',  'D',  'R'};
+  if (size < 24 || !std::equal(kStart, kStart + 16, data)) return false;
+  auto be32 = [data](std::size_t at) {
+    return (std::uint32_t(data[at]) << 24) | (std::uint32_t(data[at + 1]) << 16) |
+           (std::uint32_t(data[at + 2]) << 8) | std::uint32_t(data[at + 3]);
+  };
+  *width = be32(16);
+  *height = be32(20);
+  return true;
+}
+
+Rgb const kImageColor = {230, 120, 20};
+Rgb const kAudioColor = {240, 230, 30};
+Rgb const kVideoColor = {30, 200, 200};
+Rgb const kDocColor = {150, 60, 200};
+Rgb const kAnyColor = {120, 120, 120};
+
+bool WriteDefaultPictures(std::string const& folder) {
+  struct {
+    char const* name;
+    Rgb color;
+  } const pictures[] = {{"image.jpg", kImageColor},
+                        {"audio.jpg", kAudioColor},
+                        {"video.jpg", kVideoColor},
+                        {"doc.jpg", kDocColor},
+                        {"any_file.jpg", kAnyColor}};
+  for (auto const& picture : pictures) {
+    Bytes const jpeg = Solid(Format::kJpeg, 64, 48, picture.color);
+    if (jpeg.empty() || !WriteBytes(folder + "/" + picture.name, jpeg)) return false;
+  }
+  return true;
 }
 
 namespace {
@@ -99,25 +157,12 @@ void PutText(Bytes* out, std::string const& text) {
 
 IfdEntry OrientationEntry(std::uint16_t value) { return IfdEntry{0x0112, 3, 1, value}; }
 
-Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0,
-                  std::vector<IfdEntry> const& ifd1) {
-  Bytes preview;
-  std::vector<IfdEntry> thumbnail_ifd = ifd1;
-  std::uint32_t const ifd0_size = 2 + 12 * static_cast<std::uint32_t>(ifd0.size()) + 4;
-  if (!ifd1.empty()) {
-    preview = Solid(Format::kJpeg, 8, 8, Rgb{20, 200, 20});
-    std::uint32_t const ifd1_size = 2 + 12 * static_cast<std::uint32_t>(ifd1.size() + 2) + 4;
-    thumbnail_ifd.push_back({0x0201, 4, 1, 8 + ifd0_size + ifd1_size});  // preview offset
-    thumbnail_ifd.push_back({0x0202, 4, 1, static_cast<std::uint32_t>(preview.size())});
-  }
+Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0) {
   Bytes tiff;
   PutText(&tiff, order == ByteOrder::kMotorola ? "MM" : "II");
   Put16(&tiff, order, 42);
   Put32(&tiff, order, 8);
-  PutIfd(&tiff, order, ifd0, ifd1.empty() ? 0 : 8 + ifd0_size);
-  if (!ifd1.empty()) PutIfd(&tiff, order, thumbnail_ifd, 0);
-  tiff.insert(tiff.end(), preview.begin(), preview.end());
-
+  PutIfd(&tiff, order, ifd0, 0);
   Bytes segment = {0xFF, 0xE1};
   Put16(&segment, ByteOrder::kMotorola, static_cast<std::uint32_t>(2 + 6 + tiff.size()));
   PutText(&segment, std::string("Exif\0\0", 6));

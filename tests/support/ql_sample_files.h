@@ -1,17 +1,21 @@
-// The one maker of sample files for tests, fuzz seeds and benchmarks:
-// pictures encoded by libgd, EXIF (APP1) blocks and ID3v2 tags written byte
-// by byte, and request bodies for the command handler. Every function is
-// pure (no global state, no test framework), so any thread may call it; a
+// The one maker of sample files for tests, fuzz targets and benchmarks:
+// pictures drawn and encoded by libgd (owned by the returned Picture), EXIF
+// (APP1) blocks and ID3v2 tags written byte by byte, the default pictures,
+// and request bodies for the command handler. No function keeps state or
+// uses a test framework, so any thread may call them (on distinct files); a
 // picture libgd cannot encode comes back as empty bytes.
 #ifndef QUORLIN_TESTS_SUPPORT_QL_SAMPLE_FILES_H_
 #define QUORLIN_TESTS_SUPPORT_QL_SAMPLE_FILES_H_
 
 #include <gd.h>
 
+#include <cstddef>
 #include <cstdint>
-#include <ostream>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "thumbnail/ql_gd_deleters.h"
 
 namespace qltest {
 
@@ -20,20 +24,34 @@ typedef std::vector<unsigned char> Bytes;
 struct Rgb {
   int r, g, b;
 };
-bool operator==(Rgb a, Rgb b);
-std::ostream& operator<<(std::ostream& out, Rgb c);
 // Every channel within `tolerance` (JPEG is lossy).
 bool Near(Rgb a, Rgb b, int tolerance = 24);
 Rgb ColorAt(gdImagePtr image, int x, int y);
+
+typedef std::unique_ptr<gdImageStruct, gdImgDestroyDeleter> Picture;
+// A true-colour picture of one colour.
+Picture SolidPicture(int width, int height, Rgb color);
+// Pixel (x, y) has a colour CoordinateOf reads x and y back from; never
+// black, so pixels taken from outside a source show up as black.
+Picture CoordinatePicture(int width, int height);
+bool CoordinateOf(Rgb color, int* x, int* y);
 
 enum class Format { kJpeg, kPng, kGif, kBmp, kWbmp };
 Bytes Encode(gdImagePtr image, Format format);
 // A width x height picture of one colour, encoded.
 Bytes Solid(Format format, int width, int height, Rgb color);
+// Width and height from the IHDR chunk; false when `data` does not start
+// like a PNG file.
+bool PngSize(unsigned char const* data, std::size_t size, std::uint32_t* width,
+             std::uint32_t* height);
 
-// EXIF: an APP1 segment holding a TIFF block with IFD 0 and, when `ifd1` is
-// not empty, IFD 1 followed by a small JPEG preview it points to (libexif
-// drops an IFD 1 without a preview).
+// The five default pictures ("image.jpg", "audio.jpg", "video.jpg",
+// "doc.jpg", "any_file.jpg"), 64 x 48 JPEGs each of its own colour, so a
+// thumbnail tells which one it was made from.
+extern Rgb const kImageColor, kAudioColor, kVideoColor, kDocColor, kAnyColor;
+bool WriteDefaultPictures(std::string const& folder);
+
+// EXIF: an APP1 segment holding a TIFF block with IFD 0.
 enum class ByteOrder { kMotorola, kIntel };
 struct IfdEntry {
   std::uint16_t tag;
@@ -42,8 +60,7 @@ struct IfdEntry {
   std::uint32_t value;  // stored left-justified in the 4-byte value field
 };
 IfdEntry OrientationEntry(std::uint16_t value);
-Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0,
-                  std::vector<IfdEntry> const& ifd1 = std::vector<IfdEntry>());
+Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0);
 // `jpeg` with `segment` inserted right after its start-of-image marker.
 Bytes InsertSegment(Bytes const& jpeg, Bytes const& segment);
 

@@ -1,118 +1,191 @@
-// The thumbnail cache: file names, freshness by name, clean-up of outdated
-// files, free-space boundary, and the failure cases that must never serve or
-// leave partial bytes.
+// The thumbnail cache and its folder index: the free-space boundary, a failed
+// write that must leave nothing, the index's byte-wise prefixes, its memory
+// limits, one listing for repeated saves into a big folder, and one
+// generation for many parallel requests of one entry.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <cstdio>
+#include <future>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "test_support.h"
-#include "thumbnail/ql_thumbnail_provider.h"
-
-using qltest::Bytes;
+#include "thumbnail/ql_cache_folder_index.h"
+#include "thumbnail_fixture.h"
 
 namespace {
 
-const std::time_t kSourceTime = 1600000000;  // 0x5f5e1000
+using qltest::Bytes;
+typedef std::vector<std::string> Names;
+
+std::time_t const kSourceTime = 1600000000;  // 0x5f5e1000
 
 class CacheTest : public qltest::ServiceTest {
  protected:
   void SetUp() override {
-    source_ = temp_.File("photo.jpg");
-    qltest::WriteFile(source_, std::string("source bytes"));
-    qltest::SetMtime(source_, kSourceTime);
+    Write("photo.jpg", Bytes{'x'});
+    qltest::SetMtime(data_.path, kSourceTime);
+    data_.resource_id = 255;
+    data_.width = 160;
+    data_.height = 120;
   }
 
-  void Fill(QLThumbnailData& data) { qltest::FillRequest(data, source_, cache_); }
-
-  void Save(Bytes const& bytes, std::uint64_t id = 255, std::uint32_t width = 160,
-            std::uint32_t height = 120, bool full_screen = false) {
-    QLThumbnailData data;
-    qltest::FillRequest(data, source_, cache_, id, width, height, full_screen);
-    qltest::SetThumbnail(data, bytes);
-    provider_.SaveThumbnail(data);
+  void Save(Bytes const& bytes) {
+    boost::shared_ptr<unsigned char> copy(new unsigned char[bytes.size()],
+                                          [](unsigned char* p) { delete[] p; });
+    std::copy(bytes.begin(), bytes.end(), copy.get());
+    data_.thumbnail = copy;
+    data_.thumbnail_size = static_cast<std::int64_t>(bytes.size());
+    provider_.SaveThumbnail(data_);
   }
-
-  // A lookup for the default request; the bytes it found, or none on a miss.
-  bool Lookup(Bytes* found = nullptr) {
-    QLThumbnailData data;
-    Fill(data);
-    bool const hit = provider_.GetCachedThumbnail(data);
-    EXPECT_EQ(hit, static_cast<bool>(data.thumbnail));
-    if (found) *found = qltest::ThumbnailBytes(data);
-    return hit;
-  }
-
-  std::string source_;
 };
-
-TEST_F(CacheTest, ChangedSourceMissesThenReplacesOutdatedFile) {
-  Save(Bytes{1});
-  qltest::SetMtime(source_, kSourceTime + 1);
-  EXPECT_FALSE(Lookup()) << "freshness is decided by the name";
-
-  Save(Bytes{2});
-  EXPECT_EQ(std::vector<std::string>{"ff_160x120_0_5f5e1001.png"}, qltest::ListFolder(cache_));
-  EXPECT_EQ(Bytes{2}, qltest::ReadFile(cache_ + "/ff_160x120_0_5f5e1001.png"));
-  EXPECT_TRUE(log_.Contains("Mark for deletion: " + cache_ + "/ff_160x120_0_5f5e1000.png"));
-}
 
 TEST_F(CacheTest, SpaceEqualToSizeSavesOneByteLessDoesNot) {
-  Bytes const png = qltest::Solid(qltest::Format::kPng, 8, 8, {5, 5, 5});
-  std::uintmax_t available = png.size();
-  std::string queried;
-  provider_.SetSpaceQuery([&](std::string const& folder) {
-    queried = folder;
-    return available;
-  });
-  Save(png);
-  EXPECT_EQ(cache_ + "/", queried);
-  EXPECT_TRUE(qltest::Exists(cache_ + "/ff_160x120_0_5f5e1000.png")) << log_.text();
-
-  available = png.size() - 1;
-  Save(png, 255, 320, 240);
-  EXPECT_FALSE(qltest::Exists(cache_ + "/ff_320x240_0_5f5e1000.png"));
-  std::string const expected = "Unable to cache thumbnail. Insufficient disk space. Require " +
-                               std::to_string(png.size()) + " but availble only " +
-                               std::to_string(png.size() - 1) + ". ";
-  EXPECT_TRUE(log_.Contains(expected));
+  std::uintmax_t available = 100;
+  provider_.SetSpaceQuery([&](std::string const&) { return available; });
+  Save(Bytes(100, 1));
+  EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
+  available = 99;
+  data_.width = 320;
+  Save(Bytes(100, 2));
+  EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
+  EXPECT_TRUE(Logged("Insufficient disk space. Require 100 but availble only 99. "));
 }
-
-// Restores the file-size limit and SIGXFSZ disposition of the process.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    saved_handler_ = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, saved_handler_);
-  }
-
- private:
-  struct rlimit saved_;
-  sighandler_t saved_handler_;
-};
 
 TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
   ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
-  Bytes const big(4096, 0xab);
-  {
-    FileSizeLimit limit(100);  // the write stops after 100 bytes with EFBIG
-    Save(big);
-  }
-  EXPECT_FALSE(qltest::Exists(cache_ + "/ff_160x120_0_5f5e1000.png"));
-  EXPECT_TRUE(qltest::ListFolder(cache_).empty()) << "temporary file left behind";
-  EXPECT_TRUE(log_.Contains("Problems when trying to save thumbnail for \"" + source_ + "\". "));
+  struct rlimit saved, limit;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  limit = saved;
+  limit.rlim_cur = 100;  // the write stops after 100 bytes with EFBIG
+  sighandler_t const handler = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  Save(Bytes(4096, 0xab));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, handler);
+  EXPECT_TRUE(qltest::ListFolder(cache_).empty()) << "partial or temporary file left";
+  EXPECT_TRUE(Logged("Problems when trying to save thumbnail for \"" + data_.path + "\". "));
+  EXPECT_FALSE(provider_.GetCachedThumbnail(data_));
+}
 
-  EXPECT_FALSE(Lookup());
+TEST_F(CacheTest, RepeatedSavesIntoABigFolderListItOnce) {
+  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
+  for (int i = 0; i < 3000; ++i)
+    ASSERT_TRUE(qltest::WriteBytes(cache_ + "/" + std::to_string(i) + "_160x120_0_1.png", {}));
+  for (std::time_t when = 1000; when < 1010; ++when) {
+    qltest::SetMtime(data_.path, when);
+    Save(Bytes{'p'});
+    char previous[32];
+    snprintf(previous, sizeof previous, "/ff_160x120_0_%lx.png", static_cast<long>(when - 1));
+    if (when > 1000) {
+      EXPECT_TRUE(Logged("Mark for deletion: " + cache_ + previous));
+    }
+  }
+  EXPECT_EQ(1u, provider_.cache_index().listings());
+  Names const left = qltest::ListFolder(cache_);
+  EXPECT_EQ(3001u, left.size());
+  EXPECT_TRUE(std::binary_search(left.begin(), left.end(), "ff_160x120_0_3f1.png"));
+}
+
+TEST_F(CacheTest, ManyParallelRequestsForOneEntryGenerateOnceAndAllAgree) {
+  Write("photo.jpg", qltest::Solid(qltest::Format::kJpeg, 640, 480, {200, 40, 90}));
+  qltest::SetMtime(data_.path, kSourceTime);
+  QLThumbnailOptions options;
+  options.jobs = 4;
+  provider_.SetOptions(options);
+  std::vector<Bytes> replies(16);
+  std::promise<void> go;  // lets the threads start their work together
+  std::shared_future<void> const start = go.get_future().share();
+  std::vector<std::thread> threads;
+  for (Bytes& reply : replies) {
+    threads.emplace_back([&] {
+      QLThumbnailData data;
+      data.path = data_.path;
+      data.thumbnail_folder = cache_;
+      data.default_thumbnail_folder = temp_.path();
+      data.resource_id = 255;
+      data.width = 160;
+      data.height = 120;
+      start.wait();
+      if (provider_.GetThumbnailFor(data)) reply = qltest::ThumbnailBytes(data);
+    });
+  }
+  go.set_value();
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
+  Bytes const stored = qltest::ReadBytes(cache_ + "/ff_160x120_0_5f5e1000.png");
+  EXPECT_TRUE(qltest::Near({200, 40, 90}, qltest::CentreColour(stored)));
+  for (Bytes const& reply : replies) EXPECT_EQ(stored, reply);
+  EXPECT_EQ(1, log_.Count("No cached thumbnail for"));
+  EXPECT_EQ(15, log_.Count("Sending cached thumbanil for"));
+}
+
+class CacheFolderIndexTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (int i = 0; i < 120; ++i) Touch("other_" + std::to_string(i));
+    for (int i = 0; i < 5; ++i) Touch("ab_1x1_0_" + std::to_string(i) + ".png");
+  }
+  void Touch(std::string const& name) { ASSERT_TRUE(qltest::WriteBytes(folder_ + name, {})); }
+  Names Find(QLCacheFolderIndex& index, std::string const& prefix, std::string const& folder) {
+    Names names;
+    EXPECT_TRUE(index.FindPrefix(folder, prefix, &names));
+    return names;
+  }
+  // The names starting with `prefix`, in the folder's own listing order.
+  Names ListingOrder(std::string const& prefix) {
+    Names names;
+    for (boost::filesystem::directory_iterator it(folder_), end; it != end; ++it) {
+      std::string const name = it->path().filename().string();
+      if (name.compare(0, prefix.size(), prefix) == 0) names.push_back(name);
+    }
+    return names;
+  }
+
+  QLTempDir temp_;
+  std::string folder_ = temp_.path() + "/";
+};
+
+TEST_F(CacheFolderIndexTest, PrefixIsComparedByteByByte) {
+  for (char const* name : {"ab_1x1_0junk", "ab_1x1_", "Ab_1x1_0_9.png", "xab_1x1_0", "ab_1x1_1_9"})
+    Touch(name);
+  QLCacheFolderIndex index;
+  Names const expected = ListingOrder("ab_1x1_0");
+  EXPECT_EQ(6u, expected.size());
+  EXPECT_EQ(expected, Find(index, "ab_1x1_0", folder_));
+  EXPECT_EQ(expected, Find(index, "ab_1x1_0", folder_));  // from memory
+  EXPECT_EQ(1u, index.listings());
+  EXPECT_EQ(8u, Find(index, "ab_1x1_", folder_).size());
+}
+
+TEST_F(CacheFolderIndexTest, LeastRecentlyUsedFolderGoesFirst) {
+  QLCacheFolderIndex::Limits limits;
+  limits.max_folders = 2;
+  QLCacheFolderIndex index(limits);
+  std::string const second = folder_ + "b/", third = folder_ + "c/";
+  ASSERT_EQ(0, mkdir(second.c_str(), 0755));
+  ASSERT_EQ(0, mkdir(third.c_str(), 0755));
+  for (std::string const& folder : {folder_, second, folder_, third, folder_})
+    Find(index, "x", folder);
+  EXPECT_EQ(2u, index.folder_count());
+  EXPECT_EQ(3u, index.listings()) << "the first folder stayed, the second was dropped";
+  Find(index, "x", second);
+  EXPECT_EQ(4u, index.listings());
+}
+
+TEST_F(CacheFolderIndexTest, FolderOverTheNameBudgetIsListedEveryTime) {
+  QLCacheFolderIndex::Limits limits;
+  limits.max_names = 100;  // the folder holds 125
+  QLCacheFolderIndex index(limits);
+  for (std::uint64_t round = 1; round <= 3; ++round) {
+    EXPECT_EQ(5u, Find(index, "ab_1x1_0", folder_).size());
+    EXPECT_EQ(round, index.listings());
+  }
+  EXPECT_EQ(0u, index.name_count());
+  EXPECT_EQ(0u, index.folder_count());
 }
 
 }  // namespace

@@ -1,0 +1,69 @@
+// Keeping the memory a thumbnail is decoded into mapped from one request to
+// the next, and giving it back once the daemon has been idle a while.
+//
+// glibc hands freed memory back to the kernel as soon as the free space at
+// the top of a heap passes a small threshold, and serves large blocks with
+// mmap/munmap. A decode frees its whole canvas at the end of every request,
+// so the next request faults the same amount in again and the kernel zeroes
+// every page of it: on a warm daemon that costs about as much as the decode.
+// KeepDecodeMemory() raises those thresholds so freed memory stays in the
+// heap, and puts every thread on one heap (arena): glibc's malloc_trim
+// gives back the free space inside any heap but the top of a thread's own
+// heap only in the main one. QLIdleMemoryTrimmer then calls malloc_trim(0)
+// once the daemon has served nothing for its idle delay, so an idle daemon
+// holds what it held before the requests came.
+//
+// Contract: KeepDecodeMemory() changes process-wide allocator settings; call
+// it once, on the main thread, before the workers start. A trimmer owns one
+// thread from construction until its destructor stops and joins it.
+// RequestStarted/RequestEnded may be called from any thread (mutex_ guards
+// active_, pending_, last_end_ and stop_); every RequestStarted must be
+// followed by one RequestEnded (QLServingRequest does both).
+#ifndef QUORLIN_THUMBNAIL_QL_DECODE_MEMORY_H_
+#define QUORLIN_THUMBNAIL_QL_DECODE_MEMORY_H_
+
+#include <boost/noncopyable.hpp>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// The allocator settings above; false when glibc refused one of them.
+bool KeepDecodeMemory();
+
+class QLIdleMemoryTrimmer : private boost::noncopyable {
+ public:
+  explicit QLIdleMemoryTrimmer(std::chrono::milliseconds idle_delay);
+  ~QLIdleMemoryTrimmer();
+
+  void RequestStarted();
+  void RequestEnded();
+
+ private:
+  void Run();
+
+  std::chrono::milliseconds const idle_delay_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  unsigned active_ = 0;   // requests being served
+  bool pending_ = false;  // a request ended since the last trim
+  std::chrono::steady_clock::time_point last_end_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+// Marks one request as being served for its lifetime; `trimmer` may be null.
+class QLServingRequest : private boost::noncopyable {
+ public:
+  explicit QLServingRequest(QLIdleMemoryTrimmer* trimmer) : trimmer_(trimmer) {
+    if (trimmer_) trimmer_->RequestStarted();
+  }
+  ~QLServingRequest() {
+    if (trimmer_) trimmer_->RequestEnded();
+  }
+
+ private:
+  QLIdleMemoryTrimmer* const trimmer_;
+};
+
+#endif  // QUORLIN_THUMBNAIL_QL_DECODE_MEMORY_H_

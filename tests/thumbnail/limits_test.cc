@@ -1,0 +1,232 @@
+// The guards in front of the decoders: the header probe's size of every
+// format (and no size from any cut header), the ID3 tag probe, and the
+// source-pixel limit that keeps an over-large picture from being decoded.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "thumbnail/ql_id3_tag_probe.h"
+#include "thumbnail/ql_image_header_probe.h"
+#include "thumbnail_fixture.h"
+
+namespace {
+
+using qltest::Bytes;
+using qltest::Format;
+
+unsigned const kAll =
+    kQLImageJpeg | kQLImagePng | kQLImageGif | kQLImageBmp | kQLImageWbmp | kQLImageGd2;
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (Bytes const& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+Bytes Big16(std::size_t value) {
+  return {static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
+}
+
+// A JPEG marker segment, and a frame header payload (8 bits, one component).
+Bytes Segment(unsigned char marker, Bytes const& payload) {
+  return Join({{0xFF, marker}, Big16(payload.size() + 2), payload});
+}
+Bytes Frame(int width, int height) {
+  return Join({{8}, Big16(height), Big16(width), {1, 1, 0x11, 0}});
+}
+
+Bytes Bmp(std::uint32_t info_size, std::uint32_t width, std::uint32_t height) {
+  Bytes bmp = {'B', 'M'};
+  bmp.resize(14, 0);
+  auto put = [&bmp](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) bmp.push_back(static_cast<unsigned char>(v >> (8 * i)));
+  };
+  put(info_size, 4);
+  put(width, info_size == 12 ? 2 : 4);
+  put(height, info_size == 12 ? 2 : 4);
+  bmp.resize(14 + info_size, 0);
+  return bmp;
+}
+
+// Each format's size is read, only when that format is asked for; every cut
+// of the header, down to nothing, gives no size without reading past the data.
+TEST(ImageHeaderProbeTest, EveryFormatIsReadAndEveryCutHeaderHasNoSize) {
+  qltest::Picture picture = qltest::CoordinatePicture(123, 45);
+  Bytes const jpeg = qltest::Encode(picture.get(), Format::kJpeg);
+  struct {
+    Bytes bytes;
+    unsigned format;
+  } const cases[] = {
+      {qltest::InsertSegment(
+           jpeg, qltest::ExifSegment(qltest::ByteOrder::kMotorola, {qltest::OrientationEntry(3)})),
+       kQLImageJpeg},
+      {qltest::Encode(picture.get(), Format::kPng), kQLImagePng},
+      {qltest::Encode(picture.get(), Format::kGif), kQLImageGif},
+      {qltest::Encode(picture.get(), Format::kBmp), kQLImageBmp},
+      {Bmp(12, 123, 45), kQLImageBmp},
+      {qltest::Encode(picture.get(), Format::kWbmp), kQLImageWbmp},
+      // libgd's GD2 header: signature, version 2, size, chunk 64, raw, 1 x 1 chunks.
+      {Join({{'g', 'd', '2', 0, 0, 2}, Big16(123), Big16(45), {0, 64, 0, 1, 0, 1, 0, 1}}),
+       kQLImageGd2}};
+  for (auto const& c : cases) {
+    SCOPED_TRACE(ImageFormatName(c.format));
+    QLImageHeader header;
+    ASSERT_TRUE(ProbeImageBytes(c.bytes.data(), c.bytes.size(), kAll, &header));
+    EXPECT_EQ(c.format, header.format);
+    EXPECT_EQ(123u * 45u, header.pixels());
+    EXPECT_EQ(123u, header.width);
+    EXPECT_FALSE(ProbeImageBytes(c.bytes.data(), c.bytes.size(), kAll & ~c.format, &header));
+    std::size_t needed = c.bytes.size();
+    while (needed > 0 && ProbeImageBytes(c.bytes.data(), needed - 1, kAll, &header)) --needed;
+    for (std::size_t cut = 0; cut < needed; ++cut) {
+      Bytes const part(c.bytes.begin(), c.bytes.begin() + cut);
+      EXPECT_FALSE(ProbeImageBytes(cut ? part.data() : nullptr, cut, kAll, &header)) << cut;
+    }
+    EXPECT_LT(needed, 1000u) << "only the header is read";
+  }
+}
+
+// Every start-of-frame marker counts, but the three look-alikes in the same
+// range do not: behind one, the real frame is found.
+TEST(ImageHeaderProbeTest, JpegFrameMarkersAndTheThreeLookAlikes) {
+  for (int marker = 0xC0; marker <= 0xCF; ++marker) {
+    bool const frame = marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    Bytes const jpeg = Join({{0xFF, 0xD8},
+                             Segment(static_cast<unsigned char>(marker), Frame(7, 7)),
+                             {0xFF, 0xFF},  // fill bytes before a marker
+                             Segment(0xC2, Frame(65500, 300))});
+    QLImageHeader header;
+    ASSERT_TRUE(ProbeImageBytes(jpeg.data(), jpeg.size(), kQLImageJpeg, &header)) << marker;
+    EXPECT_EQ(frame ? 7u : 65500u, header.width) << marker;
+    EXPECT_EQ(frame ? 7u : 300u, header.height) << marker;
+  }
+}
+
+// A 10-byte ID3v2 header ("ID3") or footer ("3DI") with a synchsafe size.
+Bytes TagEnd(char const* id, std::uint32_t body, unsigned char flags = 0x00) {
+  Bytes bytes = {static_cast<unsigned char>(id[0]),
+                 static_cast<unsigned char>(id[1]),
+                 static_cast<unsigned char>(id[2]),
+                 0x04,
+                 0x00,
+                 flags};
+  for (int shift = 21; shift >= 0; shift -= 7) bytes.push_back((body >> shift) & 0x7f);
+  return bytes;
+}
+
+TEST(Id3TagProbeTest, TagsInsideTheFilePassAndOverrunsAreCaught) {
+  unsigned char const kFooter = 0x10;
+  std::uint32_t const kLargest = 0x0fffffff;  // 256 MiB - 1, what 28 bits hold
+  Bytes id3v1 = {'T', 'A', 'G'};
+  id3v1.resize(128, ' ');
+  auto zeros = [](std::size_t count) { return Bytes(count, 0x00); };
+  struct {
+    char const* name;
+    Bytes file;
+    bool fits;
+  } const cases[] = {
+      {"empty file", Bytes(), true},
+      {"header with its body and audio", Join({TagEnd("ID3", 100), zeros(500)}), true},
+      {"header with its body", Join({TagEnd("ID3", 100), zeros(100)}), true},
+      {"header one byte short", Join({TagEnd("ID3", 100), zeros(99)}), false},
+      {"14-byte file claiming 256 MiB", Join({TagEnd("ID3", kLargest), zeros(4)}), false},
+      {"announced footer counts", Join({TagEnd("ID3", 100, kFooter), zeros(100)}), false},
+      {"announced footer present",
+       Join({TagEnd("ID3", 100, kFooter), zeros(100), TagEnd("3DI", 100, kFooter)}), true},
+      {"version 0xff is no tag",
+       Join({{'I', 'D', '3', 0xff, 0, 0, 0x7f, 0x7f, 0x7f, 0x7f}, zeros(4)}), true},
+      {"high size bit is no tag",
+       Join({{'I', 'D', '3', 4, 0, 0, 0x80, 0x7f, 0x7f, 0x7f}, zeros(4)}), true},
+      {"header cut short", {'I', 'D', '3', 0x04, 0x00}, true},
+      {"appended tag found from its footer",
+       Join({zeros(300), TagEnd("ID3", 50, kFooter), zeros(50), TagEnd("3DI", 50)}), true},
+      {"footer reaching before the file", Join({zeros(30), TagEnd("3DI", kLargest)}), false},
+      {"footer pointing at a header that overruns",
+       Join({zeros(300), TagEnd("ID3", kLargest), zeros(50), TagEnd("3DI", 50)}), false},
+      {"footer pointing at no header", Join({zeros(300), TagEnd("3DI", 50)}), true},
+      {"footer before an ID3v1 tag",
+       Join({zeros(300), TagEnd("ID3", 50), zeros(50), TagEnd("3DI", 50), id3v1}), true},
+      {"overrunning footer before an ID3v1 tag", Join({zeros(300), TagEnd("3DI", kLargest), id3v1}),
+       false},
+  };
+  QLTempDir temp;
+  for (auto const& c : cases) {
+    ASSERT_TRUE(qltest::WriteBytes(temp.File("probe.mp3"), c.file));
+    EXPECT_EQ(c.fits, Id3TagsFitFile(temp.File("probe.mp3"))) << c.name;
+  }
+}
+
+class SourceLimitTest : public qltest::ServiceTest {
+ protected:
+  void SetLimit(std::uint64_t max_source_pixels) {
+    QLThumbnailOptions options;
+    options.max_source_pixels = max_source_pixels;
+    provider_.SetOptions(options);
+  }
+  qltest::Rgb Centre() const { return qltest::CentreColour(qltest::ThumbnailBytes(data_)); }
+};
+
+// At the limit a picture is decoded; one pixel over, its handler makes the
+// default image thumbnail instead, not cached, and the decoder never runs.
+TEST_F(SourceLimitTest, EachImageHandlerRefusesAPictureOverTheLimit) {
+  qltest::Rgb const colour = {200, 30, 160};
+  struct {
+    Format format;
+    char const* name;
+    char const* format_name;
+    QLThumbnailProvider::Handler handler;
+  } const cases[] = {
+      {Format::kJpeg, "a.jpg", "JPEG", &QLThumbnailProvider::HandleImgJpg},
+      {Format::kPng, "a.png", "PNG", &QLThumbnailProvider::HandleImgPng},
+      {Format::kJpeg, "jpeg-inside.png", "JPEG", &QLThumbnailProvider::HandleImgPng},
+      {Format::kGif, "a.gif", "GIF", &QLThumbnailProvider::HandleImgGif},
+      {Format::kBmp, "a.bmp", "BMP", &QLThumbnailProvider::HandleImgBmp},
+      {Format::kWbmp, "a.wbmp", "WBMP", &QLThumbnailProvider::HandleImgWBMP},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string const path = Write(c.name, qltest::Solid(c.format, 160, 120, colour));
+    SetLimit(160 * 120);
+    log_.Clear();
+    ASSERT_TRUE((provider_.*c.handler)(data_));
+    EXPECT_TRUE(data_.save_to_cache);
+    EXPECT_FALSE(qltest::Near(Centre(), qltest::kImageColor, 10));
+    EXPECT_EQ(0, log_.Count("ERROR:"));
+
+    SetLimit(160 * 120 - 1);
+    data_.save_to_cache = false;
+    log_.Clear();
+    ASSERT_TRUE((provider_.*c.handler)(data_));
+    EXPECT_FALSE(data_.save_to_cache);
+    EXPECT_TRUE(qltest::Near(Centre(), qltest::kImageColor, 10));
+    EXPECT_GT(log_.Count("ERROR:"), 0) << log_.Text();
+    EXPECT_TRUE(Logged("\"" + path + "\" is a " + c.format_name + " picture of 160x120"));
+    EXPECT_EQ(0, log_.Count("Invalid ")) << "the decoder ran";
+  }
+}
+
+// An over-large attached picture is skipped like an undecodable one: the next
+// one serves, and with none left (or only undecodable ones) the audio picture.
+TEST_F(SourceLimitTest, Mp3CoverOverTheLimitIsSkipped) {
+  SetLimit(100 * 100);
+  Bytes const big = qltest::Solid(Format::kJpeg, 101, 100, {200, 30, 160});
+  qltest::Rgb const second = {40, 160, 90};
+  Bytes const small = qltest::Solid(Format::kPng, 100, 100, second);
+  std::string const path =
+      Write("song.mp3", qltest::Mp3File(3, {qltest::ApicFrame(3, "image/jpeg", big),
+                                            qltest::ApicFrame(3, "image/png", small)}));
+  ASSERT_TRUE(provider_.HandleAudioMp3(data_));
+  EXPECT_TRUE(data_.save_to_cache);
+  EXPECT_TRUE(qltest::Near(Centre(), second, 10));
+  EXPECT_TRUE(Logged("Attached picture 0 of \"" + path + "\" is a JPEG picture of 101x100"));
+  EXPECT_EQ(0, log_.Count("Attached picture 1"));
+
+  Write("only-big.mp3", qltest::Mp3File(4, {qltest::ApicFrame(4, "", big),
+                                            qltest::ApicFrame(4, "image/gif", Bytes{'x'})}));
+  ASSERT_TRUE(provider_.HandleAudioMp3(data_));
+  EXPECT_FALSE(data_.save_to_cache);
+  EXPECT_TRUE(qltest::Near(Centre(), qltest::kAudioColor, 10));
+}
+
+}  // namespace

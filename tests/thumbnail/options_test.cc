@@ -1,0 +1,96 @@
+// What the daemon's options set up for the thumbnail service: the values its
+// command line takes, and the path confinement that judges request paths
+// after symlinks and ".." are resolved, folders still to be made included.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "main/ql_helper_process_main.h"
+#include "support/ql_temp_dir.h"
+#include "thumbnail/ql_path_confinement.h"
+#include "thumbnail/ql_thumbnail_options.h"
+
+namespace {
+
+TEST(CommandLineOptionsTest, OutOfRangeOptionsAreIgnored) {
+  std::istringstream line(
+      "quorlin_gd --png-level 10 --png-filters sub,bogus --jobs 0 --jobs 65 --max-source-pixels -5 "
+      "--max-thumbnail-pixels 0 --lock-wait-ms 3600001 --memory-idle-ms 3600001");
+  std::vector<std::string> words{std::istream_iterator<std::string>(line), {}};
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  ProcessThumbnailOptions() = QLThumbnailOptions();
+  QLArguments arguments;
+  EXPECT_EQ(1, parse_arguments(static_cast<int>(words.size()), argv.data(), &arguments));
+  QLThumbnailOptions const defaults, options = ProcessThumbnailOptions();
+  EXPECT_EQ(defaults.png_compression_level, options.png_compression_level);
+  EXPECT_EQ(defaults.png_filters, options.png_filters);
+  EXPECT_EQ(defaults.jobs, options.jobs);
+  EXPECT_EQ(defaults.max_source_pixels, options.max_source_pixels);
+  EXPECT_EQ(defaults.max_thumbnail_pixels, options.max_thumbnail_pixels);
+  EXPECT_EQ(defaults.lock_wait_ms, options.lock_wait_ms);
+  EXPECT_EQ(defaults.memory_idle_ms, options.memory_idle_ms);
+  argv[2] = nullptr;  // "--png-level" without its value
+  EXPECT_EQ(0, parse_arguments(2, argv.data(), &arguments));
+  ProcessThumbnailOptions() = QLThumbnailOptions();
+}
+
+TEST(QLPathConfinementTest, JudgesRealPathsAgainstTheRoots) {
+  QLTempDir scratch;
+  std::string const root = scratch.File("root"), outside = scratch.File("outside");
+  ASSERT_EQ(0, mkdir(root.c_str(), 0700));
+  ASSERT_EQ(0, mkdir(outside.c_str(), 0700));
+  ASSERT_EQ(0, mkdir((root + "/photos").c_str(), 0700));
+  ASSERT_TRUE(WriteFileText(root + "/photos/a.jpg", "x"));
+  ASSERT_TRUE(WriteFileText(outside + "/secret.jpg", "x"));
+  std::pair<std::string, std::string> const links[] = {
+      {outside + "/secret.jpg", root + "/escape.jpg"},
+      {outside, root + "/out"},
+      {outside + "/none", root + "/dangling"},
+      {root + "/photos", outside + "/in"},
+      {root, scratch.File("root_link")}};
+  for (auto const& link : links) ASSERT_EQ(0, symlink(link.first.c_str(), link.second.c_str()));
+
+  QLPathConfinement open;
+  EXPECT_TRUE(open.Contains("/etc/passwd")) << "no root allows all";
+  for (std::string const& unusable :
+       {scratch.File("missing"), root + "/photos/a.jpg", std::string()}) {
+    QLPathConfinement confinement;
+    std::string error;
+    EXPECT_FALSE(confinement.AddRoot(unusable, &error)) << unusable;
+    EXPECT_FALSE(error.empty()) << unusable;
+    EXPECT_FALSE(confinement.Contains(root)) << "an unusable root refuses everything";
+  }
+  QLPathConfinement confinement;
+  std::string error;
+  // The root's own name reached through a symlink still counts as the root.
+  ASSERT_TRUE(confinement.AddRoot(scratch.File("root_link") + "/", &error)) << error;
+  struct {
+    std::string path;
+    bool inside;
+  } const cases[] = {
+      {root, true},
+      {root + "/photos/../photos/./a.jpg", true},
+      {outside + "/in/a.jpg", true},       // a symlink from outside into the root
+      {root + "/cache/new/deeper", true},  // folders still to be made
+      {root + "/photos/", true},
+      {root + "/escape.jpg", false},      // file symlink pointing out
+      {root + "/out/secret.jpg", false},  // folder symlink pointing out
+      {root + "/out/cache/new", false},   // to be made beyond that symlink
+      {root + "/dangling/new", false},    // made through a dangling symlink
+      {root + "/photos/../../outside", false},
+      {root + "/new/../../outside/cache", false},  // ".." below a missing name
+      {root + "x/a.jpg", false},                   // a sibling sharing the root's prefix
+      {"/", false},
+      {"", false},  // the working directory
+  };
+  for (auto const& c : cases) EXPECT_EQ(c.inside, confinement.Contains(c.path)) << c.path;
+}
+
+}  // namespace
