@@ -93,6 +93,9 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          target->allowed_roots.push_back(value);
          return true;
        }});
+  for (QLCommandLineOption& option : MediaDecoderCommandLineOptions(&target->media_decoder)) {
+    options.push_back(std::move(option));
+  }
   return options;
 }
 

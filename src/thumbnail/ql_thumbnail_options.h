@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/ql_command_line_option.h"
+#include "thumbnail/ql_media_decoder_settings.h"
 
 struct QLThumbnailOptions {
   // Source pictures above this many pixels (width x height read from the file
@@ -40,6 +41,9 @@ struct QLThumbnailOptions {
   // failure reply. 0: as long as it takes. A read stuck in the kernel holds
   // its lock for good; this keeps the other requests from queueing behind it.
   unsigned int lock_wait_ms = 0;
+
+  // The helper process that decodes camera RAW previews and video frames.
+  QLMediaDecoderSettings media_decoder;
 
   // Folders every request's file, cache folder and default-picture folder
   // must resolve into; empty: no confinement.
@@ -87,7 +91,8 @@ inline bool ParsePngFilters(char const* text, int* mask) {
 
 // The command-line options that set `*target`, in the order --help lists
 // them: --max-source-pixels, --max-thumbnail-pixels, --jpeg-shrink-on-load,
-// --png-level, --png-filters and --jobs. A refused value leaves its field as
+// --png-level, --png-filters, --jobs, --lock-wait-ms, --allow-root and the
+// media decoder's (ql_media_decoder_settings.h). A refused value leaves its field as
 // it was. `target` must outlive the parse.
 std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions* target);
 
