@@ -89,8 +89,8 @@ std::int64_t Seek(void* opaque, std::int64_t offset, int whence) {
   return reader->offset;
 }
 
-// Playlists and reference files name other files or URLs; the helper reads
-// the one file it was handed and nothing else.
+// Playlists, concatenation lists and reference files name other files or
+// URLs; the helper reads the one file it was handed and nothing else.
 int RefuseNestedOpen(AVFormatContext*, AVIOContext**, char const*, int, AVDictionary**) {
   return AVERROR(EPERM);
 }
@@ -234,6 +234,13 @@ bool ExtractVideoFrame(int fd, QLVideoFrameRequest const& request, QLMediaAnswer
   opening->pb = io.get();
   opening->flags |= AVFMT_FLAG_CUSTOM_IO;
   opening->io_open = RefuseNestedOpen;
+  // Demuxers that open their nested files themselves (concat) copy this
+  // list; no protocol is on it.
+  opening->protocol_whitelist = av_strdup("none");
+  if (!opening->protocol_whitelist) {
+    avformat_free_context(opening);
+    return Fail(error, "out of memory");
+  }
   int status = avformat_open_input(&opening, nullptr, nullptr, nullptr);
   if (status < 0) return Fail(error, AvError("not a video", status));  // frees `opening`
   std::unique_ptr<AVFormatContext, FormatCloser> format(opening);
