@@ -8,6 +8,7 @@ packages=(
   libboost-thread-dev libboost-filesystem-dev libboost-system-dev
   libgd-dev libjpeg-dev libpng-dev
   libexif-dev libid3tag0-dev
+  libraw-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   libssl-dev libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format

@@ -49,6 +49,14 @@ void SetLimit(int resource, std::uint64_t soft, std::uint64_t hard) {
   sigprocmask(SIG_SETMASK, &none, nullptr);
   setpgid(0, 0);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // Should the service's memory run out while a decode runs, the kernel
+  // kills the decoder, not the daemon.
+  int const score = open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
+  if (score >= 0) {
+    ssize_t const written = write(score, "1000", 4);
+    (void)written;
+    close(score);
+  }
   if (getppid() != parent) _exit(127);
   if (dup2(input_fd, STDIN_FILENO) < 0 || dup2(answer_fd, STDOUT_FILENO) < 0) _exit(127);
   if (null_fd >= 0) {

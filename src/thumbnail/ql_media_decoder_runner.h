@@ -7,7 +7,8 @@
 // file as standard input and the answer pipe as standard output, sends
 // standard error to /dev/null, closes every other descriptor, clears the
 // signal mask the daemon's threads run with, makes itself a process group,
-// asks to be killed when its parent thread goes, and sets its limits:
+// asks to be killed when its parent thread goes, offers itself first to the
+// kernel's out-of-memory killer (oom_score_adj 1000), and sets its limits:
 // address space (RLIMIT_AS), CPU time (RLIMIT_CPU) and no core file.
 // The parent polls the pipe against a wall-clock deadline; at the deadline,
 // or on an answer that breaks the limits, it kills the child's group with

@@ -18,17 +18,18 @@ struct QLMediaDecoderSettings {
   // Wall-clock time one run may take before it is killed. A request waits
   // for its run (and with one provider lock, every other request waits
   // too), so this is what one hostile or pathological file can cost the
-  // others. Seeking to a key frame and decoding up to one group of pictures
-  // of a 4K H.264 or HEVC video takes well under a second on a desktop core
-  // and a few seconds on a slow storage-device core; 5 s leaves that room
-  // and stays half of the 10 s a client waits for its answer.
+  // others. Measured on a desktop core: the frame of a 4K H.264 video
+  // (seek, then a dozen frames up to 10%) takes 1 s; a storage device's
+  // slower cores need a few times that. 5 s leaves that room; a file that
+  // needs more (very long groups of pictures) gets the default picture.
   static constexpr unsigned kDefaultTimeoutMs = 5000;
   // Address space of one run. The helper maps LibRaw, FFmpeg and their codec
-  // libraries (about 200 MiB of address space before it reads a byte) and
-  // then holds the decoder's reference frames (a 4K HEVC stream keeps up
-  // to 16 of about 12 MiB) or the mapped RAW file (commonly 20-100 MiB).
-  // 1 GiB covers both with room; a file that needs more is refused as
-  // failed, not left to grow inside the service's memory limit.
+  // libraries (about 150 MiB before it reads a byte; it does not start at
+  // 128 MiB). The 4K H.264 frame above ran within 256 MiB (75 MiB resident);
+  // HEVC keeps up to 16 reference frames, 8K ones four times the size, and
+  // a RAW file is mapped whole (commonly 20-100 MiB). 1 GiB covers these;
+  // a file that needs more fails, instead of growing inside the service's
+  // memory limit.
   static constexpr unsigned kDefaultMemoryMb = 1024;
 
   unsigned timeout_ms = kDefaultTimeoutMs;
