@@ -27,6 +27,11 @@ struct FileHandlerShape {
   bool reads_exif;
   bool timer_covers_open;  // the timer also measures opening and the EXIF read
   bool jpeg_retry;         // try the JPEG decoder when `decode` finds nothing
+  // The decoder is run only on a header the probe recognised, and the turn
+  // is the orientation the probe read from it (TIFF's tag, WebP's EXIF).
+  // For the formats whose decoders come with the extended set: their size
+  // cannot be checked otherwise.
+  bool needs_header;
 };
 
 QLDecodedPicture DecodeWithLibgd(gdImagePtr (*decode)(FILE*), FILE* file) {
@@ -54,12 +59,18 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
   // The size the header claims is checked before a decoder can allocate for
   // it; a file over the limit is treated like one that does not decode.
   QLImageHeader header;
-  if (ProbeImageFile(file.get(), shape.header_formats, &header) &&
-      SourcePictureOverLimit(header, provider.options().max_source_pixels,
-                             "\"" + data.path + "\"")) {
+  bool const recognised = ProbeImageFile(file.get(), shape.header_formats, &header);
+  if (recognised && SourcePictureOverLimit(header, provider.options().max_source_pixels,
+                                           "\"" + data.path + "\"")) {
     return provider.HandleImgGeneric(data);
   }
-  int const orientation = shape.reads_exif ? ReadExifOrientation(fileno(file.get())) : 1;
+  if (shape.needs_header && !recognised) {
+    QL_ERROR("Invalid " << shape.format_name << " format for \"" << data.path
+                        << "\": no picture size in its header; it is not decoded.");
+    return provider.HandleImgGeneric(data);
+  }
+  int orientation = shape.reads_exif ? ReadExifOrientation(fileno(file.get())) : 1;
+  if (shape.needs_header) orientation = header.orientation;
   if (!shape.timer_covers_open) timer.reset();
 
   int const width = static_cast<int>(data.width);
@@ -87,7 +98,7 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
 
 bool QLThumbnailProvider::HandleImgJpg(QLThumbnailData& data) {
   static FileHandlerShape const kShape = {
-      "HandleImgJpg: open file took: ", "JPEG", nullptr, kQLImageJpeg, true, false, false};
+      "HandleImgJpg: open file took: ", "JPEG", nullptr, kQLImageJpeg, true, false, false, false};
   return HandleFile(*this, data, kShape);
 }
 
@@ -98,7 +109,8 @@ bool QLThumbnailProvider::HandleImgPng(QLThumbnailData& data) {
                                           kQLImagePng | kQLImageJpeg,
                                           true,
                                           true,
-                                          true};
+                                          true,
+                                          false};
   return HandleFile(*this, data, kShape);
 }
 
@@ -107,6 +119,7 @@ bool QLThumbnailProvider::HandleImgGif(QLThumbnailData& data) {
                                           "GIF",
                                           gdImageCreateFromGif,
                                           kQLImageGif,
+                                          false,
                                           false,
                                           false,
                                           false};
@@ -120,12 +133,63 @@ bool QLThumbnailProvider::HandleImgBmp(QLThumbnailData& data) {
                                           kQLImageBmp,
                                           false,
                                           false,
+                                          false,
                                           false};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
   static FileHandlerShape const kShape = {
-      nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, false, false, false};
+      nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, false, false, false, false};
+  return HandleFile(*this, data, kShape);
+}
+
+// HEIF and AVIF decoders apply the file's rotation and mirroring themselves,
+// so the orientation their probe reports is always 1.
+bool QLThumbnailProvider::HandleImgHeif(QLThumbnailData& data) {
+  static FileHandlerShape const kShape = {"HandleImgHeif: open file took: ",
+                                          "HEIF",
+                                          gdImageCreateFromHeif,
+                                          kQLImageHeif,
+                                          false,
+                                          false,
+                                          false,
+                                          true};
+  return HandleFile(*this, data, kShape);
+}
+
+bool QLThumbnailProvider::HandleImgAvif(QLThumbnailData& data) {
+  static FileHandlerShape const kShape = {"HandleImgAvif: open file took: ",
+                                          "AVIF",
+                                          gdImageCreateFromAvif,
+                                          kQLImageAvif,
+                                          false,
+                                          false,
+                                          false,
+                                          true};
+  return HandleFile(*this, data, kShape);
+}
+
+bool QLThumbnailProvider::HandleImgWebp(QLThumbnailData& data) {
+  static FileHandlerShape const kShape = {"HandleImgWebp: open file took: ",
+                                          "WebP",
+                                          gdImageCreateFromWebp,
+                                          kQLImageWebp,
+                                          false,
+                                          false,
+                                          false,
+                                          true};
+  return HandleFile(*this, data, kShape);
+}
+
+bool QLThumbnailProvider::HandleImgTiff(QLThumbnailData& data) {
+  static FileHandlerShape const kShape = {"HandleImgTiff: open file took: ",
+                                          "TIFF",
+                                          gdImageCreateFromTiff,
+                                          kQLImageTiff,
+                                          false,
+                                          false,
+                                          false,
+                                          true};
   return HandleFile(*this, data, kShape);
 }

@@ -36,12 +36,19 @@ enum QLImageFormat : unsigned {
   kQLImageBmp = 1u << 3,
   kQLImageWbmp = 1u << 4,
   kQLImageGd2 = 1u << 5,
+  kQLImageHeif = 1u << 6,
+  kQLImageAvif = 1u << 7,
+  kQLImageWebp = 1u << 8,
+  kQLImageTiff = 1u << 9,
 };
 
 struct QLImageHeader {
   unsigned format = 0;  // one QLImageFormat bit once recognised
   std::uint32_t width = 0;
   std::uint32_t height = 0;
+  // The EXIF-style turn the file asks for where its probe reads one (TIFF's
+  // Orientation tag, a WebP's EXIF chunk); 1 otherwise.
+  int orientation = 1;
   std::uint64_t pixels() const { return static_cast<std::uint64_t>(width) * height; }
 };
 

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
 
 #include "base/ql_parse_number.h"
 
@@ -83,6 +84,21 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          std::uint64_t wait = 0;
          if (!ParseUnsigned(value, 0, 3600000, &wait)) return false;
          target->lock_wait_ms = static_cast<unsigned int>(wait);
+         return true;
+       }});
+  options.push_back(
+      {"formats", true,
+       "      --formats SET         basic (the default): JPEG, PNG, GIF, BMP, WBMP, MP3;\n"
+       "                            extended: also HEIF, AVIF, WebP, TIFF, camera RAW\n"
+       "                            and video\n",
+       "basic or extended", [target](char const* value) {
+         if (std::strcmp(value, "basic") == 0) {
+           target->formats = QLThumbnailOptions::Formats::kBasic;
+         } else if (std::strcmp(value, "extended") == 0) {
+           target->formats = QLThumbnailOptions::Formats::kExtended;
+         } else {
+           return false;
+         }
          return true;
        }});
   options.push_back(

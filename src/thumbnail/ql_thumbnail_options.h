@@ -42,7 +42,15 @@ struct QLThumbnailOptions {
   // its lock for good; this keeps the other requests from queueing behind it.
   unsigned int lock_wait_ms = 0;
 
-  // The helper process that decodes camera RAW previews and video frames.
+  // Which files are decoded. kBasic: JPEG, PNG, GIF, BMP, WBMP and MP3
+  // covers, everything else a default picture. kExtended adds HEIF, AVIF,
+  // WebP and TIFF through libgd, camera RAW previews and video frames
+  // (ql_extended_formats.h), each falling back to its type's default picture.
+  enum class Formats { kBasic, kExtended };
+  Formats formats = Formats::kBasic;
+
+  // The helper process that decodes camera RAW previews and video frames
+  // (ql_media_decoders.h).
   QLMediaDecoderSettings media_decoder;
 
   // Folders every request's file, cache folder and default-picture folder
@@ -91,8 +99,9 @@ inline bool ParsePngFilters(char const* text, int* mask) {
 
 // The command-line options that set `*target`, in the order --help lists
 // them: --max-source-pixels, --max-thumbnail-pixels, --jpeg-shrink-on-load,
-// --png-level, --png-filters, --jobs, --lock-wait-ms, --allow-root and the
-// media decoder's (ql_media_decoder_settings.h). A refused value leaves its field as
+// --png-level, --png-filters, --jobs, --lock-wait-ms, --formats,
+// --allow-root and the media decoder's (ql_media_decoder_settings.h). A
+// refused value leaves its field as
 // it was. `target` must outlive the parse.
 std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions* target);
 
