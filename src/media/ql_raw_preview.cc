@@ -50,7 +50,8 @@ bool ExtractRawPreview(int fd, std::uint64_t max_source_pixels, QLMediaAnswer* a
   // LibRaw's state is several hundred KiB: never on the stack.
   auto raw = std::make_unique<LibRaw>();
   int status = raw->open_buffer(file.data(), static_cast<std::size_t>(info.st_size));
-  if (status != LIBRAW_SUCCESS) return Fail(error, std::string("LibRaw: ") + libraw_strerror(status));
+  if (status != LIBRAW_SUCCESS)
+    return Fail(error, std::string("LibRaw: ") + libraw_strerror(status));
   libraw_thumbnail_t const& thumb = raw->imgdata.thumbnail;
   std::uint64_t const pixels = static_cast<std::uint64_t>(thumb.twidth) * thumb.theight;
   if (pixels > max_source_pixels) {
@@ -59,7 +60,8 @@ bool ExtractRawPreview(int fd, std::uint64_t max_source_pixels, QLMediaAnswer* a
   }
   if (thumb.tlength > kQLMaxRawPreviewBytes) return Fail(error, "preview too large");
   status = raw->unpack_thumb();
-  if (status != LIBRAW_SUCCESS) return Fail(error, std::string("LibRaw: ") + libraw_strerror(status));
+  if (status != LIBRAW_SUCCESS)
+    return Fail(error, std::string("LibRaw: ") + libraw_strerror(status));
   if (thumb.tformat != LIBRAW_THUMBNAIL_JPEG || thumb.thumb == nullptr || thumb.tlength < 4 ||
       static_cast<unsigned char>(thumb.thumb[0]) != 0xFF ||
       static_cast<unsigned char>(thumb.thumb[1]) != 0xD8) {

@@ -144,18 +144,18 @@ int RotationToOrientation(double counter_clockwise_degrees) {
 }
 
 void ChooseVideoOutputSize(std::uint32_t source_width, std::uint32_t source_height,
-                           QLVideoFrameRequest const& request, bool turned, std::uint32_t* width,
+                           QLVideoFrameRequest const& request, std::uint32_t* width,
                            std::uint32_t* height) {
-  double const box_width = turned ? request.box_height : request.box_width;
-  double const box_height = turned ? request.box_width : request.box_height;
+  double const box_width = request.box_width;
+  double const box_height = request.box_height;
   double scale = std::max(box_width / source_width, box_height / source_height);
   scale = std::min(scale, 1.0);
   double const pixels = scale * scale * source_width * source_height;
   if (request.max_output_pixels > 0 && pixels > static_cast<double>(request.max_output_pixels)) {
     scale *= std::sqrt(static_cast<double>(request.max_output_pixels) / pixels);
   }
-  *width = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(source_width * scale), 1,
-                                     source_width);
+  *width =
+      std::clamp<std::uint32_t>(static_cast<std::uint32_t>(source_width * scale), 1, source_width);
   *height = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(source_height * scale), 1,
                                       source_height);
   // Rounding up keeps the box covered; the pixel cap keeps the floor.
@@ -172,18 +172,16 @@ void ChooseVideoOutputSize(std::uint32_t source_width, std::uint32_t source_heig
 namespace {
 
 // Converts `frame` (shown as display_width x display_height) into the answer.
-bool FrameToAnswer(AVFrame const* frame, std::uint32_t display_width,
-                   std::uint32_t display_height, int orientation,
-                   QLVideoFrameRequest const& request, QLMediaAnswer* answer,
+bool FrameToAnswer(AVFrame const* frame, std::uint32_t display_width, std::uint32_t display_height,
+                   int orientation, QLVideoFrameRequest const& request, QLMediaAnswer* answer,
                    std::string* error) {
-  bool const turned = orientation == 6 || orientation == 8;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
-  ChooseVideoOutputSize(display_width, display_height, request, turned, &width, &height);
-  std::unique_ptr<SwsContext, ScalerFreer> scaler(sws_getContext(
-      frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-      static_cast<int>(width), static_cast<int>(height), AV_PIX_FMT_RGB24, SWS_AREA, nullptr,
-      nullptr, nullptr));
+  ChooseVideoOutputSize(display_width, display_height, request, &width, &height);
+  std::unique_ptr<SwsContext, ScalerFreer> scaler(
+      sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                     static_cast<int>(width), static_cast<int>(height), AV_PIX_FMT_RGB24, SWS_AREA,
+                     nullptr, nullptr, nullptr));
   if (!scaler) return Fail(error, "unsupported pixel format");
   // swscale may write past the row's end with its vector code: it gets
   // padded rows of its own, copied out packed.
@@ -192,10 +190,10 @@ bool FrameToAnswer(AVFrame const* frame, std::uint32_t display_width,
   int const size = av_image_alloc(planes, strides, static_cast<int>(width),
                                   static_cast<int>(height), AV_PIX_FMT_RGB24, 64);
   if (size < 0) return Fail(error, AvError("cannot allocate the frame", size));
-  std::unique_ptr<std::uint8_t, void (*)(std::uint8_t*)> owned(
-      planes[0], [](std::uint8_t* p) { av_free(p); });
-  int const rows = sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes,
-                             strides);
+  std::unique_ptr<std::uint8_t, void (*)(std::uint8_t*)> owned(planes[0],
+                                                               [](std::uint8_t* p) { av_free(p); });
+  int const rows =
+      sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
   if (rows != static_cast<int>(height)) return Fail(error, "scaling failed");
   answer->kind = QLMediaAnswerKind::kRgbPixels;
   answer->orientation = orientation;

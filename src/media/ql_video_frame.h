@@ -24,8 +24,8 @@ struct QLVideoFrameRequest {
   // Streams whose declared (and decoded) width x height exceeds this are
   // refused before a decoder is opened.
   std::uint64_t max_source_pixels = 0;
-  // The frame is scaled down only as far as it still covers this box once
-  // turned upright (the thumbnail is made from it by the daemon's geometry).
+  // The frame is scaled down only as far as it still covers this box (the
+  // daemon fits the thumbnail to the frame as stored, then turns it).
   std::uint32_t box_width = 0;
   std::uint32_t box_height = 0;
   // The answer never holds more pixels than this.
@@ -43,10 +43,10 @@ bool ExtractVideoFrame(int fd, QLVideoFrameRequest const& request, QLMediaAnswer
 int RotationToOrientation(double counter_clockwise_degrees);
 
 // The size the frame is scaled to: as small as possible while still
-// covering the box (swapped when `turned`), never larger than the source,
-// at most `max_pixels`.
+// covering the request's box, never larger than the source, at most
+// request.max_output_pixels.
 void ChooseVideoOutputSize(std::uint32_t source_width, std::uint32_t source_height,
-                           QLVideoFrameRequest const& request, bool turned,
-                           std::uint32_t* width, std::uint32_t* height);
+                           QLVideoFrameRequest const& request, std::uint32_t* width,
+                           std::uint32_t* height);
 
 #endif  // QUORLIN_MEDIA_QL_VIDEO_FRAME_H_

@@ -199,7 +199,8 @@ bool RunMediaDecoder(std::string const& program, std::vector<std::string> const&
   Clock::time_point const deadline = Clock::now() + std::chrono::milliseconds(limits.wall_clock_ms);
   pid_t const parent = getpid();
   pid_t const pid = fork();
-  if (pid == 0) BecomeDecoder(argv.data(), input_fd, write_end.get(), null_fd.get(), parent, limits);
+  if (pid == 0)
+    BecomeDecoder(argv.data(), input_fd, write_end.get(), null_fd.get(), parent, limits);
   if (pid < 0) {
     *error = std::string("cannot start the decoder: ") + strerror(errno);
     return false;

@@ -25,8 +25,7 @@ std::string ProgramNextToSelf() {
 
 QLCommandLineOption NumberOption(char const* name, std::string help, std::string expected,
                                  std::uint64_t low, std::uint64_t high, unsigned* target) {
-  return {name, true, std::move(help), std::move(expected),
-          [low, high, target](char const* value) {
+  return {name, true, std::move(help), std::move(expected), [low, high, target](char const* value) {
             std::uint64_t number = 0;
             if (!ParseUnsigned(value, low, high, &number)) return false;
             *target = static_cast<unsigned>(number);
@@ -49,26 +48,27 @@ std::string MediaDecoderProgram(QLMediaDecoderSettings const& settings) {
 
 std::vector<QLCommandLineOption> MediaDecoderCommandLineOptions(QLMediaDecoderSettings* target) {
   std::vector<QLCommandLineOption> options;
-  options.push_back(NumberOption(
-      "decoder-timeout-ms",
-      "      --decoder-timeout-ms N  wall-clock limit of one RAW or video decode in\n"
-      "                            its helper process (default " +
-          std::to_string(QLMediaDecoderSettings::kDefaultTimeoutMs) + ")\n",
-      "100 to 60000", 100, 60000, &target->timeout_ms));
-  options.push_back(NumberOption(
-      "decoder-memory-mb",
-      "      --decoder-memory-mb N  address-space limit of that helper in MiB\n"
-      "                            (default " +
-          std::to_string(QLMediaDecoderSettings::kDefaultMemoryMb) + ")\n",
-      "64 to 65536", 64, 65536, &target->memory_mb));
-  options.push_back({"media-decoder", true,
-                     "      --media-decoder PATH  the RAW and video decoder helper (default:\n"
-                     "                            next to the daemon, else " QL_MEDIA_DECODER_INSTALLED_PATH
-                     ")\n",
-                     "a program", [target](char const* value) {
-                       if (*value == '\0') return false;
-                       target->program = value;
-                       return true;
-                     }});
+  options.push_back(
+      NumberOption("decoder-timeout-ms",
+                   "      --decoder-timeout-ms N  wall-clock limit of one RAW or video decode in\n"
+                   "                            its helper process (default " +
+                       std::to_string(QLMediaDecoderSettings::kDefaultTimeoutMs) + ")\n",
+                   "100 to 60000", 100, 60000, &target->timeout_ms));
+  options.push_back(
+      NumberOption("decoder-memory-mb",
+                   "      --decoder-memory-mb N  address-space limit of that helper in MiB\n"
+                   "                            (default " +
+                       std::to_string(QLMediaDecoderSettings::kDefaultMemoryMb) + ")\n",
+                   "64 to 65536", 64, 65536, &target->memory_mb));
+  options.push_back(
+      {"media-decoder", true,
+       "      --media-decoder PATH  the RAW and video decoder helper (default:\n"
+       "                            next to the daemon, else " QL_MEDIA_DECODER_INSTALLED_PATH
+       ")\n",
+       "a program", [target](char const* value) {
+         if (*value == '\0') return false;
+         target->program = value;
+         return true;
+       }});
   return options;
 }

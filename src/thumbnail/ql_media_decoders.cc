@@ -45,15 +45,15 @@ QLDecodedPicture DecodeJpegBytes(std::vector<std::uint8_t> const& bytes,
                                  QLMediaDecodeTarget const& target, bool shrink_on_load) {
   QLDecodedPicture decoded;
   if (shrink_on_load) {
-    QLJpegDecodeStatus const status = DecodeJpegScaled(
-        bytes.data(), bytes.size(), target.width, target.height, target.full_screen, &decoded);
+    QLJpegDecodeStatus const status = DecodeJpegScaled(bytes.data(), bytes.size(), target.width,
+                                                       target.height, target.full_screen, &decoded);
     if (status == QLJpegDecodeStatus::kDecoded) return decoded;
     decoded = QLDecodedPicture();
     if (status == QLJpegDecodeStatus::kFailed) return decoded;
   }
-  decoded.picture.reset(
-      gdImageCreateFromJpegPtr(static_cast<int>(bytes.size()), const_cast<std::uint8_t*>(bytes.data())),
-      gdImgDestroyDeleter());
+  decoded.picture.reset(gdImageCreateFromJpegPtr(static_cast<int>(bytes.size()),
+                                                 const_cast<std::uint8_t*>(bytes.data())),
+                        gdImgDestroyDeleter());
   if (decoded.picture) {
     decoded.original_width = gdImageSX(decoded.picture.get());
     decoded.original_height = gdImageSY(decoded.picture.get());
@@ -63,9 +63,8 @@ QLDecodedPicture DecodeJpegBytes(std::vector<std::uint8_t> const& bytes,
 
 }  // namespace
 
-bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target,
-                              QLThumbnailOptions const& options, QLDecodedPicture* picture,
-                              int* orientation) {
+bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                              QLDecodedPicture* picture, int* orientation) {
   QLMediaAnswerLimits limits;
   limits.max_jpeg_bytes = kQLMaxRawPreviewBytes;
   QLMediaAnswer answer;
@@ -96,17 +95,16 @@ bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target,
   return true;
 }
 
-bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target,
-                              QLThumbnailOptions const& options, QLDecodedPicture* picture,
-                              int* orientation) {
+bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                              QLDecodedPicture* picture, int* orientation) {
   // The frame never needs more pixels than the largest canvas.
-  std::uint64_t const max_output = std::min(options.max_thumbnail_pixels, options.max_source_pixels);
+  std::uint64_t const max_output =
+      std::min(options.max_thumbnail_pixels, options.max_source_pixels);
   QLMediaAnswerLimits limits;
   limits.max_pixels = max_output;
   std::vector<std::string> const arguments = {
-      "video", std::to_string(options.max_source_pixels),
-      std::to_string(std::max(target.width, 1)), std::to_string(std::max(target.height, 1)),
-      std::to_string(max_output)};
+      "video", std::to_string(options.max_source_pixels), std::to_string(std::max(target.width, 1)),
+      std::to_string(std::max(target.height, 1)), std::to_string(max_output)};
   QLMediaAnswer answer;
   if (!RunOnFile(target, options, arguments, limits, &answer)) return false;
   if (answer.kind != QLMediaAnswerKind::kRgbPixels || answer.original_width > (1u << 20) ||

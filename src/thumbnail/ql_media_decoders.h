@@ -32,12 +32,10 @@ struct QLMediaDecodeTarget {
   bool full_screen = false;
 };
 
-bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target,
-                              QLThumbnailOptions const& options, QLDecodedPicture* picture,
-                              int* orientation);
+bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                              QLDecodedPicture* picture, int* orientation);
 
-bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target,
-                              QLThumbnailOptions const& options, QLDecodedPicture* picture,
-                              int* orientation);
+bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                              QLDecodedPicture* picture, int* orientation);
 
 #endif  // QUORLIN_THUMBNAIL_QL_MEDIA_DECODERS_H_

@@ -60,8 +60,8 @@ TEST_P(MediaDecoderRunnerTest, EndsWithinItsLimitsAndLeavesNoChild) {
   ASSERT_TRUE(WriteFileText(dir.File("oversize"), OversizeHeader()));
   ASSERT_TRUE(WriteFileText(dir.File("input"), "the file to decode\n"));
   std::string const program = dir.File("decoder");
-  ASSERT_TRUE(WriteFileText(program, std::string("#!/bin/sh\ncd '") + dir.path() + "'\n" +
-                                         row.script + "\n"));
+  ASSERT_TRUE(WriteFileText(
+      program, std::string("#!/bin/sh\ncd '") + dir.path() + "'\n" + row.script + "\n"));
   ASSERT_EQ(0, chmod(program.c_str(), 0700));
   QLUniqueFd input(open(dir.File("input").c_str(), O_RDONLY | O_CLOEXEC));
   // A descriptor the daemon holds without close-on-exec must not reach the
@@ -101,7 +101,9 @@ TEST_P(MediaDecoderRunnerTest, EndsWithinItsLimitsAndLeavesNoChild) {
 }
 
 // The file comes in as standard input; nothing else is inherited.
-#define CHECKED "[ -e /proc/$$/fd/$1 ] && exit 9; read -r line && [ \"$line\" = 'the file to decode' ] || exit 8; "
+#define CHECKED                                                                                    \
+  "[ -e /proc/$$/fd/$1 ] && exit 9; read -r line && [ \"$line\" = 'the file to decode' ] || exit " \
+  "8; "
 
 INSTANTIATE_TEST_SUITE_P(
     Children, MediaDecoderRunnerTest,

@@ -1,4 +1,4 @@
-#include "ql_dng_sample.h"
+#include "support/ql_dng_sample.h"
 
 #include <cstdint>
 
@@ -66,8 +66,7 @@ Bytes Ifd(std::uint32_t offset, std::vector<Entry> const& entries) {
 
 }  // namespace
 
-Bytes DngWithPreview(Bytes const& preview, int preview_width, int preview_height,
-                     int orientation) {
+Bytes DngWithPreview(Bytes const& preview, int preview_width, int preview_height, int orientation) {
   std::uint32_t const kRawWidth = 128;
   std::uint32_t const kRawHeight = 96;
   Bytes file = {'I', 'I', 42, 0, 0, 0, 0, 0};
