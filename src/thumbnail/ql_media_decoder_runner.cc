@@ -16,6 +16,16 @@
 
 #include "base/ql_unique_fd.h"
 
+// Sanitizer runtimes reserve terabytes of address space at start-up, so
+// their builds leave the address-space limit off.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QL_SANITIZED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QL_SANITIZED_BUILD 1
+#endif
+#endif
+
 namespace {
 
 typedef std::chrono::steady_clock Clock;
@@ -65,9 +75,7 @@ void SetLimit(int resource, std::uint64_t soft, std::uint64_t hard) {
     close(STDERR_FILENO);
   }
   CloseFrom(STDERR_FILENO + 1);
-  // Sanitizer runtimes reserve terabytes of address space at start-up, so
-  // their builds leave this one limit off.
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#ifndef QL_SANITIZED_BUILD
   if (limits.address_space_bytes > 0) {
     SetLimit(RLIMIT_AS, limits.address_space_bytes, limits.address_space_bytes);
   }

@@ -48,27 +48,27 @@ std::string MediaDecoderProgram(QLMediaDecoderSettings const& settings) {
 
 std::vector<QLCommandLineOption> MediaDecoderCommandLineOptions(QLMediaDecoderSettings* target) {
   std::vector<QLCommandLineOption> options;
-  options.push_back(
-      NumberOption("decoder-timeout-ms",
-                   "      --decoder-timeout-ms N  wall-clock limit of one RAW or video decode in\n"
-                   "                            its helper process (default " +
-                       std::to_string(QLMediaDecoderSettings::kDefaultTimeoutMs) + ")\n",
-                   "100 to 60000", 100, 60000, &target->timeout_ms));
-  options.push_back(
-      NumberOption("decoder-memory-mb",
-                   "      --decoder-memory-mb N  address-space limit of that helper in MiB\n"
-                   "                            (default " +
-                       std::to_string(QLMediaDecoderSettings::kDefaultMemoryMb) + ")\n",
-                   "64 to 65536", 64, 65536, &target->memory_mb));
-  options.push_back(
-      {"media-decoder", true,
-       "      --media-decoder PATH  the RAW and video decoder helper (default:\n"
-       "                            next to the daemon, else " QL_MEDIA_DECODER_INSTALLED_PATH
-       ")\n",
-       "a program", [target](char const* value) {
-         if (*value == '\0') return false;
-         target->program = value;
-         return true;
-       }});
+  options.push_back(NumberOption(
+      "decoder-timeout-ms",
+      "      --decoder-timeout-ms N\n"
+      "                            wall-clock limit of one RAW or video decode in its\n"
+      "                            helper process (default " +
+          std::to_string(QLMediaDecoderSettings::kDefaultTimeoutMs) + ")\n",
+      "100 to 60000", 100, 60000, &target->timeout_ms));
+  options.push_back(NumberOption(
+      "decoder-memory-mb",
+      "      --decoder-memory-mb N\n"
+      "                            address-space limit of that helper in MiB (default " +
+          std::to_string(QLMediaDecoderSettings::kDefaultMemoryMb) + ")\n",
+      "64 to 65536", 64, 65536, &target->memory_mb));
+  options.push_back({"media-decoder", true,
+                     "      --media-decoder PATH  the RAW and video decoder helper (default:\n"
+                     "                            next to the daemon, else\n"
+                     "                            " QL_MEDIA_DECODER_INSTALLED_PATH ")\n",
+                     "a program", [target](char const* value) {
+                       if (*value == '\0') return false;
+                       target->program = value;
+                       return true;
+                     }});
   return options;
 }
