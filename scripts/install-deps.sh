@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   libsystemd-dev
   exif procps psmisc
+  libheif-examples libavif-bin webp ffmpeg libtiff-tools
   "$@"
 )
 

@@ -144,8 +144,9 @@ bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
   return HandleFile(*this, data, kShape);
 }
 
-// HEIF and AVIF decoders apply the file's rotation and mirroring themselves,
-// so the orientation their probe reports is always 1.
+// libgd decodes HEIF and AVIF without their rotation and mirroring, TIFF
+// without its orientation tag and WebP without its EXIF block; each probe
+// reads the turn the file asks for (ql_image_header_probe.h).
 bool QLThumbnailProvider::HandleImgHeif(QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgHeif: open file took: ",
                                           "HEIF",
