@@ -418,25 +418,32 @@ bool ScanBoxes(ByteSource& in, std::uint64_t length, bool to_end, int depth, Box
   return true;
 }
 
-// The file type box must come first and name one of `brands`.
+char const* const kAvifBrands[] = {"avif", "avis", nullptr};
+
+// The file type box must come first and name one of `brands`. AVIF files
+// name the general HEIF brand "mif1" too; the AVIF brands make them AVIF.
 bool ProbeIsobmff(ByteSource& in, char const* const* brands, unsigned format,
                   QLImageHeader* header) {
   unsigned char box[16];  // size, "ftyp", major brand, minor version
   if (!in.Read(box, sizeof box) || !FourCC(box + 4, "ftyp")) return false;
   std::uint32_t const size = BigEndian32(box);
   if (size < sizeof box || size > 4096 || (size - sizeof box) % 4 != 0) return false;
-  auto known = [brands](unsigned char const* brand) {
-    for (char const* const* b = brands; *b; ++b) {
+  auto in_list = [](unsigned char const* brand, char const* const* list) {
+    for (char const* const* b = list; *b; ++b) {
       if (FourCC(brand, *b)) return true;
     }
     return false;
   };
-  bool branded = known(box + 8);  // the major brand, then the compatible ones
+  // The major brand, then the compatible ones.
+  bool branded = in_list(box + 8, brands);
+  bool avif = in_list(box + 8, kAvifBrands);
   for (std::uint32_t left = (size - sizeof box) / 4; left > 0; --left) {
     unsigned char brand[4];
     if (!in.Read(brand, sizeof brand)) return false;
-    branded = branded || known(brand);
+    branded = branded || in_list(brand, brands);
+    avif = avif || in_list(brand, kAvifBrands);
   }
+  if (avif != (format == kQLImageAvif)) return false;
   BoxScan scan;
   if (!branded || !ScanBoxes(in, 0, true, 0, &scan) || !scan.found) return false;
   header->format = format;
@@ -453,8 +460,7 @@ bool ProbeHeif(ByteSource& in, QLImageHeader* header) {
 }
 
 bool ProbeAvif(ByteSource& in, QLImageHeader* header) {
-  static char const* const kBrands[] = {"avif", "avis", nullptr};
-  return ProbeIsobmff(in, kBrands, kQLImageAvif, header);
+  return ProbeIsobmff(in, kAvifBrands, kQLImageAvif, header);
 }
 
 // --- TIFF structure (TIFF files, EXIF blocks) -------------------------------
