@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   libboost-thread-dev libboost-filesystem-dev libboost-system-dev
   libgd-dev libjpeg-dev libpng-dev
-  libexif-dev libid3tag0-dev
+  libexif-dev libid3tag0-dev libavif-dev
   libssl-dev libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
