@@ -5,10 +5,12 @@
 // regular files are read (ql_regular_file.h).
 #include <gd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "log/ql_log.h"
+#include "thumbnail/ql_avif_decoder.h"
 #include "thumbnail/ql_exif_orientation.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_header_probe.h"
@@ -32,11 +34,24 @@ struct FileHandlerShape {
   // For the formats whose decoders come with the extended set: their size
   // cannot be checked otherwise.
   bool needs_header;
+  // Used instead of `decode` when set: a decoder that takes the source limit.
+  gdImagePtr (*decode_limited)(FILE*, std::uint64_t max_pixels);
 };
 
 QLDecodedPicture DecodeWithLibgd(gdImagePtr (*decode)(FILE*), FILE* file) {
   QLDecodedPicture decoded;
   decoded.picture.reset(decode(file), gdImgDestroyDeleter());
+  if (decoded.picture) {
+    decoded.original_width = gdImageSX(decoded.picture.get());
+    decoded.original_height = gdImageSY(decoded.picture.get());
+  }
+  return decoded;
+}
+
+QLDecodedPicture DecodeLimited(gdImagePtr (*decode)(FILE*, std::uint64_t), FILE* file,
+                               std::uint64_t max_pixels) {
+  QLDecodedPicture decoded;
+  decoded.picture.reset(decode(file, max_pixels), gdImgDestroyDeleter());
   if (decoded.picture) {
     decoded.original_width = gdImageSX(decoded.picture.get());
     decoded.original_height = gdImageSY(decoded.picture.get());
@@ -76,9 +91,14 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
   int const width = static_cast<int>(data.width);
   int const height = static_cast<int>(data.height);
   bool const shrink = provider.options().jpeg_shrink_on_load;
-  QLDecodedPicture picture =
-      shape.decode ? DecodeWithLibgd(shape.decode, file.get())
-                   : DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
+  QLDecodedPicture picture;
+  if (shape.decode_limited) {
+    picture = DecodeLimited(shape.decode_limited, file.get(), provider.options().max_source_pixels);
+  } else if (shape.decode) {
+    picture = DecodeWithLibgd(shape.decode, file.get());
+  } else {
+    picture = DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
+  }
   if (!picture && shape.jpeg_retry && fseek(file.get(), 0, SEEK_SET) == 0) {
     // Some files named .png hold JPEG data; they still get their thumbnail.
     picture = DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
@@ -97,8 +117,15 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
 }  // namespace
 
 bool QLThumbnailProvider::HandleImgJpg(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {
-      "HandleImgJpg: open file took: ", "JPEG", nullptr, kQLImageJpeg, true, false, false, false};
+  static FileHandlerShape const kShape = {"HandleImgJpg: open file took: ",
+                                          "JPEG",
+                                          nullptr,
+                                          kQLImageJpeg,
+                                          true,
+                                          false,
+                                          false,
+                                          false,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
 
@@ -110,7 +137,8 @@ bool QLThumbnailProvider::HandleImgPng(QLThumbnailData& data) {
                                           true,
                                           true,
                                           true,
-                                          false};
+                                          false,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
 
@@ -122,7 +150,8 @@ bool QLThumbnailProvider::HandleImgGif(QLThumbnailData& data) {
                                           false,
                                           false,
                                           false,
-                                          false};
+                                          false,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
 
@@ -134,18 +163,21 @@ bool QLThumbnailProvider::HandleImgBmp(QLThumbnailData& data) {
                                           false,
                                           false,
                                           false,
-                                          false};
+                                          false,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
   static FileHandlerShape const kShape = {
-      nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, false, false, false, false};
+      nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, false, false, false, false, nullptr};
   return HandleFile(*this, data, kShape);
 }
 
-// HEIF and AVIF decoders apply the file's rotation and mirroring themselves,
-// so the orientation their probe reports is always 1.
+// libgd decodes HEIF without its rotation and mirroring, TIFF without its
+// orientation tag (beyond mirroring) and WebP without its EXIF block; each
+// probe reads the turn the file asks for (ql_image_header_probe.h). AVIF is
+// decoded by libavif directly (ql_avif_decoder.h), also without its turn.
 bool QLThumbnailProvider::HandleImgHeif(QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgHeif: open file took: ",
                                           "HEIF",
@@ -154,19 +186,21 @@ bool QLThumbnailProvider::HandleImgHeif(QLThumbnailData& data) {
                                           false,
                                           false,
                                           false,
-                                          true};
+                                          true,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgAvif(QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgAvif: open file took: ",
                                           "AVIF",
-                                          gdImageCreateFromAvif,
+                                          nullptr,
                                           kQLImageAvif,
                                           false,
                                           false,
                                           false,
-                                          true};
+                                          true,
+                                          DecodeAvifFile};
   return HandleFile(*this, data, kShape);
 }
 
@@ -178,7 +212,8 @@ bool QLThumbnailProvider::HandleImgWebp(QLThumbnailData& data) {
                                           false,
                                           false,
                                           false,
-                                          true};
+                                          true,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
 
@@ -190,6 +225,7 @@ bool QLThumbnailProvider::HandleImgTiff(QLThumbnailData& data) {
                                           false,
                                           false,
                                           false,
-                                          true};
+                                          true,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
