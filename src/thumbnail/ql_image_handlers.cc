@@ -5,10 +5,12 @@
 // before any decoder runs. Only regular files are read (ql_regular_file.h).
 #include <gd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "log/ql_log.h"
+#include "thumbnail/ql_avif_decoder.h"
 #include "thumbnail/ql_embedded_preview.h"
 #include "thumbnail/ql_exif_orientation.h"
 #include "thumbnail/ql_gd_deleters.h"
@@ -28,11 +30,29 @@ struct FileHandlerShape {
   bool reads_exif;
   bool timer_covers_open;  // the timer also measures opening and the EXIF read
   bool jpeg_retry;         // try the JPEG decoder when `decode` finds nothing
+  // The decoder is run only on a header the probe recognised, and the turn
+  // is the orientation the probe read from it (TIFF's tag, WebP's EXIF).
+  // For the formats whose decoders come with the extended set: their size
+  // cannot be checked otherwise.
+  bool needs_header;
+  // Used instead of `decode` when set: a decoder that takes the source limit.
+  gdImagePtr (*decode_limited)(FILE*, std::uint64_t max_pixels);
 };
 
 QLDecodedPicture DecodeWithLibgd(gdImagePtr (*decode)(FILE*), FILE* file) {
   QLDecodedPicture decoded;
   decoded.picture.reset(decode(file), gdImgDestroyDeleter());
+  if (decoded.picture) {
+    decoded.original_width = gdImageSX(decoded.picture.get());
+    decoded.original_height = gdImageSY(decoded.picture.get());
+  }
+  return decoded;
+}
+
+QLDecodedPicture DecodeLimited(gdImagePtr (*decode)(FILE*, std::uint64_t), FILE* file,
+                               std::uint64_t max_pixels) {
+  QLDecodedPicture decoded;
+  decoded.picture.reset(decode(file, max_pixels), gdImgDestroyDeleter());
   if (decoded.picture) {
     decoded.original_width = gdImageSX(decoded.picture.get());
     decoded.original_height = gdImageSY(decoded.picture.get());
@@ -60,13 +80,19 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
                                        "\"" + data.path + "\"")) {
     return provider.HandleImgGeneric(data);
   }
+  if (shape.needs_header && !probed) {
+    QL_ERROR("Invalid " << shape.format_name << " format for \"" << data.path
+                        << "\": no picture size in its header; it is not decoded.");
+    return provider.HandleImgGeneric(data);
+  }
   // The EXIF preview is looked at only for a file whose header says JPEG,
   // so the photo's size it is checked against is known.
   std::string preview;
-  bool const previews = provider.options().embedded_previews && shape.decode == nullptr && probed &&
-                        header.format == kQLImageJpeg;
-  int const orientation =
+  bool const previews = provider.options().embedded_previews && shape.decode == nullptr &&
+                        shape.decode_limited == nullptr && probed && header.format == kQLImageJpeg;
+  int orientation =
       shape.reads_exif ? ReadExifOrientation(fileno(file.get()), previews ? &preview : nullptr) : 1;
+  if (shape.needs_header) orientation = header.orientation;
   if (!shape.timer_covers_open) timer.reset();
 
   int const width = static_cast<int>(data.width);
@@ -78,10 +104,13 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
         DecodeEmbeddedPreview(preview, static_cast<int>(header.width),
                               static_cast<int>(header.height), width, height, data.full_screen);
   }
-  if (!picture) {
-    picture = shape.decode
-                  ? DecodeWithLibgd(shape.decode, file.get())
-                  : DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
+  // Without a usable preview, the file itself is decoded.
+  if (!picture && shape.decode_limited) {
+    picture = DecodeLimited(shape.decode_limited, file.get(), provider.options().max_source_pixels);
+  } else if (!picture && shape.decode) {
+    picture = DecodeWithLibgd(shape.decode, file.get());
+  } else if (!picture) {
+    picture = DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
   }
   if (!picture && shape.jpeg_retry && fseek(file.get(), 0, SEEK_SET) == 0) {
     // Some files named .png hold JPEG data; they still get their thumbnail.
@@ -101,8 +130,15 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
 }  // namespace
 
 bool QLThumbnailProvider::HandleImgJpg(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {
-      "HandleImgJpg: open file took: ", "JPEG", nullptr, kQLImageJpeg, true, false, false};
+  static FileHandlerShape const kShape = {"HandleImgJpg: open file took: ",
+                                          "JPEG",
+                                          nullptr,
+                                          kQLImageJpeg,
+                                          true,
+                                          false,
+                                          false,
+                                          false,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
 
@@ -113,7 +149,9 @@ bool QLThumbnailProvider::HandleImgPng(QLThumbnailData& data) {
                                           kQLImagePng | kQLImageJpeg,
                                           true,
                                           true,
-                                          true};
+                                          true,
+                                          false,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
 
@@ -124,7 +162,9 @@ bool QLThumbnailProvider::HandleImgGif(QLThumbnailData& data) {
                                           kQLImageGif,
                                           false,
                                           false,
-                                          false};
+                                          false,
+                                          false,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
 
@@ -135,12 +175,70 @@ bool QLThumbnailProvider::HandleImgBmp(QLThumbnailData& data) {
                                           kQLImageBmp,
                                           false,
                                           false,
-                                          false};
+                                          false,
+                                          false,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
   static FileHandlerShape const kShape = {
-      nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, false, false, false};
+      nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, false, false, false, false, nullptr};
+  return HandleFile(*this, data, kShape);
+}
+
+// libgd decodes HEIF without its rotation and mirroring, TIFF without its
+// orientation tag (beyond mirroring) and WebP without its EXIF block; each
+// probe reads the turn the file asks for (ql_image_header_probe.h). AVIF is
+// decoded by libavif directly (ql_avif_decoder.h), also without its turn.
+bool QLThumbnailProvider::HandleImgHeif(QLThumbnailData& data) {
+  static FileHandlerShape const kShape = {"HandleImgHeif: open file took: ",
+                                          "HEIF",
+                                          gdImageCreateFromHeif,
+                                          kQLImageHeif,
+                                          false,
+                                          false,
+                                          false,
+                                          true,
+                                          nullptr};
+  return HandleFile(*this, data, kShape);
+}
+
+bool QLThumbnailProvider::HandleImgAvif(QLThumbnailData& data) {
+  static FileHandlerShape const kShape = {"HandleImgAvif: open file took: ",
+                                          "AVIF",
+                                          nullptr,
+                                          kQLImageAvif,
+                                          false,
+                                          false,
+                                          false,
+                                          true,
+                                          DecodeAvifFile};
+  return HandleFile(*this, data, kShape);
+}
+
+bool QLThumbnailProvider::HandleImgWebp(QLThumbnailData& data) {
+  static FileHandlerShape const kShape = {"HandleImgWebp: open file took: ",
+                                          "WebP",
+                                          gdImageCreateFromWebp,
+                                          kQLImageWebp,
+                                          false,
+                                          false,
+                                          false,
+                                          true,
+                                          nullptr};
+  return HandleFile(*this, data, kShape);
+}
+
+bool QLThumbnailProvider::HandleImgTiff(QLThumbnailData& data) {
+  static FileHandlerShape const kShape = {"HandleImgTiff: open file took: ",
+                                          "TIFF",
+                                          gdImageCreateFromTiff,
+                                          kQLImageTiff,
+                                          false,
+                                          false,
+                                          false,
+                                          true,
+                                          nullptr};
   return HandleFile(*this, data, kShape);
 }

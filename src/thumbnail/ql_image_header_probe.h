@@ -19,7 +19,14 @@
 //         counts);
 //   WBMP  a type byte of 0, then the multi-byte width and height after the
 //         header bytes;
-//   GD2   libgd's own format, reachable through the attached-picture decoders.
+//   GD2   libgd's own format, reachable through the attached-picture decoders;
+//   HEIF, AVIF  the largest 'ispe' property after an 'ftyp' naming the format,
+//         and the orientation from the primary item's 'irot' and 'imir';
+//   WebP  the VP8 frame header, the VP8L header or the VP8X canvas, and the
+//         Orientation of a VP8X file's EXIF chunk;
+//   TIFF  ImageWidth and ImageLength of the first directory (the one libgd
+//         decodes) and its Orientation tag.
+// Only the last four set QLImageHeader::orientation; their decoders ignore it.
 #ifndef QUORLIN_THUMBNAIL_QL_IMAGE_HEADER_PROBE_H_
 #define QUORLIN_THUMBNAIL_QL_IMAGE_HEADER_PROBE_H_
 
@@ -36,12 +43,19 @@ enum QLImageFormat : unsigned {
   kQLImageBmp = 1u << 3,
   kQLImageWbmp = 1u << 4,
   kQLImageGd2 = 1u << 5,
+  kQLImageHeif = 1u << 6,
+  kQLImageAvif = 1u << 7,
+  kQLImageWebp = 1u << 8,
+  kQLImageTiff = 1u << 9,
 };
 
 struct QLImageHeader {
   unsigned format = 0;  // one QLImageFormat bit once recognised
   std::uint32_t width = 0;
   std::uint32_t height = 0;
+  // The EXIF-style turn the file asks for where its probe reads one (TIFF's
+  // Orientation tag, a WebP's EXIF chunk); 1 otherwise.
+  int orientation = 1;
   std::uint64_t pixels() const { return static_cast<std::uint64_t>(width) * height; }
 };
 

@@ -113,4 +113,9 @@ char const* const unsuported_ext_video_format[319] = {
 char const* const unsuported_ext_document_format[7] = {
     "doc", "rtf", "xdoc", "ppt", "pps", "txt", "pdf",
 };
+
+char const* const kHeifExtensions[3] = {"heic", "heif", "hif"};
+char const* const kCameraRawExtensions[10] = {
+    "dng", "cr2", "cr3", "nef", "arw", "orf", "rw2", "raf", "pef", "srw",
+};
 // clang-format on

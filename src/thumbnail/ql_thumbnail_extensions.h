@@ -16,6 +16,13 @@ extern char const* const unsuported_ext_audio_format[452];
 extern char const* const unsuported_ext_video_format[319];
 extern char const* const unsuported_ext_document_format[7];
 
+// Decoded only with `--formats extended`: HEIF (heic, heif, hif), AVIF, WebP
+// and TIFF through libgd, and camera RAW previews. All RAW extensions but
+// "cr3" are in the image list above; the other four formats' "webp", "tif"
+// and "tiff" are too, "heic", "heif", "hif" and "avif" are in no list.
+extern char const* const kHeifExtensions[3];
+extern char const* const kCameraRawExtensions[10];
+
 // The lower-cased extension of the last component of `path`, without its
 // leading dot: "Photo.JPG" gives "jpg", "notes.tar.gz" gives "gz", "README"
 // and "name." give "". May throw boost::filesystem::filesystem_error.

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
 
 #include "base/ql_parse_number.h"
 
@@ -108,6 +109,21 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          return true;
        }});
   options.push_back(
+      {"formats", true,
+       "      --formats SET         basic (the default): JPEG, PNG, GIF, BMP, WBMP, MP3;\n"
+       "                            extended: also HEIF, AVIF, WebP, TIFF, camera RAW\n"
+       "                            and video\n",
+       "basic or extended", [target](char const* value) {
+         if (std::strcmp(value, "basic") == 0) {
+           target->formats = QLThumbnailOptions::Formats::kBasic;
+         } else if (std::strcmp(value, "extended") == 0) {
+           target->formats = QLThumbnailOptions::Formats::kExtended;
+         } else {
+           return false;
+         }
+         return true;
+       }});
+  options.push_back(
       {"allow-root", true,
        "      --allow-root DIR      requests' files and folders must resolve inside DIR\n"
        "                            (repeatable; default: anywhere)\n",
@@ -115,6 +131,9 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          target->allowed_roots.push_back(value);
          return true;
        }});
+  for (QLCommandLineOption& option : MediaDecoderCommandLineOptions(&target->media_decoder)) {
+    options.push_back(std::move(option));
+  }
   return options;
 }
 

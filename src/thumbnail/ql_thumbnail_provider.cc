@@ -33,25 +33,48 @@ QLThumbnailProvider::QLThumbnailProvider() {
     // whose look-ups then fail one by one.
   }
 
+  handlers_ = BuildHandlerTable(options_.formats);
+}
+
+QLThumbnailProvider::HandlerTable QLThumbnailProvider::BuildHandlerTable(
+    QLThumbnailOptions::Formats formats) {
+  HandlerTable table;
   // Later assignments win: an extension in several lists ends up with the
   // handler of the last list naming it.
-  MapAll(handlers_, unsupported_ext_img_format, &QLThumbnailProvider::HandleImgGeneric);
-  handlers_["jpg"] = &QLThumbnailProvider::HandleImgJpg;
-  handlers_["jpeg"] = &QLThumbnailProvider::HandleImgJpg;
-  handlers_["png"] = &QLThumbnailProvider::HandleImgPng;
-  handlers_["wbmp"] = &QLThumbnailProvider::HandleImgWBMP;
-  handlers_["bmp"] = &QLThumbnailProvider::HandleImgBmp;
-  handlers_["gif"] = &QLThumbnailProvider::HandleImgGif;
-  MapAll(handlers_, unsuported_ext_audio_format, &QLThumbnailProvider::HandleAudioGeneric);
-  handlers_["mp3"] = &QLThumbnailProvider::HandleAudioMp3;
-  MapAll(handlers_, unsuported_ext_video_format, &QLThumbnailProvider::HandleVideoGeneric);
-  MapAll(handlers_, unsuported_ext_document_format, &QLThumbnailProvider::HandleDoc);
+  MapAll(table, unsupported_ext_img_format, &QLThumbnailProvider::HandleImgGeneric);
+  table["jpg"] = &QLThumbnailProvider::HandleImgJpg;
+  table["jpeg"] = &QLThumbnailProvider::HandleImgJpg;
+  table["png"] = &QLThumbnailProvider::HandleImgPng;
+  table["wbmp"] = &QLThumbnailProvider::HandleImgWBMP;
+  table["bmp"] = &QLThumbnailProvider::HandleImgBmp;
+  table["gif"] = &QLThumbnailProvider::HandleImgGif;
+  MapAll(table, unsuported_ext_audio_format, &QLThumbnailProvider::HandleAudioGeneric);
+  table["mp3"] = &QLThumbnailProvider::HandleAudioMp3;
+  MapAll(table, unsuported_ext_video_format, &QLThumbnailProvider::HandleVideoGeneric);
+  MapAll(table, unsuported_ext_document_format, &QLThumbnailProvider::HandleDoc);
+  if (formats == QLThumbnailOptions::Formats::kBasic) return table;
+
+  // Every extension that gets the video picture gets a frame first ("mts",
+  // in the audio and the video list, is a video by the rule above).
+  for (auto& entry : table) {
+    if (entry.second == &QLThumbnailProvider::HandleVideoGeneric) {
+      entry.second = &QLThumbnailProvider::HandleVideoFrame;
+    }
+  }
+  MapAll(table, kCameraRawExtensions, &QLThumbnailProvider::HandleImgCameraRaw);
+  MapAll(table, kHeifExtensions, &QLThumbnailProvider::HandleImgHeif);
+  table["avif"] = &QLThumbnailProvider::HandleImgAvif;
+  table["webp"] = &QLThumbnailProvider::HandleImgWebp;
+  table["tif"] = &QLThumbnailProvider::HandleImgTiff;
+  table["tiff"] = &QLThumbnailProvider::HandleImgTiff;
+  return table;
 }
 
 QLThumbnailProvider::~QLThumbnailProvider() {}
 
 void QLThumbnailProvider::SetOptions(QLThumbnailOptions const& options) {
   options_ = options;
+  handlers_ = BuildHandlerTable(options_.formats);
   job_slots_.reset(options_.jobs > 0 ? new QLJobSlots(options_.jobs) : nullptr);
 }
 

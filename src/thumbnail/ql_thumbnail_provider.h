@@ -79,6 +79,14 @@ class QLThumbnailProvider : private boost::noncopyable {
   bool HandleImgBmp(QLThumbnailData& data);
   bool HandleImgWBMP(QLThumbnailData& data);
   bool HandleAudioMp3(QLThumbnailData& data);
+  // With --formats extended only (ql_extended_formats.h for RAW and video);
+  // a failure falls back to the image or video default picture.
+  bool HandleImgHeif(QLThumbnailData& data);
+  bool HandleImgAvif(QLThumbnailData& data);
+  bool HandleImgWebp(QLThumbnailData& data);
+  bool HandleImgTiff(QLThumbnailData& data);
+  bool HandleImgCameraRaw(QLThumbnailData& data);
+  bool HandleVideoFrame(QLThumbnailData& data);
   // Default-picture handlers: never leave save_to_cache set.
   bool HandleImgGeneric(QLThumbnailData& data);
   bool HandleAudioGeneric(QLThumbnailData& data);
@@ -88,7 +96,8 @@ class QLThumbnailProvider : private boost::noncopyable {
 
   HandlerTable const& handlers() const { return handlers_; }
 
-  // Set before the provider serves; read-only afterwards.
+  // Set before the provider serves; read-only afterwards. Rebuilds the
+  // handler table for options.formats.
   void SetOptions(QLThumbnailOptions const& options);
   QLThumbnailOptions const& options() const { return options_; }
 
@@ -101,6 +110,8 @@ class QLThumbnailProvider : private boost::noncopyable {
   // Cache look-up, then on a miss dispatch, generation (inside a job slot
   // when `slots` is not null) and save. The caller holds the right lock.
   bool ProduceThumbnail(QLThumbnailData& data, QLJobSlots* slots);
+  // The handler table of `formats`.
+  static HandlerTable BuildHandlerTable(QLThumbnailOptions::Formats formats);
   // Logs that the request waited options_.lock_wait_ms for `what`; false.
   bool GiveUpWaiting(QLThumbnailData const& data, char const* what) const;
 

@@ -1,0 +1,77 @@
+// Fuzz target for the media decoder helper's decoders, in-process: camera
+// RAW bytes through LibRaw's preview extraction, video bytes through the
+// demuxers, decoders and scaler, exactly as the helper runs them on its
+// standard input (here a memory file).
+//
+// Input layout:
+//   byte 0   even: camera RAW; odd: video
+//   rest     the file
+//
+// Checks beyond "no crash, no leak, no sanitizer report": an answer the
+// decoders give is one the daemon accepts under the same limits (it
+// survives encoding and the daemon's strict reading), its RGB frame covers
+// the box or the whole source, and it declares no more than the limits.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/ql_unique_fd.h"
+#include "base/ql_write_all.h"
+#include "fuzz_support.h"
+#include "media/ql_media_frame.h"
+#include "media/ql_raw_preview.h"
+#include "media/ql_video_frame.h"
+
+namespace {
+
+using qlfuzz::FuzzCheck;
+
+// Small limits keep the fuzzer fast: 4 megapixels of source, a 64 x 48 box.
+std::uint64_t const kMaxSourcePixels = 4000000;
+std::uint64_t const kMaxOutputPixels = 64 * 64 * 4;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
+  if (size < 1) return 0;
+  bool const video = data[0] & 1;
+  QLUniqueFd file(memfd_create("media", MFD_CLOEXEC));
+  FuzzCheck(file.valid(), "memfd_create");
+  FuzzCheck(WriteAll(file.get(), data + 1, size - 1), "write the input");
+
+  QLMediaAnswer answer;
+  std::string error;
+  QLMediaAnswerLimits limits;
+  limits.max_jpeg_bytes = kQLMaxRawPreviewBytes;
+  limits.max_pixels = kMaxOutputPixels;
+  bool ok = false;
+  if (video) {
+    QLVideoFrameRequest request;
+    request.max_source_pixels = kMaxSourcePixels;
+    request.box_width = 64;
+    request.box_height = 48;
+    request.max_output_pixels = kMaxOutputPixels;
+    ok = ExtractVideoFrame(file.get(), request, &answer, &error);
+    if (ok) {
+      FuzzCheck(answer.kind == QLMediaAnswerKind::kRgbPixels, "a video answer holds pixels");
+      FuzzCheck(answer.width >= std::min<std::uint32_t>(64, answer.original_width) ||
+                    static_cast<std::uint64_t>(answer.width + 1) * answer.height > kMaxOutputPixels,
+                "the frame covers the box unless the pixel cap stopped it");
+    }
+  } else {
+    ok = ExtractRawPreview(file.get(), kMaxSourcePixels, &answer, &error);
+    if (ok) FuzzCheck(answer.kind == QLMediaAnswerKind::kJpegPreview, "a RAW answer is a JPEG");
+  }
+  if (!ok) {
+    FuzzCheck(!error.empty(), "a failure says why");
+    return 0;
+  }
+  std::vector<std::uint8_t> const bytes = EncodeMediaAnswer(answer);
+  QLMediaAnswer parsed;
+  FuzzCheck(DecodeMediaAnswer(bytes.data(), bytes.size(), limits, &parsed, &error),
+            "the daemon accepts the answer");
+  FuzzCheck(parsed.payload == answer.payload, "the answer survives the round trip");
+  return 0;
+}

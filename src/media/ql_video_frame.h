@@ -1,0 +1,52 @@
+// One representative frame of a video, through libavformat, libavcodec and
+// libswscale: the frame at 10% of the duration (the first frame when the
+// duration is unknown or under a second), as RGB, scaled down no further
+// than the thumbnail needs, with the stream's display rotation handed back
+// as an EXIF orientation for the daemon to apply.
+//
+// Runs inside the media decoder helper, never in the daemon: the demuxers
+// and decoders parse hostile containers and bit streams, and a fault there
+// must cost only the helper. The file is read through the descriptor alone:
+// no protocol is opened, and a demuxer that would open another file or URL
+// (playlists, references) is refused.
+//
+// Contract: any thread may call it on a descriptor it alone reads; the only
+// shared state touched is FFmpeg's global log level, set to quiet.
+#ifndef QUORLIN_MEDIA_QL_VIDEO_FRAME_H_
+#define QUORLIN_MEDIA_QL_VIDEO_FRAME_H_
+
+#include <cstdint>
+#include <string>
+
+#include "media/ql_media_frame.h"
+
+struct QLVideoFrameRequest {
+  // Streams whose declared (and decoded) width x height exceeds this are
+  // refused before a decoder is opened.
+  std::uint64_t max_source_pixels = 0;
+  // The frame is scaled down only as far as it still covers this box (the
+  // daemon fits the thumbnail to the frame as stored, then turns it).
+  std::uint32_t box_width = 0;
+  std::uint32_t box_height = 0;
+  // The answer never holds more pixels than this.
+  std::uint64_t max_output_pixels = 0;
+};
+
+// Fills `answer` with RGB pixels. False, with `*error` saying why, when the
+// file has no decodable video stream or breaks a limit.
+bool ExtractVideoFrame(int fd, QLVideoFrameRequest const& request, QLMediaAnswer* answer,
+                       std::string* error);
+
+// The display matrix's rotation (degrees counter-clockwise, as FFmpeg
+// reports it) as the EXIF orientation that shows the frame upright: 1, 6, 3
+// or 8. Angles are rounded to the nearest quarter turn.
+int RotationToOrientation(double counter_clockwise_degrees);
+
+// The size the frame is scaled to: as small as possible while still
+// covering the request's box, never larger than the source, at most
+// request.max_output_pixels.
+void ChooseVideoOutputSize(std::uint32_t source_width, std::uint32_t source_height,
+                           QLVideoFrameRequest const& request, std::uint32_t* width,
+                           std::uint32_t* height);
+
+#endif  // QUORLIN_MEDIA_QL_VIDEO_FRAME_H_

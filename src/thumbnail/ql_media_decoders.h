@@ -1,0 +1,41 @@
+// Camera RAW previews and video frames for the thumbnail provider, decoded
+// by the media decoder helper in a child process (ql_media_decoder_runner.h)
+// so that LibRaw and FFmpeg never run inside the daemon.
+//
+// RAW: the helper hands back the embedded JPEG preview and LibRaw's turn;
+// the preview's JPEG header is checked against the source-pixel limit, then
+// it is decoded by the daemon's JPEG path (shrink-on-load when the options
+// ask for it). Video: the helper hands back one frame as RGB, already scaled
+// down as far as the requested thumbnail allows, with its display rotation.
+//
+// Contract: stateless; called on a request's worker thread, several at
+// once with --jobs. `options` are the provider's (read-only while it
+// serves). A false result has logged exactly one ERROR line (the file
+// cannot be opened or is not a regular file, the helper failed, or the
+// preview is over the limit or undecodable) and leaves `*picture` empty;
+// the caller falls back to the type's default picture. On true `*picture`
+// owns the decoded picture with its original (displayed) size and
+// `*orientation` is the EXIF turn still to apply.
+#ifndef QUORLIN_THUMBNAIL_QL_MEDIA_DECODERS_H_
+#define QUORLIN_THUMBNAIL_QL_MEDIA_DECODERS_H_
+
+#include <string>
+
+#include "thumbnail/ql_jpeg_scaled_decoder.h"
+#include "thumbnail/ql_thumbnail_options.h"
+
+// What is decoded and for which thumbnail.
+struct QLMediaDecodeTarget {
+  std::string path;
+  int width = 0;  // the requested thumbnail
+  int height = 0;
+  bool full_screen = false;
+};
+
+bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                              QLDecodedPicture* picture, int* orientation);
+
+bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                              QLDecodedPicture* picture, int* orientation);
+
+#endif  // QUORLIN_THUMBNAIL_QL_MEDIA_DECODERS_H_

@@ -1,0 +1,215 @@
+// End to end through the real daemon: `--formats extended` makes upright,
+// cached thumbnails of HEIF, AVIF, WebP and TIFF files made here by Debian's
+// encoders, and gives broken, truncated and oversized ones, RAW and video
+// their type's default picture; `--formats basic` answers all of them with
+// the default pictures it always gave.
+#include <gd.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "process/load_harness.h"
+#include "support/ql_format_samples.h"
+#include "support/ql_sample_files.h"
+#include "support/ql_temp_dir.h"
+
+namespace load {
+namespace {
+
+using qltest::SampleFormat;
+
+// Rows of decoded files: the picture as shown is 96 x 64, asked for as a
+// full-screen 48 x 48 thumbnail, so an upright one is 48 x 32.
+struct DecodedRow {
+  char const* file;
+  SampleFormat format;
+  int orientation;
+  double bound = 10;  // mean absolute channel difference allowed
+  bool gray = false;  // compared with the grey of the shown colours
+};
+
+DecodedRow const kDecoded[] = {
+    {"upright.heic", SampleFormat::kHeif, 1},
+    {"turned.heic", SampleFormat::kHeif, 6},
+    {"mirrored.heif", SampleFormat::kHeif, 2},
+    {"upright.avif", SampleFormat::kAvif, 1},
+    {"turned.avif", SampleFormat::kAvif, 8},
+    {"transposed.avif", SampleFormat::kAvif, 5},
+    {"lossy.webp", SampleFormat::kWebpLossy, 1},
+    {"exif6.webp", SampleFormat::kWebpLossless, 6},
+    {"exif3.webp", SampleFormat::kWebpLossy, 3},
+    {"rgb.tif", SampleFormat::kTiffRgb, 1},
+    {"rgb6.tiff", SampleFormat::kTiffRgb, 6},
+    {"gray8.tif", SampleFormat::kTiffGray, 8, 10, true},
+    {"deep7.tif", SampleFormat::kTiffRgb16,
+     7},  // ffmpeg's palette moves the colours by up to 60 in a channel.
+    {"palette4.tif", SampleFormat::kTiffPalette, 4, 30},
+};
+
+int Gray(int c) {
+  int const y = (299 * gdTrueColorGetRed(c) + 587 * gdTrueColorGetGreen(c) +
+                 114 * gdTrueColorGetBlue(c) + 500) /
+                1000;
+  return gdTrueColor(y, y, y);
+}
+
+// Mean absolute channel difference between a thumbnail and the shown
+// picture sampled at the thumbnail's pixels. Lossy coding and the few
+// pixels on the colour borders stay far below 10; a wrong turn or mirror
+// puts a quarter or more of the pixels in another colour (over 40).
+double MeanDifference(gdImagePtr thumbnail, gdImagePtr shown, bool gray) {
+  int const tw = gdImageSX(thumbnail), th = gdImageSY(thumbnail);
+  double total = 0;
+  for (int y = 0; y < th; ++y) {
+    for (int x = 0; x < tw; ++x) {
+      int const a = gdImageGetTrueColorPixel(thumbnail, x, y);
+      int b = gdImageGetTrueColorPixel(shown, x * gdImageSX(shown) / tw, y * gdImageSY(shown) / th);
+      if (gray) b = Gray(b);
+      total += std::abs(gdTrueColorGetRed(a) - gdTrueColorGetRed(b)) +
+               std::abs(gdTrueColorGetGreen(a) - gdTrueColorGetGreen(b)) +
+               std::abs(gdTrueColorGetBlue(a) - gdTrueColorGetBlue(b));
+    }
+  }
+  return total / (3.0 * tw * th);
+}
+
+class ExtendedFormatsTest : public LiveDaemonTest {
+ protected:
+  // The reply to a full-screen 48 x 48 request for `path`.
+  std::string Ask(std::string const& path, int id) {
+    LoadConnection connection;
+    std::string reply;
+    EXPECT_TRUE(connection.ok());
+    EXPECT_TRUE(connection.Ask(qltest::RequestBody(path, "48", "48", "true", std::to_string(id),
+                                                   cache_, QL_DEFAULT_PICTURES_DIR),
+                               &reply, ReplyTimeoutMs()))
+        << path;
+    return reply;
+  }
+
+  // A file of `bytes`, or an empty file.
+  std::string File(std::string const& name, qltest::Bytes const& bytes = {}) {
+    std::string const path = temp_.File(name);
+    EXPECT_TRUE(qltest::WriteBytes(path, bytes));
+    return path;
+  }
+
+  // Makes a sample; skips the test when an encoder is missing.
+  std::string Sample(char const* name, SampleFormat format, int orientation) {
+    std::string const path = temp_.File(name);
+    std::string const why = qltest::MakeFormatSample({format, 96, 64, orientation}, path);
+    if (why.find("not installed") != std::string::npos) skip_ = why;
+    EXPECT_TRUE(why.empty() || !skip_.empty()) << why;
+    return path;
+  }
+
+  QLTempDir temp_;
+  std::string cache_ = temp_.File("cache");
+  std::string skip_;
+};
+
+TEST_F(ExtendedFormatsTest, ExtendedDecodesEachFormatUprightAndCachesIt) {
+  StartDaemon({"-l", "1", "--formats", "extended"});
+  gdImagePtr shown = qltest::DrawShownPicture(96, 64);
+  int id = 1;
+  for (DecodedRow const& row : kDecoded) {
+    std::string const path = Sample(row.file, row.format, row.orientation);
+    if (!skip_.empty()) break;
+    std::size_t const cached = DirEntries(cache_).size();
+    std::string const reply = Ask(path, id++);
+    gdImagePtr thumbnail =
+        gdImageCreateFromPngPtr(static_cast<int>(reply.size()), const_cast<char*>(reply.data()));
+    ASSERT_NE(nullptr, thumbnail) << row.file;
+    EXPECT_EQ(48, gdImageSX(thumbnail)) << row.file;
+    EXPECT_EQ(32, gdImageSY(thumbnail)) << row.file;
+    EXPECT_LT(MeanDifference(thumbnail, shown, row.gray), row.bound) << row.file;
+    gdImageDestroy(thumbnail);
+    EXPECT_EQ(cached + 1, DirEntries(cache_).size()) << row.file << " is cached";
+  }
+  gdImageDestroy(shown);
+  if (!skip_.empty()) GTEST_SKIP() << skip_;
+}
+
+// Files that get a default picture, and which one with each set.
+struct FallbackRow {
+  char const* file;
+  char const* basic;     // "image", "video" or "any": the default picture
+  char const* extended;  // likewise
+};
+
+FallbackRow const kFallbacks[] = {
+    {"truncated.heic", "any", "image"},  {"garbled.avif", "any", "image"},
+    {"huge.webp", "image", "image"},     {"huge.tif", "image", "image"},
+    {"over_limit.heic", "any", "image"}, {"empty.tiff", "image", "image"},
+    {"clip.mp4", "video", "video"},      {"photo.cr3", "any", "image"},
+    {"photo.nef", "image", "image"},     {"upright.webp", "image", "made"},
+};
+
+TEST_F(ExtendedFormatsTest, FailuresGetTheirTypesDefaultPictureAndBasicStaysAsItWas) {
+  // Broken and oversized files, made from good ones.
+  std::string const heic = Sample("good.heic", SampleFormat::kHeif, 1);
+  std::string const avif = Sample("good.avif", SampleFormat::kAvif, 1);
+  std::string const webp = Sample("upright.webp", SampleFormat::kWebpLossy, 1);
+  std::string const tiff = Sample("good.tif", SampleFormat::kTiffRgb, 1);
+  if (!skip_.empty()) GTEST_SKIP() << skip_;
+  qltest::Bytes bytes = qltest::ReadBytes(heic);
+  File("truncated.heic", qltest::Bytes(bytes.begin(), bytes.begin() + bytes.size() * 3 / 4));
+  bytes = qltest::ReadBytes(avif);  // its header, without the coded picture
+  std::string const avif_text(bytes.begin(), bytes.end());
+  ASSERT_NE(std::string::npos, avif_text.find("mdat"));
+  File("garbled.avif", qltest::Bytes(bytes.begin(), bytes.begin() + avif_text.find("mdat") + 4));
+  bytes = qltest::ReadBytes(webp);  // VP8 frame: 14-bit sizes at 26 and 28
+  bytes[26] = bytes[27] = bytes[28] = bytes[29] = 0x3F;
+  File("huge.webp", bytes);
+  ASSERT_EQ(0, std::system(("tiffset -s 256 60000 " + tiff + " && tiffset -s 257 60000 " + tiff +
+                            " 2>/dev/null")
+                               .c_str()));
+  File("huge.tif", qltest::ReadBytes(tiff));
+  // Every 'ispe' (its width and height follow version and flags) claims
+  // 60000 x 60000 pixels, over the default limit.
+  bytes = qltest::ReadBytes(heic);
+  std::string const text(bytes.begin(), bytes.end());
+  for (std::size_t at = text.find("ispe"); at != std::string::npos;
+       at = text.find("ispe", at + 1)) {
+    for (std::size_t i : {at + 8, at + 12}) {
+      bytes[i] = 0, bytes[i + 1] = 0, bytes[i + 2] = 0xEA, bytes[i + 3] = 0x60;
+    }
+  }
+  File("over_limit.heic", bytes);
+  for (char const* name :
+       {"empty.tiff", "clip.mp4", "photo.cr3", "photo.nef", "ref.tga", "ref.avi", "ref.unknown"}) {
+    File(name);
+  }
+
+  for (char const* set : {"basic", "extended"}) {
+    SCOPED_TRACE(set);
+    StartDaemon({"-l", "1", "--formats", set});
+    std::string const image = Ask(temp_.File("ref.tga"), 1);
+    std::string const video = Ask(temp_.File("ref.avi"), 2);
+    std::string const any = Ask(temp_.File("ref.unknown"), 3);
+    ASSERT_TRUE(IsPng(image) && IsPng(video) && IsPng(any));
+    ASSERT_NE(image, video);
+    ASSERT_NE(image, any);
+    int id = 100;  // one cache entry per file: they share their modification second
+    for (FallbackRow const& row : kFallbacks) {
+      std::string const expected = std::string(set) == "basic" ? row.basic : row.extended;
+      std::string const reply = Ask(temp_.File(row.file), ++id);
+      if (expected == "made") {
+        EXPECT_TRUE(IsPng(reply) && reply != image) << row.file;
+        continue;
+      }
+      EXPECT_EQ(expected == "image"   ? image
+                : expected == "video" ? video
+                                      : any,
+                reply)
+          << row.file << " should get the " << expected << " picture";
+    }
+    EXPECT_TRUE(DirEntries(cache_).size() <= 1u) << "default pictures are not cached";
+    StopServing();
+  }
+}
+
+}  // namespace
+}  // namespace load

@@ -1,0 +1,174 @@
+// End to end with `--formats extended`: the real daemon runs the real media
+// decoder helper on a video and a DNG made here, and fake helpers (given
+// with --media-decoder) that hang or crash cost only their own request.
+#include <dirent.h>
+#include <gd.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <string>
+
+#include "process/load_harness.h"
+#include "support/ql_dng_sample.h"
+#include "support/ql_sample_files.h"
+#include "support/ql_temp_dir.h"
+#include "support/ql_video_sample.h"
+
+namespace load {
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+long MillisecondsSince(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// The corner of a PNG reply holding the blue marker: "tl", "tr", "bl", "br",
+// or "" when none does (or the reply is no PNG of `width` x `height`).
+std::string BlueCorner(std::string const& png, int width, int height) {
+  gdImagePtr image =
+      gdImageCreateFromPngPtr(static_cast<int>(png.size()), const_cast<char*>(png.data()));
+  if (!image) return "";
+  std::string corner;
+  if (gdImageSX(image) == width && gdImageSY(image) == height) {
+    struct {
+      char const* name;
+      int x, y;
+    } const kCorners[] = {
+        {"tl", 2, 2}, {"tr", width - 3, 2}, {"bl", 2, height - 3}, {"br", width - 3, height - 3}};
+    for (auto const& c : kCorners) {
+      qltest::Rgb const seen = qltest::ColorAt(image, c.x, c.y);
+      if (qltest::Near(seen, {0, 0, 255}, 40)) corner += c.name;
+    }
+  }
+  gdImageDestroy(image);
+  return corner;
+}
+
+int FilesIn(std::string const& folder) {
+  int count = 0;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
+    closedir(dir);
+  }
+  return count;
+}
+
+// Processes whose parent is `pid` (live or zombie).
+int ChildrenOf(pid_t pid) {
+  int count = 0;
+  DIR* proc = opendir("/proc");
+  if (!proc) return -1;
+  while (dirent* entry = readdir(proc)) {
+    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    std::string::size_type const close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2 && parent == pid) {
+      ++count;
+    }
+  }
+  closedir(proc);
+  return count;
+}
+
+class MediaDecoderEndToEndTest : public LiveDaemonTest {
+ protected:
+  std::string Ask(std::string const& path, int width, int height, int id) {
+    LoadConnection connection;
+    std::string reply;
+    EXPECT_TRUE(connection.ok());
+    EXPECT_TRUE(connection.Ask(
+        RequestBody(path, width, height, static_cast<std::uint64_t>(id), cache_.File("cache")),
+        &reply, ReplyTimeoutMs()));
+    return reply;
+  }
+
+  QLTempDir cache_;
+  QLTempDir files_;
+};
+
+TEST_F(MediaDecoderEndToEndTest, TurnedVideoFrameAndRawPreviewAreThumbnailedAndCached) {
+  if (!qltest::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  // ffmpeg shows this video turned a quarter counter-clockwise (its own
+  // decode puts the top-left block bottom left); so must the thumbnail.
+  std::string const video = qltest::MakeMarkedVideo(files_.path(), 3.0, 90);
+  ASSERT_FALSE(video.empty());
+  // A DNG whose preview has the block top left and Orientation 6: shown
+  // turned clockwise, the block ends top right.
+  gdImagePtr preview = gdImageCreateTrueColor(64, 48);
+  gdImageFilledRectangle(preview, 0, 0, 63, 47, gdTrueColor(200, 30, 30));
+  gdImageFilledRectangle(preview, 0, 0, 15, 11, gdTrueColor(0, 0, 255));
+  qltest::Bytes const jpeg = qltest::Encode(preview, qltest::Format::kJpeg);
+  gdImageDestroy(preview);
+  std::string const dng = files_.File("photo.dng");
+  ASSERT_TRUE(qltest::WriteBytes(dng, qltest::DngWithPreview(jpeg, 64, 48, 6)));
+
+  StartDaemon({"-l", "1", "--formats", "extended"});
+  // The box fits the picture as stored; the thumbnail is then turned.
+  EXPECT_EQ("bl", BlueCorner(Ask(video, 160, 120, 1), 120, 160));
+  EXPECT_EQ("tr", BlueCorner(Ask(dng, 64, 48, 2), 48, 64));
+  EXPECT_EQ(2, FilesIn(cache_.File("cache")));
+  EXPECT_EQ(0, CountLogLines(daemon_->LogText(), "ERROR:", ""));
+  StopServing();
+}
+
+TEST_F(MediaDecoderEndToEndTest, HangingOrCrashingDecoderGetsTheVideoPictureWhileOthersAreServed) {
+  // The fake decoder reads the file's first line: "hang" never answers,
+  // "crash" dies of SIGSEGV.
+  std::string const fake = files_.File("fake_decoder");
+  ASSERT_TRUE(WriteFileText(fake,
+                            "#!/bin/sh\nread -r what\n"
+                            "[ \"$what\" = hang ] && exec sleep 60\n"
+                            "[ \"$what\" = crash ] && kill -SEGV $$\nexit 1\n"));
+  ASSERT_EQ(0, chmod(fake.c_str(), 0700));
+  std::string const hang = files_.File("hang.mp4");
+  std::string const crash = files_.File("crash.mkv");
+  std::string const photo = files_.File("photo.jpg");
+  ASSERT_TRUE(WriteFileText(hang, "hang\n"));
+  ASSERT_TRUE(WriteFileText(crash, "crash\n"));
+  ASSERT_TRUE(WriteFileText(photo, Picture(qltest::Format::kJpeg, 64, 48, 0x1e8cd2)));
+  int const kTimeoutMs = 1000;
+  StartDaemon({"-l", "1", "--formats", "extended", "--jobs", "2", "--decoder-timeout-ms",
+               std::to_string(kTimeoutMs), "--media-decoder", fake});
+
+  gdImagePtr picture = nullptr;
+  if (FILE* file = std::fopen(QL_DEFAULT_PICTURES_DIR "/video.jpg", "rb")) {
+    picture = gdImageCreateFromJpeg(file);
+    std::fclose(file);
+  }
+  ASSERT_TRUE(picture);
+  qltest::Rgb const c = qltest::ColorAt(picture, gdImageSX(picture) / 2, gdImageSY(picture) / 2);
+  int const video_centre = (c.r << 16) | (c.g << 8) | c.b;
+  gdImageDestroy(picture);
+
+  for (std::string const& path : {hang, crash}) {
+    Clock::time_point const start = Clock::now();
+    auto pending = std::async(std::launch::async, [&] { return Ask(path, 64, 48, 7); });
+    // Another connection is served while the decoder of the first one runs.
+    int width = 0, height = 0, centre = 0;
+    centre = CentreColour(Ask(photo, 64, 48, 8), &width, &height);
+    EXPECT_TRUE(NearColour(0x1e8cd2, centre));
+    std::string const reply = pending.get();
+    EXPECT_LT(MillisecondsSince(start), kTimeoutMs + 1500) << path;
+    centre = CentreColour(reply, &width, &height);
+    ASSERT_GE(centre, 0) << path;
+    EXPECT_TRUE(NearColour(video_centre, centre)) << path;
+  }
+  std::string const log = daemon_->LogText();
+  EXPECT_EQ(1, CountLogLines(log, "ERROR:", "no answer within 1000 ms")) << log;
+  EXPECT_EQ(1, CountLogLines(log, "ERROR:", "killed by signal 11 (Segmentation fault)")) << log;
+  EXPECT_EQ(0, ChildrenOf(daemon_->pid()));     // every decoder reaped
+  EXPECT_EQ(1, FilesIn(cache_.File("cache")));  // the photo's; default pictures are not cached
+  StopServing();
+}
+
+}  // namespace
+}  // namespace load

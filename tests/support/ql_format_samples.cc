@@ -1,0 +1,169 @@
+#include "support/ql_format_samples.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+#include "support/ql_sample_files.h"
+
+namespace qltest {
+namespace {
+
+struct Point {
+  int x, y;
+};
+
+// Where the EXIF orientation `o` shows stored pixel (x, y) of a w x h file.
+Point ShownAt(int o, int x, int y, int w, int h) {
+  switch (o) {
+    case 2:
+      return {w - 1 - x, y};
+    case 3:
+      return {w - 1 - x, h - 1 - y};
+    case 4:
+      return {x, h - 1 - y};
+    case 5:
+      return {y, x};
+    case 6:
+      return {h - 1 - y, x};
+    case 7:
+      return {h - 1 - y, w - 1 - x};
+    case 8:
+      return {y, w - 1 - x};
+    default:
+      return {x, y};
+  }
+}
+
+bool OnPath(std::string const& tool) {
+  char const* path = std::getenv("PATH");
+  std::stringstream folders(path ? path : "/usr/bin:/bin");
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    if (access((folder + "/" + tool).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+// Runs `tool` with `arguments` (paths of ours: no quoting needed) quietly.
+std::string Run(std::string const& tool, std::string const& arguments) {
+  if (!OnPath(tool)) return tool + " is not installed (scripts/install-deps.sh installs it)";
+  std::string const command = tool + " " + arguments + " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return "\"" + command + "\" failed";
+  return "";
+}
+
+// A TIFF block holding only an Orientation entry, as WebP's EXIF chunk holds it.
+Bytes OrientationTiff(int orientation) {
+  return {'I',  'I',  42, 0, 8, 0, 0, 0,  // header, IFD at 8
+          1,    0,                        // one entry
+          0x12, 0x01, 3,  0, 1, 0, 0, 0, static_cast<unsigned char>(orientation), 0, 0, 0,  // 274
+          0,    0,    0,  0};  // no next IFD
+}
+
+// heif-enc has no rotation option: its 16-byte 'pixi' property of the
+// primary picture becomes an 'irot' or 'imir' of the same size, so no
+// offset in the file moves.
+std::string PatchHeifTransform(std::string const& path, int orientation) {
+  static int const kProperty[9][2] = {{0, 0}, {0, 0},   {'m', 1}, {'r', 2}, {'m', 0},
+                                      {0, 0}, {'r', 3}, {0, 0},   {'r', 1}};
+  if (orientation == 1) return "";
+  if (orientation < 1 || orientation > 8 || kProperty[orientation][0] == 0) {
+    return "HEIF samples come in orientations 1, 2, 3, 4, 6 and 8 only";
+  }
+  Bytes bytes = ReadBytes(path);
+  std::string const text(bytes.begin(), bytes.end());
+  std::string::size_type const at = text.find("pixi");
+  if (at == std::string::npos || at < 4 || bytes[at - 1] != 16) return "no 'pixi' in " + path;
+  char const* type = kProperty[orientation][0] == 'r' ? "irot" : "imir";
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<unsigned char>(type[i]);
+  bytes[at + 4] = static_cast<unsigned char>(kProperty[orientation][1]);
+  for (std::size_t i = at + 5; i < at + 12; ++i) bytes[i] = 0;
+  return WriteBytes(path, bytes) ? "" : "cannot write " + path;
+}
+
+std::string EncodeSample(SampleSpec const& spec, std::string const& source,
+                         std::string const& path) {
+  static char const* const kAvifTurn[9] = {"",         "",
+                                           "--imir 1", "--irot 2",
+                                           "--imir 0", "--irot 1 --imir 0",
+                                           "--irot 3", "--irot 1 --imir 1",
+                                           "--irot 1"};
+  std::string const o = std::to_string(spec.orientation);
+  std::string why;
+  switch (spec.format) {
+    case SampleFormat::kHeif:
+      why = Run("heif-enc", "-q 90 -o " + path + " " + source);
+      return why.empty() ? PatchHeifTransform(path, spec.orientation) : why;
+    case SampleFormat::kAvif:
+      return Run(
+          "avifenc",
+          std::string("-l ") +
+              kAvifTurn[spec.orientation >= 1 && spec.orientation <= 8 ? spec.orientation : 1] +
+              " " + source + " " + path);
+    case SampleFormat::kWebpLossy:
+    case SampleFormat::kWebpLossless: {
+      std::string const mode = spec.format == SampleFormat::kWebpLossless ? "-lossless" : "-q 90";
+      why = Run("cwebp", mode + " " + source + " -o " + path);
+      if (!why.empty() || spec.orientation == 1) return why;
+      std::string const exif = path + ".exif";
+      if (!WriteBytes(exif, OrientationTiff(spec.orientation))) return "cannot write " + exif;
+      return Run("webpmux", "-set exif " + exif + " " + path + " -o " + path);
+    }
+    default: {
+      char const* format = spec.format == SampleFormat::kTiffGray      ? "gray"
+                           : spec.format == SampleFormat::kTiffRgb16   ? "rgb48le"
+                           : spec.format == SampleFormat::kTiffPalette ? "pal8"
+                                                                       : "rgb24";
+      why = Run("ffmpeg", "-loglevel error -y -i " + source + " -pix_fmt " + format +
+                              " -f image2 " + "-c:v tiff " + path);
+      if (!why.empty() || spec.orientation == 1) return why;
+      return Run("tiffset", "-s 274 " + o + " " + path);
+    }
+  }
+}
+
+}  // namespace
+
+gdImagePtr DrawShownPicture(int width, int height) {
+  gdImagePtr image = gdImageCreateTrueColor(width, height);
+  if (!image) return nullptr;
+  gdImageFilledRectangle(image, 0, 0, width / 2 - 1, height - 1, gdTrueColor(220, 30, 30));
+  gdImageFilledRectangle(image, width / 2, 0, width - 1, height / 2 - 1, gdTrueColor(30, 200, 30));
+  gdImageFilledRectangle(image, width / 2, height / 2, width - 1, height - 1,
+                         gdTrueColor(30, 30, 220));
+  return image;
+}
+
+std::string MakeFormatSample(SampleSpec const& spec, std::string const& path) {
+  bool const swapped = spec.orientation >= 5 && spec.orientation <= 8;
+  int const w = swapped ? spec.height : spec.width;  // as stored
+  int const h = swapped ? spec.width : spec.height;
+  gdImagePtr shown = DrawShownPicture(spec.width, spec.height);
+  gdImagePtr stored = gdImageCreateTrueColor(w, h);
+  if (!shown || !stored) {
+    if (shown) gdImageDestroy(shown);
+    if (stored) gdImageDestroy(stored);
+    return "cannot draw the picture";
+  }
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      Point const p = ShownAt(spec.orientation, x, y, w, h);
+      gdImageSetPixel(stored, x, y, gdImageGetTrueColorPixel(shown, p.x, p.y));
+    }
+  }
+  Bytes const png = Encode(stored, Format::kPng);
+  gdImageDestroy(shown);
+  gdImageDestroy(stored);
+  std::string const source = path + ".src.png";
+  if (png.empty() || !WriteBytes(source, png)) return "cannot write " + source;
+  std::string const why = EncodeSample(spec, source, path);
+  std::remove(source.c_str());
+  std::remove((path + ".exif").c_str());
+  return why;
+}
+
+}  // namespace qltest
