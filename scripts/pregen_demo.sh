@@ -39,8 +39,11 @@ ff() { ffmpeg -hide_banner -loglevel error -y "$@"; }
 echo "== generating 1,000 files in $library"
 ff -f lavfi -i testsrc2=size=1600x1200:rate=25 -frames:v 400 -q:v 4 "$library/jpg/photo%04d.jpg"
 ff -f lavfi -i mandelbrot=size=800x600:rate=25 -frames:v 250 "$library/png/drawing%04d.png"
-ff -f lavfi -i testsrc=size=480x360:rate=25 -frames:v 150 -f image2 -c:v gif \
-  "$library/gif/anim%04d.gif"
+# A GIF needs the gif muxer's header: one ffmpeg run per file.
+for i in $(seq 1 150); do
+  ff -ss "$i" -f lavfi -i testsrc=size=480x360:rate=1 -frames:v 1 -f gif \
+    "$library/gif/anim$(printf %04d "$i").gif"
+done
 for i in $(seq 1 10); do
   ff -f lavfi -i "sine=frequency=$((200 + 40 * i)):duration=1" \
     -i "$library/jpg/photo$(printf %04d $((i * 7))).jpg" -map 0 -map 1 -c:a libmp3lame \

@@ -48,7 +48,9 @@ std::string FormatProgress(QLPregenCounts const& counts, std::uint64_t total, st
   } else {
     out << FormatDuration(static_cast<double>(total - done) * seconds / asked);
   }
-  out << "  " << Outcomes(counts);
+  // Short labels: the line must fit a terminal row to be redrawn in place.
+  out << "  made " << counts.made << "  cached " << counts.cached << "  default " << counts.defaults
+      << "  failed " << counts.failed;
   return out.str();
 }
 

@@ -20,9 +20,9 @@ struct QLPregenCounts {
 // "1h02m", "3m05s", "12s"; "?" for a negative or absurd figure.
 std::string FormatDuration(double seconds);
 
-// One progress line (no newline). `asked` of the done requests were asked of
-// the daemon in `seconds`; the rate and the time left come from those (bad
-// list lines are done at once and would flatter the rate).
+// One progress line (no newline), with short outcome labels. `asked` of the done requests were
+// asked of the daemon in `seconds`; the rate and the time left come from those (bad list lines are
+// done at once and would flatter the rate).
 std::string FormatProgress(QLPregenCounts const& counts, std::uint64_t total, std::uint64_t asked,
                            double seconds);
 

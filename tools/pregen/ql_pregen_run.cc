@@ -1,5 +1,8 @@
 #include "ql_pregen_run.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -119,9 +122,15 @@ class Run {
   }
 
   void ShowProgress() {
-    std::string const line = FormatProgress(Counts(), total_, asked_.load(), Seconds());
+    std::string line = FormatProgress(Counts(), total_, asked_.load(), Seconds());
     std::lock_guard<std::mutex> hold(output_mutex_);
     if (terminal_) {
+      // A line that wraps could no longer be redrawn in place.
+      struct winsize window = {};
+      if (ioctl(STDERR_FILENO, TIOCGWINSZ, &window) == 0 && window.ws_col > 1 &&
+          line.size() >= window.ws_col) {
+        line.resize(window.ws_col - 1u);
+      }
       messages_ << "\r" << line << "\033[K" << std::flush;
       line_shown_ = true;
     } else {

@@ -42,8 +42,10 @@ enum QLPregenExit {
 int PregenExitStatus(QLPregenResult const& result);
 
 // Runs the requests. Messages (failures, bad lines, progress, the summary)
-// go to `messages`: on a terminal a progress line redrawn at most four times
-// a second, otherwise a plain line every `plain_interval_seconds`.
+// go to `messages`: with `terminal` (`messages` is standard error and that
+// is a terminal) a progress line cut to the terminal's width and redrawn at
+// most four times a second, otherwise a plain line every
+// `plain_interval_seconds`.
 QLPregenResult RunPregen(QLPregenOptions const& options, std::vector<QLPregenEntry> const& entries,
                          std::function<bool()> const& stop_requested, std::ostream& messages,
                          bool terminal, double plain_interval_seconds = 5.0);
