@@ -55,13 +55,15 @@ TEST(PregenParseTest, ListLinesAndSizes) {
 
   // An overlong line is one bad entry under its own number; reading goes on
   // with the next line, and blank and comment lines are not entries.
-  std::istringstream list("1\t/a.jpg\n\n# note\n2\t/" + std::string(kMaxListLineBytes, 'x') +
-                          "\nbad\n3\t/c.jpg");
+  // A line of exactly the longest length is still read.
+  std::istringstream list("1\t/" + std::string(kMaxListLineBytes - 3, 'a') + "\n\n# note\n2\t/" +
+                          std::string(kMaxListLineBytes, 'x') + "\nbad\n3\t/c.jpg");
   std::vector<QLPregenEntry> entries;
   std::string error;
   ASSERT_TRUE(ReadList(list, &entries, &error)) << error;
   ASSERT_EQ(4u, entries.size());
-  EXPECT_TRUE(entries[0].error.empty());
+  EXPECT_TRUE(entries[0].error.empty()) << entries[0].error;
+  EXPECT_EQ(kMaxListLineBytes - 1, entries[0].path.size());
   EXPECT_EQ(4u, entries[1].line);
   EXPECT_NE(std::string::npos, entries[1].error.find("longer than")) << entries[1].error;
   EXPECT_EQ(5u, entries[2].line);

@@ -72,7 +72,8 @@ bool ParseListLine(std::string const& line, QLPregenEntry* entry, std::string* e
 }
 
 bool ReadList(std::istream& in, std::vector<QLPregenEntry>* entries, std::string* error) {
-  std::vector<char> buffer(kMaxListLineBytes + 2);
+  // Room for kMaxListLineBytes and the terminating NUL getline stores.
+  std::vector<char> buffer(kMaxListLineBytes + 1);
   std::size_t number = 0;
   while (in.good()) {
     in.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));

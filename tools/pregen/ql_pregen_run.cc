@@ -83,8 +83,12 @@ class Run {
     result.counts = Counts();
     result.asked = asked_.load();
     result.seconds = Seconds();
-    result.interrupted = stop_.load();
-    result.daemon_lost = workers_given_up_.load() == options_.connections && !result.interrupted;
+    // A signal that came after the last reply interrupted nothing.
+    result.interrupted = stop_.load() && result.counts.done() < result.total;
+    // Requests left over without an interruption: every worker that could
+    // have asked them lost its connection for good (another may have ended
+    // before the last one gave its request back).
+    result.daemon_lost = !result.interrupted && result.counts.done() < result.total;
     ClearLine();
     std::lock_guard<std::mutex> hold(output_mutex_);
     messages_ << FormatSummary(result.counts, result.total, result.asked, result.seconds,
@@ -196,7 +200,6 @@ class Run {
   }
 
   void Work(std::shared_ptr<QLDaemonConnection> connection) {
-    bool gave_up = false;
     std::size_t item = 0;
     while (!Stopping() && Take(&item)) {
       if (!connection->connected() && !Reconnect(connection.get())) {
@@ -205,13 +208,11 @@ class Run {
           int const error = errno;
           Say("a connection to " + options_.socket + " was lost for good (" + std::strerror(error) +
               ")");
-          gave_up = true;
         }
         break;
       }
       Ask(connection.get(), item);
     }
-    if (gave_up) workers_given_up_.fetch_add(1);
     std::lock_guard<std::mutex> hold(finish_mutex_);
     --workers_left_;
     finished_.notify_all();
@@ -289,7 +290,6 @@ class Run {
   unsigned int workers_left_ = 0;
 
   std::atomic<bool> stop_{false};
-  std::atomic<unsigned int> workers_given_up_{0};
   std::atomic<std::uint64_t> made_{0}, cached_{0}, defaults_{0}, failed_{0}, asked_{0};
 };
 

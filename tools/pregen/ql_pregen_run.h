@@ -26,7 +26,8 @@ struct QLPregenResult {
   std::uint64_t asked = 0;  // requests sent to the daemon
   double seconds = 0;
   bool unreachable = false;  // the first connection failed: nothing was asked
-  bool daemon_lost = false;  // every worker lost its connection for good
+  bool daemon_lost = false;  // not interrupted, yet requests were left unasked:
+                             // the connections were lost for good
   bool interrupted = false;
 };
 
