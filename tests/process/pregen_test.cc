@@ -63,7 +63,7 @@ TEST(PregenParseTest, ListLinesAndSizes) {
   ASSERT_TRUE(ReadList(list, &entries, &error)) << error;
   ASSERT_EQ(4u, entries.size());
   EXPECT_TRUE(entries[0].error.empty()) << entries[0].error;
-  EXPECT_EQ(kMaxListLineBytes - 1, entries[0].path.size());
+  EXPECT_EQ(kMaxListLineBytes - 2, entries[0].path.size());  // less "1\t"
   EXPECT_EQ(4u, entries[1].line);
   EXPECT_NE(std::string::npos, entries[1].error.find("longer than")) << entries[1].error;
   EXPECT_EQ(5u, entries[2].line);
