@@ -264,16 +264,29 @@ TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
 
   // A walk of the same files (the cache folder inside is skipped) without bad
   // lines or missing files: every request gets a thumbnail, status 0.
-  ToolRun const walk =
-      RunPregenTool({"--walk", library.path(), "--size", "32x24", "--thumbnail-folder",
-                     library.File("cache"), "--default-folder", QL_DEFAULT_PICTURES_DIR},
-                    scratch.path());
+  std::vector<std::string> const walk_arguments = {"--walk",
+                                                   library.path(),
+                                                   "--size",
+                                                   "32x24",
+                                                   "--thumbnail-folder",
+                                                   library.File("cache"),
+                                                   "--default-folder",
+                                                   QL_DEFAULT_PICTURES_DIR};
+  ToolRun const walk = RunPregenTool(walk_arguments, scratch.path());
   EXPECT_EQ(0, walk.status) << walk.messages;
   EXPECT_NE(std::string::npos,
             LastLine(walk.messages)
                 .find("made " + std::to_string(decodable) + ", already cached 0, default picture " +
                       std::to_string(defaults - 1) + ", failed 0"))
       << walk.messages;
+  // Walked again, now with the thumbnails in it: they are not walked.
+  ToolRun const again = RunPregenTool(walk_arguments, scratch.path());
+  EXPECT_EQ(0, again.status) << again.messages;
+  EXPECT_EQ(0u, LastLine(again.messages)
+                    .find("done: " + std::to_string(decodable + defaults - 1) + " of " +
+                          std::to_string(decodable + defaults - 1) + " requests"))
+      << again.messages;
+  EXPECT_NE(std::string::npos, LastLine(again.messages).find("made 0,")) << again.messages;
 }
 
 }  // namespace
