@@ -10,9 +10,9 @@ set(QL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(QL_PACKAGE_BUILD_DIR ${PROJECT_BINARY_DIR}/packaging)
 set(QL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${QL_PACKAGE_NAME})
 
-# Man pages, with the version and the client's default folder filled in,
+# Man pages, with the version and the tools' default folder filled in,
 # compressed as Debian wants them (gzip -9n: no name, no time stamp).
-set(QL_MAN_PAGES quorlin_gd.8 quorlin_gd_client.1 quorlin_gd_media_decoder.8)
+set(QL_MAN_PAGES quorlin_gd.8 quorlin_gd_client.1 quorlin_gd_pregen.1 quorlin_gd_media_decoder.8)
 set(QL_COMPRESSED_MAN_PAGES)
 foreach(page ${QL_MAN_PAGES})
   configure_file(${QL_PACKAGING_DIR}/man/${page} ${QL_PACKAGE_BUILD_DIR}/${page} @ONLY)
@@ -59,7 +59,8 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "art of MP3 files. Thumbnails are cached next to the storage; other files\n"
     "get a thumbnail of one of five default pictures.\n"
     "\n"
-    "The package holds the daemon, a command-line client, the default pictures\n"
+    "The package holds the daemon, a command-line client, a tool that makes a\n"
+    "whole library's thumbnails ahead of time, the default pictures\n"
     "and systemd units for a socket-activated, sandboxed service.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

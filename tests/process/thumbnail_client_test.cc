@@ -71,7 +71,7 @@ TEST(ThumbnailClientRequestTest, DaemonParserReadsEveryKeyBack) {
   options.resource_id = 0xfedcba9876543210ULL;  // above 2^63
   options.thumbnail_folder = "/cache/folder";
   options.default_folder = "/defaults";
-  std::string const json = BuildRequestJson(options);
+  std::string const json = BuildRequestJson(RequestFor(options));
 
   JSON::JSONParser parser;
   ASSERT_EQ(0, parser.parse(json.data(), static_cast<unsigned int>(json.size()))) << json;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ql_client_options.h"
+#include "ql_daemon_connection.h"
 
 enum QLClientExit {
   kClientOk = 0,
@@ -20,11 +21,8 @@ enum QLClientExit {
   kClientOutputFailed = 7,
 };
 
-// The request body the daemon expects for `options`.
-std::string BuildRequestJson(QLClientOptions const& options);
-
-// True when `bytes` start with the eight-byte PNG signature.
-bool LooksLikePng(unsigned char const* bytes, std::size_t size);
+// The request `options` describe.
+QLThumbnailRequest RequestFor(QLClientOptions const& options);
 
 // Runs one request; messages for the user go to `messages`. Returns a
 // QLClientExit value.

@@ -11,14 +11,10 @@
 #define QL_DEFAULT_PICTURES_DIR "/usr/share/quorlin_gd/default_pictures"
 #endif
 
-namespace {
-
-std::string Absolute(std::string const& path) {
+std::string AbsolutePath(std::string const& path) {
   if (path.empty() || path == "-") return path;
   return boost::filesystem::absolute(path).lexically_normal().string();
 }
-
-}  // namespace
 
 std::string DefaultPicturesFolder() { return QL_DEFAULT_PICTURES_DIR; }
 
@@ -132,11 +128,11 @@ bool ParseClientOptions(int argc, char** argv, QLClientOptions* options, std::st
     return false;
   }
   try {
-    parsed.path = Absolute(parsed.path);
+    parsed.path = AbsolutePath(parsed.path);
     if (parsed.thumbnail_folder.empty()) parsed.thumbnail_folder = DefaultCacheFolder();
-    parsed.thumbnail_folder = Absolute(parsed.thumbnail_folder);
+    parsed.thumbnail_folder = AbsolutePath(parsed.thumbnail_folder);
     if (parsed.default_folder.empty()) parsed.default_folder = DefaultPicturesFolder();
-    parsed.default_folder = Absolute(parsed.default_folder);
+    parsed.default_folder = AbsolutePath(parsed.default_folder);
   } catch (boost::filesystem::filesystem_error const& e) {
     *error = std::string("cannot make the paths absolute: ") + e.what();
     return false;

@@ -27,6 +27,10 @@ struct QLClientOptions {
 std::string DefaultPicturesFolder();
 // $HOME/.cache/quorlin_gd, or /tmp/quorlin_gd_cache without a usable $HOME.
 std::string DefaultCacheFolder();
+// `path` made absolute from the working directory and lexically normal, as
+// the client sends it ("" and "-" stay as they are). Throws
+// boost::filesystem::filesystem_error when there is no working directory.
+std::string AbsolutePath(std::string const& path);
 // 64-bit FNV-1a of `text`: a stable resource id for a path.
 std::uint64_t ResourceIdForPath(std::string const& text);
 

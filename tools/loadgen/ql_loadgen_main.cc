@@ -53,7 +53,7 @@ std::vector<std::string> Bodies(QLLoadgenOptions const& options,
                                 std::vector<std::string> const& files, std::string const& cache) {
   std::vector<std::string> bodies;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    QLClientOptions request;
+    QLThumbnailRequest request;
     request.path = files[i];
     request.width = options.width;
     request.height = options.height;

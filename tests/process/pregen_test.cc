@@ -1,0 +1,293 @@
+// quorlin_gd_pregen: its list and size parsing and its outcome rule on their
+// own, then the real tool against the real daemon over generated files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "process/load_harness.h"
+#include "ql_pregen_entries.h"
+#include "ql_pregen_options.h"
+#include "ql_pregen_outcome.h"
+#include "support/ql_temp_dir.h"
+#include "thumbnail/ql_thumbnail_cache.h"
+#include "thumbnail/ql_thumbnail_data.h"
+
+namespace load {
+namespace {
+
+TEST(PregenParseTest, ListLinesAndSizes) {
+  struct Row {
+    std::string line;
+    bool ok;
+    std::uint64_t id;
+    std::string path;
+  };
+  Row const rows[] = {
+      {"42\t/photos/a b.jpg", true, 42, "/photos/a b.jpg"},
+      {"0xFFFFFFFFFFFFFFFF\t/x/../y.png\r", true, ~0ULL, "/y.png"},
+      {"-1\t/n.jpg", true, ~0ULL, "/n.jpg"},
+      {"-9223372036854775808\t/min.jpg", true, 0x8000000000000000ULL, "/min.jpg"},
+      {"-9223372036854775809\t/below.jpg", false, 0, ""},
+      {"18446744073709551616\t/over.jpg", false, 0, ""},
+      {"12abc\t/a.jpg", false, 0, ""},
+      {" 12\t/a.jpg", false, 0, ""},
+      {"\t/a.jpg", false, 0, ""},
+      {"12\t", false, 0, ""},
+      {"12 /a.jpg", false, 0, ""},
+      {std::string("12\t/a\0b.jpg", 11), false, 0, ""},
+  };
+  for (Row const& row : rows) {
+    QLPregenEntry entry;
+    std::string error;
+    EXPECT_EQ(row.ok, ParseListLine(row.line, &entry, &error)) << row.line;
+    EXPECT_EQ(row.ok, error.empty()) << row.line;
+    if (row.ok) {
+      EXPECT_EQ(row.id, entry.resource_id) << row.line;
+      EXPECT_EQ(row.path, entry.path) << row.line;
+    }
+  }
+
+  // An overlong line is one bad entry under its own number; reading goes on
+  // with the next line, and blank and comment lines are not entries.
+  // A line of exactly the longest length is still read.
+  std::istringstream list("1\t/" + std::string(kMaxListLineBytes - 3, 'a') + "\n\n# note\n2\t/" +
+                          std::string(kMaxListLineBytes, 'x') + "\nbad\n3\t/c.jpg");
+  std::vector<QLPregenEntry> entries;
+  std::string error;
+  ASSERT_TRUE(ReadList(list, &entries, &error)) << error;
+  ASSERT_EQ(4u, entries.size());
+  EXPECT_TRUE(entries[0].error.empty()) << entries[0].error;
+  EXPECT_EQ(kMaxListLineBytes - 2, entries[0].path.size());  // less "1\t"
+  EXPECT_EQ(4u, entries[1].line);
+  EXPECT_NE(std::string::npos, entries[1].error.find("longer than")) << entries[1].error;
+  EXPECT_EQ(5u, entries[2].line);
+  EXPECT_FALSE(entries[2].error.empty());
+  EXPECT_EQ(6u, entries[3].line);
+  EXPECT_EQ("/c.jpg", entries[3].path);
+  EXPECT_EQ(3u, entries[3].resource_id);
+
+  struct SizeRow {
+    char const* text;
+    bool ok;
+    std::uint32_t width, height;
+    bool full;
+  };
+  SizeRow const sizes[] = {
+      {"160x120", true, 160, 120, false},   {"1x4294967295:full", true, 1, 4294967295u, true},
+      {"0x120", false, 0, 0, false},        {"160x", false, 0, 0, false},
+      {"160", false, 0, 0, false},          {"160x120:fit", false, 0, 0, false},
+      {"160x120:", false, 0, 0, false},     {"-1x5", false, 0, 0, false},
+      {"4294967296x1", false, 0, 0, false}, {"0x10x10", false, 0, 0, false},
+  };
+  for (SizeRow const& row : sizes) {
+    QLPregenSize size;
+    EXPECT_EQ(row.ok, ParsePregenSize(row.text, &size)) << row.text;
+    if (row.ok) {
+      EXPECT_EQ(row.width, size.width) << row.text;
+      EXPECT_EQ(row.height, size.height) << row.text;
+      EXPECT_EQ(row.full, size.full_screen) << row.text;
+    }
+  }
+}
+
+TEST(PregenOutcomeTest, RuleAndTheDaemonsCacheName) {
+  struct Row {
+    bool before;
+    QLDaemonReply reply;
+    bool after;
+    QLPregenOutcome outcome;
+  };
+  Row const rows[] = {
+      {false, QLDaemonReply::kThumbnail, true, QLPregenOutcome::kMade},
+      {true, QLDaemonReply::kThumbnail, true, QLPregenOutcome::kAlreadyCached},
+      {false, QLDaemonReply::kThumbnail, false, QLPregenOutcome::kDefaultPicture},
+      {true, QLDaemonReply::kNoThumbnail, true, QLPregenOutcome::kFailed},
+      {false, QLDaemonReply::kNoThumbnail, false, QLPregenOutcome::kFailed},
+      {false, QLDaemonReply::kNoReply, false, QLPregenOutcome::kFailed},
+      {false, QLDaemonReply::kNotPng, false, QLPregenOutcome::kFailed},
+  };
+  for (Row const& row : rows) {
+    EXPECT_EQ(row.outcome, ClassifyReply(row.before, row.reply, row.after))
+        << row.before << " " << static_cast<int>(row.reply) << " " << row.after;
+  }
+
+  // The tool must look for the very file the daemon's cache writes.
+  QLTempDir folder;
+  std::string const source = folder.File("photo.jpg");
+  ASSERT_TRUE(WriteFileText(source, "x"));
+  for (bool full : {false, true}) {
+    QLThumbnailRequest request;
+    request.path = source;
+    request.width = 4294967295u;
+    request.height = 7;
+    request.full_screen = full;
+    request.resource_id = 0xfedcba9876543210ULL;
+    request.thumbnail_folder = folder.path();
+    QLThumbnailData data;
+    data.path = request.path;
+    data.width = request.width;
+    data.height = request.height;
+    data.full_screen = request.full_screen;
+    data.resource_id = request.resource_id;
+    data.thumbnail_folder = request.thumbnail_folder;
+    QLThumbnailCacheName const name = QLThumbnailCache::MakeName(data);
+    EXPECT_EQ(name.folder + name.file, CacheFilePath(request));
+  }
+}
+
+struct ToolRun {
+  int status = -1;  // exit status, or -1 when the tool did not exit normally
+  std::string messages;
+};
+
+ToolRun RunPregenTool(std::vector<std::string> const& arguments, std::string const& scratch) {
+  QLDaemonProcess tool(QL_PREGEN_BINARY, arguments, scratch);
+  int status = 0;
+  ToolRun run;
+  if (tool.WaitExit(120000, &status) && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  run.messages = ReadFileText(scratch + "/stderr.txt");
+  return run;
+}
+
+// The last line of the tool's messages: its summary.
+std::string LastLine(std::string const& text) {
+  std::string::size_type const end = text.find_last_not_of('\n');
+  if (end == std::string::npos) return "";
+  std::string::size_type const start = text.rfind('\n', end);
+  return text.substr(start == std::string::npos ? 0 : start + 1,
+                     end - (start == std::string::npos ? 0 : start + 1) + 1);
+}
+
+TEST(PregenToolTest, BadCommandLinesAndNoDaemon) {
+  QLTempDir scratch;
+  ASSERT_TRUE(WriteFileText(scratch.File("list"), "1\t/a.jpg\n"));
+  std::string const list = scratch.File("list");
+  struct Row {
+    std::vector<std::string> arguments;
+    int status;
+  };
+  Row const rows[] = {
+      {{"--list", list}, 2},
+      {{"--size", "10x10"}, 2},
+      {{"--list", list, "--size", "10x0"}, 2},
+      {{"--list", list, "--size", "10x10", "--connections", "0"}, 2},
+      {{"--list", list, "--size", "10x10", "--connections", "65"}, 2},
+      {{"--list", list, "--walk", "/tmp", "--size", "10x10"}, 2},
+      {{"--list", scratch.File("missing"), "--size", "10x10"}, 2},
+      {{"--list", list, "--size", "10x10", "--socket", scratch.File("no-socket")}, 3},
+  };
+  for (Row const& row : rows) {
+    ToolRun const run = RunPregenTool(row.arguments, scratch.path());
+    EXPECT_EQ(row.status, run.status) << ::testing::PrintToString(row.arguments) << run.messages;
+    EXPECT_FALSE(run.messages.empty());
+  }
+}
+
+class PregenRunTest : public LiveDaemonTest {};
+
+TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
+  StartDaemon({"-l", "1", "--jobs", "2"});
+  QLTempDir library;
+  QLTempDir scratch;
+  std::ostringstream list;
+  int decodable = 0;
+  int defaults = 0;
+  std::uint64_t id = 1;
+  auto add = [&](std::string const& name, std::string const& bytes, bool decodes) {
+    ASSERT_TRUE(WriteFileText(library.File(name), bytes));
+    list << id++ << "\t" << library.File(name) << "\n";
+    (decodes ? decodable : defaults) += 1;
+  };
+  char const* const extensions[] = {"jpg", "png", "gif", "bmp"};
+  qltest::Format const kinds[] = {qltest::Format::kJpeg, qltest::Format::kPng, qltest::Format::kGif,
+                                  qltest::Format::kBmp};
+  for (int i = 0; i < 24; ++i) {
+    std::string const picture = Picture(kinds[i % 4], 40 + i, 30 + i, 0x102030 * (i + 1));
+    ASSERT_FALSE(picture.empty());
+    add("p" + std::to_string(i) + "." + extensions[i % 4], picture, true);
+    // Every fourth picture also appears cut short: a broken file of its type.
+    if (i % 4 == 0) add("cut" + std::to_string(i) + ".jpg", picture.substr(0, 60), false);
+  }
+  add("song.mp3", Mp3WithCover(Picture(qltest::Format::kJpeg, 50, 50, 0x9628c8)), true);
+  add("report.pdf", "%PDF-1.4 not really", false);
+  list << id++ << "\t" << library.File("gone.png") << "\n";  // listed but missing
+  ++defaults;
+  std::string const bad_line = "line " + std::to_string(id);  // lines so far: id - 1
+  list << "not-a-number\t" << library.File("p1.png") << "\n";
+  list << id++ << "\n";
+  int const bad_lines = 2;
+  ASSERT_TRUE(WriteFileText(scratch.File("list"), list.str()));
+
+  std::string const cache = scratch.File("cache");
+  std::vector<std::string> const arguments = {"--list",
+                                              scratch.File("list"),
+                                              "--size",
+                                              "32x24",
+                                              "--size",
+                                              "64x64:full",
+                                              "--connections",
+                                              "2",
+                                              "--thumbnail-folder",
+                                              cache,
+                                              "--default-folder",
+                                              QL_DEFAULT_PICTURES_DIR};
+  int const sizes = 2;
+  int const total = (decodable + defaults + bad_lines) * sizes;
+  std::string const counts_first =
+      "made " + std::to_string(decodable * sizes) + ", already cached 0, default picture " +
+      std::to_string(defaults * sizes) + ", failed " + std::to_string(bad_lines * sizes);
+  std::string const counts_second = "made 0, already cached " + std::to_string(decodable * sizes) +
+                                    ", default picture " + std::to_string(defaults * sizes) +
+                                    ", failed " + std::to_string(bad_lines * sizes);
+
+  ToolRun const first = RunPregenTool(arguments, scratch.path());
+  EXPECT_EQ(1, first.status) << first.messages;  // the bad lines failed
+  std::string const first_summary = LastLine(first.messages);
+  EXPECT_EQ(0u, first_summary.find("done: " + std::to_string(total) + " of " +
+                                   std::to_string(total) + " requests"))
+      << first.messages;
+  EXPECT_NE(std::string::npos, first_summary.find(counts_first)) << first.messages;
+  EXPECT_NE(std::string::npos, first.messages.find(bad_line + ": bad resource id"))
+      << first.messages;
+  // "made" is what the cache folder really holds.
+  EXPECT_EQ(static_cast<std::size_t>(decodable * sizes), DirEntries(cache).size());
+
+  ToolRun const second = RunPregenTool(arguments, scratch.path());
+  EXPECT_EQ(1, second.status) << second.messages;
+  EXPECT_NE(std::string::npos, LastLine(second.messages).find(counts_second)) << second.messages;
+
+  // A walk of the same files (the cache folder inside is skipped) without bad
+  // lines or missing files: every request gets a thumbnail, status 0.
+  std::vector<std::string> const walk_arguments = {"--walk",
+                                                   library.path(),
+                                                   "--size",
+                                                   "32x24",
+                                                   "--thumbnail-folder",
+                                                   library.File("cache"),
+                                                   "--default-folder",
+                                                   QL_DEFAULT_PICTURES_DIR};
+  ToolRun const walk = RunPregenTool(walk_arguments, scratch.path());
+  EXPECT_EQ(0, walk.status) << walk.messages;
+  EXPECT_NE(std::string::npos,
+            LastLine(walk.messages)
+                .find("made " + std::to_string(decodable) + ", already cached 0, default picture " +
+                      std::to_string(defaults - 1) + ", failed 0"))
+      << walk.messages;
+  // Walked again, now with the thumbnails in it: they are not walked.
+  ToolRun const again = RunPregenTool(walk_arguments, scratch.path());
+  EXPECT_EQ(0, again.status) << again.messages;
+  EXPECT_EQ(0u, LastLine(again.messages)
+                    .find("done: " + std::to_string(decodable + defaults - 1) + " of " +
+                          std::to_string(decodable + defaults - 1) + " requests"))
+      << again.messages;
+  EXPECT_NE(std::string::npos, LastLine(again.messages).find("made 0,")) << again.messages;
+}
+
+}  // namespace
+}  // namespace load

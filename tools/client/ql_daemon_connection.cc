@@ -1,0 +1,91 @@
+#include "ql_daemon_connection.h"
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "ipc/ql_process_helper_socket.h"
+#include "json/ql_json_type_bool.h"
+#include "json/ql_json_type_int.h"
+#include "json/ql_json_type_string.h"
+#include "json/ql_request_data.h"
+#include "json/ql_request_data_serializer.h"
+
+namespace {
+
+boost::shared_ptr<QLJsonTypeBase> Text(std::string const& value) {
+  return boost::shared_ptr<QLJsonTypeBase>(new QLJsonTypeString(value));
+}
+boost::shared_ptr<QLJsonTypeBase> Number(long long value) {
+  return boost::shared_ptr<QLJsonTypeBase>(new QLJsonTypeInt(value));
+}
+boost::shared_ptr<QLJsonTypeBase> Flag(bool value) {
+  return boost::shared_ptr<QLJsonTypeBase>(new QLJsonTypeBool(value));
+}
+
+}  // namespace
+
+std::string BuildRequestJson(QLThumbnailRequest const& request) {
+  QLRequestData data;
+  data.AddField("_path", Text(request.path));
+  data.AddField("_width", Number(request.width));
+  data.AddField("_height", Number(request.height));
+  data.AddField("_full_screen", Flag(request.full_screen));
+  // The daemon reads the identifier as a signed 64-bit number and uses all
+  // of its bits, so identifiers above 2^63 travel as their negative twin.
+  data.AddField("_resource_id", Number(static_cast<long long>(request.resource_id)));
+  data.AddField("_thumbnail_folder", Text(request.thumbnail_folder));
+  data.AddField("_default_thumbnail_folder", Text(request.default_folder));
+  return QLRequestDataSerializer::ToJsonString(&data);
+}
+
+bool LooksLikePng(unsigned char const* bytes, std::size_t size) {
+  static unsigned char const kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  return size >= sizeof(kSignature) && std::memcmp(bytes, kSignature, sizeof(kSignature)) == 0;
+}
+
+void QLDaemonConnection::SetReplyLimit() {
+  QLProcessHelperSocket::SetMaxMessageLength(kMaxReplyBytes);
+}
+
+QLDaemonConnection::QLDaemonConnection() = default;
+QLDaemonConnection::~QLDaemonConnection() = default;
+
+bool QLDaemonConnection::Connect(std::string const& socket_path, unsigned int timeout_seconds) {
+  socket_.reset(new QLProcessHelperSocket(socket_path));
+  if (!socket_->ConnectToServer()) {
+    int const error = errno;
+    socket_.reset();
+    errno = error;
+    return false;
+  }
+  struct timeval timeout = {static_cast<time_t>(timeout_seconds), 0};
+  setsockopt(socket_->m_sock_value(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+  setsockopt(socket_->m_sock_value(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
+  return true;
+}
+
+bool QLDaemonConnection::connected() const { return socket_ && socket_->IsValid(); }
+
+QLDaemonReply QLDaemonConnection::Ask(std::string const& body,
+                                      boost::shared_ptr<unsigned char>* bytes, int* length) {
+  if (!connected()) return QLDaemonReply::kNoReply;
+  if (!socket_->Send(reinterpret_cast<unsigned char const*>(body.data()),
+                     static_cast<unsigned int>(body.size()))) {
+    socket_.reset();
+    return QLDaemonReply::kNoReply;
+  }
+  boost::shared_ptr<unsigned char> reply;
+  int const size = socket_->Receive(reply);
+  if (size <= 0 || !reply) {
+    socket_.reset();
+    return QLDaemonReply::kNoReply;
+  }
+  if (bytes) *bytes = reply;
+  if (length) *length = size;
+  if (size == 1 && reply.get()[0] == 0) return QLDaemonReply::kNoThumbnail;
+  if (!LooksLikePng(reply.get(), static_cast<std::size_t>(size))) return QLDaemonReply::kNotPng;
+  return QLDaemonReply::kThumbnail;
+}

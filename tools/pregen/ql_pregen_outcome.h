@@ -1,0 +1,39 @@
+// How quorlin_gd_pregen tells what one request came to, from what it can see
+// without any change to the daemon's protocol: the reply, and the cache file
+// the daemon names "<hex id>_<w>x<h>_<0|1>_<hex mtime>.png" in the cache
+// folder, looked at before and after the request.
+//
+//  - already cached: the cache file existed before the request (and the
+//    daemon answered with a PNG: it served that file);
+//  - made: the daemon answered with a PNG and the cache file exists now;
+//  - default picture: a PNG, but no cache file (default pictures are never
+//    cached; so is a thumbnail the daemon made but could not save);
+//  - failed: the zero-byte reply, no reply (connection closed, timed out)
+//    or a reply that is not a PNG.
+//
+// Pure functions apart from the file look-ups; any thread may call them.
+#ifndef QUORLIN_TOOLS_PREGEN_QL_PREGEN_OUTCOME_H_
+#define QUORLIN_TOOLS_PREGEN_QL_PREGEN_OUTCOME_H_
+
+#include <cstdint>
+#include <string>
+
+#include "ql_daemon_connection.h"
+
+enum class QLPregenOutcome { kMade, kAlreadyCached, kDefaultPicture, kFailed };
+
+QLPregenOutcome ClassifyReply(bool cached_before, QLDaemonReply reply, bool cached_after);
+
+// The cache file name the daemon gives `request` for a source last modified
+// at `mtime` (seconds since the epoch).
+std::string CacheFileName(QLThumbnailRequest const& request, std::int64_t mtime);
+
+// The cache file's full path for the source as it is now; empty when the
+// source cannot be looked at (then the daemon has nothing to cache either).
+std::string CacheFilePath(QLThumbnailRequest const& request);
+
+// True when `path` is a non-empty regular file: what the daemon serves as a
+// cache hit.
+bool CacheFilePresent(std::string const& path);
+
+#endif  // QUORLIN_TOOLS_PREGEN_QL_PREGEN_OUTCOME_H_
