@@ -15,7 +15,7 @@
 #include <fstream>
 #include <string>
 
-#include "support/ql_exif_preview.h"
+#include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
@@ -50,8 +50,8 @@ struct Photo {
                                              gdImgDestroyDeleter());
     gdImageCopyResampled(preview.get(), photo.get(), 0, 0, 0, 0, 160, 120, width, height);
     qltest::Bytes const file = qltest::InsertSegment(
-        jpeg,
-        qltest::ExifSegmentWithPreview(1, qltest::Encode(preview.get(), qltest::Format::kJpeg)));
+        jpeg, qltest::ExifSegment(qltest::ByteOrder::kMotorola, {qltest::OrientationEntry(1)},
+                                  qltest::Encode(preview.get(), qltest::Format::kJpeg)));
     std::ofstream(path.c_str(), std::ios::binary)
         .write(reinterpret_cast<char const*>(file.data()),
                static_cast<std::streamsize>(file.size()));

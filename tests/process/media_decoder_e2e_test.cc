@@ -1,21 +1,18 @@
 // End to end with `--formats extended`: the real daemon runs the real media
 // decoder helper on a video and a DNG made here, and fake helpers (given
 // with --media-decoder) that hang or crash cost only their own request.
-#include <dirent.h>
 #include <gd.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
-#include <fstream>
 #include <future>
+#include <sstream>
 #include <string>
 
 #include "process/load_harness.h"
-#include "support/ql_dng_sample.h"
 #include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
-#include "support/ql_video_sample.h"
 
 namespace load {
 namespace {
@@ -49,33 +46,14 @@ std::string BlueCorner(std::string const& png, int width, int height) {
   return corner;
 }
 
-int FilesIn(std::string const& folder) {
-  int count = 0;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-    closedir(dir);
-  }
-  return count;
-}
-
-// Processes whose parent is `pid` (live or zombie).
+// Processes whose parent is `pid` (live or zombie), as its threads list them.
 int ChildrenOf(pid_t pid) {
+  std::string const tasks = "/proc/" + std::to_string(pid) + "/task";
   int count = 0;
-  DIR* proc = opendir("/proc");
-  if (!proc) return -1;
-  while (dirent* entry = readdir(proc)) {
-    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    std::string::size_type const close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    int parent = 0;
-    if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2 && parent == pid) {
-      ++count;
-    }
+  for (std::string const& task : DirEntries(tasks)) {
+    std::istringstream children(ReadFileText(tasks + "/" + task + "/children"));
+    for (std::string child; children >> child;) ++count;
   }
-  closedir(proc);
   return count;
 }
 
@@ -115,7 +93,7 @@ TEST_F(MediaDecoderEndToEndTest, TurnedVideoFrameAndRawPreviewAreThumbnailedAndC
   // The box fits the picture as stored; the thumbnail is then turned.
   EXPECT_EQ("bl", BlueCorner(Ask(video, 160, 120, 1), 120, 160));
   EXPECT_EQ("tr", BlueCorner(Ask(dng, 64, 48, 2), 48, 64));
-  EXPECT_EQ(2, FilesIn(cache_.File("cache")));
+  EXPECT_EQ(2u, DirEntries(cache_.File("cache")).size());
   EXPECT_EQ(0, CountLogLines(daemon_->LogText(), "ERROR:", ""));
   StopServing();
 }
@@ -165,8 +143,9 @@ TEST_F(MediaDecoderEndToEndTest, HangingOrCrashingDecoderGetsTheVideoPictureWhil
   std::string const log = daemon_->LogText();
   EXPECT_EQ(1, CountLogLines(log, "ERROR:", "no answer within 1000 ms")) << log;
   EXPECT_EQ(1, CountLogLines(log, "ERROR:", "killed by signal 11 (Segmentation fault)")) << log;
-  EXPECT_EQ(0, ChildrenOf(daemon_->pid()));     // every decoder reaped
-  EXPECT_EQ(1, FilesIn(cache_.File("cache")));  // the photo's; default pictures are not cached
+  EXPECT_EQ(0, ChildrenOf(daemon_->pid()));  // every decoder reaped
+  EXPECT_EQ(
+      1u, DirEntries(cache_.File("cache")).size());  // the photo's; default pictures are not cached
   StopServing();
 }
 

@@ -1,10 +1,7 @@
 #include "support/ql_format_samples.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <vector>
 
 #include "support/ql_sample_files.h"
@@ -38,19 +35,11 @@ Point ShownAt(int o, int x, int y, int w, int h) {
   }
 }
 
-bool OnPath(std::string const& tool) {
-  char const* path = std::getenv("PATH");
-  std::stringstream folders(path ? path : "/usr/bin:/bin");
-  std::string folder;
-  while (std::getline(folders, folder, ':')) {
-    if (access((folder + "/" + tool).c_str(), X_OK) == 0) return true;
-  }
-  return false;
-}
-
 // Runs `tool` with `arguments` (paths of ours: no quoting needed) quietly.
 std::string Run(std::string const& tool, std::string const& arguments) {
-  if (!OnPath(tool)) return tool + " is not installed (scripts/install-deps.sh installs it)";
+  if (std::system(("command -v " + tool + " >/dev/null").c_str()) != 0) {
+    return tool + " is not installed (scripts/install-deps.sh installs it)";
+  }
   std::string const command = tool + " " + arguments + " >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) return "\"" + command + "\" failed";
   return "";

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
+
+#include "support/ql_temp_dir.h"
 
 namespace qltest {
 
@@ -157,12 +157,20 @@ void PutText(Bytes* out, std::string const& text) {
 
 IfdEntry OrientationEntry(std::uint16_t value) { return IfdEntry{0x0112, 3, 1, value}; }
 
-Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0) {
+Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0, Bytes const& preview) {
   Bytes tiff;
   PutText(&tiff, order == ByteOrder::kMotorola ? "MM" : "II");
   Put16(&tiff, order, 42);
   Put32(&tiff, order, 8);
-  PutIfd(&tiff, order, ifd0, 0);
+  auto const ifd1 = static_cast<std::uint32_t>(8 + 2 + 12 * ifd0.size() + 4);
+  PutIfd(&tiff, order, ifd0, preview.empty() ? 0 : ifd1);
+  if (!preview.empty()) {
+    PutIfd(&tiff, order,
+           {{0x0201, 4, 1, ifd1 + 2 + 2 * 12 + 4},
+            {0x0202, 4, 1, static_cast<std::uint32_t>(preview.size())}},
+           0);
+    tiff.insert(tiff.end(), preview.begin(), preview.end());
+  }
   Bytes segment = {0xFF, 0xE1};
   Put16(&segment, ByteOrder::kMotorola, static_cast<std::uint32_t>(2 + 6 + tiff.size()));
   PutText(&segment, std::string("Exif\0\0", 6));
@@ -175,6 +183,139 @@ Bytes InsertSegment(Bytes const& jpeg, Bytes const& segment) {
   out.insert(out.end(), segment.begin(), segment.end());
   out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
   return out;
+}
+
+Bytes JpegWithPreview(int width, int height, Rgb photo_color, int preview_width, int preview_height,
+                      Rgb preview_color, std::uint16_t orientation) {
+  return InsertSegment(
+      Solid(Format::kJpeg, width, height, photo_color),
+      ExifSegment(ByteOrder::kMotorola, {OrientationEntry(orientation)},
+                  Solid(Format::kJpeg, preview_width, preview_height, preview_color)));
+}
+
+namespace {
+
+// A DNG directory entry: numbers of `type` (1 BYTE, 2 ASCII, 3 SHORT, 4 LONG).
+struct DngEntry {
+  std::uint16_t tag;
+  std::uint16_t type;
+  std::vector<std::uint32_t> values;
+};
+
+DngEntry Ascii(std::uint16_t tag, std::string const& text) {
+  DngEntry entry{tag, 2, std::vector<std::uint32_t>(text.begin(), text.end())};
+  entry.values.push_back(0);
+  return entry;
+}
+
+// A little-endian IFD placed at `offset`, its out-of-line values after it.
+void PutDngIfd(Bytes* file, std::vector<DngEntry> const& entries) {
+  ByteOrder const le = ByteOrder::kIntel;
+  auto const offset = static_cast<std::uint32_t>(file->size());
+  std::uint32_t const extra_offset = offset + 2 + 12 * entries.size() + 4;
+  Bytes extra;
+  Put16(file, le, static_cast<std::uint32_t>(entries.size()));
+  for (DngEntry const& entry : entries) {
+    Bytes value;
+    for (std::uint32_t v : entry.values) {
+      if (entry.type == 3) {
+        Put16(&value, le, v);
+      } else if (entry.type == 4) {
+        Put32(&value, le, v);
+      } else {
+        value.push_back(static_cast<unsigned char>(v));
+      }
+    }
+    Put16(file, le, entry.tag);
+    Put16(file, le, entry.type);
+    Put32(file, le, static_cast<std::uint32_t>(entry.values.size()));
+    if (value.size() <= 4) {
+      value.resize(4, 0);
+      file->insert(file->end(), value.begin(), value.end());
+    } else {
+      Put32(file, le, extra_offset + static_cast<std::uint32_t>(extra.size()));
+      extra.insert(extra.end(), value.begin(), value.end());
+      if (extra.size() % 2) extra.push_back(0);
+    }
+  }
+  Put32(file, le, 0);  // no next IFD
+  file->insert(file->end(), extra.begin(), extra.end());
+}
+
+}  // namespace
+
+Bytes DngWithPreview(Bytes const& preview, int preview_width, int preview_height, int orientation) {
+  std::uint32_t const kRawWidth = 128;
+  std::uint32_t const kRawHeight = 96;
+  Bytes file = {'I', 'I', 42, 0, 0, 0, 0, 0};
+  std::uint32_t const preview_offset = static_cast<std::uint32_t>(file.size());
+  file.insert(file.end(), preview.begin(), preview.end());
+  if (file.size() % 2) file.push_back(0);
+  std::uint32_t const raw_offset = static_cast<std::uint32_t>(file.size());
+  for (std::uint32_t i = 0; i < kRawWidth * kRawHeight; ++i) file.push_back(100 + i % 50);
+
+  std::uint32_t const sub_offset = static_cast<std::uint32_t>(file.size());
+  PutDngIfd(&file, {{254, 4, {0}},
+                    {256, 4, {kRawWidth}},
+                    {257, 4, {kRawHeight}},
+                    {258, 3, {8}},
+                    {259, 3, {1}},
+                    {262, 3, {32803}},
+                    {273, 4, {raw_offset}},
+                    {277, 3, {1}},
+                    {278, 4, {kRawHeight}},
+                    {279, 4, {kRawWidth * kRawHeight}},
+                    {33421, 3, {2, 2}},
+                    {33422, 1, {0, 1, 1, 2}}});
+
+  std::uint32_t const ifd0_offset = static_cast<std::uint32_t>(file.size());
+  auto const width = static_cast<std::uint32_t>(preview_width);
+  auto const height = static_cast<std::uint32_t>(preview_height);
+  PutDngIfd(&file, {{254, 4, {1}},
+                    {256, 4, {width}},
+                    {257, 4, {height}},
+                    {258, 3, {8, 8, 8}},
+                    {259, 3, {7}},
+                    {262, 3, {6}},
+                    Ascii(271, "Quorlin"),
+                    Ascii(272, "Test"),
+                    {273, 4, {preview_offset}},
+                    {274, 3, {static_cast<std::uint32_t>(orientation)}},
+                    {277, 3, {3}},
+                    {278, 4, {height}},
+                    {279, 4, {static_cast<std::uint32_t>(preview.size())}},
+                    {330, 4, {sub_offset}},
+                    {50706, 1, {1, 4, 0, 0}},
+                    Ascii(50708, "Quorlin Test")});
+  for (int i = 0; i < 4; ++i) file[4 + i] = static_cast<unsigned char>(ifd0_offset >> (8 * i));
+  return file;
+}
+
+namespace {
+
+bool RunQuietly(std::string const& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace
+
+bool HaveFfmpeg() { return RunQuietly("ffmpeg -version"); }
+
+std::string MakeMarkedVideo(std::string const& folder, double seconds, int rotate) {
+  std::string const plain = folder + "/plain.mp4";
+  std::string const turned = folder + "/video.mp4";
+  if (!RunQuietly("ffmpeg -v error -y -f lavfi -i \"color=c=red:size=320x240:rate=25:d=" +
+                  std::to_string(seconds) +
+                  ",drawbox=w=iw:h=ih:c=lime:t=fill:enable='gte(t,0.2)',"
+                  "drawbox=w=80:h=60:c=blue:t=fill\" -c:v mpeg4 -q:v 2 '" +
+                  plain + "'")) {
+    return "";
+  }
+  if (rotate == 0) return plain;
+  return RunQuietly("ffmpeg -v error -y -i '" + plain + "' -c copy -metadata:s:v:0 rotate=" +
+                    std::to_string(rotate) + " '" + turned + "'")
+             ? turned
+             : "";
 }
 
 Bytes ApicFrame(int version, std::string const& mime, Bytes const& picture) {
@@ -222,16 +363,12 @@ std::string RequestBody(std::string const& path, std::string const& width,
 }
 
 bool WriteBytes(std::string const& path, Bytes const& bytes) {
-  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<char const*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return static_cast<bool>(out);
+  return WriteFileText(path, std::string(bytes.begin(), bytes.end()));
 }
 
 Bytes ReadBytes(std::string const& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string const text = ReadFileText(path);
+  return Bytes(text.begin(), text.end());
 }
 
 }  // namespace qltest

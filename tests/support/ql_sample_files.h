@@ -1,9 +1,10 @@
 // The one maker of sample files for tests, fuzz targets and benchmarks:
 // pictures drawn and encoded by libgd (owned by the returned Picture), EXIF
-// (APP1) blocks and ID3v2 tags written byte by byte, the default pictures,
-// and request bodies for the command handler. No function keeps state or
-// uses a test framework, so any thread may call them (on distinct files); a
-// picture libgd cannot encode comes back as empty bytes.
+// (APP1) blocks, ID3v2 tags and DNG files written byte by byte, videos made
+// by ffmpeg, the default pictures, and request bodies for the command
+// handler. No function keeps state or uses a test framework, so any thread
+// may call them (on distinct files); a picture libgd cannot encode comes back
+// as empty bytes.
 #ifndef QUORLIN_TESTS_SUPPORT_QL_SAMPLE_FILES_H_
 #define QUORLIN_TESTS_SUPPORT_QL_SAMPLE_FILES_H_
 
@@ -51,7 +52,9 @@ bool PngSize(unsigned char const* data, std::size_t size, std::uint32_t* width,
 extern Rgb const kImageColor, kAudioColor, kVideoColor, kDocColor, kAnyColor;
 bool WriteDefaultPictures(std::string const& folder);
 
-// EXIF: an APP1 segment holding a TIFF block with IFD 0.
+// EXIF: an APP1 segment holding a TIFF block with IFD 0 and, when `preview`
+// (JPEG bytes, under 64 KiB) is given, an IFD 1 holding it as the preview
+// (JPEGInterchangeFormat and its length).
 enum class ByteOrder { kMotorola, kIntel };
 struct IfdEntry {
   std::uint16_t tag;
@@ -60,9 +63,28 @@ struct IfdEntry {
   std::uint32_t value;  // stored left-justified in the 4-byte value field
 };
 IfdEntry OrientationEntry(std::uint16_t value);
-Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0);
+Bytes ExifSegment(ByteOrder order, std::vector<IfdEntry> const& ifd0, Bytes const& preview = {});
 // `jpeg` with `segment` inserted right after its start-of-image marker.
 Bytes InsertSegment(Bytes const& jpeg, Bytes const& segment);
+// A width x height JPEG of `photo_color` carrying a preview_width x
+// preview_height JPEG preview of `preview_color`.
+Bytes JpegWithPreview(int width, int height, Rgb photo_color, int preview_width, int preview_height,
+                      Rgb preview_color, std::uint16_t orientation = 1);
+
+// A minimal DNG (no Debian tool writes one): IFD 0 holds `preview`, a JPEG
+// of preview_width x preview_height pixels, and the Orientation tag; a
+// SubIFD holds a small 8-bit uncompressed CFA image, all LibRaw needs to
+// take the file for a camera RAW.
+Bytes DngWithPreview(Bytes const& preview, int preview_width, int preview_height, int orientation);
+
+// Whether an ffmpeg program can be run (callers skip when not).
+bool HaveFfmpeg();
+// A 320x240 MPEG-4 video in `folder` lasting `seconds`: red until 0.2 s,
+// green after, with a blue 80x60 block in the top-left corner. A non-zero
+// `rotate` (90, 180, 270) is stored as the stream's display rotation, the
+// way ffmpeg writes a "rotate" tag. The file's path, or "" when ffmpeg
+// failed.
+std::string MakeMarkedVideo(std::string const& folder, double seconds, int rotate);
 
 // ID3v2 (major version 3 or 4): an APIC frame, and an MP3 file start made of
 // a tag holding `frames` (no tag when empty) and a little MPEG audio.

@@ -28,5 +28,6 @@ std::string ReadFileText(std::string const& path) {
 bool WriteFileText(std::string const& path, std::string const& text) {
   std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
   out << text;
+  out.close();
   return static_cast<bool>(out);
 }

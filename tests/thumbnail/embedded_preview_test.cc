@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "support/ql_exif_preview.h"
+#include "support/ql_sample_files.h"
 #include "thumbnail_fixture.h"
 
 namespace {
