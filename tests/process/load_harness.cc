@@ -11,7 +11,6 @@
 #include <cstring>
 #include <sstream>
 
-#include "support/ql_socket_pair.h"
 #include "support/ql_wait_until.h"
 
 namespace load {
@@ -20,17 +19,11 @@ char const kSocketPath[] = "/tmp/qlGDProcesssSocket";
 char const kPidFile[] = "/var/run/quorlin_gd.pid";
 char const kProcessName[] = "quorlin_gd";
 
-bool Sanitized() { return QL_LOAD_SANITIZED != 0; }
-
 int Scaled(int plain, int sanitized, int long_run) {
   char const* value = std::getenv("QL_LONG_TESTS");
   if (value != nullptr && std::strcmp(value, "1") == 0) return long_run;
   return Sanitized() ? sanitized : plain;
 }
-
-int ReplyTimeoutMs() { return Sanitized() ? 60000 : 20000; }
-
-int StopTimeoutMs() { return Sanitized() ? 10000 : 2000; }
 
 bool RaiseDescriptorLimit(rlim_t wanted) {
   struct rlimit limit;
@@ -53,17 +46,6 @@ std::vector<std::string> DirEntries(std::string const& folder) {
   closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
-}
-
-int CountLogLines(std::string const& log, std::string const& level_word,
-                  std::string const& message) {
-  int count = 0;
-  std::istringstream lines(log);
-  for (std::string line; std::getline(lines, line);) {
-    count += line.compare(0, level_word.size(), level_word) == 0 && line.size() >= message.size() &&
-             line.compare(line.size() - message.size(), message.size(), message) == 0;
-  }
-  return count;
 }
 
 LoadDaemon::LoadDaemon(std::vector<std::string> const& extra_arguments, char const* binary,
@@ -95,25 +77,6 @@ bool LoadDaemon::WaitServing(std::string* why) {
 
 std::string LoadDaemon::LogText() const { return ReadFileText(scratch_.File("gd.log")); }
 
-LoadConnection::LoadConnection() : fd_(ConnectTo(kSocketPath)) {}
-
-bool LoadConnection::SendFrame(std::string const& payload) {
-  return ok() && WriteAll(fd_, Frame(payload));
-}
-
-bool LoadConnection::ReadReply(std::string* payload, int timeout_ms) {
-  return ok() && ReadFrame(fd_, payload, timeout_ms);
-}
-
-bool LoadConnection::Ask(std::string const& payload, std::string* reply, int timeout_ms) {
-  return SendFrame(payload) && ReadReply(reply, timeout_ms);
-}
-
-void LoadConnection::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-}
-
 std::string Picture(qltest::Format format, int width, int height, int colour) {
   qltest::Bytes const bytes = qltest::Solid(
       format, width, height, {(colour >> 16) & 0xff, (colour >> 8) & 0xff, colour & 0xff});
@@ -124,10 +87,6 @@ std::string Mp3WithCover(std::string const& jpeg) {
   qltest::Bytes const file = qltest::Mp3File(
       3, {qltest::ApicFrame(3, "image/jpeg", qltest::Bytes(jpeg.begin(), jpeg.end()))});
   return std::string(file.begin(), file.end());
-}
-
-bool IsPng(std::string const& bytes) {
-  return bytes.size() > 8 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n", 8) == 0;
 }
 
 int CentreColour(std::string const& png, int* width, int* height) {
@@ -150,15 +109,6 @@ bool NearColour(int a, int b) {
     }
   }
   return true;
-}
-
-std::string RequestBody(std::string const& path, int width, int height, std::uint64_t resource_id,
-                        std::string const& cache_folder, std::string const& default_folder) {
-  std::ostringstream body;
-  body << "{\"_path\":\"" << path << "\",\"_width\":" << width << ",\"_height\":" << height
-       << ",\"_full_screen\":false,\"_resource_id\":" << resource_id << ",\"_thumbnail_folder\":\""
-       << cache_folder << "\",\"_default_thumbnail_folder\":\"" << default_folder << "\"}";
-  return body.str();
 }
 
 void LiveDaemonTest::SetUp() {

@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <memory>
@@ -21,7 +22,9 @@
 #include <vector>
 
 #include "support/ql_daemon_launcher.h"
+#include "support/ql_log_capture.h"
 #include "support/ql_sample_files.h"
+#include "support/ql_socket_pair.h"
 #include "support/ql_temp_dir.h"
 
 namespace load {
@@ -30,20 +33,17 @@ extern char const kSocketPath[];
 extern char const kPidFile[];
 extern char const kProcessName[];
 
-bool Sanitized();
+inline bool Sanitized() { return QL_LOAD_SANITIZED != 0; }
 // The figure for this run: plain CI, sanitizer CI, QL_LONG_TESTS=1.
 int Scaled(int plain, int sanitized, int long_run);
-int ReplyTimeoutMs();
-int StopTimeoutMs();
+inline int ReplyTimeoutMs() { return Sanitized() ? 60000 : 20000; }
+inline int StopTimeoutMs() { return Sanitized() ? 10000 : 2000; }
 // Raises this process's descriptor limit to at least `wanted` (a daemon
 // started afterwards inherits it); false when the system refuses.
 bool RaiseDescriptorLimit(rlim_t wanted);
 // Names in `folder` but "." and "..", sorted; empty when unreadable.
 std::vector<std::string> DirEntries(std::string const& folder);
-// Lines of `log` that start with `level_word` ("ERROR:", "WARN: ", "INFO: ")
-// and end with `message`.
-int CountLogLines(std::string const& log, std::string const& level_word,
-                  std::string const& message);
+using ::CountLogLines;
 
 class LoadDaemon {
  public:
@@ -71,17 +71,24 @@ class LoadDaemon {
 // One client connection to kSocketPath, closed by the destructor.
 class LoadConnection {
  public:
-  LoadConnection();
+  LoadConnection() : fd_(ConnectTo(kSocketPath)) {}
   ~LoadConnection() { Close(); }
   LoadConnection(LoadConnection const&) = delete;
   LoadConnection& operator=(LoadConnection const&) = delete;
 
   bool ok() const { return fd_ >= 0; }
   int fd() const { return fd_; }
-  bool SendFrame(std::string const& payload);
-  bool ReadReply(std::string* payload, int timeout_ms);
-  bool Ask(std::string const& payload, std::string* reply, int timeout_ms);
-  void Close();
+  bool SendFrame(std::string const& payload) { return ok() && WriteAll(fd_, Frame(payload)); }
+  bool ReadReply(std::string* payload, int timeout_ms) {
+    return ok() && ReadFrame(fd_, payload, timeout_ms);
+  }
+  bool Ask(std::string const& payload, std::string* reply, int timeout_ms) {
+    return SendFrame(payload) && ReadReply(reply, timeout_ms);
+  }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
 
  private:
   int fd_;
@@ -92,16 +99,21 @@ class LoadConnection {
 std::string Picture(qltest::Format format, int width, int height, int colour);
 // An MP3 whose ID3v2.3 tag holds `jpeg` as its front cover.
 std::string Mp3WithCover(std::string const& jpeg);
-bool IsPng(std::string const& bytes);
+inline bool IsPng(std::string const& bytes) {
+  return bytes.size() > 8 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n", 8) == 0;
+}
 // The centre colour (0xRRGGBB) of a PNG, or -1 when it does not decode; the
 // size goes to `width` and `height` when given.
 int CentreColour(std::string const& png, int* width = nullptr, int* height = nullptr);
 // Whether two colours differ by at most 24 in every channel.
 bool NearColour(int a, int b);
-// A request body with every key the daemon reads.
-std::string RequestBody(std::string const& path, int width, int height, std::uint64_t resource_id,
-                        std::string const& cache_folder,
-                        std::string const& default_folder = QL_DEFAULT_PICTURES_DIR);
+// A request body with every key the daemon reads, from the sample factory.
+inline std::string RequestBody(std::string const& path, int width, int height,
+                               std::uint64_t resource_id, std::string const& cache_folder,
+                               std::string const& default_folder = QL_DEFAULT_PICTURES_DIR) {
+  return qltest::RequestBody(path, std::to_string(width), std::to_string(height), "false",
+                             std::to_string(resource_id), cache_folder, default_folder);
+}
 
 class LiveDaemonTest : public ::testing::Test {
  protected:

@@ -27,23 +27,19 @@ std::string QLLogCapture::Text() const {
 
 int QLLogCapture::Count(std::string const& needle) const {
   std::istringstream lines(Text());
-  std::string line;
   int count = 0;
-  while (std::getline(lines, line)) {
-    if (line.find(needle) != std::string::npos) ++count;
-  }
+  for (std::string line; std::getline(lines, line);)
+    count += line.find(needle) != std::string::npos;
   return count;
 }
 
-int QLLogCapture::CountAt(std::string const& level_word, std::string const& message) const {
-  std::istringstream lines(Text());
-  std::string line;
+int CountLogLines(std::string const& log, std::string const& level_word,
+                  std::string const& message) {
+  std::istringstream lines(log);
   int count = 0;
-  while (std::getline(lines, line)) {
-    if (line.compare(0, level_word.size(), level_word) == 0 && line.size() >= message.size() &&
-        line.compare(line.size() - message.size(), message.size(), message) == 0) {
-      ++count;
-    }
+  for (std::string line; std::getline(lines, line);) {
+    count += line.compare(0, level_word.size(), level_word) == 0 && line.size() >= message.size() &&
+             line.compare(line.size() - message.size(), message.size(), message) == 0;
   }
   return count;
 }

@@ -11,6 +11,11 @@
 #include <sstream>
 #include <string>
 
+// How many lines of `log` start with `level_word` ("ERROR:", "WARN: ",
+// "INFO: ", "DEBUG:") and end with `message`.
+int CountLogLines(std::string const& log, std::string const& level_word,
+                  std::string const& message);
+
 class QLLogCapture {
  public:
   QLLogCapture();
@@ -21,9 +26,10 @@ class QLLogCapture {
   std::string Text() const;
   // How many captured lines contain `needle`.
   int Count(std::string const& needle) const;
-  // How many captured lines start with `level_word` ("ERROR:", "WARN: ",
-  // "INFO: ", "DEBUG:") and end with `message`.
-  int CountAt(std::string const& level_word, std::string const& message) const;
+  // CountLogLines over the captured lines.
+  int CountAt(std::string const& level_word, std::string const& message) const {
+    return CountLogLines(Text(), level_word, message);
+  }
   // Forgets what was captured so far.
   void Clear();
 
