@@ -4,16 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <utility>
 
 #include "log/ql_log.h"
-#include "thumbnail/ql_regular_file_internal.h"
 
 namespace {
-
-std::atomic<bool> g_open_anything(false);
 
 char const* KindOf(mode_t mode) {
   if (S_ISFIFO(mode)) return "a named pipe";
@@ -33,9 +29,7 @@ void ReportNotRegular(std::string const& path, mode_t mode) {
 QLRegularFile::QLRegularFile(std::string const& path) : outcome_(kCannotOpen), size_(0), error_(0) {
   // O_NONBLOCK: opening a named pipe for reading would otherwise wait for a
   // writer. O_NOCTTY: a terminal device must never become ours.
-  bool const open_anything = g_open_anything.load();
-  QLUniqueFd fd(
-      ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | (open_anything ? 0 : O_NONBLOCK)));
+  QLUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) {
     error_ = errno;
     // A socket cannot be opened at all; say what it is all the same. Only
@@ -52,7 +46,7 @@ QLRegularFile::QLRegularFile(std::string const& path) : outcome_(kCannotOpen), s
     error_ = errno;
     return;
   }
-  if (!S_ISREG(info.st_mode) && !open_anything) {
+  if (!S_ISREG(info.st_mode)) {
     fd.Close();
     outcome_ = kNotRegular;
     ReportNotRegular(path, info.st_mode);
@@ -69,8 +63,6 @@ QLRegularFile::QLRegularFile(std::string const& path) : outcome_(kCannotOpen), s
   outcome_ = kOpened;
   size_ = static_cast<std::uint64_t>(info.st_size);
 }
-
-void QLOpenAnyFileForTesting() { g_open_anything = true; }
 
 bool QLRegularFile::ReadExactly(void* out, std::size_t size) {
   unsigned char* const bytes = static_cast<unsigned char*>(out);
