@@ -34,12 +34,13 @@ DecodedRow const kDecoded[] = {
     {"turned.heic", SampleFormat::kHeif, 6},
     {"mirrored.heif", SampleFormat::kHeif, 2},
     {"transposed.avif", SampleFormat::kAvif, 5},
+    {"turned.avif", SampleFormat::kAvif, 8},
     {"exif6.webp", SampleFormat::kWebpLossless, 6},
     {"exif3.webp", SampleFormat::kWebpLossy, 3},
     {"rgb6.tiff", SampleFormat::kTiffRgb, 6},
     {"gray8.tif", SampleFormat::kTiffGray, 8, 10, true},
-    {"deep7.tif", SampleFormat::kTiffRgb16,
-     7},  // ffmpeg's palette moves the colours by up to 60 in a channel.
+    {"deep7.tif", SampleFormat::kTiffRgb16, 7},
+    // ffmpeg's palette moves the colours by up to 60 in a channel.
     {"palette4.tif", SampleFormat::kTiffPalette, 4, 30},
 };
 
