@@ -74,42 +74,43 @@ std::string PatchHeifTransform(std::string const& path, int orientation) {
   return WriteBytes(path, bytes) ? "" : "cannot write " + path;
 }
 
-std::string EncodeSample(SampleSpec const& spec, std::string const& source,
+std::string EncodeSample(SampleSpec const& recipe, std::string const& source,
                          std::string const& path) {
   static char const* const kAvifTurn[9] = {"",         "",
                                            "--imir 1", "--irot 2",
                                            "--imir 0", "--irot 1 --imir 0",
                                            "--irot 3", "--irot 1 --imir 1",
                                            "--irot 1"};
-  std::string const o = std::to_string(spec.orientation);
+  std::string const o = std::to_string(recipe.orientation);
   std::string why;
-  switch (spec.format) {
+  switch (recipe.format) {
     case SampleFormat::kHeif:
       why = Run("heif-enc", "-q 90 -o " + path + " " + source);
-      return why.empty() ? PatchHeifTransform(path, spec.orientation) : why;
+      return why.empty() ? PatchHeifTransform(path, recipe.orientation) : why;
     case SampleFormat::kAvif:
       return Run(
           "avifenc",
           std::string("-l ") +
-              kAvifTurn[spec.orientation >= 1 && spec.orientation <= 8 ? spec.orientation : 1] +
+              kAvifTurn[recipe.orientation >= 1 && recipe.orientation <= 8 ? recipe.orientation
+                                                                           : 1] +
               " " + source + " " + path);
     case SampleFormat::kWebpLossy:
     case SampleFormat::kWebpLossless: {
-      std::string const mode = spec.format == SampleFormat::kWebpLossless ? "-lossless" : "-q 90";
+      std::string const mode = recipe.format == SampleFormat::kWebpLossless ? "-lossless" : "-q 90";
       why = Run("cwebp", mode + " " + source + " -o " + path);
-      if (!why.empty() || spec.orientation == 1) return why;
+      if (!why.empty() || recipe.orientation == 1) return why;
       std::string const exif = path + ".exif";
-      if (!WriteBytes(exif, OrientationTiff(spec.orientation))) return "cannot write " + exif;
+      if (!WriteBytes(exif, OrientationTiff(recipe.orientation))) return "cannot write " + exif;
       return Run("webpmux", "-set exif " + exif + " " + path + " -o " + path);
     }
     default: {
-      char const* format = spec.format == SampleFormat::kTiffGray      ? "gray"
-                           : spec.format == SampleFormat::kTiffRgb16   ? "rgb48le"
-                           : spec.format == SampleFormat::kTiffPalette ? "pal8"
-                                                                       : "rgb24";
+      char const* format = recipe.format == SampleFormat::kTiffGray      ? "gray"
+                           : recipe.format == SampleFormat::kTiffRgb16   ? "rgb48le"
+                           : recipe.format == SampleFormat::kTiffPalette ? "pal8"
+                                                                         : "rgb24";
       why = Run("ffmpeg", "-loglevel error -y -i " + source + " -pix_fmt " + format +
                               " -f image2 " + "-c:v tiff " + path);
-      if (!why.empty() || spec.orientation == 1) return why;
+      if (!why.empty() || recipe.orientation == 1) return why;
       return Run("tiffset", "-s 274 " + o + " " + path);
     }
   }
@@ -127,11 +128,11 @@ gdImagePtr DrawShownPicture(int width, int height) {
   return image;
 }
 
-std::string MakeFormatSample(SampleSpec const& spec, std::string const& path) {
-  bool const swapped = spec.orientation >= 5 && spec.orientation <= 8;
-  int const w = swapped ? spec.height : spec.width;  // as stored
-  int const h = swapped ? spec.width : spec.height;
-  gdImagePtr shown = DrawShownPicture(spec.width, spec.height);
+std::string MakeFormatSample(SampleSpec const& recipe, std::string const& path) {
+  bool const swapped = recipe.orientation >= 5 && recipe.orientation <= 8;
+  int const w = swapped ? recipe.height : recipe.width;  // as stored
+  int const h = swapped ? recipe.width : recipe.height;
+  gdImagePtr shown = DrawShownPicture(recipe.width, recipe.height);
   gdImagePtr stored = gdImageCreateTrueColor(w, h);
   if (!shown || !stored) {
     if (shown) gdImageDestroy(shown);
@@ -140,7 +141,7 @@ std::string MakeFormatSample(SampleSpec const& spec, std::string const& path) {
   }
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      Point const p = ShownAt(spec.orientation, x, y, w, h);
+      Point const p = ShownAt(recipe.orientation, x, y, w, h);
       gdImageSetPixel(stored, x, y, gdImageGetTrueColorPixel(shown, p.x, p.y));
     }
   }
@@ -149,7 +150,7 @@ std::string MakeFormatSample(SampleSpec const& spec, std::string const& path) {
   gdImageDestroy(stored);
   std::string const source = path + ".src.png";
   if (png.empty() || !WriteBytes(source, png)) return "cannot write " + source;
-  std::string const why = EncodeSample(spec, source, path);
+  std::string const why = EncodeSample(recipe, source, path);
   std::remove(source.c_str());
   std::remove((path + ".exif").c_str());
   return why;

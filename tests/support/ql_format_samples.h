@@ -40,7 +40,7 @@ gdImagePtr DrawShownPicture(int width, int height);
 
 // Writes the sample to `path`. Empty on success, else why not (a tool is
 // missing or failed), for a skip or failure message.
-std::string MakeFormatSample(SampleSpec const& spec, std::string const& path);
+std::string MakeFormatSample(SampleSpec const& recipe, std::string const& path);
 
 }  // namespace qltest
 
