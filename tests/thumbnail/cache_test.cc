@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "thumbnail/ql_cache_entry_locks.h"
 #include "thumbnail/ql_cache_folder_index.h"
 #include "thumbnail_fixture.h"
 
@@ -69,6 +70,10 @@ TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
   EXPECT_TRUE(qltest::ListFolder(cache_).empty()) << "partial or temporary file left";
   EXPECT_TRUE(Logged("Problems when trying to save thumbnail for \"" + data_.path + "\". "));
   EXPECT_FALSE(provider_.GetCachedThumbnail(data_));
+  std::uint64_t const listings = provider_.cache_index().listings();
+  Save(Bytes(10, 1));
+  EXPECT_EQ(listings, provider_.cache_index().listings()) << "the clean-up was followed";
+  EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
 }
 
 TEST_F(CacheTest, RepeatedSavesIntoABigFolderListItOnce) {
@@ -123,6 +128,15 @@ TEST_F(CacheTest, ManyParallelRequestsForOneEntryGenerateOnceAndAllAgree) {
   EXPECT_EQ(15, log_.Count("Sending cached thumbanil for"));
 }
 
+TEST(CacheEntryLocksTest, EntryLeavesTheTableWithItsLastHold) {
+  QLCacheEntryLocks locks;
+  {
+    QLCacheEntryLocks::Hold const hold(locks, "a");
+    EXPECT_EQ(1u, locks.size());
+  }
+  EXPECT_EQ(0u, locks.size());
+}
+
 class CacheFolderIndexTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -152,7 +166,9 @@ class CacheFolderIndexTest : public testing::Test {
 TEST_F(CacheFolderIndexTest, PrefixIsComparedByteByByte) {
   for (char const* name : {"ab_1x1_0junk", "ab_1x1_", "Ab_1x1_0_9.png", "xab_1x1_0", "ab_1x1_1_9"})
     Touch(name);
-  QLCacheFolderIndex index;
+  QLCacheFolderIndex::Limits limits;
+  limits.max_folders = 1;  // a budget of one folder still keeps that one
+  QLCacheFolderIndex index(limits);
   Names const expected = ListingOrder("ab_1x1_0");
   EXPECT_EQ(6u, expected.size());
   EXPECT_EQ(expected, Find(index, "ab_1x1_0", folder_));
@@ -178,14 +194,16 @@ TEST_F(CacheFolderIndexTest, LeastRecentlyUsedFolderGoesFirst) {
 
 TEST_F(CacheFolderIndexTest, FolderOverTheNameBudgetIsListedEveryTime) {
   QLCacheFolderIndex::Limits limits;
-  limits.max_names = 100;  // the folder holds 125
+  limits.max_names = 124;  // the folder holds 125: one too many
   QLCacheFolderIndex index(limits);
+  QLTempDir empty;  // kept throughout: only the folder over the budget is refused
+  Find(index, "x", empty.path() + "/");
   for (std::uint64_t round = 1; round <= 3; ++round) {
     EXPECT_EQ(5u, Find(index, "ab_1x1_0", folder_).size());
-    EXPECT_EQ(round, index.listings());
+    EXPECT_EQ(round + 1, index.listings());
   }
   EXPECT_EQ(0u, index.name_count());
-  EXPECT_EQ(0u, index.folder_count());
+  EXPECT_EQ(1u, index.folder_count());
 }
 
 }  // namespace

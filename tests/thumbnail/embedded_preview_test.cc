@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "support/ql_sample_files.h"
+#include "thumbnail/ql_embedded_preview.h"
 #include "thumbnail_fixture.h"
 
 namespace {
@@ -63,6 +64,7 @@ TEST_F(EmbeddedPreviewTest, PreviewStandsInOnlyWhenItHasThePixelsAndShape) {
     EXPECT_EQ(row.thumb_width, gdImageSX(thumb.get()));
     EXPECT_EQ(row.thumb_height, gdImageSY(thumb.get()));
   }
+  EXPECT_TRUE(PreviewServesThumbnail(1, 1, 1, 1, 1, 1, false)) << "a one-pixel photo";
 }
 
 }  // namespace

@@ -91,6 +91,21 @@ TEST_F(ImageTest, ResizeTurnsTheCanvasOrLeavesItForOtherValues) {
   }
 }
 
+// A one-pixel line decoded at 1/8 (200 long, 25 after the reduction): the
+// canvas is filled from the reduced line, not from 200 of its pixels.
+TEST_F(ImageTest, ReducedOnePixelLineIsMappedAlongItsLength) {
+  Rgb const colour = {200, 40, 90};
+  for (bool const tall : {true, false}) {
+    int const w = tall ? 1 : 25, h = tall ? 25 : 1;
+    data_.width = 200;  // full screen: a canvas of the original's size
+    data_.height = 200;
+    data_.full_screen = true;
+    ASSERT_TRUE(provider_.ResizeImage(Shared(qltest::SolidPicture(w, h, colour)), data_, 1,
+                                      tall ? 1 : 200, tall ? 200 : 1));
+    EXPECT_TRUE(qltest::Near(colour, qltest::CentreColour(qltest::ThumbnailBytes(data_)))) << tall;
+  }
+}
+
 TEST_F(ImageTest, CanvasOverTheLimitIsRefusedBeforeAllocating) {
   QLThumbnailOptions options;
   options.max_thumbnail_pixels = 300 * 225;
@@ -177,7 +192,8 @@ TEST_F(ImageTest, EachKindGetsItsOwnDefaultPicture) {
 }
 
 // The own libpng writer (any filter mask) decodes to exactly the canvas's
-// pixels and uses only the filters chosen.
+// pixels and uses only the filters chosen; without a valid mask libgd's
+// writer is used. Either way the level counts.
 TEST(PngEncoderTest, ChosenFiltersAreTheOnlyOnesUsedAndPixelsSurvive) {
   int const W = 97, H = 61;
   qltest::Picture canvas(gdImageCreateTrueColor(W, H));
@@ -200,8 +216,11 @@ TEST(PngEncoderTest, ChosenFiltersAreTheOnlyOnesUsedAndPixelsSurvive) {
       {PNG_FILTER_AVG, {PNG_FILTER_VALUE_AVG}},
       {PNG_FILTER_PAETH | PNG_FILTER_UP, {PNG_FILTER_VALUE_PAETH, PNG_FILTER_VALUE_UP}},
       {PNG_ALL_FILTERS, {0, 1, 2, 3, 4}},
+      {-1, {0, 1, 2, 3, 4}},                    // libgd's writer
+      {PNG_FILTER_VALUE_SUB, {0, 1, 2, 3, 4}},  // a filter number, not a mask: libgd's writer
   };
   for (auto const& c : cases) {
+    std::int64_t stored = 0;  // the size at level 0
     for (int level : {-1, 0, 9}) {
       SCOPED_TRACE(testing::Message() << "filters " << c.mask << " level " << level);
       std::int64_t size = -1;
@@ -233,10 +252,19 @@ TEST(PngEncoderTest, ChosenFiltersAreTheOnlyOnesUsedAndPixelsSurvive) {
       std::set<int> used;
       for (int row = 0; row < H; ++row) used.insert(raw[row * stride]);
       for (int filter : used) EXPECT_EQ(1u, c.allowed.count(filter)) << filter;
-      if (c.mask == PNG_ALL_FILTERS && level == 0) {
+      if (c.allowed.size() == 5 && level == 0) {
         EXPECT_GT(used.size(), 1u) << "not met by accident";
       }
+      if (level == 0) stored = size;
+      if (level == 9) {
+        EXPECT_LT(size, stored) << "the level was not applied";
+      }
     }
+  }
+  for (int const side : {1, 2}) {  // a one-pixel line is still a picture
+    qltest::Picture line(gdImageCreateTrueColor(side, 3 - side));
+    std::int64_t size = 0;
+    EXPECT_TRUE(EncodeThumbnailPng(line.get(), -1, PNG_FILTER_SUB, &size)) << side;
   }
 }
 

@@ -1,11 +1,13 @@
 // The guards in front of the decoders: the header probe's size of every
 // format (and no size from any cut header), the ID3 tag probe, and the
 // source-pixel limit that keeps an over-large picture from being decoded.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
+#include "base/ql_unique_fd.h"
 #include "thumbnail/ql_id3_tag_probe.h"
 #include "thumbnail/ql_image_header_probe.h"
 #include "thumbnail_fixture.h"
@@ -52,7 +54,8 @@ Bytes Bmp(std::uint32_t info_size, std::uint32_t width, std::uint32_t height) {
 // Each format's size is read, only when that format is asked for; every cut
 // of the header, down to nothing, gives no size without reading past the data.
 TEST(ImageHeaderProbeTest, EveryFormatIsReadAndEveryCutHeaderHasNoSize) {
-  qltest::Picture picture = qltest::CoordinatePicture(123, 45);
+  std::uint32_t const kWidth = 291;  // over 255: both bytes of a 16-bit field count
+  qltest::Picture picture = qltest::CoordinatePicture(kWidth, 45);
   Bytes const jpeg = qltest::Encode(picture.get(), Format::kJpeg);
   struct {
     Bytes bytes;
@@ -64,18 +67,19 @@ TEST(ImageHeaderProbeTest, EveryFormatIsReadAndEveryCutHeaderHasNoSize) {
       {qltest::Encode(picture.get(), Format::kPng), kQLImagePng},
       {qltest::Encode(picture.get(), Format::kGif), kQLImageGif},
       {qltest::Encode(picture.get(), Format::kBmp), kQLImageBmp},
-      {Bmp(12, 123, 45), kQLImageBmp},
+      {Bmp(12, kWidth, 45), kQLImageBmp},
+      {Bmp(16, kWidth, 45), kQLImageBmp},  // the shortest header with 32-bit sizes
       {qltest::Encode(picture.get(), Format::kWbmp), kQLImageWbmp},
       // libgd's GD2 header: signature, version 2, size, chunk 64, raw, 1 x 1 chunks.
-      {Join({{'g', 'd', '2', 0, 0, 2}, Big16(123), Big16(45), {0, 64, 0, 1, 0, 1, 0, 1}}),
+      {Join({{'g', 'd', '2', 0, 0, 2}, Big16(kWidth), Big16(45), {0, 64, 0, 1, 0, 1, 0, 1}}),
        kQLImageGd2}};
   for (auto const& c : cases) {
     SCOPED_TRACE(ImageFormatName(c.format));
     QLImageHeader header;
     ASSERT_TRUE(ProbeImageBytes(c.bytes.data(), c.bytes.size(), kAll, &header));
     EXPECT_EQ(c.format, header.format);
-    EXPECT_EQ(123u * 45u, header.pixels());
-    EXPECT_EQ(123u, header.width);
+    EXPECT_EQ(kWidth * 45u, header.pixels());
+    EXPECT_EQ(kWidth, header.width);
     EXPECT_FALSE(ProbeImageBytes(c.bytes.data(), c.bytes.size(), kAll & ~c.format, &header));
     std::size_t needed = c.bytes.size();
     while (needed > 0 && ProbeImageBytes(c.bytes.data(), needed - 1, kAll, &header)) --needed;
@@ -155,6 +159,8 @@ TEST(Id3TagProbeTest, TagsInsideTheFilePassAndOverrunsAreCaught) {
     ASSERT_TRUE(qltest::WriteBytes(temp.File("probe.mp3"), c.file));
     EXPECT_EQ(c.fits, Id3TagsFitFile(temp.File("probe.mp3"))) << c.name;
   }
+  QLUniqueFd const device(open("/dev/null", O_RDONLY));  // empty, so no tag could overrun it
+  EXPECT_FALSE(Id3TagsFitFile(device.get())) << "only a regular file is checked";
 }
 
 class SourceLimitTest : public qltest::ServiceTest {
