@@ -24,6 +24,13 @@ std::string DefaultCacheFolder() {
   return "/tmp/quorlin_gd_cache";
 }
 
+void ResolveFolders(std::string* thumbnail_folder, std::string* default_folder) {
+  if (thumbnail_folder->empty()) *thumbnail_folder = DefaultCacheFolder();
+  *thumbnail_folder = AbsolutePath(*thumbnail_folder);
+  if (default_folder->empty()) *default_folder = DefaultPicturesFolder();
+  *default_folder = AbsolutePath(*default_folder);
+}
+
 std::uint64_t ResourceIdForPath(std::string const& text) {
   std::uint64_t hash = 14695981039346656037ULL;
   for (unsigned char c : text) {
@@ -129,10 +136,7 @@ bool ParseClientOptions(int argc, char** argv, QLClientOptions* options, std::st
   }
   try {
     parsed.path = AbsolutePath(parsed.path);
-    if (parsed.thumbnail_folder.empty()) parsed.thumbnail_folder = DefaultCacheFolder();
-    parsed.thumbnail_folder = AbsolutePath(parsed.thumbnail_folder);
-    if (parsed.default_folder.empty()) parsed.default_folder = DefaultPicturesFolder();
-    parsed.default_folder = AbsolutePath(parsed.default_folder);
+    ResolveFolders(&parsed.thumbnail_folder, &parsed.default_folder);
   } catch (boost::filesystem::filesystem_error const& e) {
     *error = std::string("cannot make the paths absolute: ") + e.what();
     return false;

@@ -31,6 +31,9 @@ std::string DefaultCacheFolder();
 // the client sends it ("" and "-" stay as they are). Throws
 // boost::filesystem::filesystem_error when there is no working directory.
 std::string AbsolutePath(std::string const& path);
+// The cache and default-picture folders as the tools send them: an empty one
+// becomes its default, both are made absolute. Throws as AbsolutePath does.
+void ResolveFolders(std::string* thumbnail_folder, std::string* default_folder);
 // 64-bit FNV-1a of `text`: a stable resource id for a path.
 std::uint64_t ResourceIdForPath(std::string const& text);
 

@@ -132,10 +132,7 @@ bool ParsePregenOptions(int argc, char** argv, QLPregenOptions* options, std::st
   }
   try {
     parsed.walk = AbsolutePath(parsed.walk);
-    if (parsed.thumbnail_folder.empty()) parsed.thumbnail_folder = DefaultCacheFolder();
-    parsed.thumbnail_folder = AbsolutePath(parsed.thumbnail_folder);
-    if (parsed.default_folder.empty()) parsed.default_folder = DefaultPicturesFolder();
-    parsed.default_folder = AbsolutePath(parsed.default_folder);
+    ResolveFolders(&parsed.thumbnail_folder, &parsed.default_folder);
   } catch (boost::filesystem::filesystem_error const& e) {
     *error = std::string("cannot make the paths absolute: ") + e.what();
     return false;
