@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdio>
 #include <future>
 #include <string>
@@ -128,6 +129,44 @@ TEST_F(CacheTest, ManyParallelRequestsForOneEntryGenerateOnceAndAllAgree) {
   EXPECT_EQ(15, log_.Count("Sending cached thumbanil for"));
 }
 
+// While a request holds the provider lock (its save is held up here), a
+// request for another entry gives up after --lock-wait-ms; with --jobs it
+// waits for its own entry only, so it is served.
+TEST_F(CacheTest, OtherEntryWaitsForTheProviderLockOnlyWithoutJobs) {
+  Write("a.jpg", qltest::Solid(qltest::Format::kJpeg, 64, 48, {200, 40, 90}));
+  for (unsigned const jobs : {0u, 2u}) {
+    QLThumbnailOptions options;
+    options.jobs = jobs;
+    options.lock_wait_ms = 50;
+    provider_.SetOptions(options);
+    std::promise<void> saving, release;
+    std::shared_future<void> const released = release.get_future().share();
+    std::atomic<int> saves{0};
+    provider_.SetSpaceQuery([&](std::string const&) -> std::uintmax_t {
+      if (saves++ == 0) {
+        saving.set_value();
+        released.wait();
+      }
+      return UINTMAX_MAX;
+    });
+    QLThumbnailData first, other;
+    for (QLThumbnailData* data : {&first, &other}) {
+      data->path = data_.path;
+      data->thumbnail_folder = cache_;
+      data->default_thumbnail_folder = temp_.path();
+      data->width = 160;
+      data->height = 120;
+      data->resource_id = (data == &first ? 10 : 20) + jobs;
+    }
+    std::thread holder([&] { provider_.GetThumbnailFor(first); });
+    saving.get_future().wait();
+    EXPECT_EQ(jobs > 0, provider_.GetThumbnailFor(other)) << jobs;
+    release.set_value();
+    holder.join();
+  }
+  EXPECT_TRUE(Logged("after waiting 50 ms for the provider lock"));
+}
+
 TEST(CacheEntryLocksTest, EntryLeavesTheTableWithItsLastHold) {
   QLCacheEntryLocks locks;
   {
@@ -190,6 +229,11 @@ TEST_F(CacheFolderIndexTest, LeastRecentlyUsedFolderGoesFirst) {
   EXPECT_EQ(3u, index.listings()) << "the first folder stayed, the second was dropped";
   Find(index, "x", second);
   EXPECT_EQ(4u, index.listings());
+  limits.idle_drop = std::chrono::seconds(0);  // any folder not in use is idle
+  QLCacheFolderIndex idle(limits);
+  Find(idle, "x", folder_);
+  Find(idle, "x", second);
+  EXPECT_EQ(1u, idle.folder_count()) << "the idle folder stayed";
 }
 
 TEST_F(CacheFolderIndexTest, FolderOverTheNameBudgetIsListedEveryTime) {

@@ -98,6 +98,18 @@ TEST(ExtendedHeaderProbeTest, ReadsSizeAndTurnOrRefuses) {
   Bytes const imir0 = Box("imir", {0});
   Bytes const orientation8 = Tiff({{274, 3, 8}});
   Bytes const whole = Cat({Ftyp("heic"), Meta(Ispe(8, 6), 1, {1})});
+  Bytes unused;  // fifteen turns before the one that counts: sixteen are remembered
+  for (int i = 0; i < 15; ++i) unused = Cat({unused, imir0});
+  // Big-endian, its directory past 16 MiB (after the picture data, as writers put it).
+  Bytes far = Cat({Text("MM"), {0, 42}, Be32(1u << 24)});
+  far.resize(1u << 24);
+  far = Cat({far,
+             {0, 2, 1, 0, 0, 3},
+             Be32(1),
+             {1, 44, 0, 0, 1, 1, 0, 3},
+             Be32(1),
+             {0, 200, 0, 0},
+             Be32(0)});
   Row const rows[] = {
       {"largest ispe counts, primary rotated",
        Cat({Ftyp("heic"), Meta(Cat({Ispe(100, 50), irot3, Ispe(4000, 3000)}), 1, {1, 0x82})}),
@@ -105,6 +117,8 @@ TEST(ExtendedHeaderProbeTest, ReadsSizeAndTurnOrRefuses) {
       {"turn then mirror",
        Cat({Ftyp("heic"), Meta(Cat({Ispe(8, 6), Box("irot", {1}), imir0}), 1, {1, 2, 3})}),
        kQLImageHeif, 8, 6, 5},
+      {"sixteenth turn", Cat({Ftyp("heic"), Meta(Cat({Ispe(8, 6), unused, irot3}), 1, {1, 17})}),
+       kQLImageHeif, 8, 6, 6},
       {"another item's turn", Cat({Ftyp("heic"), Meta(Cat({Ispe(8, 6), irot3}), 2, {1, 2})}),
        kQLImageHeif, 8, 6, 1},
       {"avif brand", Cat({Ftyp("avif"), Meta(Cat({Ispe(8, 6), Box("imir", {1})}), 1, {2})}),
@@ -137,6 +151,7 @@ TEST(ExtendedHeaderProbeTest, ReadsSizeAndTurnOrRefuses) {
        kQLImageTiff, 300, 200, 1},
       {"tiff 1-bit, tag 6", Tiff({{256, 3, 300}, {257, 3, 200}, {274, 3, 6}}), kQLImageTiff, 300,
        200, 6},
+      {"big-endian tiff", far, kQLImageTiff, 300, 200, 1},
       {"tiff without height", Tiff({{256, 3, 300}}), 0, 0, 0, 0},
       {"tiff directory past the end", Tiff({{256, 3, 300}, {257, 3, 200}}, 4000), 0, 0, 0, 0},
   };

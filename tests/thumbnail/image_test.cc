@@ -8,10 +8,13 @@
 #include <set>
 #include <string>
 
+#include "support/ql_format_samples.h"
+#include "thumbnail/ql_avif_decoder.h"
 #include "thumbnail/ql_exif_orientation.h"
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_png_encoder.h"
+#include "thumbnail/ql_regular_file.h"
 #include "thumbnail_fixture.h"
 
 namespace {
@@ -68,6 +71,29 @@ TEST(OrientImageTest, PictureThatCannotBeCreatedIsReported) {
   }
 }
 
+// A lossless AVIF 94 pixels wide decodes to the drawn pixels; each of its
+// 376-byte rows fills its allocation to the byte, so a write past a row
+// would land in the next one.
+TEST(AvifDecoderTest, LosslessSampleDecodesToTheDrawnPixels) {
+  QLTempDir temp;
+  std::string const path = temp.File("a.avif");
+  std::string const why = qltest::MakeFormatSample({qltest::SampleFormat::kAvif, 94, 62, 1}, path);
+  if (why.find("not installed") != std::string::npos) GTEST_SKIP() << why;
+  ASSERT_EQ("", why);
+  QLUniqueFile const file = OpenRegularFileStream(path, nullptr);
+  qltest::Picture const decoded(DecodeAvifFile(file.get(), 94 * 62));
+  ASSERT_TRUE(decoded);
+  qltest::Picture const shown(qltest::DrawShownPicture(94, 62));
+  int differ = 0;
+  for (int y = 0; y < 62; ++y) {
+    for (int x = 0; x < 94; ++x) {
+      differ += !qltest::Near(qltest::ColorAt(decoded.get(), x, y),
+                              qltest::ColorAt(shown.get(), x, y), 2);
+    }
+  }
+  EXPECT_EQ(0, differ);
+}
+
 class ImageTest : public qltest::ServiceTest {
  protected:
   bool Resize(qltest::Picture picture, unsigned w, unsigned h, bool full_screen,
@@ -92,8 +118,10 @@ TEST_F(ImageTest, ResizeTurnsTheCanvasOrLeavesItForOtherValues) {
 }
 
 // A one-pixel line decoded at 1/8 (200 long, 25 after the reduction): the
-// canvas is filled from the reduced line, not from 200 of its pixels.
-TEST_F(ImageTest, ReducedOnePixelLineIsMappedAlongItsLength) {
+// canvas is filled from the reduced line, not from 200 of its pixels. The
+// centred crop of an 800 x 400 photo decoded as 267 x 134 starts at 200 *
+// 267 / 800 = 66.75, so at reduced pixel 66.
+TEST_F(ImageTest, ReducedPictureIsSampledWhereTheOriginalWouldBe) {
   Rgb const colour = {200, 40, 90};
   for (bool const tall : {true, false}) {
     int const w = tall ? 1 : 25, h = tall ? 25 : 1;
@@ -104,6 +132,14 @@ TEST_F(ImageTest, ReducedOnePixelLineIsMappedAlongItsLength) {
                                       tall ? 1 : 200, tall ? 200 : 1));
     EXPECT_TRUE(qltest::Near(colour, qltest::CentreColour(qltest::ThumbnailBytes(data_)))) << tall;
   }
+  data_.full_screen = false;
+  data_.width = data_.height = 134;
+  ASSERT_TRUE(
+      provider_.ResizeImage(Shared(qltest::CoordinatePicture(267, 134)), data_, 1, 800, 400));
+  int x = -1, y = -1;
+  ASSERT_TRUE(qltest::CoordinateOf(qltest::ColorAt(Thumbnail().get(), 0, 0), &x, &y));
+  EXPECT_EQ(66, x);
+  EXPECT_EQ(0, y);
 }
 
 TEST_F(ImageTest, CanvasOverTheLimitIsRefusedBeforeAllocating) {
@@ -115,6 +151,9 @@ TEST_F(ImageTest, CanvasOverTheLimitIsRefusedBeforeAllocating) {
   options.max_thumbnail_pixels = 300 * 300;
   provider_.SetOptions(options);
   EXPECT_TRUE(Resize(qltest::CoordinatePicture(100, 100), 300, 300, true));
+  // Without a width there is no canvas at all, not one over the limit.
+  EXPECT_FALSE(Resize(qltest::CoordinatePicture(100, 100), 0, 90001, false));
+  EXPECT_FALSE(Logged("up to 90001 pixels"));
 }
 
 TEST_F(ImageTest, JpegIsTurnedByEachExifOrientation) {

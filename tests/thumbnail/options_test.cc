@@ -5,13 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "main/ql_helper_process_main.h"
+#include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
+#include "thumbnail/ql_gd_helper.h"
 #include "thumbnail/ql_path_confinement.h"
 #include "thumbnail/ql_thumbnail_options.h"
 
@@ -39,6 +42,58 @@ TEST(CommandLineOptionsTest, OutOfRangeOptionsAreIgnored) {
   argv[2] = nullptr;  // "--png-level" without its value
   EXPECT_EQ(0, parse_arguments(2, argv.data(), &arguments));
   ProcessThumbnailOptions() = QLThumbnailOptions();
+}
+
+// Each option needs its value as the next word and takes the end of its range.
+TEST(CommandLineOptionsTest, ValuesInRangeAreTakenIn) {
+  QLThumbnailOptions options;
+  std::vector<QLCommandLineOption> const table = ThumbnailCommandLineOptions(&options);
+  std::pair<std::string, char const*> const values[] = {
+      {"max-source-pixels", "18446744073709551615"},
+      {"max-thumbnail-pixels", "1"},
+      {"jobs", "64"},
+      {"lock-wait-ms", "3600000"},
+      {"decoder-memory-mb", "65536"},
+      {"media-decoder", "/opt/decoder"}};
+  for (auto const& value : values) {
+    auto const option = std::find_if(table.begin(), table.end(), [&](QLCommandLineOption const& o) {
+      return o.name == value.first;
+    });
+    ASSERT_NE(table.end(), option) << value.first;
+    EXPECT_TRUE(option->takes_value) << value.first;
+    EXPECT_TRUE(option->apply(value.second)) << value.first;
+  }
+  EXPECT_EQ(UINT64_MAX, options.max_source_pixels);
+  EXPECT_EQ(1u, options.max_thumbnail_pixels);
+  EXPECT_EQ(64u, options.jobs);
+  EXPECT_EQ(3600000u, options.lock_wait_ms);
+  EXPECT_EQ(65536u, options.media_decoder.memory_mb);
+  EXPECT_EQ("/opt/decoder", options.media_decoder.program);
+}
+
+// The helper the process serves with has the command line's options and
+// refuses a request whose files lie outside the allowed folders.
+TEST(GDHelperTest, ProcessHelperTakesTheOptionsAndConfinesRequests) {
+  QLTempDir root;
+  ASSERT_TRUE(qltest::WriteBytes(root.File("a.jpg"),
+                                 qltest::Solid(qltest::Format::kJpeg, 40, 30, {9, 90, 190})));
+  ProcessThumbnailOptions() = QLThumbnailOptions();
+  ProcessThumbnailOptions().jobs = 3;
+  ProcessThumbnailOptions().allowed_roots = {root.path()};
+  boost::shared_ptr<QLGDHelper> const helper =
+      boost::static_pointer_cast<QLGDHelper>(GetProcessHelper());
+  ProcessThumbnailOptions() = QLThumbnailOptions();
+  EXPECT_EQ(3u, helper->provider().options().jobs);
+  for (std::string const& path : {root.File("a.jpg"), std::string("/etc/hostname")}) {
+    std::string const body =
+        qltest::RequestBody(path, "40", "30", "false", "1", root.File("cache"), root.path());
+    boost::shared_ptr<unsigned char> message(new unsigned char[body.size()],
+                                             [](unsigned char* p) { delete[] p; });
+    std::copy(body.begin(), body.end(), message.get());
+    helper->ProcessCommand(message, static_cast<unsigned int>(body.size()), nullptr);
+  }
+  EXPECT_EQ(1u, helper->counters().made);
+  EXPECT_EQ(1u, helper->counters().failures);
 }
 
 TEST(QLPathConfinementTest, JudgesRealPathsAgainstTheRoots) {
@@ -86,6 +141,7 @@ TEST(QLPathConfinementTest, JudgesRealPathsAgainstTheRoots) {
       {root + "/dangling/new", false},    // made through a dangling symlink
       {root + "/photos/../../outside", false},
       {root + "/new/../../outside/cache", false},  // ".." below a missing name
+      {root + "/new/./deeper", false},             // and "." alike
       {root + "x/a.jpg", false},                   // a sibling sharing the root's prefix
       {"/", false},
       {"", false},  // the working directory
