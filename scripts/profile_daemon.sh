@@ -61,5 +61,11 @@ perf record -q -F 999 ${PERF_CALL_GRAPH:--g} -o "$WORK/perf.data" -p "$DAEMON_PI
 echo "# perf record -F 999 -g -p <daemon> while ql_loadgen --miss-rounds $ROUNDS ${REQUEST[*]}" \
   "over $(basename -a "${PHOTOS[@]}" | tr '\n' ' ')"
 echo "# daemon options: ${*:-(none)}"
+# Libraries without symbols (libjpeg, zlib) scatter over many addresses:
+# the share of each library first, then the symbols.
+echo "## by library"
+perf report -i "$WORK/perf.data" --no-children -g none --percent-limit 1 --sort dso --stdio 2>/dev/null |
+  grep -E '^ +[0-9]'
+echo "## by symbol"
 perf report -i "$WORK/perf.data" --no-children -g none --percent-limit 0.5 --sort dso,symbol --stdio 2>/dev/null |
-  grep -E '^ +[0-9]' | head -n "$TOP"
+  grep -E '^ +[0-9]' | sed 's/ *- *- *$//' | head -n "$TOP"
