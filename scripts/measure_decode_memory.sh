@@ -22,7 +22,7 @@ trap 'rm -rf "$WORK"' EXIT
 mkdir "$WORK/photos"
 "$BUILD/tools/photo_corpus/ql_photo_corpus" --out "$WORK/photos" >/dev/null
 PHOTO=$WORK/photos/p02mp_base_1.jpg
-TUNABLES=glibc.malloc.arena_max=1:glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=134217728
+TUNABLES=glibc.malloc.arena_max=1:glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=268435456
 rss() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 for round in $(seq 1 "$ROUNDS"); do
   for variant in A B C; do

@@ -4,20 +4,22 @@
 
 namespace {
 
-// Blocks up to this size come from the heap, not from their own mapping:
-// the largest glibc accepts, above the row buffers and PNG output of any
-// thumbnail. Larger blocks (whole-picture buffers of very large
-// progressive JPEGs) are still mapped and unmapped one by one.
-int const kMmapThreshold = 32 * 1024 * 1024;
 // Free space at the top of the heap kept between requests: what a default
-// mode decode of a 20 MP photo needs (about 90 MB) fits under it.
-int const kTrimThreshold = 128 * 1024 * 1024;
+// mode decode of a 24 MP progressive JPEG needs (its coefficient buffers and
+// the canvas, about 170 MB) fits under it.
+int const kTrimThreshold = 256 * 1024 * 1024;
 
 }  // namespace
 
 bool KeepDecodeMemory() {
   bool ok = mallopt(M_ARENA_MAX, 1) == 1;
-  ok = mallopt(M_MMAP_THRESHOLD, kMmapThreshold) == 1 && ok;
+  // No block gets a mapping of its own: glibc would unmap it on free, and a
+  // mapping cannot be larger than 32 MiB to stay, while the luma coefficient
+  // buffer of a progressive JPEG above 16 MP is larger. Every fresh page of a
+  // mapping is a fault on the next request, and faults cost about half of
+  // such a request on a virtual machine. Should the heap not grow, glibc
+  // still maps as a fallback.
+  ok = mallopt(M_MMAP_MAX, 0) == 1 && ok;
   ok = mallopt(M_TRIM_THRESHOLD, kTrimThreshold) == 1 && ok;
   return ok;
 }

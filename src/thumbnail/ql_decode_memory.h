@@ -6,8 +6,8 @@
 // mmap/munmap. A decode frees its whole canvas at the end of every request,
 // so the next request faults the same amount in again and the kernel zeroes
 // every page of it: on a warm daemon that costs about as much as the decode.
-// KeepDecodeMemory() raises those thresholds so freed memory stays in the
-// heap, and puts every thread on one heap (arena): glibc's malloc_trim
+// KeepDecodeMemory() raises the trim threshold and serves every block from the
+// heap so freed memory stays there, and puts every thread on one heap (arena): glibc's malloc_trim
 // gives back the free space inside any heap but the top of a thread's own
 // heap only in the main one. QLIdleMemoryTrimmer then calls malloc_trim(0)
 // once the daemon has served nothing for its idle delay, so an idle daemon

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Profiles the running daemon while one client asks it for uncached
+# thumbnails, and prints the top entries of the profile (self time, by
+# symbol). What a request costs besides the decoder's own work shows here.
+#
+#   sudo scripts/profile_daemon.sh [--build-dir DIR] [--rounds R] [--top N]
+#                                  [--size WxH | --full-screen] [-- DAEMON-OPTION...]
+#
+# Needs perf (Debian linux-perf), a built daemon, ql_loadgen and
+# ql_photo_corpus in the build folder (default <repo>/build-bench), and
+# root: the daemon takes its pid file under /var/run.
+set -euo pipefail
+
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD="$REPO/build-bench"
+ROUNDS=5
+TOP=25
+REQUEST=(--width 160 --height 120)
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build-dir) BUILD=${2:?}; shift ;;
+    --rounds) ROUNDS=${2:?}; shift ;;
+    --top) TOP=${2:?}; shift ;;
+    --size) REQUEST=(--width "${2%x*}" --height "${2#*x}"); shift ;;
+    --full-screen) REQUEST=(--full-screen --width 1920 --height 1080) ;;
+    --) shift; break ;;
+    *) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+  esac
+  shift
+done
+command -v perf >/dev/null || { echo "perf is missing (apt-get install linux-perf)" >&2; exit 2; }
+
+WORK=$(mktemp -d "$BUILD/profile.XXXXXX")
+DAEMON_PID=""
+finish() {
+  if [ -n "$DAEMON_PID" ]; then kill -TERM "$DAEMON_PID" 2>/dev/null && wait "$DAEMON_PID" || true; fi
+  if [ -n "${KEEP_PROFILE:-}" ]; then cp "$WORK/perf.data" "$KEEP_PROFILE"; fi
+  rm -rf "$WORK"
+}
+trap finish EXIT
+
+CORPUS="$BUILD/corpus"
+mkdir -p "$CORPUS"
+"$BUILD/tools/photo_corpus/ql_photo_corpus" --out "$CORPUS" >/dev/null
+PHOTOS=()
+while read -r name _ _ _ role _; do
+  [ "$role" = measured ] && PHOTOS+=("$CORPUS/$name")
+done <"$CORPUS/manifest.txt"
+
+(cd "$WORK" && exec "$BUILD/src/main/quorlin_gd" -l 0 -o "$WORK" "$@") &
+DAEMON_PID=$!
+for _ in $(seq 100); do
+  [ -S /tmp/qlGDProcesssSocket ] && break
+  sleep 0.05
+done
+# One untimed round first, so the profile shows steady state, not start-up.
+"$BUILD/tools/loadgen/ql_loadgen" --cache-root "$WORK/cache" "${REQUEST[@]}" "${PHOTOS[@]}" >/dev/null
+perf record -q -F 999 ${PERF_CALL_GRAPH:--g} -o "$WORK/perf.data" -p "$DAEMON_PID" -- \
+  "$BUILD/tools/loadgen/ql_loadgen" --cache-root "$WORK/cache" --miss-rounds "$ROUNDS" \
+  "${REQUEST[@]}" "${PHOTOS[@]}" >/dev/null 2>&1
+echo "# perf record -F 999 -g -p <daemon> while ql_loadgen --miss-rounds $ROUNDS ${REQUEST[*]}" \
+  "over $(basename -a "${PHOTOS[@]}" | tr '\n' ' ')"
+echo "# daemon options: ${*:-(none)}"
+# Libraries without symbols (libjpeg, zlib) scatter over many addresses:
+# the share of each library first, then the symbols.
+echo "## by library"
+perf report -i "$WORK/perf.data" --no-children -g none --percent-limit 1 --sort dso --stdio 2>/dev/null |
+  grep -E '^ +[0-9]'
+echo "## by symbol"
+perf report -i "$WORK/perf.data" --no-children -g none --percent-limit 0.5 --sort dso,symbol --stdio 2>/dev/null |
+  grep -E '^ +[0-9]' | sed 's/ *- *- *$//' | head -n "$TOP"
