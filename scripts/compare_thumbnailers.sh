@@ -55,6 +55,8 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
+mkdir -p "$BUILD"
+BUILD=$(cd "$BUILD" && pwd)  # the daemon runs in a folder of its own
 case "$ROUNDS" in ''|*[!0-9]*) echo "--rounds needs a number" >&2; exit 2 ;; esac
 case "$HITS" in ''|*[!0-9]*) echo "--hits needs a number" >&2; exit 2 ;; esac
 
@@ -906,7 +908,7 @@ w("- The daemon runs with `-l 0` (errors only) and its default options unless a 
 w("- The machine may be shared; the load averages above show how busy it was.")
 w("- Warm against warm: the daemon and every anchor of the main tables have decoded every "
   "photo once before timing starts, and keep their freed memory between photos (the anchors "
-  "raise glibc's trim threshold, the daemon keeps its decode memory until it idles). Only the "
+  "raise glibc's trim and mmap thresholds, the daemon keeps its decode memory until it idles). Only the "
   "cold table pays process start-up per photo.")
 print("\n".join(out))
 PY

@@ -20,7 +20,7 @@ struct QLPipelineRequest {
   int width = 160;
   int height = 120;
   bool full_screen = false;
-  int png_level = -1;            // -1: the encoder's default zlib level
+  int png_level = -1;           // -1: the encoder's default zlib level
   bool png_unfiltered = false;  // no PNG row filter (only encoders that offer the setting)
 };
 

@@ -46,7 +46,8 @@ std::vector<unsigned char> ShrinkPipelineThumbnail(std::string const& path,
   Decompressor jpeg;
   jpeg_stdio_src(&jpeg.info, file.get());
   jpeg_read_header(&jpeg.info, TRUE);
-  if (static_cast<unsigned long long>(jpeg.info.image_width) * jpeg.info.image_height > kMaxPixels) {
+  if (static_cast<unsigned long long>(jpeg.info.image_width) * jpeg.info.image_height >
+      kMaxPixels) {
     return std::vector<unsigned char>();
   }
   jpeg.info.scale_num = 1;

@@ -28,20 +28,19 @@ std::vector<unsigned char> VipsThumbnail(std::string const& path,
   std::vector<unsigned char> png;
   VipsImage* raw = nullptr;
   int const side = std::max(request.width, request.height);
-  int const failed =
-      request.full_screen
-          ? vips_thumbnail(path.c_str(), &raw, side, "height", side, nullptr)
-          : vips_thumbnail(path.c_str(), &raw, request.width, "height", request.height, "crop",
-                           VIPS_INTERESTING_CENTRE, nullptr);
+  int const failed = request.full_screen
+                         ? vips_thumbnail(path.c_str(), &raw, side, "height", side, nullptr)
+                         : vips_thumbnail(path.c_str(), &raw, request.width, "height",
+                                          request.height, "crop", VIPS_INTERESTING_CENTRE, nullptr);
   std::unique_ptr<VipsImage, ImageUnref> thumbnail(raw);
   if (failed) return png;
   void* raw_bytes = nullptr;
   size_t size = 0;
-  if (vips_pngsave_buffer(thumbnail.get(), &raw_bytes, &size, "compression",
-                          request.png_level < 0 ? 6 : request.png_level, "filter",
-                          request.png_unfiltered ? VIPS_FOREIGN_PNG_FILTER_NONE
-                                                 : VIPS_FOREIGN_PNG_FILTER_ALL,
-                          nullptr) != 0) {
+  if (vips_pngsave_buffer(
+          thumbnail.get(), &raw_bytes, &size, "compression",
+          request.png_level < 0 ? 6 : request.png_level, "filter",
+          request.png_unfiltered ? VIPS_FOREIGN_PNG_FILTER_NONE : VIPS_FOREIGN_PNG_FILTER_ALL,
+          nullptr) != 0) {
     return png;
   }
   std::unique_ptr<void, GFree> bytes(raw_bytes);
