@@ -8,8 +8,9 @@
 #include <stdexcept>
 
 QLTempDir::QLTempDir() {
-  char pattern[] = "/tmp/ql_test_XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  char const* root = getenv("TMPDIR");
+  std::string pattern = std::string(root && root[0] ? root : "/tmp") + "/ql_test_XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
 

@@ -1,5 +1,6 @@
-// A fresh folder under /tmp for one test, removed with its content when the
-// object goes away. Used by one thread.
+// A fresh folder under $TMPDIR (/tmp when unset; a benchmark run can so put
+// its files on the disk it measures) for one test, removed with its content
+// when the object goes away. Used by one thread.
 #ifndef QUORLIN_TESTS_SUPPORT_QL_TEMP_DIR_H_
 #define QUORLIN_TESTS_SUPPORT_QL_TEMP_DIR_H_
 

@@ -57,20 +57,22 @@ bool PipelineGeometry(int source_width, int source_height, QLPipelineRequest con
 
 std::vector<unsigned char> PipelineThumbnail(std::string const& path,
                                              QLPipelineRequest const& request) {
-  std::vector<unsigned char> png;
   QLUniqueFile file(fopen(path.c_str(), "rb"));
-  if (!file) return png;
+  if (!file) return std::vector<unsigned char>();
   ScopedImage photo(gdImageCreateFromJpeg(file.get()));
   file.reset();
+  return photo ? PipelineScaleAndEncode(photo.get(), request) : std::vector<unsigned char>();
+}
+
+std::vector<unsigned char> PipelineScaleAndEncode(gdImagePtr photo,
+                                                  QLPipelineRequest const& request) {
+  std::vector<unsigned char> png;
   QLPipelineGeometry g;
-  if (!photo || !PipelineGeometry(gdImageSX(photo.get()), gdImageSY(photo.get()), request, &g)) {
-    return png;
-  }
+  if (!PipelineGeometry(gdImageSX(photo), gdImageSY(photo), request, &g)) return png;
   ScopedImage thumbnail(gdImageCreateTrueColor(g.width, g.height));
   if (!thumbnail) return png;
-  gdImageCopyResized(thumbnail.get(), photo.get(), 0, 0, g.source_x, g.source_y, g.width, g.height,
+  gdImageCopyResized(thumbnail.get(), photo, 0, 0, g.source_x, g.source_y, g.width, g.height,
                      g.source_width, g.source_height);
-  photo.reset();
   int size = 0;
   std::unique_ptr<void, GdFreer> bytes(gdImagePngPtrEx(thumbnail.get(), &size, request.png_level));
   if (!bytes || size <= 0) return png;

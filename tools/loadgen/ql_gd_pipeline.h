@@ -5,9 +5,12 @@
 // should cost little more than this per photo.
 //
 // Stateless free functions; any thread may call them. Pictures are owned by
-// unique pointers inside each call; results are plain vectors.
+// unique pointers inside each call (PipelineScaleAndEncode only reads the
+// caller's); results are plain vectors.
 #ifndef QUORLIN_TOOLS_LOADGEN_QL_GD_PIPELINE_H_
 #define QUORLIN_TOOLS_LOADGEN_QL_GD_PIPELINE_H_
+
+#include <gd.h>
 
 #include <cstddef>
 #include <string>
@@ -17,7 +20,8 @@ struct QLPipelineRequest {
   int width = 160;
   int height = 120;
   bool full_screen = false;
-  int png_level = -1;  // -1: libgd's default zlib level
+  int png_level = -1;           // -1: the encoder's default zlib level
+  bool png_unfiltered = false;  // no PNG row filter (only encoders that offer the setting)
 };
 
 // Thumbnail size for a `source_width` x `source_height` picture, and the
@@ -33,5 +37,10 @@ bool PipelineGeometry(int source_width, int source_height, QLPipelineRequest con
 // cannot be read or decoded, or the sizes are not usable.
 std::vector<unsigned char> PipelineThumbnail(std::string const& path,
                                              QLPipelineRequest const& request);
+
+// The steps after the decode: crop-scale `photo` (the caller keeps it) and
+// encode the thumbnail as PNG with libgd; empty on failure.
+std::vector<unsigned char> PipelineScaleAndEncode(gdImagePtr photo,
+                                                  QLPipelineRequest const& request);
 
 #endif  // QUORLIN_TOOLS_LOADGEN_QL_GD_PIPELINE_H_

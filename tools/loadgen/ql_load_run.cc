@@ -86,8 +86,8 @@ QLLoadPhaseResult RunLoadPhase(std::vector<std::unique_ptr<QLLoadConnection>>& c
   QLLoadPhaseResult result;
   if (clients.empty() || bodies.empty()) return result;
 
-  bool const per_request_cpu = settings.per_request_cpu && settings.daemon_pid > 0 &&
-                               clients.size() == 1 && !settings.new_connection_per_request;
+  bool const per_request_cpu =
+      settings.per_request_cpu && settings.daemon_pid > 0 && clients.size() == 1;
 
   std::atomic<std::size_t> next(0);
   std::atomic<std::size_t> ready(0);
@@ -106,13 +106,13 @@ QLLoadPhaseResult RunLoadPhase(std::vector<std::unique_ptr<QLLoadConnection>>& c
         QLRequestSample sample;
         sample.body_index = k % bodies.size();
         std::int64_t const cpu_before =
-            per_request_cpu ? ReadLiveThreadsCpuNanoseconds(settings.daemon_pid) : -1;
+            per_request_cpu ? ReadProcessCpuNanoseconds(settings.daemon_pid) : -1;
         std::size_t bytes = 0;
         Clock::time_point const start = Clock::now();
         sample.kind = connection.Exchange(bodies[sample.body_index], &bytes);
         sample.latency_ms = MillisecondsSince(start);
         if (cpu_before >= 0) {
-          std::int64_t const cpu_after = ReadLiveThreadsCpuNanoseconds(settings.daemon_pid);
+          std::int64_t const cpu_after = ReadProcessCpuNanoseconds(settings.daemon_pid);
           if (cpu_after >= cpu_before) sample.daemon_cpu_ms = (cpu_after - cpu_before) / 1e6;
         }
         if (settings.new_connection_per_request) connection.Disconnect();

@@ -60,9 +60,9 @@ struct QLLoadPhaseSettings {
   bool new_connection_per_request = false;
   // When set: the daemon's CPU time and peak memory over the phase.
   pid_t daemon_pid = 0;
-  // Also the daemon's CPU time per request; honoured only with a daemon pid,
-  // one client and kept connections (requests must not overlap, and no
-  // daemon thread may end in between). Costs two /proc reads per request.
+  // Also the daemon's CPU time per request (the whole process's, threads
+  // that ended included); honoured only with a daemon pid and one client,
+  // so that requests do not overlap. Costs two clock reads per request.
   bool per_request_cpu = false;
 };
 

@@ -1,13 +1,10 @@
 #include "ql_process_usage.h"
 
-#include <dirent.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <memory>
 #include <sstream>
-
-#include "base/ql_c_resource.h"
 
 namespace {
 
@@ -73,16 +70,9 @@ QLProcessUsage ReadProcessUsage(pid_t pid) {
   return usage;
 }
 
-std::int64_t ReadLiveThreadsCpuNanoseconds(pid_t pid) {
-  std::string const folder = "/proc/" + std::to_string(pid) + "/task";
-  QLUniqueDir tasks(opendir(folder.c_str()));
-  if (!tasks) return -1;
-  std::int64_t total = 0;
-  while (struct dirent* entry = readdir(tasks.get())) {
-    if (entry->d_name[0] == '.') continue;
-    std::istringstream fields(ReadSmallFile(folder + "/" + entry->d_name + "/schedstat"));
-    std::int64_t on_cpu = 0;
-    if (fields >> on_cpu) total += on_cpu;  // a thread that just ended is skipped
-  }
-  return total;
+std::int64_t ReadProcessCpuNanoseconds(pid_t pid) {
+  clockid_t clock;
+  struct timespec now;
+  if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &now) != 0) return -1;
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }

@@ -30,10 +30,11 @@ bool ParseProcStatusKb(std::string const& text, std::string const& key, long* kb
 // process is gone or the files cannot be read.
 QLProcessUsage ReadProcessUsage(pid_t pid);
 
-// Nanoseconds on the CPU of the threads alive now (sum of the first field of
-// /proc/<pid>/task/*/schedstat). Much finer than the tick counts, but the
-// time of threads that have ended is not in it: use it for deltas over a
-// span in which no thread of the process ends. -1 when unreadable.
-std::int64_t ReadLiveThreadsCpuNanoseconds(pid_t pid);
+// Nanoseconds on the CPU of the whole process, every thread included, also
+// those that have ended: the quantity utime + stime of /proc/<pid>/stat
+// counts, read through the process's CPU clock (clock_getcpuclockid) at
+// nanosecond resolution instead of clock ticks, so one request's share can
+// be taken as a difference. -1 when the process is gone.
+std::int64_t ReadProcessCpuNanoseconds(pid_t pid);
 
 #endif  // QUORLIN_TOOLS_LOADGEN_QL_PROCESS_USAGE_H_

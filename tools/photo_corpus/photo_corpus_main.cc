@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "ql_exif_preview.h"
 #include "ql_photo_corpus.h"
 #include "ql_photo_synth.h"
 
@@ -88,7 +89,10 @@ int main(int argc, char** argv) {
     photo_spec.height = photo.height;
     photo_spec.seed = photo.seed;
     ScopedPhoto picture = DrawPhoto(photo_spec);
-    std::vector<unsigned char> const jpeg = EncodeJpeg(picture.get(), quality, photo.progressive);
+    std::vector<unsigned char> jpeg = EncodeJpeg(picture.get(), quality, photo.progressive);
+    if (photo.role == kCorpusPreview) {
+      jpeg = WithExifPreview(jpeg, picture.get(), photo.orientation, 160, 120);
+    }
     if (jpeg.empty()) {
       fprintf(stderr, "%s: cannot draw or encode %s\n", argv[0], photo.name.c_str());
       return 1;

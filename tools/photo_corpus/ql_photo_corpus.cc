@@ -54,6 +54,19 @@ std::vector<QLCorpusPhoto> CorpusPlan(bool full) {
   memory.seed = seed++;
   memory.role = kCorpusMemory;
   plan.push_back(memory);
+
+  // Orientation 3 (turned half round) keeps the preview's shape, so it
+  // still serves a 160x120 thumbnail, turned like the photo.
+  for (int orientation : {1, 3}) {
+    QLCorpusPhoto preview;
+    preview.name = "pv12mp_o" + std::to_string(orientation) + ".jpg";
+    preview.width = 4000;
+    preview.height = 3000;
+    preview.seed = seed++;
+    preview.role = kCorpusPreview;
+    preview.orientation = orientation;
+    plan.push_back(preview);
+  }
   return plan;
 }
 
@@ -63,6 +76,8 @@ char const* RoleName(QLCorpusRole role) {
       return "warmup";
     case kCorpusMemory:
       return "memory";
+    case kCorpusPreview:
+      return "preview";
     default:
       return "measured";
   }
