@@ -372,6 +372,20 @@ else
   put status.cache_save "not available: bench/cache_save_benchmark not built"
 fi
 
+# --- Profile -----------------------------------------------------------------
+# Where a miss's time goes: the daemon with the C library's own allocator
+# behaviour (--memory-idle-ms 0, as before it kept its decode memory), then as
+# it runs by default. Same photos, one client, scripts/profile_daemon.sh.
+if command -v perf >/dev/null; then
+  note "profiles"
+  "$REPO/scripts/profile_daemon.sh" --build-dir "$BUILD" --top 15 -- --memory-idle-ms 0 \
+    >"$WORK/profile_before.txt" 2>&1 || put status.profile "failed"
+  "$REPO/scripts/profile_daemon.sh" --build-dir "$BUILD" --top 15 \
+    >"$WORK/profile_after.txt" 2>&1 || put status.profile "failed"
+else
+  put status.profile "not available: perf is not installed (linux-perf)"
+fi
+
 put run.load_after "$(cut -d' ' -f1-3 /proc/loadavg)"
 put run.seconds "$(($(date +%s) - RUN_STARTED))"
 
@@ -892,6 +906,28 @@ if cache_rows:
     out.extend(sorted(cache_rows))
     w("")
 
+profiles = [(title, os.path.join(work, name)) for title, name in (
+    ("Before: `--memory-idle-ms 0` (the C library returns freed memory at once)",
+     "profile_before.txt"),
+    ("After: the default (decode memory kept until the daemon idles)", "profile_after.txt"))
+    if os.path.exists(os.path.join(work, name))]
+if profiles:
+    w("## Profile of a miss")
+    w("")
+    w("`perf record` on the daemon while one client asks for every measured photo as a miss, "
+      "160x120, five rounds after an untimed one; self time by library, then by symbol "
+      "(libjpeg and zlib carry no symbols, so their time scatters over addresses). Made by the "
+      "command in each block's first line.")
+    w("")
+    for title, path in profiles:
+        w(title + ":")
+        w("")
+        w("```")
+        with open(path) as f:
+            out.extend(line.rstrip() for line in f)
+        w("```")
+        w("")
+
 problems = sorted((k[len("status."):], v) for k, v in kv.items()
                   if k.startswith("status.") and v != "ok")
 if problems:
@@ -908,7 +944,8 @@ w("- The daemon runs with `-l 0` (errors only) and its default options unless a 
 w("- The machine may be shared; the load averages above show how busy it was.")
 w("- Warm against warm: the daemon and every anchor of the main tables have decoded every "
   "photo once before timing starts, and keep their freed memory between photos (the anchors "
-  "raise glibc's trim and mmap thresholds, the daemon keeps its decode memory until it idles). Only the "
+  "set glibc as the daemon does: a high trim threshold, no block mapped on its own; the daemon "
+  "gives the memory back once it idles). Only the "
   "cold table pays process start-up per photo.")
 print("\n".join(out))
 PY

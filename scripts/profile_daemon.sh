@@ -4,7 +4,9 @@
 # symbol). What a request costs besides the decoder's own work shows here.
 #
 #   sudo scripts/profile_daemon.sh [--build-dir DIR] [--rounds R] [--top N]
-#                                  [--size WxH | --full-screen] [-- DAEMON-OPTION...]
+#                                  [--size WxH | --full-screen] [--keep FILE]
+#                                  [-- DAEMON-OPTION...]
+# --keep FILE keeps perf.data for `perf report -i FILE`.
 #
 # Needs perf (Debian linux-perf), a built daemon, ql_loadgen and
 # ql_photo_corpus in the build folder (default <repo>/build-bench), and
@@ -15,16 +17,19 @@ REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD="$REPO/build-bench"
 ROUNDS=5
 TOP=25
+KEEP=""
 REQUEST=(--width 160 --height 120)
+COMMAND_LINE="scripts/profile_daemon.sh${*:+ $*}"
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) BUILD=${2:?}; shift ;;
     --rounds) ROUNDS=${2:?}; shift ;;
     --top) TOP=${2:?}; shift ;;
+    --keep) KEEP=${2:?}; shift ;;
     --size) REQUEST=(--width "${2%x*}" --height "${2#*x}"); shift ;;
     --full-screen) REQUEST=(--full-screen --width 1920 --height 1080) ;;
     --) shift; break ;;
-    *) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    *) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
   shift
 done
@@ -34,7 +39,7 @@ WORK=$(mktemp -d "$BUILD/profile.XXXXXX")
 DAEMON_PID=""
 finish() {
   if [ -n "$DAEMON_PID" ]; then kill -TERM "$DAEMON_PID" 2>/dev/null && wait "$DAEMON_PID" || true; fi
-  if [ -n "${KEEP_PROFILE:-}" ]; then cp "$WORK/perf.data" "$KEEP_PROFILE"; fi
+  if [ -n "$KEEP" ] && [ -f "$WORK/perf.data" ]; then cp "$WORK/perf.data" "$KEEP"; fi
   rm -rf "$WORK"
 }
 trap finish EXIT
@@ -55,10 +60,11 @@ for _ in $(seq 100); do
 done
 # One untimed round first, so the profile shows steady state, not start-up.
 "$BUILD/tools/loadgen/ql_loadgen" --cache-root "$WORK/cache" "${REQUEST[@]}" "${PHOTOS[@]}" >/dev/null
-perf record -q -F 999 ${PERF_CALL_GRAPH:--g} -o "$WORK/perf.data" -p "$DAEMON_PID" -- \
+perf record -q -F 999 -o "$WORK/perf.data" -p "$DAEMON_PID" -- \
   "$BUILD/tools/loadgen/ql_loadgen" --cache-root "$WORK/cache" --miss-rounds "$ROUNDS" \
   "${REQUEST[@]}" "${PHOTOS[@]}" >/dev/null 2>&1
-echo "# perf record -F 999 -g -p <daemon> while ql_loadgen --miss-rounds $ROUNDS ${REQUEST[*]}" \
+echo "# $COMMAND_LINE"
+echo "# perf record -F 999 -p <daemon> while ql_loadgen --miss-rounds $ROUNDS ${REQUEST[*]}" \
   "over $(basename -a "${PHOTOS[@]}" | tr '\n' ' ')"
 echo "# daemon options: ${*:-(none)}"
 # Libraries without symbols (libjpeg, zlib) scatter over many addresses:

@@ -71,10 +71,11 @@ int RunAnchor(int argc, char** argv, std::string const& default_label, bool unfi
 
   // Keep freed memory in the process, as the daemon's allocator settings do:
   // otherwise every photo's buffers are returned to the kernel and faulted
-  // in again, and the yardstick would mostly measure that. Setting one
-  // threshold turns off glibc's own raising of the other, so both are set.
+  // in again, and the yardstick would mostly measure that. No block gets a
+  // mapping of its own either (glibc unmaps those on free, however large the
+  // thresholds), so a large progressive JPEG's coefficients stay warm too.
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
-  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+  mallopt(M_MMAP_MAX, 0);
   for (std::string const& file : files) thumbnail(file, request);
 
   std::vector<std::vector<double>> wall_ms(files.size());
