@@ -73,6 +73,22 @@ TEST(ParseArgumentsTest, MessageBoundOptionSetsTheSocketLimit) {
   QLProcessHelperSocket::SetMaxMessageLength(QLProcessHelperSocket::kDefaultMaxMessageLength);
 }
 
+TEST(ParseArgumentsTest, SocketGroupIsTakenOrReportedAsIgnored) {
+  struct Case {
+    char const* value;
+    long group;
+    bool reported;
+  } const cases[] = {{"0", 0, false}, {"root", 0, false}, {"no group of this name", -1, true}};
+  for (Case const& c : cases) {
+    QLArguments arguments = Defaults();
+    testing::internal::CaptureStderr();
+    Parse({"--socket-group", c.value}, &arguments);
+    std::string const said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(c.group, arguments.socket_group) << c.value;
+    EXPECT_EQ(c.reported, said.find("ignoring --socket-group") != std::string::npos) << said;
+  }
+}
+
 // The stop sequence against a real server on a temporary socket, with the
 // pid file in a temporary folder.
 class SigHandlerTest : public ::testing::Test {
