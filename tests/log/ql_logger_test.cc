@@ -98,13 +98,16 @@ TEST_F(QLLogPrintTest, EachCallAppendsOneLineEmptyIsNotedLongIsCutTo2047) {
   std::string after_first = Log();
   ql_log_print("worker.cc", 43, "Stop", "%s", "");
   ql_log_print("f.cc", 1, "F", "%s", std::string(3000, 'm').c_str());
+  char const* const no_format = nullptr;
+  ql_log_print("worker.cc", 44, "Null", no_format);
 
   auto lines = qltest::SplitLines(Log());
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], after_first) << "the first line must be complete after its call";
   EXPECT_TRUE(IsLine(lines[0], "worker.cc", 42, "Run", "count=7 name=abc"));
   EXPECT_TRUE(IsLine(lines[1], "worker.cc", 43, "Stop", "LOGGER: problem with line!"));
   EXPECT_TRUE(IsLine(lines[2], "f.cc", 1, "F", std::string(2047, 'm'))) << "cut to 2047";
+  EXPECT_TRUE(IsLine(lines[3], "worker.cc", 44, "Null", "LOGGER: problem with line!"));
 }
 
 TEST_F(QLLogPrintTest, FailuresAreReportedAndEveryCallOpensTheFileAnew) {
