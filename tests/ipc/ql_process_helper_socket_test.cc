@@ -108,6 +108,18 @@ TEST_F(QLProcessHelperSocketTest, SendToVanishedPeerFailsAndCloses) {
   EXPECT_FALSE(SendText(*pair_.ours(), "x"));
 }
 
+// The chosen mode is the socket file's, whatever the umask; 0 is a mode too.
+TEST_F(QLProcessHelperSocketTest, PathAccessGivesTheSocketFileItsMode) {
+  for (int const mode : {0, 0640}) {
+    QLProcessHelperSocket listener(dir_.File("sock"));
+    listener.SetPathAccess(mode, -1);
+    ASSERT_TRUE(listener.InitSocketServer());
+    struct stat info;
+    ASSERT_EQ(0, stat(dir_.File("sock").c_str(), &info));
+    EXPECT_EQ(mode, static_cast<int>(info.st_mode & 07777)) << mode;
+  }
+}
+
 // The listener replaces a file left at its path and serves; a name longer
 // than 107 characters is cut for the bind, but the socket keeps it whole.
 TEST_F(QLProcessHelperSocketTest, ListenerReplacesOldPathAndAcceptsClients) {
