@@ -234,6 +234,7 @@ TEST(LibJsonPrinterTest, TokenThatWouldBreakTheGrammarIsRefusedWithoutOutput) {
       {{{JSON_INT, "1"}, {JSON_INT, "2"}}, JSON_ERROR_PRINT_ORDER},
       {{begin_array, {JSON_INT, "01"}}, JSON_ERROR_BAD_NUMBER},
       {{begin_array, {JSON_FLOAT, "1."}}, JSON_ERROR_BAD_NUMBER},
+      {{begin_array, {JSON_FLOAT, "1.5x"}}, JSON_ERROR_BAD_NUMBER},
       {{begin_array, {JSON_INT, "1]"}}, JSON_ERROR_BAD_NUMBER},
       {{{42, ""}}, JSON_ERROR_INVALID_ARGUMENT}};
   for (auto const& c : cases) Print(c.first, c.second);
@@ -243,8 +244,9 @@ TEST(LibJsonPrinterTest, TokenThatWouldBreakTheGrammarIsRefusedWithoutOutput) {
   json_printer printer;
   ASSERT_EQ(0, json_print_init(&printer, &Output::Callback, &output));
   int first_error = 0;
+  // Only `length` bytes are the number: "7" of "7.5".
   for (int i = 0; i < 5 && first_error == 0; ++i)
-    first_error = json_print_pretty(&printer, i == 0 ? JSON_ARRAY_BEGIN : JSON_INT, "7", 1);
+    first_error = json_print_pretty(&printer, i == 0 ? JSON_ARRAY_BEGIN : JSON_INT, "7.5", 1);
   EXPECT_EQ(JSON_ERROR_CALLBACK, first_error);
   std::string const after_failure = output.text;
   output.fail_from_call = -1;  // a failed output stops the printer for good
