@@ -2,16 +2,24 @@
 
 #include <malloc.h>
 
+#include <algorithm>
+
 namespace {
 
-// Free space at the top of the heap kept between requests: what a default
-// mode decode of a 24 MP progressive JPEG needs (its coefficient buffers and
-// the canvas, about 170 MB) fits under it.
-int const kTrimThreshold = 256 * 1024 * 1024;
+// Free space at the top of the heap kept between requests, per decode that
+// may run at once: what a default mode decode of a 24 MP progressive JPEG
+// needs (its coefficient buffers and the canvas, about 170 MB) fits under it.
+// Decodes side by side share the one heap, so when they end together its
+// free top is their sum; a threshold below that gives it all back and the
+// next requests fault it in again.
+int const kTrimThresholdPerDecode = 256 * 1024 * 1024;
+unsigned const kMaxDecodesCounted = 7;  // keeps the product within an int
 
 }  // namespace
 
-bool KeepDecodeMemory() {
+bool KeepDecodeMemory(unsigned decodes_at_once) {
+  decodes_at_once = std::max(1u, std::min(decodes_at_once, kMaxDecodesCounted));
+  int const trim_threshold = kTrimThresholdPerDecode * static_cast<int>(decodes_at_once);
   bool ok = mallopt(M_ARENA_MAX, 1) == 1;
   // No block gets a mapping of its own: glibc would unmap it on free, and a
   // mapping cannot be larger than 32 MiB to stay, while the luma coefficient
@@ -20,7 +28,7 @@ bool KeepDecodeMemory() {
   // such a request on a virtual machine. Should the heap not grow, glibc
   // still maps as a fallback.
   ok = mallopt(M_MMAP_MAX, 0) == 1 && ok;
-  ok = mallopt(M_TRIM_THRESHOLD, kTrimThreshold) == 1 && ok;
+  ok = mallopt(M_TRIM_THRESHOLD, trim_threshold) == 1 && ok;
   return ok;
 }
 

@@ -28,8 +28,9 @@
 #include <mutex>
 #include <thread>
 
-// The allocator settings above; false when glibc refused one of them.
-bool KeepDecodeMemory();
+// The allocator settings above, for `decodes_at_once` decodes side by side
+// (the job count; 0 counts as 1); false when glibc refused one of them.
+bool KeepDecodeMemory(unsigned decodes_at_once);
 
 class QLIdleMemoryTrimmer : private boost::noncopyable {
  public:

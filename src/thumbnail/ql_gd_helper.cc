@@ -86,7 +86,7 @@ QLGDHelper::~QLGDHelper() {}
 bool QLGDHelper::InitHelper() {
   unsigned int const idle_ms = provider_.options().memory_idle_ms;
   if (idle_ms > 0 && !trimmer_) {
-    if (!KeepDecodeMemory()) {
+    if (!KeepDecodeMemory(provider_.options().jobs)) {
       QL_WARN("The allocator refused a setting; decode memory may not stay.");
     }
     trimmer_.reset(new QLIdleMemoryTrimmer(std::chrono::milliseconds(idle_ms)));
