@@ -661,8 +661,13 @@ same_ok, same_text = compare_preview_thumbnails()
 fast_text, _ = versus("shrink_pv_fast", "embedded_fast", 10, at_least=True, files=previews)
 goal("With --embedded-previews, 160x120 of photos carrying an EXIF thumbnail >= 10x faster "
      "than shrink-on-load (wall per photo), same size and orientation",
-     "%s faster (both with --png-level 1 --png-filters none: %s); %s" % (
-         speedup_text, fast_text, same_text),
+     "%s faster (both with --png-level 1 --png-filters none: %s); %s%s" % (
+         speedup_text, fast_text, same_text,
+         "" if speedup_met is not False else
+         ". Short at libgd's default PNG compression because the encode of the 160x120 "
+         "thumbnail, the same work in both rows, costs more than the preview's decode "
+         "(`scripts/profile_daemon.sh --role preview -- --embedded-previews` shows it); the "
+         "bracketed ratio is without most of it"),
      None if speedup_met is None or same_ok is None else speedup_met and same_ok)
 
 idle = num("memory_default.idle_rss_kb")

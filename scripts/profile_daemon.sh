@@ -4,9 +4,10 @@
 # symbol). What a request costs besides the decoder's own work shows here.
 #
 #   sudo scripts/profile_daemon.sh [--build-dir DIR] [--rounds R] [--top N]
-#                                  [--size WxH | --full-screen] [--keep FILE]
-#                                  [-- DAEMON-OPTION...]
-# --keep FILE keeps perf.data for `perf report -i FILE`.
+#                                  [--size WxH | --full-screen] [--role ROLE]
+#                                  [--keep FILE] [-- DAEMON-OPTION...]
+# --role picks the corpus photos (measured, the default, or preview: those
+# carrying an EXIF preview); --keep FILE keeps perf.data for perf report -i.
 #
 # Needs perf (Debian linux-perf), a built daemon, ql_loadgen and
 # ql_photo_corpus in the build folder (default <repo>/build-bench), and
@@ -18,6 +19,7 @@ BUILD="$REPO/build-bench"
 ROUNDS=5
 TOP=25
 KEEP=""
+ROLE=measured
 REQUEST=(--width 160 --height 120)
 COMMAND_LINE="scripts/profile_daemon.sh${*:+ $*}"
 while [ $# -gt 0 ]; do
@@ -26,10 +28,11 @@ while [ $# -gt 0 ]; do
     --rounds) ROUNDS=${2:?}; shift ;;
     --top) TOP=${2:?}; shift ;;
     --keep) KEEP=${2:?}; shift ;;
+    --role) ROLE=${2:?}; shift ;;
     --size) REQUEST=(--width "${2%x*}" --height "${2#*x}"); shift ;;
     --full-screen) REQUEST=(--full-screen --width 1920 --height 1080) ;;
     --) shift; break ;;
-    *) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    *) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
   shift
 done
@@ -49,7 +52,7 @@ mkdir -p "$CORPUS"
 "$BUILD/tools/photo_corpus/ql_photo_corpus" --out "$CORPUS" >/dev/null
 PHOTOS=()
 while read -r name _ _ _ role _; do
-  [ "$role" = measured ] && PHOTOS+=("$CORPUS/$name")
+  [ "$role" = "$ROLE" ] && PHOTOS+=("$CORPUS/$name")
 done <"$CORPUS/manifest.txt"
 
 (cd "$WORK" && exec "$BUILD/src/main/quorlin_gd" -l 0 -o "$WORK" "$@") &
