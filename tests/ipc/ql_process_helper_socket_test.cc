@@ -106,6 +106,8 @@ TEST_F(QLProcessHelperSocketTest, SendToVanishedPeerFailsAndCloses) {
   EXPECT_FALSE(SendText(*pair_.ours(), Pattern(100000)));
   EXPECT_FALSE(pair_.ours()->IsValid());
   EXPECT_FALSE(SendText(*pair_.ours(), "x"));
+  boost::shared_ptr<unsigned char> message;
+  EXPECT_EQ(-1, pair_.ours()->Receive(message)) << "a closed socket has nothing to receive";
 }
 
 // The chosen mode is the socket file's, whatever the umask; 0 is a mode too.
