@@ -130,14 +130,17 @@ TEST_F(CacheTest, ManyParallelRequestsForOneEntryGenerateOnceAndAllAgree) {
 }
 
 // While a request holds the provider lock (its save is held up here), a
-// request for another entry gives up after --lock-wait-ms; with --jobs it
-// waits for its own entry only, so it is served.
+// request for another entry waits for it by default, gives up after
+// --lock-wait-ms, and with --jobs waits for its own entry only, so it is served.
 TEST_F(CacheTest, OtherEntryWaitsForTheProviderLockOnlyWithoutJobs) {
   Write("a.jpg", qltest::Solid(qltest::Format::kJpeg, 64, 48, {200, 40, 90}));
-  for (unsigned const jobs : {0u, 2u}) {
+  struct Case {
+    unsigned jobs, lock_wait_ms;
+  } const cases[] = {{0, 0}, {0, 50}, {2, 50}};
+  for (Case const& c : cases) {
     QLThumbnailOptions options;
-    options.jobs = jobs;
-    options.lock_wait_ms = 50;
+    options.jobs = c.jobs;
+    options.lock_wait_ms = c.lock_wait_ms;
     provider_.SetOptions(options);
     std::promise<void> saving, release;
     std::shared_future<void> const released = release.get_future().share();
@@ -156,12 +159,20 @@ TEST_F(CacheTest, OtherEntryWaitsForTheProviderLockOnlyWithoutJobs) {
       data->default_thumbnail_folder = temp_.path();
       data->width = 160;
       data->height = 120;
-      data->resource_id = (data == &first ? 10 : 20) + jobs;
+      data->resource_id = (data == &first ? 10 : 20) + c.jobs + c.lock_wait_ms;
     }
     std::thread holder([&] { provider_.GetThumbnailFor(first); });
     saving.get_future().wait();
-    EXPECT_EQ(jobs > 0, provider_.GetThumbnailFor(other)) << jobs;
-    release.set_value();
+    std::future<bool> served =
+        std::async(std::launch::async, [&] { return provider_.GetThumbnailFor(other); });
+    if (c.jobs == 0 && c.lock_wait_ms == 0) {
+      EXPECT_EQ(std::future_status::timeout, served.wait_for(std::chrono::milliseconds(100)));
+      release.set_value();
+      EXPECT_TRUE(served.get());
+    } else {
+      EXPECT_EQ(c.jobs > 0, served.get()) << c.jobs;
+      release.set_value();
+    }
     holder.join();
   }
   EXPECT_TRUE(Logged("after waiting 50 ms for the provider lock"));

@@ -175,6 +175,10 @@ TEST_F(ImageTest, CanvasOverTheLimitIsRefusedBeforeAllocating) {
   options.max_thumbnail_pixels = 300 * 300;
   provider_.SetOptions(options);
   EXPECT_TRUE(Resize(qltest::CoordinatePicture(100, 100), 300, 300, true));
+  // Full screen counts the longer side squared, whichever side it is and
+  // however thin this picture's canvas would be.
+  EXPECT_FALSE(Resize(qltest::CoordinatePicture(400, 4), 100, 400, true));
+  EXPECT_TRUE(Logged("needs a canvas of up to 160000 pixels, more than the 90000 allowed"));
   // Without a width there is no canvas at all, not one over the limit.
   EXPECT_FALSE(Resize(qltest::CoordinatePicture(100, 100), 0, 90001, false));
   EXPECT_FALSE(Logged("up to 90001 pixels"));

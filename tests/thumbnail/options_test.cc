@@ -55,14 +55,20 @@ TEST(CommandLineOptionsTest, ValuesInRangeAreTakenIn) {
       {"lock-wait-ms", "3600000"},
       {"decoder-memory-mb", "65536"},
       {"media-decoder", "/opt/decoder"}};
+  auto const find = [&table](std::string const& name) {
+    return std::find_if(table.begin(), table.end(),
+                        [&](QLCommandLineOption const& o) { return o.name == name; });
+  };
   for (auto const& value : values) {
-    auto const option = std::find_if(table.begin(), table.end(), [&](QLCommandLineOption const& o) {
-      return o.name == value.first;
-    });
+    auto const option = find(value.first);
     ASSERT_NE(table.end(), option) << value.first;
     EXPECT_TRUE(option->takes_value) << value.first;
     EXPECT_TRUE(option->apply(value.second)) << value.first;
   }
+  EXPECT_FALSE(find("media-decoder")->apply("")) << "an empty program name is no program";
+  ASSERT_FALSE(find("jpeg-shrink-on-load")->takes_value);
+  EXPECT_TRUE(find("jpeg-shrink-on-load")->apply(""));
+  EXPECT_TRUE(options.jpeg_shrink_on_load);
   EXPECT_EQ(UINT64_MAX, options.max_source_pixels);
   EXPECT_EQ(1u, options.max_thumbnail_pixels);
   EXPECT_EQ(64u, options.jobs);
@@ -74,9 +80,11 @@ TEST(CommandLineOptionsTest, ValuesInRangeAreTakenIn) {
 // The helper the process serves with has the command line's options and
 // refuses a request whose files lie outside the allowed folders.
 TEST(GDHelperTest, ProcessHelperTakesTheOptionsAndConfinesRequests) {
-  QLTempDir root;
-  ASSERT_TRUE(qltest::WriteBytes(root.File("a.jpg"),
-                                 qltest::Solid(qltest::Format::kJpeg, 40, 30, {9, 90, 190})));
+  QLTempDir root, outside;
+  for (std::string const& photo : {root.File("a.jpg"), outside.File("b.jpg")}) {
+    ASSERT_TRUE(
+        qltest::WriteBytes(photo, qltest::Solid(qltest::Format::kJpeg, 40, 30, {9, 90, 190})));
+  }
   ProcessThumbnailOptions() = QLThumbnailOptions();
   ProcessThumbnailOptions().jobs = 3;
   ProcessThumbnailOptions().allowed_roots = {root.path()};
@@ -84,7 +92,7 @@ TEST(GDHelperTest, ProcessHelperTakesTheOptionsAndConfinesRequests) {
       boost::static_pointer_cast<QLGDHelper>(GetProcessHelper());
   ProcessThumbnailOptions() = QLThumbnailOptions();
   EXPECT_EQ(3u, helper->provider().options().jobs);
-  for (std::string const& path : {root.File("a.jpg"), std::string("/etc/hostname")}) {
+  for (std::string const& path : {root.File("a.jpg"), outside.File("b.jpg")}) {
     std::string const body =
         qltest::RequestBody(path, "40", "30", "false", "1", root.File("cache"), root.path());
     boost::shared_ptr<unsigned char> message(new unsigned char[body.size()],
