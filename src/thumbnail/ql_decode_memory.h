@@ -7,11 +7,11 @@
 // so the next request faults the same amount in again and the kernel zeroes
 // every page of it: on a warm daemon that costs about as much as the decode.
 // KeepDecodeMemory() raises the trim threshold and serves every block from the
-// heap so freed memory stays there, and puts every thread on one heap (arena): glibc's malloc_trim
-// gives back the free space inside any heap but the top of a thread's own
-// heap only in the main one. QLIdleMemoryTrimmer then calls malloc_trim(0)
-// once the daemon has served nothing for its idle delay, so an idle daemon
-// holds what it held before the requests came.
+// heap so freed memory stays there, and puts every thread on one heap
+// (arena): glibc's malloc_trim gives back the free space inside any heap but
+// the top of a thread's own heap only in the main one. QLIdleMemoryTrimmer
+// then calls malloc_trim(0) once the daemon has served nothing for its idle
+// delay, so an idle daemon holds what it held before the requests came.
 //
 // Contract: KeepDecodeMemory() changes process-wide allocator settings; call
 // it once, on the main thread, before the workers start. A trimmer owns one
