@@ -40,18 +40,44 @@ std::uint64_t ResourceIdForPath(std::string const& text) {
   return hash;
 }
 
+QLToolWord SplitToolWord(char const* text) {
+  QLToolWord word;
+  word.name = text;
+  std::string::size_type const equals = word.name.find('=');
+  if (word.name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+    word.value = word.name.substr(equals + 1);
+    word.name.erase(equals);
+    word.has_value = true;
+  }
+  return word;
+}
+
+bool TakeToolValue(int argc, char** argv, int* i, std::initializer_list<char const*> with_value,
+                   QLToolWord* word, std::string* error) {
+  bool known = false;
+  for (char const* name : with_value) known = known || word->name == name;
+  if (!known) {
+    *error = "unknown option \"" + word->name + "\"";
+    return false;
+  }
+  if (!word->has_value) {
+    if (*i + 1 >= argc) {
+      *error = word->name + " needs a value";
+      return false;
+    }
+    word->value = argv[++*i];
+    word->has_value = true;
+  }
+  return true;
+}
+
 bool ParseClientOptions(int argc, char** argv, QLClientOptions* options, std::string* error) {
   QLClientOptions parsed;
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool has_value = false;
-    std::string::size_type const equals = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-      value = arg.substr(equals + 1);
-      arg = arg.substr(0, equals);
-      has_value = true;
-    }
+    QLToolWord word = SplitToolWord(argv[i]);
+    std::string const& arg = word.name;
+    std::string const& value = word.value;
+    bool const has_value = word.has_value;
     if (arg == "--help" || arg == "-h") {
       parsed.help = true;
       continue;
@@ -68,21 +94,11 @@ bool ParseClientOptions(int argc, char** argv, QLClientOptions* options, std::st
       }
       continue;
     }
-    static char const* const kWithValue[] = {
-        "--path",           "--width",  "--height", "--resource-id", "--thumbnail-folder",
-        "--default-folder", "--output", "--socket", "--timeout"};
-    bool known = false;
-    for (char const* name : kWithValue) known = known || arg == name;
-    if (!known) {
-      *error = "unknown option \"" + arg + "\"";
+    if (!TakeToolValue(argc, argv, &i,
+                       {"--path", "--width", "--height", "--resource-id", "--thumbnail-folder",
+                        "--default-folder", "--output", "--socket", "--timeout"},
+                       &word, error)) {
       return false;
-    }
-    if (!has_value) {
-      if (i + 1 >= argc) {
-        *error = arg + " needs a value";
-        return false;
-      }
-      value = argv[++i];
     }
 
     std::uint64_t number = 0;

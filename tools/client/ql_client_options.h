@@ -6,6 +6,7 @@
 #define QUORLIN_TOOLS_CLIENT_QL_CLIENT_OPTIONS_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 struct QLClientOptions {
@@ -36,6 +37,21 @@ std::string AbsolutePath(std::string const& path);
 void ResolveFolders(std::string* thumbnail_folder, std::string* default_folder);
 // 64-bit FNV-1a of `text`: a stable resource id for a path.
 std::uint64_t ResourceIdForPath(std::string const& text);
+
+// One command-line word of the tools: "--name=value" is split at its first
+// '=' into name and value; any other word is the name alone.
+struct QLToolWord {
+  std::string name;
+  std::string value;
+  bool has_value = false;
+};
+QLToolWord SplitToolWord(char const* word);
+// For an option that needs a value: false with *error set when the word's
+// name is not in `with_value`, or when it has no value and no word follows;
+// otherwise the value is in `word`, taken from the next word (and *i moved
+// on) when the word had none.
+bool TakeToolValue(int argc, char** argv, int* i, std::initializer_list<char const*> with_value,
+                   QLToolWord* word, std::string* error);
 
 // Parses argv (argv[0] is the program name). On an error returns false and
 // puts a one-line explanation into *error. Fills in the defaults above.

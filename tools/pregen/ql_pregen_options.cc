@@ -33,34 +33,18 @@ bool ParsePregenSize(std::string const& text, QLPregenSize* size) {
 bool ParsePregenOptions(int argc, char** argv, QLPregenOptions* options, std::string* error) {
   QLPregenOptions parsed;
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool has_value = false;
-    std::string::size_type const equals = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-      value = arg.substr(equals + 1);
-      arg = arg.substr(0, equals);
-      has_value = true;
-    }
+    QLToolWord word = SplitToolWord(argv[i]);
+    std::string const& arg = word.name;
+    std::string const& value = word.value;
     if (arg == "--help" || arg == "-h") {
       parsed.help = true;
       continue;
     }
-    static char const* const kWithValue[] = {
-        "--list",           "--walk",   "--size",   "--connections", "--thumbnail-folder",
-        "--default-folder", "--socket", "--timeout"};
-    bool known = false;
-    for (char const* name : kWithValue) known = known || arg == name;
-    if (!known) {
-      *error = "unknown option \"" + arg + "\"";
+    if (!TakeToolValue(argc, argv, &i,
+                       {"--list", "--walk", "--size", "--connections", "--thumbnail-folder",
+                        "--default-folder", "--socket", "--timeout"},
+                       &word, error)) {
       return false;
-    }
-    if (!has_value) {
-      if (i + 1 >= argc) {
-        *error = arg + " needs a value";
-        return false;
-      }
-      value = argv[++i];
     }
 
     std::uint64_t number = 0;
