@@ -2,7 +2,6 @@
 // own, then the real tool against the real daemon over generated files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -141,18 +140,8 @@ TEST(PregenOutcomeTest, RuleAndTheDaemonsCacheName) {
   }
 }
 
-struct ToolRun {
-  int status = -1;  // exit status, or -1 when the tool did not exit normally
-  std::string messages;
-};
-
-ToolRun RunPregenTool(std::vector<std::string> const& arguments, std::string const& scratch) {
-  QLDaemonProcess tool(QL_PREGEN_BINARY, arguments, scratch);
-  int status = 0;
-  ToolRun run;
-  if (tool.WaitExit(120000, &status) && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  run.messages = ReadFileText(scratch + "/stderr.txt");
-  return run;
+QLToolRun RunPregenTool(std::vector<std::string> const& arguments, std::string const& scratch) {
+  return RunTool(QL_PREGEN_BINARY, arguments, scratch, 120000);
 }
 
 // The tool's summary: its messages from the last "done: " on.
@@ -180,7 +169,7 @@ TEST(PregenToolTest, BadCommandLinesAndNoDaemon) {
       {{"--list", list, "--size", "10x10", "--socket", scratch.File("no-socket")}, 3},
   };
   for (Row const& row : rows) {
-    ToolRun const run = RunPregenTool(row.arguments, scratch.path());
+    QLToolRun const run = RunPregenTool(row.arguments, scratch.path());
     EXPECT_EQ(row.status, run.status) << ::testing::PrintToString(row.arguments) << run.messages;
     EXPECT_FALSE(run.messages.empty());
   }
@@ -243,7 +232,7 @@ TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
                                     ", default picture " + std::to_string(defaults * sizes) +
                                     ", failed " + std::to_string(bad_lines * sizes);
 
-  ToolRun const first = RunPregenTool(arguments, scratch.path());
+  QLToolRun const first = RunPregenTool(arguments, scratch.path());
   EXPECT_EQ(1, first.status) << first.messages;  // the bad lines failed
   std::string const first_summary = Summary(first.messages);
   EXPECT_EQ(0u, first_summary.find("done: " + std::to_string(total) + " of " +
@@ -255,7 +244,7 @@ TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
   // "made" is what the cache folder really holds.
   EXPECT_EQ(static_cast<std::size_t>(decodable * sizes), DirEntries(cache).size());
 
-  ToolRun const second = RunPregenTool(arguments, scratch.path());
+  QLToolRun const second = RunPregenTool(arguments, scratch.path());
   EXPECT_EQ(1, second.status) << second.messages;
   EXPECT_NE(std::string::npos, Summary(second.messages).find(counts_second)) << second.messages;
 
@@ -269,7 +258,7 @@ TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
                                                    library.File("cache"),
                                                    "--default-folder",
                                                    QL_DEFAULT_PICTURES_DIR};
-  ToolRun const walk = RunPregenTool(walk_arguments, scratch.path());
+  QLToolRun const walk = RunPregenTool(walk_arguments, scratch.path());
   EXPECT_EQ(0, walk.status) << walk.messages;
   EXPECT_NE(std::string::npos,
             Summary(walk.messages)
@@ -277,7 +266,7 @@ TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
                       std::to_string(defaults - 1) + ", failed 0"))
       << walk.messages;
   // Walked again, now with the thumbnails in it: they are not walked.
-  ToolRun const again = RunPregenTool(walk_arguments, scratch.path());
+  QLToolRun const again = RunPregenTool(walk_arguments, scratch.path());
   EXPECT_EQ(0, again.status) << again.messages;
   EXPECT_EQ(0u, Summary(again.messages)
                     .find("done: " + std::to_string(decodable + defaults - 1) + " of " +

@@ -3,7 +3,6 @@
 // requests on one connection). Every input file is made here.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -15,20 +14,8 @@
 namespace load {
 namespace {
 
-struct ClientRun {
-  int status = -1;  // exit status, or -1 when the client did not exit normally
-  std::string messages;
-};
-
-// Runs the client binary with `arguments` in `scratch`; its standard error
-// is captured there.
-ClientRun RunClient(std::vector<std::string> const& arguments, std::string const& scratch) {
-  QLDaemonProcess client(QL_CLIENT_BINARY, arguments, scratch);
-  int status = 0;
-  ClientRun run;
-  if (client.WaitExit(60000, &status) && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  run.messages = ReadFileText(scratch + "/stderr.txt");
-  return run;
+QLToolRun RunClient(std::vector<std::string> const& arguments, std::string const& scratch) {
+  return RunTool(QL_CLIENT_BINARY, arguments, scratch, 60000);
 }
 
 class ThumbnailEndToEndTest : public ::testing::Test {
@@ -65,7 +52,7 @@ class ThumbnailEndToEndTest : public ::testing::Test {
   }
 
   // Runs the client for one request; `extra` is appended.
-  ClientRun Ask(std::string const& path, std::string const& id,
+  QLToolRun Ask(std::string const& path, std::string const& id,
                 std::vector<std::string> const& extra = {}) const {
     std::vector<std::string> args = {"--path",        path,       "--width",
                                      "160",           "--height", "120",
@@ -89,7 +76,7 @@ LoadDaemon* ThumbnailEndToEndTest::daemon_ = nullptr;
 
 TEST_F(ThumbnailEndToEndTest, JpegPhotoGetsScaledPngAndIsCached) {
   int const colour = 0x1e8cd2;
-  ClientRun const run =
+  QLToolRun const run =
       Ask(Source("holiday.jpg", Picture(qltest::Format::kJpeg, 1024, 768, colour)), "4242");
   ASSERT_EQ(0, run.status) << run.messages;
   int width = 0, height = 0;
@@ -111,7 +98,7 @@ TEST_F(ThumbnailEndToEndTest, CacheHitReturnsStoredBytesUnchanged) {
   // Replace the stored thumbnail: the next answer must be exactly these bytes.
   std::string const stored = Picture(qltest::Format::kPng, 7, 5, 0x010203);
   ASSERT_TRUE(WriteFileText(cache_ + "/" + cached[0], stored));
-  ClientRun run = Ask(photo, "77");
+  QLToolRun run = Ask(photo, "77");
   ASSERT_EQ(0, run.status) << run.messages;
   EXPECT_EQ(stored, ReadFileText(output_));
 
@@ -126,14 +113,14 @@ TEST_F(ThumbnailEndToEndTest, Mp3CoverArtBecomesTheThumbnail) {
   int const cover = 0xf0c814;
   std::string const song =
       Source("song.mp3", Mp3WithCover(Picture(qltest::Format::kJpeg, 300, 300, cover)));
-  ClientRun const run = Ask(song, "900");
+  QLToolRun const run = Ask(song, "900");
   ASSERT_EQ(0, run.status) << run.messages;
   int const got = CentreColour(ReadFileText(output_));
   EXPECT_TRUE(NearColour(cover, got)) << std::hex << got;
 }
 
 TEST_F(ThumbnailEndToEndTest, UnknownTypeGetsGenericPictureAndIsNotCached) {
-  ClientRun const run = Ask(Source("backup.tar.gz", "x"), "5");
+  QLToolRun const run = Ask(Source("backup.tar.gz", "x"), "5");
   ASSERT_EQ(0, run.status) << run.messages;
   EXPECT_TRUE(IsPng(ReadFileText(output_)));
   EXPECT_TRUE(DirEntries(cache_).empty());
@@ -142,7 +129,7 @@ TEST_F(ThumbnailEndToEndTest, UnknownTypeGetsGenericPictureAndIsNotCached) {
 TEST_F(ThumbnailEndToEndTest, NoPictureAtAllIsReportedByTheClient) {
   std::string const empty_defaults = temp_.File("no-defaults");
   ASSERT_EQ(0, mkdir(empty_defaults.c_str(), 0755));
-  ClientRun const run = Ask(Source("backup.zip", "x"), "6", {"--default-folder", empty_defaults});
+  QLToolRun const run = Ask(Source("backup.zip", "x"), "6", {"--default-folder", empty_defaults});
   EXPECT_EQ(5, run.status) << run.messages;
   EXPECT_NE(std::string::npos, run.messages.find("could not make a thumbnail")) << run.messages;
   EXPECT_NE(0, access(output_.c_str(), F_OK));
@@ -181,7 +168,7 @@ TEST(ThumbnailClientTest, ReportsDaemonNotRunning) {
   QLTempDir temp;
   std::string const file = temp.File("a.jpg");
   ASSERT_TRUE(WriteFileText(file, "x"));
-  ClientRun const run = RunClient(
+  QLToolRun const run = RunClient(
       {"--path", file, "--output", temp.File("o.png"), "--socket", temp.File("no-daemon.sock")},
       temp.path());
   EXPECT_EQ(3, run.status) << run.messages;

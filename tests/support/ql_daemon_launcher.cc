@@ -126,3 +126,13 @@ int ConnectWhenListening(std::string const& path, int timeout_ms) {
       timeout_ms);
   return fd;
 }
+
+QLToolRun RunTool(std::string const& binary, std::vector<std::string> const& arguments,
+                  std::string const& working_dir, int timeout_ms) {
+  QLDaemonProcess tool(binary, arguments, working_dir);
+  int status = 0;
+  QLToolRun run;
+  if (tool.WaitExit(timeout_ms, &status) && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  run.messages = ReadFileText(working_dir + "/stderr.txt");
+  return run;
+}

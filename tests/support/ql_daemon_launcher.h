@@ -37,6 +37,17 @@ class QLDaemonProcess {
   pid_t pid_;
 };
 
+// How a command-line tool run to its end went.
+struct QLToolRun {
+  int status = -1;       // exit status, or -1 when the tool did not exit normally
+  std::string messages;  // its standard error
+};
+
+// Runs `binary` with `arguments` in `working_dir` and waits up to `timeout_ms`
+// for it to end.
+QLToolRun RunTool(std::string const& binary, std::vector<std::string> const& arguments,
+                  std::string const& working_dir, int timeout_ms);
+
 // The pid in a pid file when that process is alive and its argv[0] contains
 // `name`; 0 otherwise.
 pid_t LivePidFromPidFile(std::string const& pid_file, std::string const& name);
