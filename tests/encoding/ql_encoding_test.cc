@@ -65,13 +65,4 @@ TEST(DigestTest, PublishedVectors) {
   EXPECT_EQ("00ff7f", HexEncode({0x00, 0xff, 0x7f}));
 }
 
-TEST(Base64EncodeTest, LineBreaksEvery64CharactersOnlyWithTheFlag) {
-  std::vector<unsigned char> bytes49(49, 0xFB);
-  std::string one_line = Base64Encode(bytes49, false);
-  EXPECT_EQ(68u, one_line.size());
-  EXPECT_EQ(std::string::npos, one_line.find('\n'));
-  EXPECT_EQ(one_line.substr(0, 64) + "\n" + one_line.substr(64) + "\n",
-            Base64Encode(bytes49, true));
-}
-
 }  // namespace

@@ -1,7 +1,6 @@
-// Helpers shared by the logging tests: a recording sink, log-line parsing and
-// a fake zovuvoze command. Temporary folders and whole-file reads come from
-// support/ql_temp_dir.h. All are for the test's own thread; RecordingSink is
-// filled under the log buffer's mutex and read after the writers finished.
+// Helpers shared by the logging tests: log-line parsing and a fake zovuvoze
+// command. Temporary folders and whole-file reads come from
+// support/ql_temp_dir.h. All are for the test's own thread.
 #ifndef QUORLIN_TESTS_LOG_LOG_TEST_SUPPORT_H_
 #define QUORLIN_TESTS_LOG_LOG_TEST_SUPPORT_H_
 
@@ -13,17 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "log/ql_log_sink.h"
 #include "support/ql_temp_dir.h"
 
 namespace qltest {
-
-// Every piece handed to it, in order.
-class RecordingSink : public QLLog {
- public:
-  void DoLog(std::string const& text) override { pieces.push_back(text); }
-  std::vector<std::string> pieces;
-};
 
 // Splits at '\n', each line keeping its newline; a trailing fragment is kept.
 inline std::vector<std::string> SplitLines(std::string const& text) {

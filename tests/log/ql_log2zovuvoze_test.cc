@@ -22,30 +22,6 @@ class QLLog2ZovuvozeTest : public ::testing::Test {
   FakeZovuvoze command_{dir_.path()};
 };
 
-// InitLogger attaches the sink when asked; each sink announces its start and
-// end with its three values in order.
-TEST_F(QLLog2ZovuvozeTest, AnnouncesStartAndEndWithTheThreeValuesInOrder) {
-  {
-    QLLogCapture globals;
-    QLLogSettings settings;
-    settings.log_to_zovuvoze = true;
-    InitLogger(settings, boost::make_shared<QLLogBuffer>(128));
-    QL_ERROR("sent");
-    ShutdownLogger();
-  }
-  { QLLog2Zovuvoze sink(2, 30, -4); }
-  auto calls = command_.Calls();
-  ASSERT_EQ(calls.size(), 5u);
-  EXPECT_EQ(qltest::ParseLogLine(calls[1].back()).message, "sent") << calls[1].back();
-  calls[1] = FakeZovuvoze::Arguments("sent");
-  EXPECT_EQ(calls, (std::vector<std::vector<std::string>>{
-                       FakeZovuvoze::Arguments("Log started!"),
-                       FakeZovuvoze::Arguments("sent"),
-                       FakeZovuvoze::Arguments("Log ended!"),
-                       {"-s", "2", "-p", "30", "-f", "-4", "Log started!"},
-                       {"-s", "2", "-p", "30", "-f", "-4", "Log ended!"}}));
-}
-
 TEST_F(QLLog2ZovuvozeTest, EachTextIsOneArgumentAndNeverReachesTheShell) {
   std::string marker = dir_.File("x");
   struct Case {

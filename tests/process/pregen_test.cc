@@ -1,8 +1,6 @@
-// quorlin_gd_pregen: its list and size parsing and its outcome rule on their
-// own, then the real tool against the real daemon over generated files.
+// quorlin_gd_pregen: its list and size parsing on their own, then the real
+// tool against the real daemon over generated files.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <sstream>
@@ -12,10 +10,7 @@
 #include "process/load_harness.h"
 #include "ql_pregen_entries.h"
 #include "ql_pregen_options.h"
-#include "ql_pregen_outcome.h"
 #include "support/ql_temp_dir.h"
-#include "thumbnail/ql_thumbnail_cache.h"
-#include "thumbnail/ql_thumbnail_data.h"
 
 namespace load {
 namespace {
@@ -95,51 +90,6 @@ TEST(PregenParseTest, ListLinesAndSizes) {
   }
 }
 
-TEST(PregenOutcomeTest, RuleAndTheDaemonsCacheName) {
-  struct Row {
-    bool before;
-    QLDaemonReply reply;
-    bool after;
-    QLPregenOutcome outcome;
-  };
-  Row const rows[] = {
-      {false, QLDaemonReply::kThumbnail, true, QLPregenOutcome::kMade},
-      {true, QLDaemonReply::kThumbnail, true, QLPregenOutcome::kAlreadyCached},
-      {false, QLDaemonReply::kThumbnail, false, QLPregenOutcome::kDefaultPicture},
-      {true, QLDaemonReply::kNoThumbnail, true, QLPregenOutcome::kFailed},
-      {false, QLDaemonReply::kNoThumbnail, false, QLPregenOutcome::kFailed},
-      {false, QLDaemonReply::kNoReply, false, QLPregenOutcome::kFailed},
-      {false, QLDaemonReply::kNotPng, false, QLPregenOutcome::kFailed},
-  };
-  for (Row const& row : rows) {
-    EXPECT_EQ(row.outcome, ClassifyReply(row.before, row.reply, row.after))
-        << row.before << " " << static_cast<int>(row.reply) << " " << row.after;
-  }
-
-  // The tool must look for the very file the daemon's cache writes.
-  QLTempDir folder;
-  std::string const source = folder.File("photo.jpg");
-  ASSERT_TRUE(WriteFileText(source, "x"));
-  for (bool full : {false, true}) {
-    QLThumbnailRequest request;
-    request.path = source;
-    request.width = 4294967295u;
-    request.height = 7;
-    request.full_screen = full;
-    request.resource_id = 0xfedcba9876543210ULL;
-    request.thumbnail_folder = folder.path();
-    QLThumbnailData data;
-    data.path = request.path;
-    data.width = request.width;
-    data.height = request.height;
-    data.full_screen = request.full_screen;
-    data.resource_id = request.resource_id;
-    data.thumbnail_folder = request.thumbnail_folder;
-    QLThumbnailCacheName const name = QLThumbnailCache::MakeName(data);
-    EXPECT_EQ(name.folder + name.file, CacheFilePath(request));
-  }
-}
-
 QLToolRun RunPregenTool(std::vector<std::string> const& arguments, std::string const& scratch) {
   return RunTool(QL_PREGEN_BINARY, arguments, scratch, 120000);
 }
@@ -148,31 +98,6 @@ QLToolRun RunPregenTool(std::vector<std::string> const& arguments, std::string c
 std::string Summary(std::string const& text) {
   std::string::size_type const at = text.rfind("done: ");
   return at == std::string::npos ? "" : text.substr(at);
-}
-
-TEST(PregenToolTest, BadCommandLinesAndNoDaemon) {
-  QLTempDir scratch;
-  ASSERT_TRUE(WriteFileText(scratch.File("list"), "1\t/a.jpg\n"));
-  std::string const list = scratch.File("list");
-  struct Row {
-    std::vector<std::string> arguments;
-    int status;
-  };
-  Row const rows[] = {
-      {{"--list", list}, 2},
-      {{"--size", "10x10"}, 2},
-      {{"--list", list, "--size", "10x0"}, 2},
-      {{"--list", list, "--size", "10x10", "--connections", "0"}, 2},
-      {{"--list", list, "--size", "10x10", "--connections", "65"}, 2},
-      {{"--list", list, "--walk", "/tmp", "--size", "10x10"}, 2},
-      {{"--list", scratch.File("missing"), "--size", "10x10"}, 2},
-      {{"--list", list, "--size", "10x10", "--socket", scratch.File("no-socket")}, 3},
-  };
-  for (Row const& row : rows) {
-    QLToolRun const run = RunPregenTool(row.arguments, scratch.path());
-    EXPECT_EQ(row.status, run.status) << ::testing::PrintToString(row.arguments) << run.messages;
-    EXPECT_FALSE(run.messages.empty());
-  }
 }
 
 class PregenRunTest : public LiveDaemonTest {};
