@@ -48,53 +48,6 @@ TEST(LibJsonParserTest, EventsAreTheSameForEveryPieceSize) {
   }
 }
 
-// Hostile and invalid texts ('|' between them) by the error code each must
-// give, whole and in pieces of 1 and 3 bytes.
-TEST(LibJsonParserTest, InvalidTextIsReportedWithItsErrorCode) {
-  struct {
-    int error;
-    std::string texts;
-  } const cases[] = {
-      {JSON_ERROR_UNEXPECTED_CHAR,
-       "{\"a\":}|{\"a\":1} x|{}{}|[1,]|{\"a\":1,}|{,}|[1 2]|{1:2}|{'a':1}|[}|]|[01]|[-]|[1.]|[.5]|"
-       "[1e+]|[+1]|[1x]|[truex]|[nul1]|[NaN]|" +
-           std::string("{\"a\":1}\0", 8)},
-      {JSON_ERROR_BAD_ESCAPE, "[\"a\\x\"]|[\"\\u12G4\"]"},
-      {JSON_ERROR_LONE_SURROGATE,
-       "[\"\\ud800\"]|[\"\\ud800x\"]|[\"\\ud800\\u0041\"]|[\"\\udc00\"]"},
-      {JSON_ERROR_BAD_CHAR, "[\"a\nb\"]|[\"\x1f\"]|" + std::string("[\"a\0b\"]", 6)},
-  };
-  for (auto const& c : cases) {
-    std::istringstream texts(c.texts);
-    for (std::string text; std::getline(texts, text, '|');) {
-      for (size_t piece : {size_t(0), size_t(1), size_t(3)}) {
-        LibJsonEventRecorder recorder;
-        EXPECT_EQ(c.error, ParseWithLibJson(text, recorder, piece)) << text << " piece " << piece;
-      }
-    }
-  }
-  LibJsonEventRecorder stopping;
-  stopping.stop_after = 2;
-  EXPECT_EQ(JSON_ERROR_CALLBACK, ParseWithLibJson("[1,2,3]", stopping));
-  EXPECT_EQ((Events{"[", "i:1"}), stopping.events);
-}
-
-// Found by fuzzing: a document that is a bare number is complete only when a
-// byte after it shows where it ends.
-TEST(LibJsonParserTest, TopLevelNumberIsDeliveredOnceSomethingFollowsIt) {
-  LibJsonEventRecorder bare;
-  bool done = true;
-  ASSERT_EQ(0, ParseWithLibJson("8", bare, 0, &done));
-  EXPECT_TRUE(bare.events.empty());
-  EXPECT_FALSE(done);
-  for (std::string text : {"8\t", "-1.5e3 "}) {
-    LibJsonEventRecorder ended;
-    ASSERT_EQ(0, ParseWithLibJson(text, ended, 1, &done)) << text;
-    EXPECT_EQ(1u, ended.events.size()) << text;
-    EXPECT_TRUE(done) << text;
-  }
-}
-
 TEST(LibJsonParserTest, BoundsAreCleanErrorsAndLongTokensGrowTheBuffer) {
   std::string const deepest =
       std::string(JSON_MAX_NESTING, '[') + std::string(JSON_MAX_NESTING, ']');
@@ -119,30 +72,6 @@ TEST(LibJsonParserTest, BoundsAreCleanErrorsAndLongTokensGrowTheBuffer) {
     EXPECT_EQ("k:" + value, recorder.events[1]);
     EXPECT_EQ("s:q" + value, recorder.events[2]);
   }
-}
-
-TEST(LibJsonParserTest, ErrorIsStickyAndNullArgumentsAreRefused) {
-  LibJsonEventRecorder recorder;
-  json_parser parser;
-  ASSERT_EQ(0, json_parser_init(&parser, nullptr, &LibJsonEventRecorder::Callback, &recorder));
-  uint32_t processed = 0;
-  EXPECT_EQ(JSON_ERROR_UNEXPECTED_CHAR, json_parser_string(&parser, "[1,]", 4, &processed));
-  EXPECT_EQ(3u, processed);
-  EXPECT_EQ(JSON_ERROR_UNEXPECTED_CHAR, json_parser_string(&parser, "]", 1, &processed));
-  EXPECT_EQ(0, json_parser_is_done(&parser));
-  EXPECT_EQ(JSON_ERROR_INVALID_ARGUMENT, json_parser_string(&parser, nullptr, 3, nullptr));
-  json_parser_free(&parser);
-  json_parser_free(&parser);  // freeing twice is harmless
-  EXPECT_EQ(JSON_ERROR_INVALID_ARGUMENT, json_parser_init(nullptr, nullptr, nullptr, nullptr));
-
-  json_printer printer;
-  EXPECT_EQ(JSON_ERROR_INVALID_ARGUMENT, json_print_init(nullptr, nullptr, nullptr));
-  EXPECT_EQ(JSON_ERROR_INVALID_ARGUMENT, json_print_init(&printer, nullptr, nullptr));
-  EXPECT_EQ(JSON_ERROR_INVALID_ARGUMENT, json_print_pretty(nullptr, JSON_TRUE, nullptr, 0));
-  ASSERT_EQ(0, json_print_init(
-                   &printer, [](void*, char const*, uint32_t) { return 0; }, nullptr));
-  EXPECT_EQ(JSON_ERROR_INVALID_ARGUMENT, json_print_pretty(&printer, JSON_STRING, nullptr, 4));
-  json_print_free(&printer);
 }
 
 struct Output {

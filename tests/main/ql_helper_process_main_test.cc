@@ -36,43 +36,6 @@ QLArguments Defaults() {
   return arguments;
 }
 
-TEST(ParseArgumentsTest, LogOptionsSetFolderAndLevel) {
-  std::string const file = GetLogFileName();
-  struct Case {
-    std::vector<std::string> words;
-    int result;
-    int level;  // Defaults() has 3
-    std::string path;
-  } const cases[] = {
-      {{"-o", "/var/log/"}, 1, 3, "/var/log//" + file},
-      {{"--loglevel", "2", "-l", "verbose"}, 1, 0, file},  // the last one counts, read by atoi
-      {{"-x", "word", "--bogus", "-l", "-1", "--logfile", "/d"}, 1, -1, "/d/" + file},
-      {{"-l"}, 0, 3, file},  // a missing value stops and keeps the defaults
-  };
-  for (auto const& c : cases) {
-    std::string name;
-    for (auto const& word : c.words) name += word + " ";
-    QLArguments arguments = Defaults();
-    EXPECT_EQ(c.result, Parse(c.words, &arguments)) << name;
-    EXPECT_EQ(c.level, arguments.log_level) << name;
-    EXPECT_EQ(c.path, arguments.log_file_path) << name;
-  }
-  QLArguments arguments = Defaults();
-  EXPECT_EQ(0, parse_arguments(0, nullptr, &arguments));
-  EXPECT_EQ(0, Parse({}, nullptr));
-}
-
-TEST(ParseArgumentsTest, MessageBoundOptionSetsTheSocketLimit) {
-  QLArguments arguments = Defaults();
-  Parse({"--max-message-bytes", "4096"}, &arguments);
-  EXPECT_EQ(4096u, QLProcessHelperSocket::MaxMessageLength());
-  for (char const* bad : {"0", "-5", "12abc", "99999999999", ""}) {
-    Parse({"--max-message-bytes", bad}, &arguments);
-    EXPECT_EQ(4096u, QLProcessHelperSocket::MaxMessageLength()) << bad;
-  }
-  QLProcessHelperSocket::SetMaxMessageLength(QLProcessHelperSocket::kDefaultMaxMessageLength);
-}
-
 TEST(ParseArgumentsTest, SocketGroupIsTakenOrReportedAsIgnored) {
   struct Case {
     char const* value;

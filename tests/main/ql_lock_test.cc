@@ -61,23 +61,6 @@ class QLLockTest : public ::testing::Test {
   std::string own_name_;
 };
 
-TEST_F(QLLockTest, LockReplacesAStalePidFileWithItsOwnPidAndMode0644) {
-  pid_t const child = fork();
-  if (child == 0) _exit(0);
-  ASSERT_EQ(child, waitpid(child, nullptr, 0));
-  WritePid("quorlin_gd", child);
-  EXPECT_EQ(0, ql_check_lock("quorlin_gd")) << "a dead pid is stale";
-  ASSERT_EQ(0, ql_lock("quorlin_gd"));
-  EXPECT_EQ(std::to_string(getpid()) + "\n", ReadFileText(PidFile("quorlin_gd")));
-  struct stat info;
-  ASSERT_EQ(0, stat(PidFile("quorlin_gd").c_str(), &info));
-  EXPECT_EQ(0644u, info.st_mode & 0777u);
-  ASSERT_EQ(0, ql_unlock("quorlin_gd"));
-  ASSERT_EQ(0, mkdir(PidFile("quorlin_gd").c_str(), 0755));
-  EXPECT_EQ(0, ql_check_lock("quorlin_gd")) << "an unreadable pid file";
-  EXPECT_EQ(1, ql_lock("quorlin_gd"));
-}
-
 // A live pid counts when the name occurs in that process's program path
 // (not in a later argument); leading blanks and text after the number are
 // allowed, empty or non-numeric content is no instance.
@@ -103,18 +86,6 @@ TEST_F(QLLockTest, CheckFindsALiveProcessOfThatName) {
     EXPECT_EQ(c.running, ql_check_lock(c.name.c_str()) != 0) << c.content;
     EXPECT_EQ(c.content, ReadFileText(PidFile(c.name))) << "the check never removes the file";
   }
-}
-
-TEST_F(QLLockTest, SecondUnlockReportsAlreadyDeletedAndNullNamesAreRefused) {
-  ASSERT_EQ(0, ql_lock("quorlin_gd"));
-  EXPECT_EQ(0, ql_unlock("quorlin_gd"));
-  EXPECT_NE(0, access(PidFile("quorlin_gd").c_str(), F_OK));
-  EXPECT_EQ(0, log_.Count("already deleted"));
-  EXPECT_EQ(1, ql_unlock("quorlin_gd"));
-  EXPECT_EQ(1, log_.Count("WARN: ["));
-  EXPECT_EQ(1, ql_check_lock(nullptr));
-  EXPECT_EQ(1, ql_lock(nullptr));
-  EXPECT_EQ(1, ql_unlock(nullptr));
 }
 
 }  // namespace

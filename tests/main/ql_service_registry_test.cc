@@ -26,25 +26,6 @@ class RegistryUsingService : public QLService {
   boost::shared_ptr<QLService> seen_;
 };
 
-// The registry shares ownership; a second registration replaces and releases
-// the first outside the registry's lock, so a service may use the registry
-// while destroyed (else this would deadlock).
-TEST(QLServiceRegistryTest, SecondRegistrationReplacesAndReleasesTheFirst) {
-  std::atomic<int> destroyed(0);
-  QLServiceRegistry::RegisterService("Registry.replace",
-                                     boost::shared_ptr<QLService>(new CountedService(&destroyed)));
-  EXPECT_EQ(0, destroyed.load());
-  boost::shared_ptr<CountedService> second(new CountedService(&destroyed));
-  QLServiceRegistry::RegisterService("Registry.replace", second);
-  EXPECT_EQ(1, destroyed.load());
-  EXPECT_EQ(second, QLServiceRegistry::RetriveService<CountedService>("Registry.replace"));
-  EXPECT_FALSE(QLServiceRegistry::RetriveService<CountedService>("Registry.replac"));
-  QLServiceRegistry::RegisterService("RegistryUsing.self",
-                                     boost::shared_ptr<QLService>(new RegistryUsingService));
-  QLServiceRegistry::RegisterService("RegistryUsing.self", boost::shared_ptr<QLService>());
-  EXPECT_FALSE(QLServiceRegistry::RetriveService<QLService>("RegistryUsing.self"));
-}
-
 TEST(QLServiceRegistryTest, LookupsWhileRegisteringAreSafe) {
   std::atomic<int> destroyed(0);
   std::atomic<bool> done(false);

@@ -22,28 +22,6 @@ namespace {
 
 class QuorlinGdProcessTest : public LiveDaemonTest {};
 
-// The second instance, started without -o, logs into its working
-// directory at the level asked (0: errors only).
-TEST_F(QuorlinGdProcessTest, SecondInstanceExitsZeroAndLeavesThePidFile) {
-  StartDaemon({});
-  if (HasFatalFailure()) return;
-  EXPECT_EQ(std::to_string(daemon_->pid()) + "\n", ReadFileText(kPidFile));
-  QLTempDir working_dir;
-  QLDaemonProcess second(QL_DAEMON_BINARY, {"-l", "0"}, working_dir.path());
-  int status = -1;
-  ASSERT_TRUE(second.WaitExit(5000, &status));
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
-  std::string const log = ReadFileText(working_dir.File("gd.log"));
-  EXPECT_EQ(1, CountLogLines(log, "ERROR:", "Process quorlin_gd already running!"));
-  EXPECT_EQ(std::string::npos, log.find("process init server")) << "level 0 keeps only errors";
-  EXPECT_EQ(std::to_string(daemon_->pid()) + "\n", ReadFileText(kPidFile));
-  LoadConnection connection;
-  std::string reply;
-  ASSERT_TRUE(connection.Ask("{}", &reply, 5000)) << "the first instance still serves";
-  EXPECT_EQ(std::string(1, '\0'), reply) << "no thumbnail: the one-byte reply";
-}
-
 // Each stopping signal while requests are in flight and idle connections
 // are open: the daemon ends within two seconds with status 1, every reply it
 // gave was right, it removes its pid file, closes every connection, and logs

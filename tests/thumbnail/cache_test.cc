@@ -45,18 +45,6 @@ class CacheTest : public qltest::ServiceTest {
   }
 };
 
-TEST_F(CacheTest, SpaceEqualToSizeSavesOneByteLessDoesNot) {
-  std::uintmax_t available = 100;
-  provider_.SetSpaceQuery([&](std::string const&) { return available; });
-  Save(Bytes(100, 1));
-  EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
-  available = 99;
-  data_.width = 320;
-  Save(Bytes(100, 2));
-  EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
-  EXPECT_TRUE(Logged("Insufficient disk space. Require 100 but availble only 99. "));
-}
-
 TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
   ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
   struct rlimit saved, limit;
@@ -75,25 +63,6 @@ TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
   Save(Bytes(10, 1));
   EXPECT_EQ(listings, provider_.cache_index().listings()) << "the clean-up was followed";
   EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
-}
-
-TEST_F(CacheTest, RepeatedSavesIntoABigFolderListItOnce) {
-  ASSERT_EQ(0, mkdir(cache_.c_str(), 0755));
-  for (int i = 0; i < 3000; ++i)
-    ASSERT_TRUE(qltest::WriteBytes(cache_ + "/" + std::to_string(i) + "_160x120_0_1.png", {}));
-  for (std::time_t when = 1000; when < 1010; ++when) {
-    qltest::SetMtime(data_.path, when);
-    Save(Bytes{'p'});
-    char previous[32];
-    snprintf(previous, sizeof previous, "/ff_160x120_0_%lx.png", static_cast<long>(when - 1));
-    if (when > 1000) {
-      EXPECT_TRUE(Logged("Mark for deletion: " + cache_ + previous));
-    }
-  }
-  EXPECT_EQ(1u, provider_.cache_index().listings());
-  Names const left = qltest::ListFolder(cache_);
-  EXPECT_EQ(3001u, left.size());
-  EXPECT_TRUE(std::binary_search(left.begin(), left.end(), "ff_160x120_0_3f1.png"));
 }
 
 TEST_F(CacheTest, ManyParallelRequestsForOneEntryGenerateOnceAndAllAgree) {
@@ -178,15 +147,6 @@ TEST_F(CacheTest, OtherEntryWaitsForTheProviderLockOnlyWithoutJobs) {
   EXPECT_TRUE(Logged("after waiting 50 ms for the provider lock"));
 }
 
-TEST(CacheEntryLocksTest, EntryLeavesTheTableWithItsLastHold) {
-  QLCacheEntryLocks locks;
-  {
-    QLCacheEntryLocks::Hold const hold(locks, "a");
-    EXPECT_EQ(1u, locks.size());
-  }
-  EXPECT_EQ(0u, locks.size());
-}
-
 class CacheFolderIndexTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -212,20 +172,6 @@ class CacheFolderIndexTest : public testing::Test {
   QLTempDir temp_;
   std::string folder_ = temp_.path() + "/";
 };
-
-TEST_F(CacheFolderIndexTest, PrefixIsComparedByteByByte) {
-  for (char const* name : {"ab_1x1_0junk", "ab_1x1_", "Ab_1x1_0_9.png", "xab_1x1_0", "ab_1x1_1_9"})
-    Touch(name);
-  QLCacheFolderIndex::Limits limits;
-  limits.max_folders = 1;  // a budget of one folder still keeps that one
-  QLCacheFolderIndex index(limits);
-  Names const expected = ListingOrder("ab_1x1_0");
-  EXPECT_EQ(6u, expected.size());
-  EXPECT_EQ(expected, Find(index, "ab_1x1_0", folder_));
-  EXPECT_EQ(expected, Find(index, "ab_1x1_0", folder_));  // from memory
-  EXPECT_EQ(1u, index.listings());
-  EXPECT_EQ(8u, Find(index, "ab_1x1_", folder_).size());
-}
 
 TEST_F(CacheFolderIndexTest, LeastRecentlyUsedFolderGoesFirst) {
   QLCacheFolderIndex::Limits limits;

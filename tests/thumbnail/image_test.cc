@@ -1,13 +1,9 @@
-// Pictures: the EXIF orientation read and applied pixel by pixel, the resize
-// step's geometry, turning and canvas limit, shrink-on-load JPEG decoding,
-// the PNG writer's filters, and the picture each kind of file ends up with.
+// Pictures: the EXIF orientation read and applied pixel by pixel, AVIF
+// decoding, the resize step's canvas limit and the PNG writer's filters.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <set>
 #include <string>
 
@@ -15,38 +11,15 @@
 #include "thumbnail/ql_avif_decoder.h"
 #include "thumbnail/ql_exif_orientation.h"
 #include "thumbnail/ql_image_orientation.h"
-#include "thumbnail/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_png_encoder.h"
 #include "thumbnail/ql_regular_file.h"
 #include "thumbnail_fixture.h"
-
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-#define QL_TEST_FAILING_NEW 1
-// Requests of at least this many bytes fail while it is not 0: memory
-// running out, for this test binary's operator new. The sanitizers bring
-// their own operator new, so there this stays unused.
-static std::atomic<std::size_t> g_fail_new_from{0};
-
-void* operator new(std::size_t size) {
-  std::size_t const fail_from = g_fail_new_from.load();
-  if (fail_from != 0 && size >= fail_from) throw std::bad_alloc();
-  if (void* memory = std::malloc(size ? size : 1)) return memory;
-  throw std::bad_alloc();
-}
-// Out of line: inlined into a delete-expression, the free() would look
-// mismatched to the compiler.
-__attribute__((noinline)) void operator delete(void* memory) noexcept { std::free(memory); }
-__attribute__((noinline)) void operator delete(void* memory, std::size_t) noexcept {
-  std::free(memory);
-}
-#endif
 
 namespace {
 
 using qltest::ByteOrder;
 using qltest::Bytes;
 using qltest::Format;
-using qltest::Rgb;
 
 boost::shared_ptr<gdImageStruct> Shared(qltest::Picture picture) {
   return boost::shared_ptr<gdImageStruct>(picture.release(), gdImgDestroyDeleter());
@@ -77,21 +50,6 @@ TEST(OrientImageTest, EveryOrientationMovesEveryPixelWhereExifSays) {
       qltest::ExpectOriented(result, orientation, size[0], size[1]);
     }
     qltest::ExpectOriented(source.get(), 1, size[0], size[1]);  // source untouched
-  }
-}
-
-// A picture libgd cannot copy (width 0) stands in for memory running out.
-TEST(OrientImageTest, PictureThatCannotBeCreatedIsReported) {
-  gdImage empty = gdImage();
-  empty.sy = 3;
-  empty.trueColor = 1;
-  for (int orientation = 2; orientation <= 8; ++orientation) {
-    QLLogCapture log;
-    gdImagePtr result = nullptr;
-    EXPECT_FALSE(OrientImage(&empty, &result, orientation));
-    EXPECT_EQ(nullptr, result);
-    EXPECT_EQ(1, log.CountAt("ERROR:", "] Unable to change the image!Out of memory?"))
-        << orientation;
   }
 }
 
@@ -130,42 +88,6 @@ class ImageTest : public qltest::ServiceTest {
   qltest::Picture Thumbnail() { return qltest::DecodePng(qltest::ThumbnailBytes(data_)); }
 };
 
-// At the picture's own size the canvas is the picture, so the turned PNG is
-// checked pixel by pixel; 120 x 90 becomes 90 x 120.
-TEST_F(ImageTest, ResizeTurnsTheCanvasOrLeavesItForOtherValues) {
-  for (int orientation : {6, 8, 5, 7, 1, 0, 9, -1}) {
-    ASSERT_TRUE(Resize(qltest::CoordinatePicture(120, 90), 120, 90, false, orientation));
-    qltest::Picture thumb = Thumbnail();
-    ASSERT_TRUE(thumb);
-    qltest::ExpectOriented(thumb.get(), orientation, 120, 90);
-  }
-}
-
-// A one-pixel line decoded at 1/8 (200 long, 25 after the reduction): the
-// canvas is filled from the reduced line, not from 200 of its pixels. The
-// centred crop of an 800 x 400 photo decoded as 267 x 134 starts at 200 *
-// 267 / 800 = 66.75, so at reduced pixel 66.
-TEST_F(ImageTest, ReducedPictureIsSampledWhereTheOriginalWouldBe) {
-  Rgb const colour = {200, 40, 90};
-  for (bool const tall : {true, false}) {
-    int const w = tall ? 1 : 25, h = tall ? 25 : 1;
-    data_.width = 200;  // full screen: a canvas of the original's size
-    data_.height = 200;
-    data_.full_screen = true;
-    ASSERT_TRUE(provider_.ResizeImage(Shared(qltest::SolidPicture(w, h, colour)), data_, 1,
-                                      tall ? 1 : 200, tall ? 200 : 1));
-    EXPECT_TRUE(qltest::Near(colour, qltest::CentreColour(qltest::ThumbnailBytes(data_)))) << tall;
-  }
-  data_.full_screen = false;
-  data_.width = data_.height = 134;
-  ASSERT_TRUE(
-      provider_.ResizeImage(Shared(qltest::CoordinatePicture(267, 134)), data_, 1, 800, 400));
-  int x = -1, y = -1;
-  ASSERT_TRUE(qltest::CoordinateOf(qltest::ColorAt(Thumbnail().get(), 0, 0), &x, &y));
-  EXPECT_EQ(66, x);
-  EXPECT_EQ(0, y);
-}
-
 TEST_F(ImageTest, CanvasOverTheLimitIsRefusedBeforeAllocating) {
   QLThumbnailOptions options;
   options.max_thumbnail_pixels = 300 * 225;
@@ -182,80 +104,6 @@ TEST_F(ImageTest, CanvasOverTheLimitIsRefusedBeforeAllocating) {
   // Without a width there is no canvas at all, not one over the limit.
   EXPECT_FALSE(Resize(qltest::CoordinatePicture(100, 100), 0, 90001, false));
   EXPECT_FALSE(Logged("up to 90001 pixels"));
-}
-
-TEST_F(ImageTest, JpegIsTurnedByEachExifOrientation) {
-  int const W = 160, H = 120, kBlock = 30;
-  Rgb const red = {220, 20, 20}, green = {20, 200, 20};
-  qltest::Picture marked = qltest::SolidPicture(W, H, {20, 20, 220});
-  gdImageFilledRectangle(marked.get(), 0, 0, kBlock - 1, kBlock - 1, gdTrueColor(220, 20, 20));
-  gdImageFilledRectangle(marked.get(), W - kBlock, 0, W - 1, kBlock - 1, gdTrueColor(20, 200, 20));
-  Bytes const jpeg = qltest::Encode(marked.get(), Format::kJpeg);
-  data_.width = W;
-  data_.height = H;
-  for (int orientation = 1; orientation <= 8; ++orientation) {
-    SCOPED_TRACE(orientation);
-    ByteOrder const order = orientation % 2 ? ByteOrder::kMotorola : ByteOrder::kIntel;
-    Write(
-        "photo.jpg",
-        qltest::InsertSegment(
-            jpeg, qltest::ExifSegment(
-                      order, {qltest::OrientationEntry(static_cast<std::uint16_t>(orientation))})));
-    ASSERT_TRUE(provider_.HandleImgJpg(data_));
-    EXPECT_TRUE(data_.save_to_cache);
-    qltest::Picture thumb = Thumbnail();
-    ASSERT_TRUE(thumb);
-    bool const quarter = orientation >= 5;
-    ASSERT_EQ(quarter ? H : W, gdImageSX(thumb.get()));
-    for (auto const& mark :
-         {std::make_pair(kBlock / 2, red), std::make_pair(W - 1 - kBlock / 2, green)}) {
-      int x = mark.first, y = kBlock / 2;
-      qltest::Upright(orientation, W, H, &x, &y);
-      EXPECT_TRUE(qltest::Near(mark.second, qltest::ColorAt(thumb.get(), x, y), 48))
-          << x << "," << y;
-    }
-  }
-}
-
-TEST_F(ImageTest, ShrinkOnLoadDecodesAtTheChosenReductionWithLibjpegSizes) {
-  Bytes const jpeg = qltest::Encode(qltest::CoordinatePicture(1601, 1201).get(), Format::kJpeg);
-  struct {
-    int w, h, denominator;
-  } const cases[] = {{160, 120, 8}, {320, 240, 4}, {640, 480, 2}, {1000, 750, 1}};
-  for (auto const& c : cases) {
-    QLDecodedPicture decoded;
-    ASSERT_EQ(QLJpegDecodeStatus::kDecoded,
-              DecodeJpegScaled(jpeg.data(), jpeg.size(), c.w, c.h, false, &decoded));
-    EXPECT_EQ(c.denominator, decoded.denominator);
-    EXPECT_EQ(1601, decoded.original_width);
-    EXPECT_EQ(1201, decoded.original_height);
-    // libjpeg rounds the reduced size up.
-    EXPECT_EQ((1601 + c.denominator - 1) / c.denominator, gdImageSX(decoded.picture.get()));
-    EXPECT_EQ((1201 + c.denominator - 1) / c.denominator, gdImageSY(decoded.picture.get()));
-  }
-  QLDecodedPicture broken;
-  Bytes const cut(jpeg.begin(), jpeg.begin() + 600);
-  EXPECT_NE(QLJpegDecodeStatus::kDecoded,
-            DecodeJpegScaled(cut.data(), cut.size(), 160, 120, false, &broken));
-}
-
-TEST_F(ImageTest, EachKindGetsItsOwnDefaultPicture) {
-  struct {
-    char const* name;
-    Rgb colour;
-  } const cases[] = {{"scan.raw", qltest::kAudioColor},   {"clip.mod", qltest::kVideoColor},
-                     {"frame.yuv", qltest::kVideoColor},  {"picture.TIFF", qltest::kImageColor},
-                     {"report.xdoc", qltest::kDocColor},  {"report.docx", qltest::kAnyColor},
-                     {"notes.tar.gz", qltest::kAnyColor}, {"README", qltest::kAnyColor},
-                     {"trailing.", qltest::kAnyColor},    {"archive.zip", qltest::kAnyColor}};
-  for (auto const& c : cases) {
-    Write(c.name, Bytes{'x'});
-    ASSERT_TRUE(provider_.GetThumbnailFor(data_)) << c.name;
-    EXPECT_FALSE(data_.save_to_cache) << c.name;
-    EXPECT_TRUE(qltest::Near(c.colour, qltest::CentreColour(qltest::ThumbnailBytes(data_))))
-        << c.name;
-  }
-  EXPECT_TRUE(qltest::ListFolder(cache_).empty()) << "default pictures are never cached";
 }
 
 // The own libpng writer (any filter mask) decodes to exactly the canvas's
@@ -333,22 +181,6 @@ TEST(PngEncoderTest, ChosenFiltersAreTheOnlyOnesUsedAndPixelsSurvive) {
     std::int64_t size = 0;
     EXPECT_TRUE(EncodeThumbnailPng(line.get(), -1, PNG_FILTER_SUB, &size)) << side;
   }
-}
-
-// Memory running out while the PNG grows fails the encode instead of
-// returning a file with bytes missing. The row buffer (600 bytes) is still
-// made; the output at level 0 (120 KB) cannot grow past 64 KiB.
-TEST(PngEncoderTest, MemoryRunningOutFailsTheEncode) {
-#ifndef QL_TEST_FAILING_NEW
-  GTEST_SKIP() << "the sanitizers' operator new cannot be made to fail";
-#else
-  qltest::Picture const canvas = qltest::CoordinatePicture(200, 200);
-  std::int64_t size = 0;
-  g_fail_new_from = 64 << 10;
-  boost::shared_ptr<void> const png = EncodeThumbnailPng(canvas.get(), 0, PNG_FILTER_NONE, &size);
-  g_fail_new_from = 0;
-  EXPECT_FALSE(png);
-#endif
 }
 
 }  // namespace

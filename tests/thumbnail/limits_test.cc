@@ -30,14 +30,6 @@ Bytes Big16(std::size_t value) {
   return {static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
 }
 
-// A JPEG marker segment, and a frame header payload (8 bits, one component).
-Bytes Segment(unsigned char marker, Bytes const& payload) {
-  return Join({{0xFF, marker}, Big16(payload.size() + 2), payload});
-}
-Bytes Frame(int width, int height) {
-  return Join({{8}, Big16(height), Big16(width), {1, 1, 0x11, 0}});
-}
-
 Bytes Bmp(std::uint32_t info_size, std::uint32_t width, std::uint32_t height) {
   Bytes bmp = {'B', 'M'};
   bmp.resize(14, 0);
@@ -88,22 +80,6 @@ TEST(ImageHeaderProbeTest, EveryFormatIsReadAndEveryCutHeaderHasNoSize) {
       EXPECT_FALSE(ProbeImageBytes(cut ? part.data() : nullptr, cut, kAll, &header)) << cut;
     }
     EXPECT_LT(needed, 1000u) << "only the header is read";
-  }
-}
-
-// Every start-of-frame marker counts, but the three look-alikes in the same
-// range do not: behind one, the real frame is found.
-TEST(ImageHeaderProbeTest, JpegFrameMarkersAndTheThreeLookAlikes) {
-  for (int marker = 0xC0; marker <= 0xCF; ++marker) {
-    bool const frame = marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    Bytes const jpeg = Join({{0xFF, 0xD8},
-                             Segment(static_cast<unsigned char>(marker), Frame(7, 7)),
-                             {0xFF, 0xFF},  // fill bytes before a marker
-                             Segment(0xC2, Frame(65500, 300))});
-    QLImageHeader header;
-    ASSERT_TRUE(ProbeImageBytes(jpeg.data(), jpeg.size(), kQLImageJpeg, &header)) << marker;
-    EXPECT_EQ(frame ? 7u : 65500u, header.width) << marker;
-    EXPECT_EQ(frame ? 7u : 300u, header.height) << marker;
   }
 }
 
@@ -172,67 +148,5 @@ class SourceLimitTest : public qltest::ServiceTest {
   }
   qltest::Rgb Centre() const { return qltest::CentreColour(qltest::ThumbnailBytes(data_)); }
 };
-
-// At the limit a picture is decoded; one pixel over, its handler makes the
-// default image thumbnail instead, not cached, and the decoder never runs.
-TEST_F(SourceLimitTest, EachImageHandlerRefusesAPictureOverTheLimit) {
-  qltest::Rgb const colour = {200, 30, 160};
-  struct {
-    Format format;
-    char const* name;
-    char const* format_name;
-    QLThumbnailProvider::Handler handler;
-  } const cases[] = {
-      {Format::kJpeg, "a.jpg", "JPEG", &QLThumbnailProvider::HandleImgJpg},
-      {Format::kPng, "a.png", "PNG", &QLThumbnailProvider::HandleImgPng},
-      {Format::kJpeg, "jpeg-inside.png", "JPEG", &QLThumbnailProvider::HandleImgPng},
-      {Format::kGif, "a.gif", "GIF", &QLThumbnailProvider::HandleImgGif},
-      {Format::kBmp, "a.bmp", "BMP", &QLThumbnailProvider::HandleImgBmp},
-      {Format::kWbmp, "a.wbmp", "WBMP", &QLThumbnailProvider::HandleImgWBMP},
-  };
-  for (auto const& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string const path = Write(c.name, qltest::Solid(c.format, 160, 120, colour));
-    SetLimit(160 * 120);
-    log_.Clear();
-    ASSERT_TRUE((provider_.*c.handler)(data_));
-    EXPECT_TRUE(data_.save_to_cache);
-    EXPECT_FALSE(qltest::Near(Centre(), qltest::kImageColor, 10));
-    EXPECT_EQ(0, log_.Count("ERROR:"));
-
-    SetLimit(160 * 120 - 1);
-    data_.save_to_cache = false;
-    log_.Clear();
-    ASSERT_TRUE((provider_.*c.handler)(data_));
-    EXPECT_FALSE(data_.save_to_cache);
-    EXPECT_TRUE(qltest::Near(Centre(), qltest::kImageColor, 10));
-    EXPECT_GT(log_.Count("ERROR:"), 0) << log_.Text();
-    EXPECT_TRUE(Logged("\"" + path + "\" is a " + c.format_name + " picture of 160x120"));
-    EXPECT_EQ(0, log_.Count("Invalid ")) << "the decoder ran";
-  }
-}
-
-// An over-large attached picture is skipped like an undecodable one: the next
-// one serves, and with none left (or only undecodable ones) the audio picture.
-TEST_F(SourceLimitTest, Mp3CoverOverTheLimitIsSkipped) {
-  SetLimit(100 * 100);
-  Bytes const big = qltest::Solid(Format::kJpeg, 101, 100, {200, 30, 160});
-  qltest::Rgb const second = {40, 160, 90};
-  Bytes const small = qltest::Solid(Format::kPng, 100, 100, second);
-  std::string const path =
-      Write("song.mp3", qltest::Mp3File(3, {qltest::ApicFrame(3, "image/jpeg", big),
-                                            qltest::ApicFrame(3, "image/png", small)}));
-  ASSERT_TRUE(provider_.HandleAudioMp3(data_));
-  EXPECT_TRUE(data_.save_to_cache);
-  EXPECT_TRUE(qltest::Near(Centre(), second, 10));
-  EXPECT_TRUE(Logged("Attached picture 0 of \"" + path + "\" is a JPEG picture of 101x100"));
-  EXPECT_EQ(0, log_.Count("Attached picture 1"));
-
-  Write("only-big.mp3", qltest::Mp3File(4, {qltest::ApicFrame(4, "", big),
-                                            qltest::ApicFrame(4, "image/gif", Bytes{'x'})}));
-  ASSERT_TRUE(provider_.HandleAudioMp3(data_));
-  EXPECT_FALSE(data_.save_to_cache);
-  EXPECT_TRUE(qltest::Near(Centre(), qltest::kAudioColor, 10));
-}
 
 }  // namespace
