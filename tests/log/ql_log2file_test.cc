@@ -1,6 +1,7 @@
 #include "log/ql_log2file.h"
 
 #include <gtest/gtest.h>
+
 #include <string>
 
 #include "log_test_support.h"
