@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "json_node_matcher.h"
 #include "libjson/json.h"
 #include "log/ql_log.h"
 #include "support/ql_log_capture.h"

@@ -26,10 +26,6 @@ class QLLogCapture {
   std::string Text() const;
   // How many captured lines contain `needle`.
   int Count(std::string const& needle) const;
-  // CountLogLines over the captured lines.
-  int CountAt(std::string const& level_word, std::string const& message) const {
-    return CountLogLines(Text(), level_word, message);
-  }
   // Forgets what was captured so far.
   void Clear();
 

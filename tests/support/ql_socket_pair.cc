@@ -49,7 +49,8 @@ bool WriteAll(int fd, std::string const& bytes) {
   return true;
 }
 
-bool ReadExactly(int fd, size_t size, std::string* out, int timeout_ms) {
+// Reads exactly `size` bytes; false on end or error (or after `timeout_ms`).
+static bool ReadExactly(int fd, size_t size, std::string* out, int timeout_ms) {
   out->assign(size, '\0');
   size_t done = 0;
   while (done < size) {

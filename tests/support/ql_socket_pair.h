@@ -35,8 +35,6 @@ std::string LengthBytes(uint32_t length);
 std::string Frame(std::string const& payload);
 // Writes all of `bytes`; false on error.
 bool WriteAll(int fd, std::string const& bytes);
-// Reads exactly `size` bytes; false on end or error (or after `timeout_ms`).
-bool ReadExactly(int fd, size_t size, std::string* out, int timeout_ms = 5000);
 // Reads one frame's payload.
 bool ReadFrame(int fd, std::string* payload, int timeout_ms = 5000);
 // True when the peer has closed (end of stream or reset) within
