@@ -78,4 +78,19 @@ TEST_F(QLProcessHelperSocketTest, SendToVanishedPeerFailsAndCloses) {
   EXPECT_EQ(-1, pair_.ours()->Receive(message)) << "a closed socket has nothing to receive";
 }
 
+// A reply of 16 MiB or more (a large full-screen PNG) needs the length's
+// top byte; the reader lets go after one frame, so a wrong header cannot
+// leave Send blocked.
+TEST_F(QLProcessHelperSocketTest, LengthOf16MiBAndMoreKeepsItsTopByte) {
+  std::string const payload((std::size_t{1} << 24) + 5, 'x');
+  std::string got;
+  std::thread reader([&] {
+    ReadFrame(pair_.peer(), &got);
+    pair_.ClosePeer();
+  });
+  SendText(*pair_.ours(), payload);
+  reader.join();
+  EXPECT_EQ(payload.size(), got.size());
+}
+
 }  // namespace
