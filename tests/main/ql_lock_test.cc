@@ -88,4 +88,21 @@ TEST_F(QLLockTest, CheckFindsALiveProcessOfThatName) {
   }
 }
 
+TEST_F(QLLockTest, LockReplacesAStalePidFileWithItsOwnPidAndMode0644) {
+  pid_t const child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_EQ(child, waitpid(child, nullptr, 0));
+  WritePid("quorlin_gd", child);
+  EXPECT_EQ(0, ql_check_lock("quorlin_gd")) << "a dead pid is stale";
+  ASSERT_EQ(0, ql_lock("quorlin_gd"));
+  EXPECT_EQ(std::to_string(getpid()) + "\n", ReadFileText(PidFile("quorlin_gd")));
+  struct stat info;
+  ASSERT_EQ(0, stat(PidFile("quorlin_gd").c_str(), &info));
+  EXPECT_EQ(0644u, info.st_mode & 0777u);
+  ASSERT_EQ(0, ql_unlock("quorlin_gd"));
+  ASSERT_EQ(0, mkdir(PidFile("quorlin_gd").c_str(), 0755));
+  EXPECT_EQ(0, ql_check_lock("quorlin_gd")) << "an unreadable pid file";
+  EXPECT_EQ(1, ql_lock("quorlin_gd"));
+}
+
 }  // namespace
