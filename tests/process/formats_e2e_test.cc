@@ -1,14 +1,10 @@
 // End to end through the real daemon: `--formats extended` makes upright,
 // cached thumbnails of HEIF, AVIF, WebP and TIFF files made here by Debian's
-// encoders, and gives broken, truncated and oversized ones, RAW and video
-// their type's default picture; `--formats basic` answers all of them with
-// the default pictures it always gave.
+// encoders (libgd leaves the HEIF, AVIF and TIFF turns to the daemon).
 #include <gd.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "process/load_harness.h"
 #include "support/ql_format_samples.h"
@@ -85,13 +81,6 @@ class ExtendedFormatsTest : public LiveDaemonTest {
     return reply;
   }
 
-  // A file of `bytes`, or an empty file.
-  std::string File(std::string const& name, qltest::Bytes const& bytes = {}) {
-    std::string const path = temp_.File(name);
-    EXPECT_TRUE(qltest::WriteBytes(path, bytes));
-    return path;
-  }
-
   // Makes a sample; skips the test when an encoder is missing.
   std::string Sample(char const* name, SampleFormat format, int orientation) {
     std::string const path = temp_.File(name);
@@ -127,21 +116,6 @@ TEST_F(ExtendedFormatsTest, ExtendedDecodesEachFormatUprightAndCachesIt) {
   gdImageDestroy(shown);
   if (!skip_.empty()) GTEST_SKIP() << skip_;
 }
-
-// Files that get a default picture, and which one with each set.
-struct FallbackRow {
-  char const* file;
-  char const* basic;     // "image", "video" or "any": the default picture
-  char const* extended;  // likewise
-};
-
-FallbackRow const kFallbacks[] = {
-    {"truncated.heic", "any", "image"},  {"garbled.avif", "any", "image"},
-    {"huge.webp", "image", "image"},     {"huge.tif", "image", "image"},
-    {"over_limit.heic", "any", "image"}, {"empty.tiff", "image", "image"},
-    {"clip.mp4", "video", "video"},      {"photo.cr3", "any", "image"},
-    {"photo.nef", "image", "image"},     {"upright.webp", "image", "made"},
-};
 
 }  // namespace
 }  // namespace load

@@ -159,16 +159,6 @@ class CacheFolderIndexTest : public testing::Test {
     EXPECT_TRUE(index.FindPrefix(folder, prefix, &names));
     return names;
   }
-  // The names starting with `prefix`, in the folder's own listing order.
-  Names ListingOrder(std::string const& prefix) {
-    Names names;
-    for (boost::filesystem::directory_iterator it(folder_), end; it != end; ++it) {
-      std::string const name = it->path().filename().string();
-      if (name.compare(0, prefix.size(), prefix) == 0) names.push_back(name);
-    }
-    return names;
-  }
-
   QLTempDir temp_;
   std::string folder_ = temp_.path() + "/";
 };

@@ -1,6 +1,5 @@
 // The guards in front of the decoders: the header probe's size of every
-// format (and no size from any cut header), the ID3 tag probe, and the
-// source-pixel limit that keeps an over-large picture from being decoded.
+// format (and no size from any cut header) and the ID3 tag probe.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -138,15 +137,5 @@ TEST(Id3TagProbeTest, TagsInsideTheFilePassAndOverrunsAreCaught) {
   QLUniqueFd const device(open("/dev/null", O_RDONLY));  // empty, so no tag could overrun it
   EXPECT_FALSE(Id3TagsFitFile(device.get())) << "only a regular file is checked";
 }
-
-class SourceLimitTest : public qltest::ServiceTest {
- protected:
-  void SetLimit(std::uint64_t max_source_pixels) {
-    QLThumbnailOptions options;
-    options.max_source_pixels = max_source_pixels;
-    provider_.SetOptions(options);
-  }
-  qltest::Rgb Centre() const { return qltest::CentreColour(qltest::ThumbnailBytes(data_)); }
-};
 
 }  // namespace
