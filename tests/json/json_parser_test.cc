@@ -1,5 +1,5 @@
 // JSON::JSONParser and JSON::JSONNode: how documents map onto the node table,
-// the debug representation, error states and hostile input.
+// error states and hostile input.
 #include "json/json_parser.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The C JSON library: the callback parser (grammar, unescaping, cut-short
-// text, error codes, bounds) and the printer, whose output parses back to
-// the same events and which refuses tokens that would break the grammar.
+// text, bounds) and the printer, whose output parses back to the same events
+// and which refuses tokens that would break the grammar.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,5 @@
-// The daemon binary as a whole: the single-instance lock, the log folder
-// option, and the stop by each signal under load, on the real socket and
-// pid file.
+// The daemon binary as a whole: the stop by each signal under load, on the
+// real socket and pid file.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>

@@ -1,7 +1,6 @@
-// The thumbnail cache and its folder index: the free-space boundary, a failed
-// write that must leave nothing, the index's byte-wise prefixes, its memory
-// limits, one listing for repeated saves into a big folder, and one
-// generation for many parallel requests of one entry.
+// The thumbnail cache and its folder index: a failed write that must leave
+// nothing, one generation for many parallel requests of one entry, the
+// provider lock's wait, and the index's memory limits.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
