@@ -17,28 +17,14 @@ QLToolRun RunClient(std::vector<std::string> const& arguments, std::string const
   return RunTool(QL_CLIENT_BINARY, arguments, scratch, 60000);
 }
 
-class ThumbnailEndToEndTest : public ::testing::Test {
+// Each case starts its own daemon (the shared fixture skips when one not
+// started here holds the socket).
+class ThumbnailEndToEndTest : public LiveDaemonTest {
  protected:
-  static void SetUpTestSuite() {
-    daemon_ = new LoadDaemon({"-l", "3"});
-    std::string why;
-    daemon_->WaitServing(&why);  // SetUp tells a foreign daemon from ours
-  }
-  static void TearDownTestSuite() {
-    if (daemon_->running()) {
-      daemon_->process().Signal(SIGTERM);
-      int status = 0;
-      daemon_->process().WaitExit(5000, &status);
-    }
-    delete daemon_;
-    daemon_ = nullptr;
-  }
-
   void SetUp() override {
-    // The socket must be served by our child, not by a daemon started elsewhere.
-    ASSERT_TRUE(daemon_->running());
-    ASSERT_EQ(daemon_->pid(), LivePidFromPidFile(kPidFile, kProcessName))
-        << "another quorlin_gd holds the lock or ours did not start";
+    LiveDaemonTest::SetUp();
+    if (IsSkipped()) return;
+    StartDaemon({"-l", "3"});
     cache_ = temp_.File("cache");
     output_ = temp_.File("out.png");
   }
@@ -61,13 +47,10 @@ class ThumbnailEndToEndTest : public ::testing::Test {
     return RunClient(args, temp_.path());
   }
 
-  static LoadDaemon* daemon_;
   QLTempDir temp_;
   std::string cache_;
   std::string output_;
 };
-
-LoadDaemon* ThumbnailEndToEndTest::daemon_ = nullptr;
 
 TEST_F(ThumbnailEndToEndTest, JpegPhotoGetsScaledPngAndIsCached) {
   int const colour = 0x1e8cd2;
