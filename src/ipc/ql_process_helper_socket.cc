@@ -68,7 +68,10 @@ bool QLProcessHelperSocket::Accept(boost::shared_ptr<QLProcessHelperSocket> clie
   int fd =
       ::accept4(m_sock.load(), reinterpret_cast<struct sockaddr*>(&peer), &length, SOCK_CLOEXEC);
   client->set_m_sock(fd);
-  return client->m_sock > 0;
+  if (fd <= 0) return false;
+  // Whoever acts for the connection later needs to know whose it is.
+  client->has_peer_ = ReadPeerCredentials(fd, &client->peer_);
+  return true;
 }
 
 bool QLProcessHelperSocket::ConnectToServer() {

@@ -28,6 +28,7 @@
 #include <string>
 
 #include "base/ql_array_deleter.h"
+#include "ipc/ql_peer_filter.h"
 
 // Reads four bytes, most significant first, as a 32-bit integer.
 int intFromByteArray(unsigned char const* bytes);
@@ -74,6 +75,11 @@ class QLProcessHelperSocket {
   void InvalidateSocket() const;
   void set_m_sock(int sock);
   int m_sock_value() const { return m_sock; }
+  // The credentials the kernel recorded for the peer of an accepted
+  // connection (read once by Accept); has_peer() is false when it could not
+  // tell them, or on a socket that was not accepted.
+  bool has_peer() const { return has_peer_; }
+  QLPeerCredentials const& peer() const { return peer_; }
   std::string const& name() const { return name_; }
 
   // Upper bound on an announced payload length, process-wide (capped at
@@ -88,6 +94,8 @@ class QLProcessHelperSocket {
   std::string name_;
   int path_mode_ = -1;
   long path_group_ = -1;
+  bool has_peer_ = false;
+  QLPeerCredentials peer_;  // written by Accept before the socket has another user
 };
 
 #endif  // QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_

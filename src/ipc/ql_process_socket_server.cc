@@ -37,8 +37,8 @@ void PauseIfOutOfResources(int error, bool* reported) {
 
 bool QLProcessHelperSocketServerService::PeerAllowed(QLProcessHelperSocket& client) const {
   if (!peer_filter_.restricts()) return true;
-  QLPeerCredentials peer;
-  if (!ReadPeerCredentials(client.m_sock_value(), &peer)) {
+  QLPeerCredentials const& peer = client.peer();
+  if (!client.has_peer()) {
     QL_ERROR("Refused a connection whose peer credentials cannot be read.");
   } else if (peer_filter_.Allows(peer)) {
     return true;
