@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/ql_fs_identity.h"
+
 namespace {
 
 // Room for one numbered log name, terminator included.
@@ -80,6 +82,9 @@ void QLLog2FILE::rotate_log() {
   if (stream_ == stderr) return;
   // Without a name there is nothing to move or reopen: keep writing.
   if (file_name_ == nullptr) return;
+  // The log is the daemon's own file, even when the line that fills it is
+  // written on a thread acting with a caller's rights.
+  QLActAsProcess const as_process;
 
   char const* slash = strrchr(file_name_, '/');
   char const* base = slash != nullptr ? slash + 1 : file_name_;

@@ -1,7 +1,9 @@
 #include "thumbnail/ql_cache_folder_index.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,9 +23,9 @@ QLCacheFolderIndex::QLCacheFolderIndex() : limits_(Limits()) {}
 
 QLCacheFolderIndex::QLCacheFolderIndex(Limits const& limits) : limits_(limits) {}
 
-bool QLCacheFolderIndex::Stamp(std::string const& folder, FolderStamp* stamp) {
+bool QLCacheFolderIndex::Stamp(int dir, FolderStamp* stamp) {
   struct stat info;
-  if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  if (fstat(dir, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
   stamp->device = info.st_dev;
   stamp->inode = info.st_ino;
   stamp->modified = info.st_mtim;
@@ -35,15 +37,15 @@ bool QLCacheFolderIndex::SameStamp(FolderStamp const& a, FolderStamp const& b) {
          a.modified.tv_nsec == b.modified.tv_nsec;
 }
 
-bool QLCacheFolderIndex::FindPrefix(std::string const& folder, std::string const& prefix,
-                                    std::vector<std::string>* names) {
+bool QLCacheFolderIndex::FindPrefix(std::string const& folder, int dir,
+                                    std::string const& prefix, std::vector<std::string>* names) {
   std::lock_guard<std::mutex> lock(mutex_);
   Clock::time_point const now = Clock::now();
   Folders::iterator const known = folders_.find(folder);
   if (known != folders_.end()) {
     FolderStamp current;
     Folder& state = known->second;
-    if (Stamp(folder, &current) && SameStamp(current, state.stamp) &&
+    if (Stamp(dir, &current) && SameStamp(current, state.stamp) &&
         now - state.listed_at < limits_.max_trust_age) {
       state.used_at = now;
       std::vector<std::pair<std::uint64_t, std::string const*>> found;
@@ -59,29 +61,28 @@ bool QLCacheFolderIndex::FindPrefix(std::string const& folder, std::string const
     }
     Forget(known);
   }
-  return List(folder, prefix, now, names);
+  return List(folder, dir, prefix, now, names);
 }
 
-bool QLCacheFolderIndex::List(std::string const& folder, std::string const& prefix,
+bool QLCacheFolderIndex::List(std::string const& folder, int folder_fd, std::string const& prefix,
                               Clock::time_point now, std::vector<std::string>* names) {
   FolderStamp before;
-  bool keep = Stamp(folder, &before);
-  QLUniqueDir dir(opendir(folder.c_str()));
-  if (!dir.get()) return false;
+  bool keep = Stamp(folder_fd, &before);
+  // A descriptor of its own for the listing, which closedir takes; it shares
+  // the position of `folder_fd`, so the listing starts from the beginning.
+  int const listed = fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
+  QLUniqueDir dir(listed >= 0 ? fdopendir(listed) : nullptr);
+  if (!dir.get()) {
+    if (listed >= 0) close(listed);
+    return false;
+  }
+  rewinddir(dir.get());
   ++listings_;
 
-  // The listed folder must be the one stamped, and stay unchanged while it
-  // is read, or the names cannot stand for it later.
-  FolderStamp opened;
+  // The listing must stay unchanged while it is read, or the names cannot
+  // stand for the folder later.
+  FolderStamp opened = before;
   struct stat info;
-  if (keep && fstat(dirfd(dir.get()), &info) == 0) {
-    opened.device = info.st_dev;
-    opened.inode = info.st_ino;
-    opened.modified = info.st_mtim;
-    keep = SameStamp(before, opened);
-  } else {
-    keep = false;
-  }
 
   Folder fresh;
   for (;;) {
@@ -121,14 +122,14 @@ bool QLCacheFolderIndex::List(std::string const& folder, std::string const& pref
   return true;
 }
 
-bool QLCacheFolderIndex::Apply(std::string const& folder, std::string const& removed,
+bool QLCacheFolderIndex::Apply(std::string const& folder, int dir, std::string const& removed,
                                std::string const& added, std::function<bool()> const& change) {
   std::lock_guard<std::mutex> lock(mutex_);
   Folders::iterator const known = folders_.find(folder);
   if (known == folders_.end()) return change();
 
   FolderStamp before;
-  if (!Stamp(folder, &before) || !SameStamp(before, known->second.stamp)) {
+  if (!Stamp(dir, &before) || !SameStamp(before, known->second.stamp)) {
     // Someone else changed the folder since we last looked: start afresh.
     Forget(known);
     return change();
@@ -141,7 +142,7 @@ bool QLCacheFolderIndex::Apply(std::string const& folder, std::string const& rem
     throw;
   }
   FolderStamp after;
-  if (!Stamp(folder, &after) || after.device != before.device || after.inode != before.inode ||
+  if (!Stamp(dir, &after) || after.device != before.device || after.inode != before.inode ||
       (!ok && !SameStamp(after, before))) {
     Forget(known);
     return ok;

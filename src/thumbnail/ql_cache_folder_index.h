@@ -53,24 +53,25 @@ class QLCacheFolderIndex {
   QLCacheFolderIndex(QLCacheFolderIndex const&) = delete;
   QLCacheFolderIndex& operator=(QLCacheFolderIndex const&) = delete;
 
-  // Names of the entries of `folder` (as given, with its trailing "/") that
-  // begin with `prefix`, compared byte by byte. Order: listing order, then
+  // Names of the entries of `folder` (as given, with its trailing "/"; the
+  // folder itself is `dir`, an open descriptor of it, which is what is
+  // examined and listed) that begin with `prefix`, compared byte by byte. Order: listing order, then
   // names added through Apply() in the order they were added. Directories
   // and vanished entries are NOT filtered out: the caller examines each
   // candidate itself. False (and nothing appended) when the folder cannot be
   // opened for listing.
-  bool FindPrefix(std::string const& folder, std::string const& prefix,
+  bool FindPrefix(std::string const& folder, int dir, std::string const& prefix,
                   std::vector<std::string>* names);
 
   // Runs `change`, one file-system call that removes the entry `removed`
-  // and/or adds the entry `added` in `folder` (either may be empty; a rename
+  // and/or adds the entry `added` in `folder`, open as `dir` (either may be empty; a rename
   // within the folder does both). `change` returns true when the folder now
   // looks as intended, false when the call failed without changing it. The
   // index follows the change; if the folder moved on in ways it cannot
   // account for, the folder is forgotten and listed again on its next use.
   // An exception from `change` forgets the folder and propagates.
-  bool Apply(std::string const& folder, std::string const& removed, std::string const& added,
-             std::function<bool()> const& change);
+  bool Apply(std::string const& folder, int dir, std::string const& removed,
+             std::string const& added, std::function<bool()> const& change);
 
   // Counters for tests and benchmarks.
   std::uint64_t listings() const;  // full listings made so far
@@ -92,11 +93,11 @@ class QLCacheFolderIndex {
   };
   typedef std::map<std::string, Folder> Folders;
 
-  static bool Stamp(std::string const& folder, FolderStamp* stamp);
+  static bool Stamp(int dir, FolderStamp* stamp);
   static bool SameStamp(FolderStamp const& a, FolderStamp const& b);
   // Lists `folder`; appends the matching names to `names`; keeps the folder
   // when the listing can be trusted and fits the budget. Called with mutex_.
-  bool List(std::string const& folder, std::string const& prefix, Clock::time_point now,
+  bool List(std::string const& folder, int dir, std::string const& prefix, Clock::time_point now,
             std::vector<std::string>* names);
   void Forget(Folders::iterator folder);
   // Drops idle folders, then least recently used ones until within limits.

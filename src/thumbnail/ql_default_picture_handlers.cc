@@ -12,6 +12,7 @@
 #include "thumbnail/ql_image_header_probe.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_regular_file.h"
+#include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 char const* const kThumbFileDefaultImage = "image.jpg";
@@ -27,11 +28,11 @@ namespace {
 // with the request, so its pictures are checked like any file). `timing_text`,
 // when given, logs how long opening and decoding took (only once the file
 // has opened).
-QLDecodedPicture DecodeDefaultPicture(QLThumbnailProvider const& provider,
-                                      QLThumbnailData const& data, char const* name,
-                                      char const* timing_text) {
+QLDecodedPicture DecodeDefaultPicture(QLThumbnailProvider& provider, QLThumbnailData& data,
+                                      char const* name, char const* timing_text) {
   std::string const path = (boost::filesystem::path(data.default_thumbnail_folder) / name).string();
-  QLUniqueFile file = OpenRegularFileStream(path, nullptr);
+  QLRegularFile opened = provider.FilesOf(data).DefaultPicture(name);
+  QLUniqueFile file = OpenRegularFileStream(opened);
   if (!file) return QLDecodedPicture();
   QLTimer timer;
   QLImageHeader header;

@@ -10,6 +10,7 @@ namespace {
 QLMediaDecodeTarget TargetOf(QLExtendedDecodeRequest const& request) {
   QLMediaDecodeTarget target;
   target.path = request.path;
+  target.fd = request.fd;
   target.width = request.width;
   target.height = request.height;
   target.full_screen = request.full_screen;

@@ -14,8 +14,9 @@
 // - called on the worker thread of one request, inside its job slot (or
 //   under the provider lock); several calls may run at once with --jobs, so
 //   an implementation keeps no unguarded shared state;
-// - `request.path` has passed the path confinement but nothing else: it may
-//   be a special file, hostile, huge or never-ending; the source-pixel limit
+// - `request.fd` is a regular file opened inside the path confinement with
+//   the caller's rights, but nothing else is known: it may be hostile, huge
+//   or never-ending; the source-pixel limit
 //   (request.options->max_source_pixels) is checked against the size the
 //   file declares before anything of that size is allocated;
 // - returns within a bounded time, logs its own ERROR line on a failure,
@@ -33,7 +34,8 @@
 #include "thumbnail/ql_thumbnail_options.h"
 
 struct QLExtendedDecodeRequest {
-  std::string path;
+  std::string path;  // for the log lines
+  int fd = -1;       // the file, open for reading and checked to be regular
   int width = 0;  // the requested thumbnail, for a reduced decode
   int height = 0;
   bool full_screen = false;

@@ -5,6 +5,7 @@
 // which no list names, gets the image picture like the other RAW files.
 #include "log/ql_log.h"
 #include "thumbnail/ql_extended_formats.h"
+#include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
@@ -17,8 +18,16 @@ typedef bool (QLThumbnailProvider::*Fallback)(QLThumbnailData&);
 bool HandleWithDecoder(QLThumbnailProvider& provider, QLThumbnailData& data, ExtendedDecoder decode,
                        Fallback fallback, char const* timing_text) {
   QLTimer timer;
+  QLRegularFile source = provider.FilesOf(data).Source();
+  if (!source.is_open()) {
+    if (!source.reported()) {
+      QL_ERROR("Unable to open file \"" << data.path << "\" in order to generate its thumbnail.");
+    }
+    return (provider.*fallback)(data);
+  }
   QLExtendedDecodeRequest request;
   request.path = data.path;
+  request.fd = source.fd();
   request.width = static_cast<int>(data.width);
   request.height = static_cast<int>(data.height);
   request.full_screen = data.full_screen;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/ql_array_deleter.h"
+#include "base/ql_fs_identity.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "json/json_parser.h"
 #include "log/ql_log.h"
@@ -51,6 +52,33 @@ bool FillRequest(JSON::JSONParser const& parser, QLThumbnailData& data) {
   return true;
 }
 
+// The text with every control byte written as \xHH, for a log line: a path
+// from a request must not be able to cut or forge one.
+std::string Escaped(std::string const& text) {
+  static char const kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f || c == '\\') {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+// Control bytes never belong in a path a service sends, and a NUL would cut
+// the name where the C library reads it, so the file opened would not be
+// the one the request names (nor the one checked).
+bool HasControlByte(std::string const& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) return true;
+  }
+  return false;
+}
+
 void SendFailure(boost::shared_ptr<QLProcessHelperSocket> const& socket) {
   boost::shared_ptr<unsigned char> failure(new unsigned char[1], arrayDeleter<unsigned char>());
   failure.get()[0] = 0;
@@ -62,13 +90,20 @@ void SendFailure(boost::shared_ptr<QLProcessHelperSocket> const& socket) {
 QLGDHelper::QLGDHelper() {}
 
 bool QLGDHelper::RequestConfined(QLThumbnailData const& data) const {
-  if (!confinement_.restricts()) return true;
   struct {
     char const* key;
     std::string const& value;
   } const paths[] = {{kPathKey, data.path},
                      {kThumbnailFolderKey, data.thumbnail_folder},
                      {kDefaultThumbnailFolderKey, data.default_thumbnail_folder}};
+  for (auto const& entry : paths) {
+    if (HasControlByte(entry.value)) {
+      QL_ERROR("ProcessCommand: \"" << entry.key << "\" \"" << Escaped(entry.value)
+                                    << "\" holds a control character; refused.");
+      return false;
+    }
+  }
+  if (!confinement_.restricts()) return true;
   for (auto const& entry : paths) {
     if (!confinement_.Contains(entry.value)) {
       QL_ERROR("ProcessCommand: \"" << entry.key << "\" \"" << entry.value
@@ -117,8 +152,29 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
     return true;
   }
 
+  // Everything the request makes the daemon read, write or remove is done
+  // with the caller's rights, so a caller reaches no file through the daemon
+  // that it could not reach itself.
+  QLFsCredentials caller;
+  if (socket && socket->has_peer()) {
+    caller.uid = socket->peer().uid;
+    caller.gid = socket->peer().gid;
+    caller.groups = socket->peer().groups;
+  }
   QLTimer timer;
-  if (!provider_.GetThumbnailFor(data)) {
+  bool made = false;
+  {
+    QLActAs acting(caller);
+    if (!acting.ok()) {
+      QL_ERROR("ProcessCommand: cannot act with the rights of uid " << caller.uid
+                                                                    << "; refused.");
+      ++counters_.failures;
+      SendFailure(socket);
+      return true;
+    }
+    made = provider_.GetThumbnailFor(data);
+  }
+  if (!made) {
     ++counters_.failures;
     SendFailure(socket);
     return true;
@@ -175,6 +231,7 @@ boost::shared_ptr<QLAbstractHelper> GetProcessHelper() {
     }
   }
   helper->SetConfinement(confinement);
+  helper->provider().SetConfinement(confinement);
   return helper;
 }
 

@@ -17,6 +17,7 @@
 #include "thumbnail/ql_image_header_probe.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_regular_file.h"
+#include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
@@ -63,11 +64,11 @@ QLDecodedPicture DecodeLimited(gdImagePtr (*decode)(FILE*, std::uint64_t), FILE*
 bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
                 FileHandlerShape const& shape) {
   QLTimer timer;
-  QLRegularFile::Outcome opened = QLRegularFile::kCannotOpen;
-  QLUniqueFile file = OpenRegularFileStream(data.path, &opened);
+  QLRegularFile source = provider.FilesOf(data).Source();
+  QLUniqueFile file = OpenRegularFileStream(source);
   if (!file) {
-    // A special file has had its own ERROR line.
-    if (opened != QLRegularFile::kNotRegular) {
+    // A special file or a refused path has had its own ERROR line.
+    if (!source.reported()) {
       QL_ERROR("Unable to open file \"" << data.path << "\" in order to generate its thumbnail.");
     }
     return provider.HandleImgGeneric(data);

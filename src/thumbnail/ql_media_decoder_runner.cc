@@ -14,6 +14,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/ql_fs_identity.h"
 #include "base/ql_unique_fd.h"
 
 // Sanitizer runtimes reserve terabytes of address space at start-up, so
@@ -51,14 +52,28 @@ void SetLimit(int resource, std::uint64_t soft, std::uint64_t hard) {
   setrlimit(resource, &limit);
 }
 
-// The child side of fork(): only async-signal-safe calls, then exec.
+// Becomes `who` for good: groups, group and user, real, effective and saved.
+// Raw system calls: the C library's would try to reach the daemon's other
+// threads, which the child does not have.
+bool BecomeCaller(QLFsCredentials const& who) {
+  return syscall(SYS_setgroups, who.groups.size(), who.groups.data()) == 0 &&
+         syscall(SYS_setresgid, who.gid, who.gid, who.gid) == 0 &&
+         syscall(SYS_setresuid, who.uid, who.uid, who.uid) == 0;
+}
+
+// The child side of fork(): only async-signal-safe calls, then exec. With
+// `caller` set (the request's thread acted for a caller), the child becomes
+// that caller before it execs, so the decoder has its rights and no more.
 [[noreturn]] void BecomeDecoder(char* const* argv, int input_fd, int answer_fd, int null_fd,
-                                pid_t parent, QLChildLimits const& limits) {
+                                pid_t parent, QLChildLimits const& limits,
+                                QLFsCredentials const* caller) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   setpgid(0, 0);
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // The thread forked acted for the caller; the daemon's own file below is
+  // written with the daemon's rights.
+  if (caller) syscall(SYS_setfsuid, geteuid());
   // Should the service's memory run out while a decode runs, the kernel
   // kills the decoder, not the daemon.
   int const score = open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
@@ -67,6 +82,9 @@ void SetLimit(int resource, std::uint64_t soft, std::uint64_t hard) {
     (void)written;
     close(score);
   }
+  if (caller && !BecomeCaller(*caller)) _exit(127);
+  // After the change of user, which clears it.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(127);
   if (dup2(input_fd, STDIN_FILENO) < 0 || dup2(answer_fd, STDOUT_FILENO) < 0) _exit(127);
   if (null_fd >= 0) {
@@ -206,9 +224,10 @@ bool RunMediaDecoder(std::string const& program, std::vector<std::string> const&
   QLUniqueFd null_fd(open("/dev/null", O_WRONLY | O_CLOEXEC));
   Clock::time_point const deadline = Clock::now() + std::chrono::milliseconds(limits.wall_clock_ms);
   pid_t const parent = getpid();
+  QLFsCredentials const* const caller = QLActAs::Current();
   pid_t const pid = fork();
   if (pid == 0)
-    BecomeDecoder(argv.data(), input_fd, write_end.get(), null_fd.get(), parent, limits);
+    BecomeDecoder(argv.data(), input_fd, write_end.get(), null_fd.get(), parent, limits, caller);
   if (pid < 0) {
     *error = std::string("cannot start the decoder: ") + strerror(errno);
     return false;

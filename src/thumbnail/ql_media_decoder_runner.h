@@ -2,7 +2,9 @@
 // request, with limits, whose answer (media/ql_media_frame.h) is read
 // back strictly.
 //
-// The child is made with fork and exec. Between the two it only calls
+// The child is made with fork and exec. When the request acts for a caller
+// (base/ql_fs_identity.h), the child becomes that caller (groups, group and
+// user) before it execs. Between fork and exec it only calls
 // async-signal-safe functions (the daemon has many threads): it takes the
 // file as standard input and the answer pipe as standard output, sends
 // standard error to /dev/null, closes every other descriptor, clears the

@@ -24,16 +24,8 @@ QLChildLimits LimitsOf(QLMediaDecoderSettings const& settings) {
 bool RunOnFile(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
                std::vector<std::string> const& arguments, QLMediaAnswerLimits const& limits,
                QLMediaAnswer* answer) {
-  QLRegularFile file(target.path);
-  if (!file.is_open()) {
-    // A special file has had its own ERROR line.
-    if (file.outcome() != QLRegularFile::kNotRegular) {
-      QL_ERROR("Unable to open file \"" << target.path << "\" in order to generate its thumbnail.");
-    }
-    return false;
-  }
   std::string error;
-  if (!RunMediaDecoder(MediaDecoderProgram(options.media_decoder), arguments, file.fd(),
+  if (!RunMediaDecoder(MediaDecoderProgram(options.media_decoder), arguments, target.fd,
                        LimitsOf(options.media_decoder), limits, answer, &error)) {
     QL_ERROR("Media decoder failed for \"" << target.path << "\": " << error);
     return false;

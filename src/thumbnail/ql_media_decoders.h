@@ -26,7 +26,8 @@
 
 // What is decoded and for which thumbnail.
 struct QLMediaDecodeTarget {
-  std::string path;
+  std::string path;  // for the log lines
+  int fd = -1;       // the file, open for reading; the caller keeps it open
   int width = 0;  // the requested thumbnail
   int height = 0;
   bool full_screen = false;

@@ -12,6 +12,7 @@
 #include "thumbnail/ql_id3_tag_probe.h"
 #include "thumbnail/ql_image_header_probe.h"
 #include "thumbnail/ql_regular_file.h"
+#include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
@@ -58,7 +59,7 @@ bool QLThumbnailProvider::HandleAudioMp3(QLThumbnailData& data) {
   // short; such a tag cannot be read anyway, so the file is treated as one
   // without a cover.
   // Both read the one descriptor checked to be a regular file.
-  QLRegularFile source(data.path);
+  QLRegularFile source = FilesOf(data).Source();
   if (!source.is_open() || !Id3TagsFitFile(source.fd())) return HandleAudioGeneric(data);
   // The tag file stays open until we return, fallback included: the picture
   // bytes are read where they lie inside it.

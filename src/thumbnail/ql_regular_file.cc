@@ -26,12 +26,24 @@ void ReportNotRegular(std::string const& path, mode_t mode) {
 
 }  // namespace
 
-QLRegularFile::QLRegularFile(std::string const& path) : outcome_(kCannotOpen), size_(0), error_(0) {
+QLRegularFile::QLRegularFile(std::string const& path) : QLRegularFile() {
   // O_NONBLOCK: opening a named pipe for reading would otherwise wait for a
   // writer. O_NOCTTY: a terminal device must never become ours.
-  QLUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  Check(path, QLUniqueFd(::open(path.c_str(), kOpenFlags | O_CLOEXEC)));
+}
+
+QLRegularFile::QLRegularFile(std::string const& path, QLUniqueFd opened) : QLRegularFile() {
+  Check(path, std::move(opened));
+}
+
+void QLRegularFile::Check(std::string const& path, QLUniqueFd fd) {
   if (!fd.valid()) {
     error_ = errno;
+    if (error_ == EXDEV) {
+      outcome_ = kRefused;
+      QL_ERROR("\"" << path << "\" leads outside the allowed folders; refused.");
+      return;
+    }
     // A socket cannot be opened at all; say what it is all the same. Only
     // names what is there, nothing is read.
     struct stat info;
@@ -76,10 +88,8 @@ bool QLRegularFile::ReadExactly(void* out, std::size_t size) {
   return true;
 }
 
-QLUniqueFile OpenRegularFileStream(std::string const& path, QLRegularFile::Outcome* outcome) {
-  QLRegularFile file(path);
+QLUniqueFile OpenRegularFileStream(QLRegularFile& file) {
   QLUniqueFile stream(file.is_open() ? fdopen(file.fd(), "rb") : nullptr);
   if (stream) file.Release();  // the stream closes it now
-  if (outcome) *outcome = stream || !file.is_open() ? file.outcome() : QLRegularFile::kCannotOpen;
   return stream;
 }

@@ -18,6 +18,8 @@
 #ifndef QUORLIN_THUMBNAIL_QL_REGULAR_FILE_H_
 #define QUORLIN_THUMBNAIL_QL_REGULAR_FILE_H_
 
+#include <fcntl.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,13 +33,24 @@ class QLRegularFile {
     kOpened,      // a regular file, open for reading
     kCannotOpen,  // open() failed; error() holds its errno; nothing logged
     kNotRegular,  // not a regular file (closed if it opened), one ERROR line logged
+    kRefused,     // the path leads out of the allowed folders, one ERROR line logged
   };
 
+  // The flags every file read is opened with (close-on-exec added).
+  static constexpr int kOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK;
+
   explicit QLRegularFile(std::string const& path);
+  // Checks `opened`, a descriptor of `path` opened with kOpenFlags; an
+  // invalid one is an open that failed, with errno still telling why (EXDEV:
+  // refused, one ERROR line).
+  QLRegularFile(std::string const& path, QLUniqueFd opened);
+  QLRegularFile(QLRegularFile&&) = default;
   QLRegularFile(QLRegularFile const&) = delete;
   QLRegularFile& operator=(QLRegularFile const&) = delete;
 
   Outcome outcome() const { return outcome_; }
+  // Whether a failure has had its ERROR line already.
+  bool reported() const { return outcome_ == kNotRegular || outcome_ == kRefused; }
   bool is_open() const { return fd_.valid(); }
   // The descriptor, or -1 when not open (or released).
   int fd() const { return fd_.get(); }
@@ -52,15 +65,17 @@ class QLRegularFile {
   int Release() { return fd_.Release(); }
 
  private:
+  QLRegularFile() : outcome_(kCannotOpen), size_(0), error_(0) {}
+  void Check(std::string const& path, QLUniqueFd opened);
+
   QLUniqueFd fd_;
   Outcome outcome_;
   std::uint64_t size_;
   int error_;
 };
 
-// A read-only stdio stream over `path` when it is a regular file (for the
-// libgd readers); null otherwise. `outcome`, when not null, says why
-// (kCannotOpen also when no stream could be made).
-QLUniqueFile OpenRegularFileStream(std::string const& path, QLRegularFile::Outcome* outcome);
+// A read-only stdio stream over `file` when it is open (for the libgd
+// readers), which then owns the descriptor; null otherwise.
+QLUniqueFile OpenRegularFileStream(QLRegularFile& file);
 
 #endif  // QUORLIN_THUMBNAIL_QL_REGULAR_FILE_H_

@@ -27,6 +27,8 @@ namespace {
 // A cache file bigger than this is not a thumbnail we wrote (a reply frame
 // could not even carry it): treat it as a miss instead of allocating for it.
 const std::uint64_t kMaxCachedThumbnailBytes = 256u * 1024u * 1024u;
+// Every PNG file starts with these bytes.
+const unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
 // Temporary files start with a dot, never a hexadecimal digit, so no
 // thumbnail prefix can match them and the clean-up leaves them alone. The
@@ -66,8 +68,8 @@ std::uintmax_t AvailableSpace(std::string const& folder) {
 
 }  // namespace
 
-QLThumbnailCacheName QLThumbnailCache::MakeName(QLThumbnailData const& data) {
-  std::time_t const modified = boost::filesystem::last_write_time(data.path);
+QLThumbnailCacheName QLThumbnailCache::MakeName(QLThumbnailData const& data,
+                                                std::time_t modified) {
   QLThumbnailCacheName name;
   name.folder = CacheFolder(data);
   name.prefix = CachePrefix(data);
@@ -90,43 +92,64 @@ std::string QLThumbnailCache::EntryKey(QLThumbnailData const& data) {
   return folder + '\0' + CachePrefix(data);
 }
 
-bool QLThumbnailCache::LookUp(QLThumbnailData& data) {
+bool QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) {
+  std::time_t modified = 0;
+  if (!files.SourceModified(&modified)) return false;  // typically the source is gone: a silent miss
   QLThumbnailCacheName name;
   try {
-    name = MakeName(data);
+    name = MakeName(data, modified);
   } catch (boost::filesystem::filesystem_error const&) {
-    return false;  // typically the source file is gone: a silent miss
+    return false;
   }
   std::string const candidate = name.folder + name.file;
+  auto const unusable = [&](std::string const& why) {
+    QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
+                                                       << candidate << "\""
+                                                       << ": " << why);
+    return false;
+  };
 
-  // Only a regular file is read: a named pipe placed under the entry's name
-  // must not hold this request (and the lock) forever.
-  QLRegularFile file(candidate);
-  if (file.outcome() == QLRegularFile::kNotRegular) return false;
+  int const folder = files.CacheFolder(false);
+  if (folder < 0 && errno == EXDEV) return false;  // refused, with its line
+  // Only a regular file is read (a named pipe placed under the entry's name
+  // must not hold this request and the lock forever), and never through a
+  // symlink at the entry's name: that could serve any file as a thumbnail.
+  QLUniqueFd opened(folder < 0 ? -1
+                               : openat(folder, name.file.c_str(),
+                                        QLRegularFile::kOpenFlags | O_NOFOLLOW | O_CLOEXEC));
+  int const open_error = errno;
+  if (folder >= 0 && !opened.valid() && open_error == ELOOP) {
+    QL_ERROR("Not reading \"" << candidate << "\": it is a symbolic link, not a regular file.");
+    return false;
+  }
+  errno = open_error;
+  QLRegularFile file(candidate, std::move(opened));
+  if (file.reported()) return false;
   if (!file.is_open()) {
     if (file.error() == ENOENT || file.error() == ENOTDIR) {
       QL_INFO("No cached thumbnail for \"" << data.path << "\".");
-    } else {
-      QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
-                                                         << candidate << "\""
-                                                         << ": " << std::strerror(file.error()));
+      return false;
     }
-    return false;
+    return unusable(std::strerror(file.error()));
   }
   std::uint64_t const size = file.size();
-  if (size > kMaxCachedThumbnailBytes || size == 0) {
-    QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
-                                                       << candidate << "\""
-                                                       << ": unusable size " << size);
-    return false;
+  if (size > kMaxCachedThumbnailBytes || size < sizeof kPngSignature) {
+    return unusable("unusable size " + std::to_string(size));
+  }
+  // The signature first: a file that is no PNG costs no allocation of its size.
+  unsigned char signature[sizeof kPngSignature];
+  if (!file.ReadExactly(signature, sizeof signature)) {
+    return unusable("the file could not be read in full");
+  }
+  if (std::memcmp(signature, kPngSignature, sizeof signature) != 0) {
+    return unusable("not a PNG file");
   }
   boost::shared_ptr<unsigned char> bytes(new unsigned char[size], arrayDeleter<unsigned char>());
+  std::memcpy(bytes.get(), signature, sizeof signature);
   // Only bytes that really came from the file may be served.
-  if (!file.ReadExactly(bytes.get(), static_cast<std::size_t>(size))) {
-    QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
-                                                       << candidate << "\""
-                                                       << ": the file could not be read in full");
-    return false;
+  if (!file.ReadExactly(bytes.get() + sizeof signature,
+                        static_cast<std::size_t>(size - sizeof signature))) {
+    return unusable("the file could not be read in full");
   }
   data.thumbnail = bytes;
   data.thumbnail_size = static_cast<std::int64_t>(size);
@@ -134,55 +157,72 @@ bool QLThumbnailCache::LookUp(QLThumbnailData& data) {
   return true;
 }
 
-void QLThumbnailCache::Save(QLThumbnailData const& data) {
+void QLThumbnailCache::Save(QLThumbnailData const& data, QLRequestFiles& files) {
+  std::time_t modified = 0;
   QLThumbnailCacheName name;
   try {
-    name = MakeName(data);
+    if (!files.SourceModified(&modified)) {
+      QL_ERROR("Problems when trying to obtain info from resource " << data.resource_id << ". "
+                                                                    << "the source cannot be read");
+      return;
+    }
+    name = MakeName(data, modified);
   } catch (boost::filesystem::filesystem_error const& e) {
     QL_ERROR("Problems when trying to obtain info from resource " << data.resource_id << ". "
                                                                   << e.what());
     return;
   }
-  if (RemoveOutdated(data, name)) SaveAtomically(data, name);
+  int const folder = files.CacheFolder(true);
+  if (folder < 0) {
+    // A folder outside the allowed ones has had its line.
+    if (errno != EXDEV) {
+      QL_ERROR("Problems when trying to cleanup outdated thumbnails for \""
+               << data.path << "\". " << name.folder << ": " << std::strerror(errno));
+    }
+    return;
+  }
+  if (RemoveOutdated(data, name, folder)) SaveAtomically(data, name, folder);
 }
 
 bool QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data,
-                                      QLThumbnailCacheName const& name) {
+                                      QLThumbnailCacheName const& name, int dir) {
   // The index hands over the names that begin with the prefix (listing the
   // folder only when it cannot vouch for it); each is examined here as the
   // listing would have: entries that are gone or are directories stay.
-  try {
-    if (!name.folder.empty()) boost::filesystem::create_directories(name.folder);
-    std::vector<std::string> candidates;
-    if (!index_.FindPrefix(name.folder, name.prefix, &candidates)) {
-      QL_ERROR("Path \"" << name.folder << "\" cannot be reached.");
+  std::vector<std::string> candidates;
+  if (!index_.FindPrefix(name.folder, dir, name.prefix, &candidates)) {
+    QL_ERROR("Path \"" << name.folder << "\" cannot be reached.");
+    return false;
+  }
+  std::vector<std::string> outdated;
+  for (std::string const& entry_name : candidates) {
+    struct stat64 info;
+    if (fstatat64(dir, entry_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        S_ISDIR(info.st_mode)) {
+      continue;
+    }
+    outdated.push_back(entry_name);
+    QL_INFO("Mark for deletion: " << name.folder + entry_name);
+  }
+  for (std::string const& entry_name : outdated) {
+    int error = 0;
+    index_.Apply(name.folder, dir, entry_name, std::string(), [&] {
+      // Gone either way unless it fails for another reason.
+      if (unlinkat(dir, entry_name.c_str(), 0) == 0 || errno == ENOENT) return true;
+      error = errno;
+      return false;
+    });
+    if (error != 0) {
+      QL_ERROR("Problems when trying to cleanup outdated thumbnails for \""
+               << data.path << "\". " << name.folder + entry_name << ": " << std::strerror(error));
       return false;
     }
-    std::vector<std::string> outdated;
-    for (std::string const& entry_name : candidates) {
-      std::string const full_path = name.folder + entry_name;
-      struct stat64 info;
-      if (lstat64(full_path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) continue;
-      outdated.push_back(entry_name);
-      QL_INFO("Mark for deletion: " << full_path);
-    }
-    for (std::string const& entry_name : outdated) {
-      std::string const full_path = name.folder + entry_name;
-      index_.Apply(name.folder, entry_name, std::string(), [&full_path] {
-        boost::filesystem::remove(full_path);  // gone either way unless it throws
-        return true;
-      });
-    }
-  } catch (boost::filesystem::filesystem_error const& e) {
-    QL_ERROR("Problems when trying to cleanup outdated thumbnails for \"" << data.path << "\". "
-                                                                          << e.what());
-    return false;
   }
   return true;
 }
 
 void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data,
-                                      QLThumbnailCacheName const& name) {
+                                      QLThumbnailCacheName const& name, int dir) {
   // A temporary file next to the final one is renamed into place, so a
   // reader never finds a truncated thumbnail under the final name.
   std::string const final_path = name.folder + name.file;
@@ -202,10 +242,10 @@ void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data,
     }
 
     std::string const temp_name = TempName(name.file);
-    std::string const temp_path = name.folder + temp_name;
     int opened = -1;
-    index_.Apply(name.folder, std::string(), temp_name, [&opened, &temp_path] {
-      opened = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    index_.Apply(name.folder, dir, std::string(), temp_name, [&] {
+      opened = openat(dir, temp_name.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       return opened >= 0;
     });
     QLUniqueFd fd(opened);
@@ -216,22 +256,23 @@ void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data,
     // fsync before the rename: freshness is decided by name alone, so a file
     // that lost its contents in a power cut would be served for as long as the
     // source stays unchanged.
-    bool const written =
-        WriteAll(fd.get(), static_cast<unsigned char const*>(data.thumbnail.get()), size) &&
-        fsync(fd.get()) == 0;
-    int const write_errno = errno;
-    bool const closed = fd.Close();
-    int const close_errno = errno;
-    int rename_errno = 0;
-    bool const renamed = written && closed && index_.Apply(name.folder, temp_name, name.file, [&] {
-      bool const moved = rename(temp_path.c_str(), final_path.c_str()) == 0;
-      rename_errno = errno;
-      return moved;
-    });
-    if (!renamed) {
-      int const error = !written ? write_errno : !closed ? close_errno : rename_errno;
-      index_.Apply(name.folder, temp_name, std::string(),
-                   [&temp_path] { return unlink(temp_path.c_str()) == 0 || errno == ENOENT; });
+    int error = 0;
+    if (!WriteAll(fd.get(), static_cast<unsigned char const*>(data.thumbnail.get()), size) ||
+        fsync(fd.get()) != 0) {
+      error = errno;
+    }
+    if (!fd.Close() && error == 0) error = errno;
+    if (error == 0) {
+      index_.Apply(name.folder, dir, temp_name, name.file, [&] {
+        if (renameat(dir, temp_name.c_str(), dir, name.file.c_str()) == 0) return true;
+        error = errno;
+        return false;
+      });
+    }
+    if (error != 0) {
+      index_.Apply(name.folder, dir, temp_name, std::string(), [&] {
+        return unlinkat(dir, temp_name.c_str(), 0) == 0 || errno == ENOENT;
+      });
       QL_ERROR("Problems when trying to save thumbnail for \"" << data.path << "\". "
                                                                << std::strerror(error));
     }

@@ -12,16 +12,23 @@
 // index notices changes made by others and lists again. Nothing guards
 // against other processes changing the folder, so every file-system step
 // expects to fail and turns the failure into a miss or a skipped save.
+// Every step works on the request's opened objects (QLRequestFiles): the
+// source's time is that of the file opened, and the folder's files are
+// reached through the folder's descriptor, never following a symlink at the
+// entry's own name. A cache file is trusted with nothing: it is served only
+// when it is a regular file of a sane size that starts like a PNG.
 // SetSpaceQuery is called before the cache serves.
 #ifndef QUORLIN_THUMBNAIL_QL_THUMBNAIL_CACHE_H_
 #define QUORLIN_THUMBNAIL_QL_THUMBNAIL_CACHE_H_
 
 #include <boost/noncopyable.hpp>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 
 #include "thumbnail/ql_cache_folder_index.h"
+#include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_data.h"
 
 // The names of one cache file.
@@ -38,10 +45,10 @@ class QLThumbnailCache : private boost::noncopyable {
 
   QLThumbnailCache();
 
-  // The names of the record's cache file. Throws
-  // boost::filesystem::filesystem_error when the source's modification time
-  // cannot be read or the folder cannot be made absolute.
-  static QLThumbnailCacheName MakeName(QLThumbnailData const& data);
+  // The names of the record's cache file, for a source modified at
+  // `modified`. Throws boost::filesystem::filesystem_error when the folder
+  // cannot be made absolute.
+  static QLThumbnailCacheName MakeName(QLThumbnailData const& data, std::time_t modified);
 
   // Names the cache entry a request reads and writes: absolute folder and
   // file-name prefix. Never touches the file system.
@@ -49,21 +56,22 @@ class QLThumbnailCache : private boost::noncopyable {
 
   // True when a fresh cache file exists and was read whole into the
   // record's thumbnail and thumbnail_size; false (a miss) otherwise.
-  bool LookUp(QLThumbnailData& data);
+  bool LookUp(QLThumbnailData& data, QLRequestFiles& files);
 
   // Stores the record's thumbnail under its cache name: RemoveOutdated,
   // then SaveAtomically. Failures are only logged.
-  void Save(QLThumbnailData const& data);
+  void Save(QLThumbnailData const& data, QLRequestFiles& files);
 
   // Creates the folder and removes the files of the same prefix (other
-  // source times); directories stay. False when the folder cannot be made
-  // or reached, or a removal fails: then nothing may be saved.
-  bool RemoveOutdated(QLThumbnailData const& data, QLThumbnailCacheName const& name);
+  // source times) from the folder opened as `dir`; directories stay. False
+  // when a removal fails: then nothing may be saved.
+  bool RemoveOutdated(QLThumbnailData const& data, QLThumbnailCacheName const& name, int dir);
 
-  // Writes the thumbnail to a temporary file in the folder, syncs it and
-  // renames it to the final name, when the folder's file system has room
-  // for it; on any failure no file is left under either name.
-  void SaveAtomically(QLThumbnailData const& data, QLThumbnailCacheName const& name);
+  // Writes the thumbnail to a temporary file in the folder opened as `dir`,
+  // syncs it and renames it to the final name (replacing whatever has that
+  // name, a symlink included, never following it), when the folder's file
+  // system has room for it; on any failure no file is left under either name.
+  void SaveAtomically(QLThumbnailData const& data, QLThumbnailCacheName const& name, int dir);
 
   // Replaces the free-space query (tests put the boundary where they want it).
   void SetSpaceQuery(SpaceQuery query) { space_query_ = query; }

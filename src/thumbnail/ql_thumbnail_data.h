@@ -9,7 +9,10 @@
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+class QLRequestFiles;
 
 class QLThumbnailData : private boost::noncopyable {
  public:
@@ -35,6 +38,9 @@ class QLThumbnailData : private boost::noncopyable {
   std::string thumbnail_folder;          // cache folder
   std::string default_thumbnail_folder;  // folder with the five default pictures
   Origin origin = Origin::kNone;         // set by GetThumbnailFor when it succeeds
+  // The request's opened source, cache folder and default pictures, made by
+  // QLThumbnailProvider::FilesOf once the request holds its lock or slot.
+  std::shared_ptr<QLRequestFiles> files;
 };
 
 #endif  // QUORLIN_THUMBNAIL_QL_THUMBNAIL_DATA_H_

@@ -100,7 +100,21 @@ bool QLThumbnailProvider::GiveUpWaiting(QLThumbnailData const& data, char const*
   return false;
 }
 
+QLRequestFiles& QLThumbnailProvider::FilesOf(QLThumbnailData& data) {
+  if (!data.files) data.files = std::make_shared<QLRequestFiles>(confinement_, data);
+  return *data.files;
+}
+
 bool QLThumbnailProvider::ProduceThumbnail(QLThumbnailData& data, QLJobSlots* slots) {
+  // Opened only now that the request holds its lock: whatever the caller
+  // changed while it waited, the request works on what is there now, and on
+  // that alone until it is done.
+  struct CloseFiles {
+    QLThumbnailData& data;
+    ~CloseFiles() { data.files.reset(); }
+  } const close_files{data};
+  data.files.reset();
+  FilesOf(data);
   QLTimer timer;
   bool const cached = GetCachedThumbnail(data);
   QL_DEBUG("GetThumbnailFor - cached thumb took: " << timer.get_duration());

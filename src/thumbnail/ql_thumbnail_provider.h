@@ -31,6 +31,8 @@
 
 #include "thumbnail/ql_cache_entry_locks.h"
 #include "thumbnail/ql_job_slots.h"
+#include "thumbnail/ql_path_confinement.h"
+#include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_cache.h"
 #include "thumbnail/ql_thumbnail_data.h"
 #include "thumbnail/ql_thumbnail_options.h"
@@ -58,8 +60,8 @@ class QLThumbnailProvider : private boost::noncopyable {
   bool GetThumbnailFor(QLThumbnailData& data);
 
   // Cache (QLThumbnailCache).
-  bool GetCachedThumbnail(QLThumbnailData& data) { return cache_.LookUp(data); }
-  void SaveThumbnail(QLThumbnailData& data) { cache_.Save(data); }
+  bool GetCachedThumbnail(QLThumbnailData& data) { return cache_.LookUp(data, FilesOf(data)); }
+  void SaveThumbnail(QLThumbnailData& data) { cache_.Save(data, FilesOf(data)); }
   void SetSpaceQuery(SpaceQuery query) { cache_.SetSpaceQuery(query); }
 
   // Scales, turns (EXIF orientation 2..8) and PNG-encodes `image` into the
@@ -96,6 +98,13 @@ class QLThumbnailProvider : private boost::noncopyable {
 
   HandlerTable const& handlers() const { return handlers_; }
 
+  // The request's files (QLRequestFiles), opened inside the confinement on
+  // first use; GetThumbnailFor opens them once it holds its lock or slot and
+  // closes them before it returns.
+  QLRequestFiles& FilesOf(QLThumbnailData& data);
+  // Set before the provider serves, like the options.
+  void SetConfinement(QLPathConfinement const& confinement) { confinement_ = confinement; }
+
   // Set before the provider serves; read-only afterwards. Rebuilds the
   // handler table for options.formats.
   void SetOptions(QLThumbnailOptions const& options);
@@ -118,6 +127,7 @@ class QLThumbnailProvider : private boost::noncopyable {
   HandlerTable handlers_;
   boost::recursive_timed_mutex mutex_;  // the provider lock, held by GetThumbnailFor
   QLThumbnailOptions options_;
+  QLPathConfinement confinement_;
   QLThumbnailCache cache_;                 // shared by all jobs
   QLCacheEntryLocks entry_locks_;          // used when options_.jobs >= 1
   std::unique_ptr<QLJobSlots> job_slots_;  // made by SetOptions when jobs >= 1

@@ -1,6 +1,7 @@
 // The thumbnail cache and its folder index: a failed write that must leave
 // nothing, one generation for many parallel requests of one entry, the
 // provider lock's wait, and the index's memory limits.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/ql_unique_fd.h"
 #include "thumbnail/ql_cache_entry_locks.h"
 #include "thumbnail/ql_cache_folder_index.h"
 #include "thumbnail_fixture.h"
@@ -155,7 +157,8 @@ class CacheFolderIndexTest : public testing::Test {
   void Touch(std::string const& name) { ASSERT_TRUE(qltest::WriteBytes(folder_ + name, {})); }
   Names Find(QLCacheFolderIndex& index, std::string const& prefix, std::string const& folder) {
     Names names;
-    EXPECT_TRUE(index.FindPrefix(folder, prefix, &names));
+    QLUniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    EXPECT_TRUE(index.FindPrefix(folder, dir.get(), prefix, &names));
     return names;
   }
   QLTempDir temp_;

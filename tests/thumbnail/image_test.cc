@@ -62,7 +62,8 @@ TEST(AvifDecoderTest, LosslessSampleDecodesToTheDrawnPixels) {
   std::string const why = qltest::MakeFormatSample({qltest::SampleFormat::kAvif, 94, 62, 1}, path);
   if (why.find("not installed") != std::string::npos) GTEST_SKIP() << why;
   ASSERT_EQ("", why);
-  QLUniqueFile const file = OpenRegularFileStream(path, nullptr);
+  QLRegularFile opened(path);
+  QLUniqueFile const file = OpenRegularFileStream(opened);
   qltest::Picture const decoded(DecodeAvifFile(file.get(), 94 * 62));
   ASSERT_TRUE(decoded);
   qltest::Picture const shown(qltest::DrawShownPicture(94, 62));
