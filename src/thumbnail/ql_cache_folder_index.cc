@@ -37,8 +37,8 @@ bool QLCacheFolderIndex::SameStamp(FolderStamp const& a, FolderStamp const& b) {
          a.modified.tv_nsec == b.modified.tv_nsec;
 }
 
-bool QLCacheFolderIndex::FindPrefix(std::string const& folder, int dir,
-                                    std::string const& prefix, std::vector<std::string>* names) {
+bool QLCacheFolderIndex::FindPrefix(std::string const& folder, int dir, std::string const& prefix,
+                                    std::vector<std::string>* names) {
   std::lock_guard<std::mutex> lock(mutex_);
   Clock::time_point const now = Clock::now();
   Folders::iterator const known = folders_.find(folder);

@@ -55,11 +55,10 @@ class QLCacheFolderIndex {
 
   // Names of the entries of `folder` (as given, with its trailing "/"; the
   // folder itself is `dir`, an open descriptor of it, which is what is
-  // examined and listed) that begin with `prefix`, compared byte by byte. Order: listing order, then
-  // names added through Apply() in the order they were added. Directories
-  // and vanished entries are NOT filtered out: the caller examines each
-  // candidate itself. False (and nothing appended) when the folder cannot be
-  // opened for listing.
+  // examined and listed) that begin with `prefix`, compared byte by byte. Order: listing order,
+  // then names added through Apply() in the order they were added. Directories and vanished entries
+  // are NOT filtered out: the caller examines each candidate itself. False (and nothing appended)
+  // when the folder cannot be opened for listing.
   bool FindPrefix(std::string const& folder, int dir, std::string const& prefix,
                   std::vector<std::string>* names);
 

@@ -36,7 +36,7 @@
 struct QLExtendedDecodeRequest {
   std::string path;  // for the log lines
   int fd = -1;       // the file, open for reading and checked to be regular
-  int width = 0;  // the requested thumbnail, for a reduced decode
+  int width = 0;     // the requested thumbnail, for a reduced decode
   int height = 0;
   bool full_screen = false;
   QLThumbnailOptions const* options = nullptr;  // never null; outlives the call

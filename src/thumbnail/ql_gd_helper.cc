@@ -166,8 +166,7 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
   {
     QLActAs acting(caller);
     if (!acting.ok()) {
-      QL_ERROR("ProcessCommand: cannot act with the rights of uid " << caller.uid
-                                                                    << "; refused.");
+      QL_ERROR("ProcessCommand: cannot act with the rights of uid " << caller.uid << "; refused.");
       ++counters_.failures;
       SendFailure(socket);
       return true;

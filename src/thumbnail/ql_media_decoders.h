@@ -28,7 +28,7 @@
 struct QLMediaDecodeTarget {
   std::string path;  // for the log lines
   int fd = -1;       // the file, open for reading; the caller keeps it open
-  int width = 0;  // the requested thumbnail
+  int width = 0;     // the requested thumbnail
   int height = 0;
   bool full_screen = false;
 };

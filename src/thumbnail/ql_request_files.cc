@@ -58,6 +58,7 @@ int QLRequestFiles::CacheFolder(bool create) {
 }
 
 QLRegularFile QLRequestFiles::DefaultPicture(char const* name) const {
-  std::string const path = (boost::filesystem::path(data_.default_thumbnail_folder) / name).string();
+  std::string const path =
+      (boost::filesystem::path(data_.default_thumbnail_folder) / name).string();
   return QLRegularFile(path, confinement_.Open(path, QLRegularFile::kOpenFlags));
 }

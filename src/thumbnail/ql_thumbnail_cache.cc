@@ -68,8 +68,7 @@ std::uintmax_t AvailableSpace(std::string const& folder) {
 
 }  // namespace
 
-QLThumbnailCacheName QLThumbnailCache::MakeName(QLThumbnailData const& data,
-                                                std::time_t modified) {
+QLThumbnailCacheName QLThumbnailCache::MakeName(QLThumbnailData const& data, std::time_t modified) {
   QLThumbnailCacheName name;
   name.folder = CacheFolder(data);
   name.prefix = CachePrefix(data);
@@ -94,7 +93,8 @@ std::string QLThumbnailCache::EntryKey(QLThumbnailData const& data) {
 
 bool QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) {
   std::time_t modified = 0;
-  if (!files.SourceModified(&modified)) return false;  // typically the source is gone: a silent miss
+  if (!files.SourceModified(&modified))
+    return false;  // typically the source is gone: a silent miss
   QLThumbnailCacheName name;
   try {
     name = MakeName(data, modified);
@@ -184,8 +184,8 @@ void QLThumbnailCache::Save(QLThumbnailData const& data, QLRequestFiles& files) 
   if (RemoveOutdated(data, name, folder)) SaveAtomically(data, name, folder);
 }
 
-bool QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data,
-                                      QLThumbnailCacheName const& name, int dir) {
+bool QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data, QLThumbnailCacheName const& name,
+                                      int dir) {
   // The index hands over the names that begin with the prefix (listing the
   // folder only when it cannot vouch for it); each is examined here as the
   // listing would have: entries that are gone or are directories stay.
@@ -221,8 +221,8 @@ bool QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data,
   return true;
 }
 
-void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data,
-                                      QLThumbnailCacheName const& name, int dir) {
+void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data, QLThumbnailCacheName const& name,
+                                      int dir) {
   // A temporary file next to the final one is renamed into place, so a
   // reader never finds a truncated thumbnail under the final name.
   std::string const final_path = name.folder + name.file;
@@ -244,8 +244,8 @@ void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data,
     std::string const temp_name = TempName(name.file);
     int opened = -1;
     index_.Apply(name.folder, dir, std::string(), temp_name, [&] {
-      opened = openat(dir, temp_name.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      opened = openat(dir, temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0666);
       return opened >= 0;
     });
     QLUniqueFd fd(opened);
@@ -270,9 +270,8 @@ void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data,
       });
     }
     if (error != 0) {
-      index_.Apply(name.folder, dir, temp_name, std::string(), [&] {
-        return unlinkat(dir, temp_name.c_str(), 0) == 0 || errno == ENOENT;
-      });
+      index_.Apply(name.folder, dir, temp_name, std::string(),
+                   [&] { return unlinkat(dir, temp_name.c_str(), 0) == 0 || errno == ENOENT; });
       QL_ERROR("Problems when trying to save thumbnail for \"" << data.path << "\". "
                                                                << std::strerror(error));
     }
