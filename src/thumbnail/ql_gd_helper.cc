@@ -103,6 +103,16 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
   // An empty message (peer shut down mid-frame) may come without a buffer.
   char const* const text = message ? reinterpret_cast<char const*>(message.get()) : "";
   parser.parse(text, message ? length : 0);
+  if (parser.errorState == 3) {
+    // Valid JSON, or the start of it, but no request is that large: the peer
+    // gets the failure reply it waits for.
+    QL_ERROR("ProcessCommand: the request has more than "
+             << JSON::JSONParser::kMaxValues << " JSON keys and values or nests deeper than "
+             << JSON::JSONParser::kMaxDepth << " levels; refused.");
+    ++counters_.failures;
+    SendFailure(socket);
+    return true;
+  }
   if (parser.errorState != 0) {
     QL_ERROR("(QLHandleGetResources) invalid JSON input.");
     ++counters_.failures;
