@@ -1,5 +1,7 @@
 #include "thumbnail/ql_gd_helper.h"
 
+#include <limits.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -48,6 +50,26 @@ bool FillRequest(JSON::JSONParser const& parser, QLThumbnailData& data) {
   data.resource_id = static_cast<std::uint64_t>(nodes[4]->intValue);
   data.thumbnail_folder = nodes[5]->stringValue;
   data.default_thumbnail_folder = nodes[6]->stringValue;
+  return true;
+}
+
+// The kernel refuses a path of PATH_MAX bytes or more, so a request naming
+// one is refused before its path is copied further (a frame can carry one
+// of 70 KiB).
+bool PathsFit(QLThumbnailData const& data) {
+  struct {
+    char const* key;
+    std::string const& value;
+  } const paths[] = {{kPathKey, data.path},
+                     {kThumbnailFolderKey, data.thumbnail_folder},
+                     {kDefaultThumbnailFolderKey, data.default_thumbnail_folder}};
+  for (auto const& entry : paths) {
+    if (entry.value.size() >= PATH_MAX) {
+      QL_ERROR("ProcessCommand: \"" << entry.key << "\" is " << entry.value.size()
+                                    << " bytes long, longer than any path; refused.");
+      return false;
+    }
+  }
   return true;
 }
 
@@ -121,7 +143,7 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
   QL_DEBUG("ProcessCommand JSON: " << parser.buildJSONRepresentation());
 
   QLThumbnailData data;
-  if (!FillRequest(parser, data) || !RequestConfined(data)) {
+  if (!FillRequest(parser, data) || !PathsFit(data) || !RequestConfined(data)) {
     ++counters_.failures;
     SendFailure(socket);
     return true;
