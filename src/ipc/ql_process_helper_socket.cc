@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <new>
 
@@ -28,6 +29,10 @@ const int kListenBacklog = 50;
 const size_t kMaxPathLength = 107;
 
 std::atomic<unsigned int> g_max_message_length(QLProcessHelperSocket::kDefaultMaxMessageLength);
+
+struct FreeBytes {
+  void operator()(unsigned char* bytes) const { free(bytes); }
+};
 
 // One throttle per reason a connection is closed, shared by all connections.
 QLLogThrottle& FrameTimeoutLines() {
@@ -236,7 +241,8 @@ int QLProcessHelperSocket::ReceivePayload(boost::shared_ptr<unsigned char>& buff
                                           unsigned int size, Deadline deadline) {
   buffer.reset();
   QLReceiveBudgetHold hold(limits_.budget.get());
-  std::unique_ptr<unsigned char[]> bytes;
+  // malloc'd so that growing can extend the block in place (realloc).
+  std::unique_ptr<unsigned char, FreeBytes> bytes;
   std::size_t capacity = 0;
   std::size_t received = 0;
   ReadEnd end = ReadEnd::kComplete;
@@ -258,14 +264,14 @@ int QLProcessHelperSocket::ReceivePayload(boost::shared_ptr<unsigned char>& buff
         Close();
         return -1;
       }
-      std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[next > 0 ? next : 1]);
-      if (!grown) {
+      void* const grown = realloc(bytes.get(), next > 0 ? next : 1);
+      if (grown == nullptr) {
         QL_ERROR("Cannot allocate " << next << " bytes for a message; closing the connection.");
         Close();
         return -1;
       }
-      if (received > 0) memcpy(grown.get(), bytes.get(), received);
-      bytes = std::move(grown);
+      bytes.release();
+      bytes.reset(static_cast<unsigned char*>(grown));
       capacity = next;
     }
     if (received == size) break;
@@ -275,11 +281,11 @@ int QLProcessHelperSocket::ReceivePayload(boost::shared_ptr<unsigned char>& buff
   }
   switch (end) {
     case ReadEnd::kComplete:
-      buffer.reset(bytes.release(), arrayDeleter<unsigned char>());
+      buffer.reset(bytes.release(), FreeBytes());
       return static_cast<int>(size);
     case ReadEnd::kPeerShutDown:
       // The part received stays with the caller.
-      buffer.reset(bytes.release(), arrayDeleter<unsigned char>());
+      buffer.reset(bytes.release(), FreeBytes());
       return 0;
     case ReadEnd::kTimedOut:
       return CloseUnfinishedFrame();

@@ -59,11 +59,14 @@ int JSONParser::parse(char const* text, unsigned int length) {
   depth_ = 0;
 
   json_parser parser;
-  if (json_parser_init(&parser, nullptr, &JSONParser::parser_callback, this) != 0) {
+  json_config config = {0, kMaxTokenBytes};
+  if (json_parser_init(&parser, &config, &JSONParser::parser_callback, this) != 0) {
     errorState = 1;
     return errorState;
   }
-  if (json_parser_string(&parser, text, length, nullptr) != 0 && errorState != 3) errorState = 2;
+  int const error = json_parser_string(&parser, text, length, nullptr);
+  if (error == JSON_ERROR_DATA_LIMIT) errorState = 3;
+  if (error != 0 && errorState != 3) errorState = 2;
   json_parser_free(&parser);
   if (errorState == 3) {
     // What was built before the cap is no request; let it go at once.

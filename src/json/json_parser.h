@@ -15,7 +15,8 @@
 //  - Text cut short after a complete token is not an error: the nodes
 //    finished before the cut remain.
 //  - A document with more than kMaxValues keys and values (arrays and objects
-//    count as values) or nested deeper than kMaxDepth stops the parse at the
+//    count as values), nested deeper than kMaxDepth or with a key, string or
+//    number longer than kMaxTokenBytes (once unescaped) stops the parse at the
 //    first one over, with errorState 3 and an empty table: nothing past the
 //    cap is ever built.
 //
@@ -47,10 +48,13 @@ class JSONParser {
   // key, many times the text's own size.
   static constexpr unsigned int kMaxValues = 256;
   static constexpr unsigned int kMaxDepth = 8;
+  // Four times the longest path (PATH_MAX); a longer token would only be
+  // copied from the text into the parser's buffer and again into its node.
+  static constexpr unsigned int kMaxTokenBytes = 4 * 4096;
 
   // Parses exactly `length` bytes (no NUL needed) and returns the new
   // errorState: 0 success, 1 libjson could not be set up, 2 invalid text,
-  // 3 over kMaxValues or kMaxDepth.
+  // 3 over kMaxValues, kMaxDepth or kMaxTokenBytes.
   int parse(char const* text, unsigned int length);
 
   // A pointer to the top-level node under `key`, or an empty pointer.

@@ -77,7 +77,7 @@ TEST_F(JSONParserTest, HostileDocumentGivesErrorStateTwo) {
 }
 
 // Documents at and just over the caps on keys and values (the root object
-// counts as one) and on depth: over them the parse stops with errorState 3
+// counts as one), on depth and on a token's length: over them the parse stops with errorState 3
 // and an empty table, whatever follows.
 TEST_F(JSONParserTest, DocumentOverACapGivesErrorStateThree) {
   auto keys = [](int count) {
