@@ -39,13 +39,17 @@ void PauseIfOutOfResources(int error, bool* reported) {
 bool QLProcessHelperSocketServerService::PeerAllowed(QLProcessHelperSocket& client) const {
   if (!peer_filter_.restricts()) return true;
   QLPeerCredentials const& peer = client.peer();
-  if (!client.has_peer()) {
-    QL_ERROR("Refused a connection whose peer credentials cannot be read.");
-  } else if (peer_filter_.Allows(peer)) {
-    return true;
-  } else {
-    QL_ERROR("Refused a connection from uid " << peer.uid << " pid " << peer.pid
-                                              << ": not an allowed user or group.");
+  // A peer refused again and again must not fill the log's disk.
+  static QLLogThrottle lines;
+  std::string note;
+  if (client.has_peer() && peer_filter_.Allows(peer)) return true;
+  if (lines.Allow(&note)) {
+    if (!client.has_peer()) {
+      QL_ERROR("Refused a connection whose peer credentials cannot be read." << note);
+    } else {
+      QL_ERROR("Refused a connection from uid " << peer.uid << " pid " << peer.pid
+                                                << ": not an allowed user or group." << note);
+    }
   }
   client.Close();
   return false;
@@ -159,8 +163,12 @@ void QLProcessHelperSocketServerService::StartServer() {
       } catch (boost::thread_resource_error const& e) {
         workers_.erase(counter);
         GivePeerSlot(counter);
-        QL_ERROR("Worker " << counter << " thread could not start (" << e.what()
-                           << "); connection dropped. Workers left: " << workers_.size());
+        static QLLogThrottle lines;  // one line a second however many fail
+        std::string note;
+        if (lines.Allow(&note)) {
+          QL_ERROR("Worker " << counter << " thread could not start (" << e.what()
+                             << "); connection dropped. Workers left: " << workers_.size() << note);
+        }
         client->Close();
       }
     }
