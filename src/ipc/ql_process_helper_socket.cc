@@ -50,15 +50,18 @@ QLLogThrottle& BudgetLines() {
 
 // Waits until `fd` has something to read (data, its end or an error) or the
 // deadline passes; false only for the deadline. With no deadline it returns
-// at once and the receive itself blocks, as it always did.
-bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
-  if (deadline == std::chrono::steady_clock::time_point::max()) return true;
+// at once, and the receive itself blocks as it always did, unless `block`
+// asks to wait here for as long as it takes.
+bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline, bool block = false) {
+  bool const forever = deadline == std::chrono::steady_clock::time_point::max();
+  if (forever && !block) return true;
   for (;;) {
     auto const left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
+    if (!forever && left.count() <= 0) return false;
     struct pollfd entry = {fd, POLLIN, 0};
-    int const ready = poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
+    int const wait_ms = forever ? -1 : static_cast<int>(std::min<long long>(left.count(), INT_MAX));
+    int const ready = poll(&entry, 1, wait_ms);
     if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
   }
 }
@@ -202,7 +205,9 @@ int QLProcessHelperSocket::Receive(boost::shared_ptr<unsigned char>& message) {
   message.reset();
   int const fd = m_sock;
   if (fd == -1) return -1;
-  if (!WaitReadable(fd, DeadlineIn(limits_.idle_timeout_ms))) {
+  // A frame's time starts with its first byte: until then only the opt-in
+  // idle limit applies (with no frame limit either, recv waits as before).
+  if (!WaitReadable(fd, DeadlineIn(limits_.idle_timeout_ms), limits_.frame_timeout_ms > 0)) {
     std::string note;
     if (IdleTimeoutLines().Allow(&note)) {
       QL_ERROR("Closed the connection from " << PeerText() << ": idle for "
