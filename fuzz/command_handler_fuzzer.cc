@@ -9,8 +9,8 @@
 // relative and stay inside (no ".." component, no NUL byte), and its canvas
 // is quick to make; after each input whatever it added is removed, so every
 // input meets the same folder. Checks: invalid JSON gets no reply, valid JSON
-// exactly one frame per call, which is one zero byte or a PNG file image, the
-// same both times (the second often from the cache).
+// exactly one frame per call (the zero byte when over the parser's caps), which is one zero byte or
+// a PNG file image, the same both times (the second often from the cache).
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -143,6 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
 
   FuzzCheck(first == second, "the same body is judged the same twice");
   FuzzCheck(frames.size() == (first ? 2u : 0u), "one reply per valid body, none for invalid JSON");
+  FuzzCheck(parser.errorState != 3 || (first && frames[0] == std::string(1, '\0')),
+            "a body over the parser's caps gets the failure reply");
   std::uint32_t width = 0, height = 0;
   if (first && frames[0].size() == 1) {
     FuzzCheck(frames[0][0] == '\0', "a one-byte reply is the zero byte");

@@ -2,14 +2,19 @@
 
 #include <errno.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <new>
 
+#include "ipc/ql_log_throttle.h"
 #include "log/ql_log.h"
 
 namespace {
@@ -24,6 +29,47 @@ const int kListenBacklog = 50;
 const size_t kMaxPathLength = 107;
 
 std::atomic<unsigned int> g_max_message_length(QLProcessHelperSocket::kDefaultMaxMessageLength);
+
+struct FreeBytes {
+  void operator()(unsigned char* bytes) const { free(bytes); }
+};
+
+// One throttle per reason a connection is closed, shared by all connections.
+QLLogThrottle& FrameTimeoutLines() {
+  static QLLogThrottle throttle;
+  return throttle;
+}
+QLLogThrottle& IdleTimeoutLines() {
+  static QLLogThrottle throttle;
+  return throttle;
+}
+QLLogThrottle& BudgetLines() {
+  static QLLogThrottle throttle;
+  return throttle;
+}
+
+// Waits until `fd` has something to read (data, its end or an error) or the
+// deadline passes; false only for the deadline. With no deadline it returns
+// at once, and the receive itself blocks as it always did, unless `block`
+// asks to wait here for as long as it takes.
+bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline, bool block = false) {
+  bool const forever = deadline == std::chrono::steady_clock::time_point::max();
+  if (forever && !block) return true;
+  for (;;) {
+    auto const left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (!forever && left.count() <= 0) return false;
+    struct pollfd entry = {fd, POLLIN, 0};
+    int const wait_ms = forever ? -1 : static_cast<int>(std::min<long long>(left.count(), INT_MAX));
+    int const ready = poll(&entry, 1, wait_ms);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
+  }
+}
+
+std::chrono::steady_clock::time_point DeadlineIn(int ms) {
+  if (ms <= 0) return std::chrono::steady_clock::time_point::max();
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+}
 
 }  // namespace
 
@@ -156,10 +202,30 @@ bool QLProcessHelperSocket::SendInternal(unsigned char const* data, unsigned int
 }
 
 int QLProcessHelperSocket::Receive(boost::shared_ptr<unsigned char>& message) {
-  if (!IsValid()) return -1;
-  boost::shared_ptr<unsigned char> header;
-  if (ReceiveInternal(header, 4) != 4) return -1;
-  unsigned int const length = static_cast<unsigned int>(intFromByteArray(header.get()));
+  message.reset();
+  int const fd = m_sock;
+  if (fd == -1) return -1;
+  // A frame's time starts with its first byte: until then only the opt-in
+  // idle limit applies (with no frame limit either, recv waits as before).
+  if (!WaitReadable(fd, DeadlineIn(limits_.idle_timeout_ms), limits_.frame_timeout_ms > 0)) {
+    std::string note;
+    if (IdleTimeoutLines().Allow(&note)) {
+      QL_ERROR("Closed the connection from " << PeerText() << ": idle for "
+                                             << limits_.idle_timeout_ms << " ms between requests."
+                                             << note);
+    }
+    Close();
+    return -1;
+  }
+  // The frame has begun; from here on it has frame_timeout_ms to be whole.
+  Deadline const deadline = DeadlineIn(limits_.frame_timeout_ms);
+  unsigned char header[4];
+  std::size_t received = 0;
+  ReadEnd const end = ReadExactly(header, sizeof(header), &received, deadline);
+  if (end != ReadEnd::kComplete) {
+    return end == ReadEnd::kTimedOut ? CloseUnfinishedFrame() : -1;
+  }
+  unsigned int const length = static_cast<unsigned int>(intFromByteArray(header));
   unsigned int const limit = MaxMessageLength();
   if (length > limit) {
     // Never allocate what a peer merely announces beyond the bound.
@@ -168,39 +234,112 @@ int QLProcessHelperSocket::Receive(boost::shared_ptr<unsigned char>& message) {
     Close();
     return -1;
   }
-  return ReceiveInternal(message, length);
+  return ReceivePayload(message, length, deadline);
 }
 
 int QLProcessHelperSocket::ReceiveInternal(boost::shared_ptr<unsigned char>& buffer,
                                            unsigned int size) {
-  unsigned char* bytes = new (std::nothrow) unsigned char[size];
-  if (bytes == NULL) {
-    QL_ERROR("Cannot allocate " << size << " bytes for a message; closing the connection.");
-    buffer.reset();
-    Close();
-    return -1;
+  return ReceivePayload(buffer, size, DeadlineIn(limits_.frame_timeout_ms));
+}
+
+int QLProcessHelperSocket::ReceivePayload(boost::shared_ptr<unsigned char>& buffer,
+                                          unsigned int size, Deadline deadline) {
+  buffer.reset();
+  QLReceiveBudgetHold hold(limits_.budget.get());
+  // malloc'd so that growing can extend the block in place (realloc).
+  std::unique_ptr<unsigned char, FreeBytes> bytes;
+  std::size_t capacity = 0;
+  std::size_t received = 0;
+  ReadEnd end = ReadEnd::kComplete;
+  while (end == ReadEnd::kComplete) {
+    if (!bytes || (received == capacity && capacity < size)) {
+      // The buffer grows with what has arrived (doubling), so a peer that
+      // only announces a length gets no more than the first step.
+      std::size_t const next = bytes ? std::min<std::size_t>(capacity * 2, size)
+                                     : std::min<std::size_t>(size, QLReceiveBudget::kFreeBytes);
+      if (!hold.Cover(next)) {
+        std::string note;
+        if (BudgetLines().Allow(&note)) {
+          QL_ERROR("Closed the connection from "
+                   << PeerText() << ": its frame of " << size
+                   << " bytes gets no more of the receive budget (" << limits_.budget->used()
+                   << " of " << limits_.budget->capacity()
+                   << " bytes held by partly received frames)." << note);
+        }
+        Close();
+        return -1;
+      }
+      void* const grown = realloc(bytes.get(), next > 0 ? next : 1);
+      if (grown == nullptr) {
+        QL_ERROR("Cannot allocate " << next << " bytes for a message; closing the connection.");
+        Close();
+        return -1;
+      }
+      bytes.release();
+      bytes.reset(static_cast<unsigned char*>(grown));
+      capacity = next;
+    }
+    if (received == size) break;
+    std::size_t chunk = 0;
+    end = ReadExactly(bytes.get() + received, capacity - received, &chunk, deadline);
+    received += chunk;
   }
-  buffer.reset(bytes, arrayDeleter<unsigned char>());
-  unsigned int received = 0;
-  while (received < size) {
+  switch (end) {
+    case ReadEnd::kComplete:
+      buffer.reset(bytes.release(), FreeBytes());
+      return static_cast<int>(size);
+    case ReadEnd::kPeerShutDown:
+      // The part received stays with the caller.
+      buffer.reset(bytes.release(), FreeBytes());
+      return 0;
+    case ReadEnd::kTimedOut:
+      return CloseUnfinishedFrame();
+    case ReadEnd::kFailed:
+      break;
+  }
+  return -1;
+}
+
+QLProcessHelperSocket::ReadEnd QLProcessHelperSocket::ReadExactly(unsigned char* into,
+                                                                  std::size_t count,
+                                                                  std::size_t* received,
+                                                                  Deadline deadline) {
+  while (*received < count) {
     int const fd = m_sock;
-    if (fd == -1) return -1;  // closed by another thread
-    ssize_t result = recv(fd, bytes + received, size - received, 0);
+    if (fd == -1) return ReadEnd::kFailed;  // closed by another thread
+    if (!WaitReadable(fd, deadline)) return ReadEnd::kTimedOut;
+    ssize_t result = recv(fd, into + *received, count - *received, 0);
     if (result == 0) {
       QL_DEBUG("The socket was orderly shutdown.");
       Close();
-      return 0;
+      return ReadEnd::kPeerShutDown;
     }
     if (result < 0) {
       int const error = errno;
       if (error == EINTR) continue;
       QL_ERROR("ReceiveInternal Error: " << error);
       Close();
-      return -1;
+      return ReadEnd::kFailed;
     }
-    received += static_cast<unsigned int>(result);
+    *received += static_cast<std::size_t>(result);
   }
-  return static_cast<int>(size);
+  return ReadEnd::kComplete;
+}
+
+int QLProcessHelperSocket::CloseUnfinishedFrame() {
+  std::string note;
+  if (FrameTimeoutLines().Allow(&note)) {
+    QL_ERROR("Closed the connection from " << PeerText() << ": a frame begun "
+                                           << limits_.frame_timeout_ms
+                                           << " ms ago is still not complete." << note);
+  }
+  Close();
+  return -1;
+}
+
+std::string QLProcessHelperSocket::PeerText() const {
+  if (!has_peer_) return "an unknown peer";
+  return "uid " + std::to_string(peer_.uid) + " pid " + std::to_string(peer_.pid);
 }
 
 void QLProcessHelperSocket::Close() {

@@ -24,11 +24,27 @@
 
 #include <atomic>
 #include <boost/shared_ptr.hpp>
+#include <chrono>
+#include <cstddef>
 #include <mutex>
 #include <string>
 
 #include "base/ql_array_deleter.h"
 #include "ipc/ql_peer_filter.h"
+#include "ipc/ql_receive_budget.h"
+
+// What a server holds each accepted connection's receiving to. The defaults
+// (no limit) are what a client's own connection uses.
+struct QLReceiveLimits {
+  // A frame whose first byte came this long ago and that is still not
+  // complete ends the connection; 0: no limit.
+  int frame_timeout_ms = 0;
+  // A connection that sends nothing for this long between frames is
+  // closed; 0: no limit.
+  int idle_timeout_ms = 0;
+  // Shared by all connections of the server; empty: no budget.
+  boost::shared_ptr<QLReceiveBudget> budget;
+};
 
 // Reads four bytes, most significant first, as a 32-bit integer.
 int intFromByteArray(unsigned char const* bytes);
@@ -36,8 +52,12 @@ int intFromByteArray(unsigned char const* bytes);
 class QLProcessHelperSocket {
  public:
   // Requests are small JSON texts; a peer announcing more than this is
-  // treated as a receive error and nothing is allocated for it.
-  static const unsigned int kDefaultMaxMessageLength = 16u * 1024u * 1024u;
+  // treated as a receive error and nothing is allocated for it. The longest
+  // valid request holds three paths of up to PATH_MAX (4096) bytes, each byte
+  // possibly written as a six-byte \u escape, plus seven keys, two sizes, a
+  // 64-bit id, a boolean, quotes, separators and some white space, which
+  // 1024 bytes more cover with room to spare: 3 * 4096 * 6 + 1024 = 74752.
+  static const unsigned int kDefaultMaxMessageLength = 3u * 4096u * 6u + 1024u;
 
   explicit QLProcessHelperSocket(std::string name);
   virtual ~QLProcessHelperSocket();
@@ -61,10 +81,17 @@ class QLProcessHelperSocket {
   bool SendInternal(unsigned char const* data, unsigned int length);
 
   // Receives one frame into `message`. Returns the payload length, 0 when the
-  // peer shut down during the payload, or -1 (peer gone during the length,
-  // receive error, or an announced length above the bound).
+  // peer shut down during the payload (the part received is kept), or -1
+  // (peer gone during the length, receive error, an announced length above
+  // the bound, or a limit of SetReceiveLimits reached; the socket is then
+  // closed). The payload's buffer grows with the bytes that arrive, never
+  // to more than the announced length.
   int Receive(boost::shared_ptr<unsigned char>& message);
+  // Receives a payload of `size` bytes as Receive does after the length.
   int ReceiveInternal(boost::shared_ptr<unsigned char>& buffer, unsigned int size);
+  // Limits for this connection's receiving; set by its owner before the
+  // first Receive.
+  void SetReceiveLimits(QLReceiveLimits const& limits) { limits_ = limits; }
 
   // Shuts the connection down (on a listener: wakes accept) and closes it.
   void Close();
@@ -80,6 +107,8 @@ class QLProcessHelperSocket {
   // tell them, or on a socket that was not accepted.
   bool has_peer() const { return has_peer_; }
   QLPeerCredentials const& peer() const { return peer_; }
+  // "uid U pid P" of the peer, for log lines.
+  std::string PeerText() const;
   std::string const& name() const { return name_; }
 
   // Upper bound on an announced payload length, process-wide (capped at
@@ -88,6 +117,19 @@ class QLProcessHelperSocket {
   static unsigned int MaxMessageLength();
 
  private:
+  using Deadline = std::chrono::steady_clock::time_point;
+  enum class ReadEnd { kComplete, kPeerShutDown, kFailed, kTimedOut };
+  // Reads until `count` bytes are in `into` (*received counts them); waits
+  // for each byte no later than `deadline` (max(): as long as it takes).
+  // Every end but kComplete and kTimedOut leaves the socket closed.
+  ReadEnd ReadExactly(unsigned char* into, std::size_t count, std::size_t* received,
+                      Deadline deadline);
+  int ReceivePayload(boost::shared_ptr<unsigned char>& buffer, unsigned int size,
+                     Deadline deadline);
+  // One (throttled) ERROR line for a frame past frame_timeout_ms, then
+  // Close; returns -1.
+  int CloseUnfinishedFrame();
+
   mutable std::atomic<int> m_sock;
   std::mutex fd_mutex_;  // held by Shutdown and Close around their use of m_sock
   struct sockaddr_un address_;
@@ -96,6 +138,7 @@ class QLProcessHelperSocket {
   long path_group_ = -1;
   bool has_peer_ = false;
   QLPeerCredentials peer_;  // written by Accept before the socket has another user
+  QLReceiveLimits limits_;  // set by the owner before its first Receive
 };
 
 #endif  // QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "ipc/ql_log_throttle.h"
 #include "ipc/ql_process_worker.h"
 #include "log/ql_log.h"
 
@@ -38,16 +39,56 @@ void PauseIfOutOfResources(int error, bool* reported) {
 bool QLProcessHelperSocketServerService::PeerAllowed(QLProcessHelperSocket& client) const {
   if (!peer_filter_.restricts()) return true;
   QLPeerCredentials const& peer = client.peer();
-  if (!client.has_peer()) {
-    QL_ERROR("Refused a connection whose peer credentials cannot be read.");
-  } else if (peer_filter_.Allows(peer)) {
-    return true;
-  } else {
-    QL_ERROR("Refused a connection from uid " << peer.uid << " pid " << peer.pid
-                                              << ": not an allowed user or group.");
+  // A peer refused again and again must not fill the log's disk.
+  static QLLogThrottle lines;
+  std::string note;
+  if (client.has_peer() && peer_filter_.Allows(peer)) return true;
+  if (lines.Allow(&note)) {
+    if (!client.has_peer()) {
+      QL_ERROR("Refused a connection whose peer credentials cannot be read." << note);
+    } else {
+      QL_ERROR("Refused a connection from uid " << peer.uid << " pid " << peer.pid
+                                                << ": not an allowed user or group." << note);
+    }
   }
   client.Close();
   return false;
+}
+
+bool QLProcessHelperSocketServerService::TakePeerSlot(QLProcessHelperSocket& client, int number) {
+  // A peer whose credentials cannot be read is counted as one user of its own.
+  uid_t const user = client.has_peer() ? client.peer().uid : static_cast<uid_t>(-1);
+  std::size_t& open = user_connections_[user];
+  if (user != 0 && max_peer_connections_ > 0 && open >= max_peer_connections_) {
+    static QLLogThrottle lines;
+    std::string note;
+    if (lines.Allow(&note)) {
+      QL_ERROR("Refused a connection from " << client.PeerText() << ": it has " << open
+                                            << " connections open, the most one user may have."
+                                            << note);
+    }
+    client.Close();
+    return false;
+  }
+  ++open;
+  worker_users_[number] = user;
+  return true;
+}
+
+void QLProcessHelperSocketServerService::GivePeerSlot(int number) {
+  std::map<int, uid_t>::iterator const it = worker_users_.find(number);
+  if (it == worker_users_.end()) return;
+  std::map<uid_t, std::size_t>::iterator const count = user_connections_.find(it->second);
+  if (count != user_connections_.end() && --count->second == 0) user_connections_.erase(count);
+  worker_users_.erase(it);
+}
+
+void QLProcessHelperSocketServerService::SetReceiveLimits(QLReceiveLimits const& limits) {
+  receive_limits_ = limits;
+}
+
+void QLProcessHelperSocketServerService::SetMaxPeerConnections(std::size_t connections) {
+  max_peer_connections_ = connections;
 }
 
 void QLProcessHelperSocketServerService::UseListeningSocket(int fd) {
@@ -73,7 +114,9 @@ QLProcessHelperSocketServerService::QLProcessHelperSocketServerService(
       socket_name_(socket_name),
       socket_(socket_name),
       stop_(false),
-      abandoned_(0) {}
+      abandoned_(0) {
+  receive_limits_.frame_timeout_ms = kDefaultFrameTimeoutMs;
+}
 
 QLProcessHelperSocketServerService::~QLProcessHelperSocketServerService() {}
 
@@ -82,6 +125,10 @@ bool QLProcessHelperSocketServerService::InitHelper() { return helper_ && helper
 void QLProcessHelperSocketServerService::StartServer() {
   if (!adopted_socket_ && !socket_.InitSocketServer()) return;
   if (on_listening_) on_listening_();
+  if (!receive_limits_.budget) {
+    receive_limits_.budget.reset(new QLReceiveBudget(
+        QLReceiveBudget::DefaultFor(QLProcessHelperSocket::MaxMessageLength())));
+  }
   int counter = 0;
   bool shortage_reported = false;
   while (!stop_) {
@@ -106,6 +153,8 @@ void QLProcessHelperSocketServerService::StartServer() {
         client->Close();
         continue;
       }
+      if (!TakePeerSlot(*client, counter)) continue;
+      client->SetReceiveLimits(receive_limits_);
       boost::shared_ptr<QLProcessWorker> worker(new QLProcessWorker(client, helper_, counter));
       workers_[counter] = worker;
       QL_DEBUG("Add Worker - count: " << workers_.size());
@@ -113,8 +162,13 @@ void QLProcessHelperSocketServerService::StartServer() {
         worker->Start();
       } catch (boost::thread_resource_error const& e) {
         workers_.erase(counter);
-        QL_ERROR("Worker " << counter << " thread could not start (" << e.what()
-                           << "); connection dropped. Workers left: " << workers_.size());
+        GivePeerSlot(counter);
+        static QLLogThrottle lines;  // one line a second however many fail
+        std::string note;
+        if (lines.Allow(&note)) {
+          QL_ERROR("Worker " << counter << " thread could not start (" << e.what()
+                             << "); connection dropped. Workers left: " << workers_.size() << note);
+        }
         client->Close();
       }
     }
@@ -158,6 +212,8 @@ void QLProcessHelperSocketServerService::StopServer() {
   {
     boost::lock_guard<boost::recursive_mutex> lock(mutex_);
     workers_.clear();
+    worker_users_.clear();
+    user_connections_.clear();
   }
 }
 
@@ -167,6 +223,7 @@ boost::shared_ptr<QLProcessWorker> QLProcessHelperSocketServerService::RemoveWor
   if (it == workers_.end()) return boost::shared_ptr<QLProcessWorker>();
   boost::shared_ptr<QLProcessWorker> worker = it->second;
   workers_.erase(it);
+  GivePeerSlot(number);
   QL_DEBUG("Remove Worker - count: " << workers_.size());
   return worker;
 }

@@ -15,10 +15,15 @@
 //    thread, because each ending worker takes it in RemoveWorker.
 //  - The stop flag and the abandoned count are atomic. The helper is shared
 //    by all workers.
-//  - UseListeningSocket, SetPeerFilter, SetSocketPathAccess and
-//    SetListeningCallback are called before StartServer, on its thread.
+//  - UseListeningSocket, SetPeerFilter, SetSocketPathAccess,
+//    SetListeningCallback, SetReceiveLimits and SetMaxPeerConnections are
+//    called before StartServer, on its thread.
+//  - mutex_ also guards the per-user connection counts, which are taken as
+//    a worker is added and given back as it is removed.
 #ifndef QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
 #define QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
+
+#include <sys/types.h>
 
 #include <atomic>
 #include <boost/shared_ptr.hpp>
@@ -83,9 +88,31 @@ class QLProcessHelperSocketServerService : public QLService {
   // first accept.
   void SetListeningCallback(std::function<void()> callback);
 
+  // Connections one user (other than root) may have open at once. Each is a
+  // thread, and the shipped unit allows the service 256 tasks: 32 lets seven
+  // users hold all they may beside each other and still leaves room for
+  // root's connections, the process's own threads and decoder children.
+  static constexpr std::size_t kDefaultMaxPeerConnections = 32;
+  // A frame begun this long ago and not yet complete ends its connection: a
+  // request is a few hundred bytes written at once, so only a stalled or
+  // hostile peer comes near it.
+  static constexpr int kDefaultFrameTimeoutMs = 5000;
+  // Limits for every accepted connection's receiving. Without a budget in
+  // them, StartServer makes one of QLReceiveBudget::DefaultFor the frame
+  // bound. Defaults: kDefaultFrameTimeoutMs, no idle limit.
+  void SetReceiveLimits(QLReceiveLimits const& limits);
+  // 0: no cap. A connection over it is closed as soon as it is accepted,
+  // with one ERROR line (at most one a second); it costs no thread.
+  void SetMaxPeerConnections(std::size_t connections);
+
  private:
   // Closes `client` (one ERROR line) unless the peer filter allows its peer.
   bool PeerAllowed(QLProcessHelperSocket& client) const;
+  // Counts the connection for its user, or closes it (throttled ERROR line)
+  // when that user is at the cap. Called with mutex_ held.
+  bool TakePeerSlot(QLProcessHelperSocket& client, int number);
+  // Gives back the slot of worker `number`. Called with mutex_ held.
+  void GivePeerSlot(int number);
 
   boost::shared_ptr<QLAbstractHelper> helper_;
   std::string socket_name_;
@@ -95,8 +122,12 @@ class QLProcessHelperSocketServerService : public QLService {
   bool adopted_socket_ = false;
   QLPeerFilter peer_filter_;
   std::function<void()> on_listening_;
+  QLReceiveLimits receive_limits_;
+  std::size_t max_peer_connections_ = kDefaultMaxPeerConnections;
   std::map<int, boost::shared_ptr<QLProcessWorker>> workers_;
-  mutable boost::recursive_mutex mutex_;  // guards workers_
+  std::map<int, uid_t> worker_users_;  // the user counted for each worker
+  std::map<uid_t, std::size_t> user_connections_;
+  mutable boost::recursive_mutex mutex_;  // guards the three maps above
 };
 
 #endif  // QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_

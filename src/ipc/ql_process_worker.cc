@@ -77,7 +77,10 @@ void QLProcessWorker::RunLoop() {
   while (socket_ && socket_->IsValid() && !stop_) {
     message.reset();
     int const length = socket_->Receive(message);
-    if (length < 0) continue;
+    // A frame cut short by its peer (0 with the socket closed) has nobody
+    // to answer; handing it on would log an ERROR line for every peer that
+    // vanishes mid-frame, a line a flood of them could repeat at will.
+    if (length < 0 || (length == 0 && !socket_->IsValid())) continue;
     try {
       helper_->ProcessCommand(message, static_cast<unsigned int>(length), socket_);
     } catch (std::exception const& e) {

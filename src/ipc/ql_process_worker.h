@@ -4,7 +4,8 @@
 //  - Always owned through boost::shared_ptr (the server's worker table, and
 //    RunLoop itself while it runs). Start() must be called through an owner
 //    that outlives the call.
-//  - RunLoop receives one frame at a time and hands it to the shared helper
+//  - RunLoop receives one frame at a time and hands each whole one (an empty
+//    frame included; not one its peer cut short) to the shared helper
 //    (a std::exception escaping the helper is logged and ends only this
 //    connection);
 //    when the connection ends it removes itself from the server registered

@@ -52,15 +52,29 @@ JSONParser::~JSONParser() {}
 int JSONParser::parse(char const* text, unsigned int length) {
   nodes.clear();
   currentNode.reset();
+  currentObject.reset();
+  currentArray.reset();
   errorState = 0;
+  values_ = 0;
+  depth_ = 0;
 
   json_parser parser;
-  if (json_parser_init(&parser, nullptr, &JSONParser::parser_callback, this) != 0) {
+  json_config config = {0, kMaxTokenBytes};
+  if (json_parser_init(&parser, &config, &JSONParser::parser_callback, this) != 0) {
     errorState = 1;
     return errorState;
   }
-  if (json_parser_string(&parser, text, length, nullptr) != 0) errorState = 2;
+  int const error = json_parser_string(&parser, text, length, nullptr);
+  if (error == JSON_ERROR_DATA_LIMIT) errorState = 3;
+  if (error != 0 && errorState != 3) errorState = 2;
   json_parser_free(&parser);
+  if (errorState == 3) {
+    // What was built before the cap is no request; let it go at once.
+    nodes.clear();
+    currentNode.reset();
+    currentObject.reset();
+    currentArray.reset();
+  }
   return errorState;
 }
 
@@ -85,6 +99,7 @@ std::string JSONParser::buildJSONRepresentation() const {
 int JSONParser::parser_callback(void* userdata, int type, char const* data, unsigned int length) {
   if (userdata == nullptr || type < JSON_ARRAY_BEGIN || type > JSON_NULL) return 0;
   JSONParser* self = static_cast<JSONParser*>(userdata);
+  if (!self->withinCaps(type)) return 1;
   if (data == nullptr) {
     data = "";
     length = 0;
@@ -125,6 +140,17 @@ int JSONParser::parser_callback(void* userdata, int type, char const* data, unsi
       break;
   }
   return 0;
+}
+
+bool JSONParser::withinCaps(int type) {
+  if (type == JSON_ARRAY_END || type == JSON_OBJECT_END) {
+    if (depth_ > 0) --depth_;
+    return true;
+  }
+  if (type == JSON_ARRAY_BEGIN || type == JSON_OBJECT_BEGIN) ++depth_;
+  if (++values_ <= kMaxValues && depth_ <= kMaxDepth) return true;
+  errorState = 3;
+  return false;
 }
 
 void JSONParser::handleArrayStart() {

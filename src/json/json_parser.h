@@ -14,6 +14,11 @@
 //  - null values are dropped (one DEBUG line "NULL value" each).
 //  - Text cut short after a complete token is not an error: the nodes
 //    finished before the cut remain.
+//  - A document with more than kMaxValues keys and values (arrays and objects
+//    count as values), nested deeper than kMaxDepth or with a key, string or
+//    number longer than kMaxTokenBytes (once unescaped) stops the parse at the
+//    first one over, with errorState 3 and an empty table: nothing past the
+//    cap is ever built.
 //
 // Contract:
 //  - One parser serves one document: construct, parse() once, read, destroy.
@@ -36,8 +41,20 @@ class JSONParser {
   JSONParser();
   virtual ~JSONParser();
 
+  // A request is one object of seven keys (15 values and keys, depth 1).
+  // The caps leave room for far larger documents while holding what one
+  // text can make the parser build to a few hundred small nodes; without
+  // them a text made only of short keys got a node and a table entry per
+  // key, many times the text's own size.
+  static constexpr unsigned int kMaxValues = 256;
+  static constexpr unsigned int kMaxDepth = 8;
+  // Four times the longest path (PATH_MAX); a longer token would only be
+  // copied from the text into the parser's buffer and again into its node.
+  static constexpr unsigned int kMaxTokenBytes = 4 * 4096;
+
   // Parses exactly `length` bytes (no NUL needed) and returns the new
-  // errorState: 0 success, 1 libjson could not be set up, 2 invalid text.
+  // errorState: 0 success, 1 libjson could not be set up, 2 invalid text,
+  // 3 over kMaxValues, kMaxDepth or kMaxTokenBytes.
   int parse(char const* text, unsigned int length);
 
   // A pointer to the top-level node under `key`, or an empty pointer.
@@ -47,8 +64,8 @@ class JSONParser {
   // separated by "," + "}". Debug text only; not always valid JSON.
   std::string buildJSONRepresentation() const;
 
-  // Handed to libjson with the parser as user data. Always returns 0, so the
-  // callback never stops a parse.
+  // Handed to libjson with the parser as user data. Returns 0 but for the
+  // event that goes over a cap, which stops the parse.
   static int parser_callback(void* userdata, int type, char const* data, unsigned int length);
 
   void handleArrayStart();
@@ -75,6 +92,11 @@ class JSONParser {
   // element (only called when one is needed).
   template <typename Store, typename Text>
   void handleScalar(Store store, Text text);
+  // Counts one event; false (errorState 3) once it goes over a cap.
+  bool withinCaps(int type);
+
+  unsigned int values_ = 0;
+  unsigned int depth_ = 0;
 };
 
 }  // namespace JSON

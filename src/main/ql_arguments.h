@@ -7,9 +7,11 @@
 #ifndef QUORLIN_MAIN_QL_ARGUMENTS_H_
 #define QUORLIN_MAIN_QL_ARGUMENTS_H_
 
+#include <cstddef>
 #include <string>
 
 #include "ipc/ql_peer_filter.h"
+#include "ipc/ql_process_socket_server.h"
 #include "log/ql_log_settings.h"
 
 // The log settings come first: the process entry sets the log file to "gd.log"
@@ -28,6 +30,12 @@ struct QLArguments : QLLogSettings {
   int socket_mode = -1;       // --socket-mode, 0 to 0777; -1: as the umask gives
   long socket_group = -1;     // --socket-group, as a gid; -1: the process's group
   QLPeerFilter peer_filter;   // --allow-uid, --allow-gid
+
+  // What one peer can cost: connections per user (0: no cap), the time a
+  // begun frame has to complete, the opt-in idle limit (0: none).
+  std::size_t max_peer_connections = QLProcessHelperSocketServerService::kDefaultMaxPeerConnections;
+  int frame_timeout_ms = QLProcessHelperSocketServerService::kDefaultFrameTimeoutMs;
+  int idle_timeout_ms = 0;
 };
 
 #endif  // QUORLIN_MAIN_QL_ARGUMENTS_H_

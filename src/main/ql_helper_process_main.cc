@@ -39,6 +39,10 @@ enum LongOnlyOption {
   kAllowGidOption,
   kLogConsoleOption,
   kLogSyslogOption,
+  // What one peer can cost.
+  kMaxPeerConnectionsOption,
+  kFrameTimeoutOption,
+  kIdleTimeoutOption,
   kFirstHelperOption,
 };
 
@@ -74,6 +78,7 @@ bool ParseGroup(char const* text, long* gid) {
 bool ParseServiceOption(int option, char const* program, char const* value,
                         QLArguments* arguments) {
   std::string error;
+  std::uint64_t number = 0;
   switch (option) {
     case kVersionOption:
       arguments->show_version = true;
@@ -120,6 +125,27 @@ bool ParseServiceOption(int option, char const* program, char const* value,
     case kLogSyslogOption:
       arguments->log_to_syslog = true;
       return true;
+    case kMaxPeerConnectionsOption:
+      if (ParseUnsigned(value, 0, 65535, &number)) {
+        arguments->max_peer_connections = static_cast<std::size_t>(number);
+      } else {
+        ReportIgnored(program, "max-peer-connections", value, "0 (no cap) to 65535");
+      }
+      return true;
+    case kFrameTimeoutOption:
+      if (ParseUnsigned(value, 1, 600000, &number)) {
+        arguments->frame_timeout_ms = static_cast<int>(number);
+      } else {
+        ReportIgnored(program, "frame-timeout-ms", value, "1 to 600000");
+      }
+      return true;
+    case kIdleTimeoutOption:
+      if (ParseUnsigned(value, 0, 86400000, &number)) {
+        arguments->idle_timeout_ms = static_cast<int>(number);
+      } else {
+        ReportIgnored(program, "idle-timeout-ms", value, "0 (none) to 86400000");
+      }
+      return true;
     default:
       return false;
   }
@@ -140,6 +166,9 @@ struct option long_options[] = {
     {"allow-gid", required_argument, 0, kAllowGidOption},
     {"log-console", no_argument, 0, kLogConsoleOption},
     {"log-syslog", no_argument, 0, kLogSyslogOption},
+    {"max-peer-connections", required_argument, 0, kMaxPeerConnectionsOption},
+    {"frame-timeout-ms", required_argument, 0, kFrameTimeoutOption},
+    {"idle-timeout-ms", required_argument, 0, kIdleTimeoutOption},
     {0, 0, 0, 0},
 };
 
@@ -230,7 +259,14 @@ void PrintUsage(FILE* out, char const* program) {
           "  -l, --loglevel N          0 errors, 1 +warnings, 2 +info, 3 +debug (default 3);\n"
           "                            negative: no log\n"
           "  -o, --logfile DIR         log to DIR/%s (default: %s in the working directory)\n"
-          "      --max-message-bytes N largest request frame accepted (default %u)\n"
+          "      --max-message-bytes N largest request frame accepted (default %u: three\n"
+          "                            escaped paths of PATH_MAX and the other keys)\n"
+          "      --max-peer-connections N  connections one user other than root may hold\n"
+          "                            open (default %zu; 0: no cap)\n"
+          "      --frame-timeout-ms N  a begun request frame must be whole within N ms\n"
+          "                            or its connection is closed (default %d)\n"
+          "      --idle-timeout-ms N   close connections idle N ms between requests\n"
+          "                            (default 0: never)\n"
           "      --log-console         also log to standard error (the journal under systemd)\n"
           "      --log-syslog          also log to syslog\n"
           "      --pid-file PATH       the single-instance pid file (default /var/run/%s.pid)\n"
@@ -240,7 +276,9 @@ void PrintUsage(FILE* out, char const* program) {
           "      --allow-uid LIST      serve only these users (comma-separated names or ids)\n"
           "      --allow-gid LIST      ... or members of these groups (default: everyone)\n",
           program, GetLogFileName().c_str(), GetLogFileName().c_str(),
-          QLProcessHelperSocket::kDefaultMaxMessageLength, GetProcessName().c_str());
+          QLProcessHelperSocket::kDefaultMaxMessageLength,
+          QLProcessHelperSocketServerService::kDefaultMaxPeerConnections,
+          QLProcessHelperSocketServerService::kDefaultFrameTimeoutMs, GetProcessName().c_str());
   for (QLCommandLineOption const& helper_option : GetHelperOptions()) {
     fputs(helper_option.help.c_str(), out);
   }

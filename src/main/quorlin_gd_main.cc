@@ -91,6 +91,11 @@ int main(int argc, char** argv) {
   if (activation == QLActivation::kListening) service->UseListeningSocket(activated_socket);
   service->SetSocketPathAccess(arguments.socket_mode, arguments.socket_group);
   service->SetPeerFilter(arguments.peer_filter);
+  service->SetMaxPeerConnections(arguments.max_peer_connections);
+  QLReceiveLimits limits;
+  limits.frame_timeout_ms = arguments.frame_timeout_ms;
+  limits.idle_timeout_ms = arguments.idle_timeout_ms;
+  service->SetReceiveLimits(limits);  // the budget follows the frame bound
   service->SetListeningCallback([] { NotifyServiceManager("READY=1"); });
   QLStatusReporter status_reporter([helper] { return helper->StatusText(); },
                                    std::chrono::seconds(1));

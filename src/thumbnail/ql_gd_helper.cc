@@ -1,5 +1,7 @@
 #include "thumbnail/ql_gd_helper.h"
 
+#include <limits.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -97,6 +99,14 @@ bool QLGDHelper::RequestConfined(QLThumbnailData const& data) const {
                      {kThumbnailFolderKey, data.thumbnail_folder},
                      {kDefaultThumbnailFolderKey, data.default_thumbnail_folder}};
   for (auto const& entry : paths) {
+    // The kernel refuses a path of PATH_MAX bytes or more, so a request
+    // naming one is refused before its path is copied further (a frame can
+    // carry one of 70 KiB).
+    if (entry.value.size() >= PATH_MAX) {
+      QL_ERROR("ProcessCommand: \"" << entry.key << "\" is " << entry.value.size()
+                                    << " bytes long, longer than any path; refused.");
+      return false;
+    }
     if (HasControlByte(entry.value)) {
       QL_ERROR("ProcessCommand: \"" << entry.key << "\" \"" << Escaped(entry.value)
                                     << "\" holds a control character; refused.");
@@ -138,6 +148,17 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
   // An empty message (peer shut down mid-frame) may come without a buffer.
   char const* const text = message ? reinterpret_cast<char const*>(message.get()) : "";
   parser.parse(text, message ? length : 0);
+  if (parser.errorState == 3) {
+    // Valid JSON, or the start of it, but no request is that large: the peer
+    // gets the failure reply it waits for.
+    QL_ERROR("ProcessCommand: the request has more than "
+             << JSON::JSONParser::kMaxValues << " JSON keys and values or nests deeper than "
+             << JSON::JSONParser::kMaxDepth << " levels or holds a key or value over "
+             << JSON::JSONParser::kMaxTokenBytes << " bytes; refused.");
+    ++counters_.failures;
+    SendFailure(socket);
+    return true;
+  }
   if (parser.errorState != 0) {
     QL_ERROR("(QLHandleGetResources) invalid JSON input.");
     ++counters_.failures;

@@ -41,8 +41,8 @@ class QLGDHelper : public QLAbstractHelper {
   void SetConfinement(QLPathConfinement const& confinement) { confinement_ = confinement; }
 
  private:
-  // False, with one ERROR line, when a path of the request holds a control
-  // character or resolves outside the confinement.
+  // False, with one ERROR line, when a path of the request is longer than any
+  // path, holds a control character or resolves outside the confinement.
   bool RequestConfined(QLThumbnailData const& data) const;
 
   QLThumbnailProvider provider_;

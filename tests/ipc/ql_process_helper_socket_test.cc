@@ -69,6 +69,48 @@ TEST_F(QLProcessHelperSocketTest, CutShortOrOversizedFrameClosesTheSocket) {
   EXPECT_EQ(2147483647u, QLProcessHelperSocket::MaxMessageLength()) << "what Receive can report";
 }
 
+// The limits a server puts on each connection, one case per reason (each
+// reason's ERROR line is written at most once a second): a frame stalled
+// halfway or a silent connection is closed when its time is up, while a
+// frame's time starts with its first byte; a frame's buffer beyond its first
+// 4 KiB comes out of the budget, which gets it all back however it ends.
+TEST_F(QLProcessHelperSocketTest, ReceiveLimitsCloseStalledAndOverBudgetConnections) {
+  struct Case {
+    int frame_ms, idle_ms;
+    size_t budget, payload, sent;
+    int delay_ms, result;
+    char const* line;
+  } const cases[] = {
+      {150, 0, 0, 9000, 3000, 0, -1, "ms ago is still not complete."},
+      {0, 150, 0, 10, 0, 0, -1, " ms between requests."},
+      {0, 0, 4096, 9000, 9000, 0, -1, "gets no more of the receive budget"},
+      {100, 0, 4096, 8192, 8192, 300, 8192, nullptr},
+  };
+  for (auto const& c : cases) {
+    QLSocketPair pair;
+    QLReceiveLimits limits;
+    limits.frame_timeout_ms = c.frame_ms;
+    limits.idle_timeout_ms = c.idle_ms;
+    limits.budget.reset(new QLReceiveBudget(c.budget));
+    pair.ours()->SetReceiveLimits(limits);
+    std::string const wire = LengthBytes(static_cast<uint32_t>(c.payload)) + Pattern(c.payload);
+    std::thread peer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.delay_ms));
+      if (c.sent > 0) WriteAll(pair.peer(), wire.substr(0, 4 + c.sent));
+    });
+    auto const begun = std::chrono::steady_clock::now();
+    boost::shared_ptr<unsigned char> message;
+    EXPECT_EQ(c.result, pair.ours()->Receive(message)) << c.payload;
+    peer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(2));
+    EXPECT_EQ(c.result > 0, pair.ours()->IsValid()) << c.payload;
+    EXPECT_EQ(0u, limits.budget->used());
+    if (c.line) {
+      EXPECT_EQ(1, log_.Count(c.line)) << c.line;
+    }
+  }
+}
+
 TEST_F(QLProcessHelperSocketTest, SendToVanishedPeerFailsAndCloses) {
   pair_.ClosePeer();
   EXPECT_FALSE(SendText(*pair_.ours(), Pattern(100000)));

@@ -1,8 +1,12 @@
 // Load and fault tests of the real daemon: clients with mixed requests (hits, misses,
 // invalid and incomplete ones, clients that vanish mid-frame) beside idle
 // connections. Every valid request gets the reply it gets when asked alone.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "ipc/ql_process_socket_server.h"
 #include "process/load_harness.h"
 #include "ql_process_usage.h"
 #include "support/ql_socket_pair.h"
@@ -150,6 +155,95 @@ TEST_F(LoadFaultTest, DescriptorExhaustionNeitherSpinsNorLosesWaitingClients) {
       CountLogLines(daemon_->LogText(), "ERROR:", "retrying while resources are short.");
   EXPECT_TRUE(reports >= 1 && reports <= 1 + waiting) << reports;
   ASSERT_EQ(0, prlimit(pid, RLIMIT_NOFILE, &limit, nullptr));
+  StopServing();
+}
+
+// A child process that runs `body` as user and group `id` (no account needed)
+// and exits with its result; `body` talks to the parent through `pipe_fd`.
+pid_t RunAsUser(uid_t id, int pipe_fd, int (*body)(int)) {
+  pid_t const child = fork();
+  if (child != 0) return child;
+  bool const dropped = setgroups(0, nullptr) == 0 && setresgid(id, id, id) == 0 &&
+                       setresuid(id, id, id) == 0 && geteuid() == id;
+  _exit(dropped ? body(pipe_fd) : 99);
+}
+
+bool WaitByte(int fd, int timeout_ms) {
+  struct pollfd entry = {fd, POLLIN, 0};
+  char byte = 0;
+  return poll(&entry, 1, timeout_ms) == 1 && read(fd, &byte, 1) == 1;
+}
+
+// Regression test: the worst request within the frame bound peaks at less
+// than four frames above the daemon's resident memory before it; and one
+// non-root peer holding all the connections it may, each stalled halfway
+// through a frame of the largest size, plus more that are refused, leaves
+// another non-root peer served within a second, with no thread for a refused
+// connection and one ERROR line for them all.
+TEST_F(LoadFaultTest, OnePeerNeitherStarvesAnotherNorMakesARequestCostUnboundedMemory) {
+  if (geteuid() != 0) GTEST_SKIP() << "taking other users' ids needs root";
+  StartDaemon({"-l", "1", "--socket-mode", "0666"});
+  if (HasFatalFailure()) return;
+  static size_t const kFrame = QLProcessHelperSocket::kDefaultMaxMessageLength;
+  static size_t const kCap = QLProcessHelperSocketServerService::kDefaultMaxPeerConnections;
+  std::string const proc = "/proc/" + std::to_string(daemon_->pid());
+  // The worst request within the bound: one string filling the frame, which
+  // the receive buffer, the parser's token and its node each hold in turn.
+  size_t const rest = RequestBody("", 64, 48, 1, "/c").size();
+  std::string const worst = RequestBody(std::string(kFrame - rest, 'a'), 64, 48, 1, "/c");
+  std::string reply;
+  LoadConnection root;
+  ASSERT_TRUE(root.Ask("{}", &reply, ReplyTimeoutMs()));
+  ASSERT_TRUE(WriteFileText(proc + "/clear_refs", "5"));  // resets the peak
+  long peak_before = 0, peak_after = 0;
+  ASSERT_TRUE(ParseProcStatusKb(ReadFileText(proc + "/status"), "VmHWM", &peak_before));
+  ASSERT_TRUE(root.Ask(worst, &reply, ReplyTimeoutMs()));
+  EXPECT_EQ(std::string(1, '\0'), reply);
+  ASSERT_TRUE(ParseProcStatusKb(ReadFileText(proc + "/status"), "VmHWM", &peak_after));
+  if (!Sanitized()) {  // sanitizer runtimes hold freed memory on purpose
+    EXPECT_LT(peak_after - peak_before, long(4 * kFrame / 1024)) << "KiB, " << worst.size();
+  }
+
+  size_t const idle_tasks = DirEntries(proc + "/task").size();
+  int pipes[2];
+  ASSERT_EQ(0, pipe(pipes));
+  pid_t const hog = RunAsUser(54321, pipes[1], [](int out) {
+    std::vector<int> fds;
+    for (size_t i = 0; i < kCap + 8; ++i) fds.push_back(ConnectTo(kSocketPath));
+    usleep(300000);  // all accepted (or refused) before any frame costs budget
+    std::string const half = LengthBytes(uint32_t(kFrame)) + std::string(kFrame / 2, ' ');
+    for (int fd : fds) WriteAll(fd, half);
+    return write(out, "h", 1) == 1 ? static_cast<int>(sleep(30)) : 1;  // or killed first
+  });
+  ASSERT_TRUE(WaitByte(pipes[0], 10000)) << "the hog never got going";
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return CountLogLines(daemon_->LogText(), "ERROR:", "the most one user may have.") == 1;
+      },
+      5000))
+      << daemon_->LogText();
+  EXPECT_LE(DirEntries(proc + "/task").size(), idle_tasks + kCap);
+  QLTempDir cache;
+  ASSERT_EQ(0, chmod(cache.path().c_str(), 0777));
+  static std::string request;
+  request =
+      RequestBody(std::string(QL_DEFAULT_PICTURES_DIR) + "/image.jpg", 64, 48, 7, cache.File("c"));
+  pid_t const other = RunAsUser(54322, pipes[1], [](int) {
+    auto const begun = std::chrono::steady_clock::now();
+    LoadConnection connection;
+    std::string png;
+    bool const served = connection.Ask(request, &png, ReplyTimeoutMs()) && IsPng(png);
+    auto const took = std::chrono::steady_clock::now() - begun;
+    return !served ? 1 : took < std::chrono::milliseconds(Sanitized() ? 3000 : 1000) ? 0 : 2;
+  });
+  int status = -1;
+  ASSERT_EQ(other, waitpid(other, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "status " << status << " (1: not served, 2: too slow, 99: no such user)";
+  kill(hog, SIGKILL);
+  waitpid(hog, &status, 0);
+  close(pipes[0]);
+  close(pipes[1]);
   StopServing();
 }
 
