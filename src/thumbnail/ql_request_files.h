@@ -49,7 +49,7 @@ class QLRequestFiles {
   QLThumbnailData const& data_;
   QLUniqueFd source_;
   int source_error_ = 0;
-  struct stat source_info_;
+  struct stat source_info_ = {};
   bool source_known_ = false;
   QLUniqueFd folder_;
   int folder_error_ = 0;
