@@ -21,6 +21,7 @@ namespace {
 uid_t const kPeer = 54321;
 uid_t const kOtherUser = 54322;
 int const kSecret = 0xe01010;  // the colour of everything the peer may not see
+int const kPhoto = 0x2040c0;   // the peer's own photo
 
 // Connects as `uid`: the kernel records the ids of the process at connect().
 int ConnectAs(uid_t uid) {
@@ -61,7 +62,7 @@ class HostilePeerTest : public LiveDaemonTest {
     File(t_.File("public.jpg"), red_jpeg, 0644, 0);  // readable, outside the root
     // The peer's own, and a folder of another user.
     for (char const* name : {"/cache", "/defaults", "/mine"}) Folder(root_ + name, 0755, kPeer);
-    File(root_ + "/photo.jpg", Picture(qltest::Format::kJpeg, 64, 48, 0x2040c0), 0644, kPeer);
+    File(root_ + "/photo.jpg", Picture(qltest::Format::kJpeg, 64, 48, kPhoto), 0644, kPeer);
     for (char const* name : {"image.jpg", "any_file.jpg"}) {
       std::string const picture = ReadFileText(std::string(QL_DEFAULT_PICTURES_DIR) + "/" + name);
       File(root_ + "/defaults/" + name, picture, 0644, kPeer);
@@ -167,6 +168,13 @@ void HostilePeerTest::RunRows(std::vector<std::string> extra, bool confined) {
     // A thumbnail may come back (of the peer's own photo, or a default
     // picture), but never one of what it cannot read.
     EXPECT_FALSE(IsPng(reply) && NearColour(kSecret, CentreColour(reply)));
+    if (id == 1) {  // what the peer may have, it gets, and its cache file is its own
+      EXPECT_TRUE(IsPng(reply) && NearColour(kPhoto, CentreColour(reply)));
+      struct stat saved;
+      std::string const name = cache + "/1_32x24_0_" + photo_time_ + ".png";
+      ASSERT_EQ(0, lstat(name.c_str(), &saved));
+      EXPECT_TRUE(S_ISREG(saved.st_mode) && saved.st_uid == kPeer) << saved.st_uid;
+    }
     if (row.untouched.find(".png") != std::string::npos) {
       EXPECT_EQ(0, access(row.untouched.c_str(), F_OK)) << "removed";
     } else if (!row.untouched.empty()) {
