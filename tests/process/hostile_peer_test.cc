@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -32,12 +33,6 @@ int ConnectAs(uid_t uid) {
   }
   if (seteuid(0) != 0 || setegid(0) != 0 || setgroups(0, nullptr) != 0) abort();
   return fd;
-}
-
-std::string Hex(unsigned long long value) {
-  char text[32];
-  snprintf(text, sizeof text, "%llx", value);
-  return text;
 }
 
 class HostilePeerTest : public LiveDaemonTest {
@@ -73,7 +68,9 @@ class HostilePeerTest : public LiveDaemonTest {
     File(root_ + "/clip.mp4", "not a video", 0644, 0);
     struct stat photo;
     ASSERT_EQ(0, stat((root_ + "/photo.jpg").c_str(), &photo));
-    photo_time_ = Hex(static_cast<unsigned long long>(photo.st_mtime));
+    std::ostringstream hex;
+    hex << std::hex << photo.st_mtime;
+    photo_time_ = hex.str();
   }
 
   void Folder(std::string const& path, mode_t mode, uid_t owner) {
