@@ -62,11 +62,11 @@ QLActAs::~QLActAs() {
   t_acting = nullptr;
 }
 
-bool QLActAs::Restore() const {
+void QLActAs::Restore() const {
   // The user first: as root again, the thread may set its groups.
-  bool const user = SetFsUid(geteuid());
-  bool const group = SetFsGid(getegid());
-  return user && group && SetGroups(own_groups_.size(), own_groups_.data()) == 0;
+  SetFsUid(geteuid());
+  SetFsGid(getegid());
+  SetGroups(own_groups_.size(), own_groups_.data());
 }
 
 QLFsCredentials const* QLActAs::Current() { return t_acting ? &t_acting->who_ : nullptr; }

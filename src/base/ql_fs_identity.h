@@ -49,7 +49,9 @@ class QLActAs {
  private:
   friend class QLActAsProcess;
   // Back to the process's identity: the thread's own groups as they were.
-  bool Restore() const;
+  // Should a step fail, the thread keeps less than the process's rights,
+  // never more.
+  void Restore() const;
 
   QLFsCredentials who_;
   std::vector<gid_t> own_groups_;
