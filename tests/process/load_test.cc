@@ -203,7 +203,7 @@ TEST_F(LoadFaultTest, DecodeMemoryStaysForTheNextRequestAndGoesBackWhenIdle) {
 TEST_F(LoadFaultTest, LeakingHeifDecoderCostsTheDaemonNoMemory) {
   if (Sanitized()) GTEST_SKIP() << "sanitizer runtimes hold freed memory on purpose";
   QLTempDir folder;
-  std::string const leak = ReadFileText(QL_FUZZ_CORPUS_DIR "/media_decoder/heif_dav1d_leak");
+  std::string const leak = ReadFileText(QL_FUZZ_CORPUS_DIR "/media_decoder/found_heif_dav1d_leak");
   ASSERT_GT(leak.size(), 1u);
   ASSERT_TRUE(WriteFileText(folder.File("leak.heic"), leak.substr(1)));
   StartDaemon({"-l", "0", "--formats", "extended", "--jobs", "2", "--memory-idle-ms", "100"});
