@@ -67,9 +67,8 @@ bool SampleToAnswer(std::uint8_t const* pixels, std::size_t stride, int channels
   std::uint8_t* out = answer->payload.data();
   for (std::uint32_t y = 0; y < out_height; ++y) {
     std::uint8_t const* row =
-        pixels + stride * static_cast<std::size_t>((static_cast<std::uint64_t>(y) * height +
-                                                    height / 2) /
-                                                   out_height);
+        pixels + stride * static_cast<std::size_t>(
+                              (static_cast<std::uint64_t>(y) * height + height / 2) / out_height);
     for (std::uint32_t x = 0; x < out_width; ++x, out += 3) {
       std::size_t const column =
           static_cast<std::size_t>((static_cast<std::uint64_t>(x) * width + width / 2) / out_width);
@@ -135,10 +134,11 @@ bool DecodeHeif(std::vector<std::uint8_t> const& bytes, QLVideoFrameRequest cons
   options->ignore_transformations = 1;
   bool const alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
   heif_image* decoded = nullptr;
-  if (HeifFailed(heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
-                                   alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                                   options.get()),
-                 error)) {
+  if (HeifFailed(
+          heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
+                            alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                            options.get()),
+          error)) {
     return false;
   }
   std::unique_ptr<heif_image, HeifImageRelease> image(decoded);
@@ -181,7 +181,8 @@ bool DecodeAvif(std::vector<std::uint8_t> const& bytes, QLVideoFrameRequest cons
   avifResult result = avifDecoderSetIOMemory(decoder.get(), bytes.data(), bytes.size());
   if (result == AVIF_RESULT_OK) result = avifDecoderParse(decoder.get());
   if (result == AVIF_RESULT_OK) result = avifDecoderNextImage(decoder.get());
-  if (result != AVIF_RESULT_OK) return Fail(error, std::string("libavif: ") + avifResultToString(result));
+  if (result != AVIF_RESULT_OK)
+    return Fail(error, std::string("libavif: ") + avifResultToString(result));
   avifImage const* image = decoder->image;
   if (OverLimit(image->width, image->height, request.max_source_pixels)) {
     return Fail(error, "picture of " + SizeText(image->width, image->height) +
@@ -197,9 +198,9 @@ bool DecodeAvif(std::vector<std::uint8_t> const& bytes, QLVideoFrameRequest cons
   if (!pixels) return Fail(error, "out of memory");
   rgb.pixels = pixels.get();
   result = avifImageYUVToRGB(image, &rgb);
-  if (result != AVIF_RESULT_OK) return Fail(error, std::string("libavif: ") + avifResultToString(result));
-  return SampleToAnswer(rgb.pixels, rgb.rowBytes, 4, rgb.width, rgb.height, request, answer,
-                        error);
+  if (result != AVIF_RESULT_OK)
+    return Fail(error, std::string("libavif: ") + avifResultToString(result));
+  return SampleToAnswer(rgb.pixels, rgb.rowBytes, 4, rgb.width, rgb.height, request, answer, error);
 }
 
 }  // namespace
