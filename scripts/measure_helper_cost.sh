@@ -37,7 +37,12 @@ run() {
   mkdir -p "$work/cache" "$work/log"
   "$1/quorlin_gd" -l 0 -o "$work/log" --formats extended 2>/dev/null &
   local pid=$!
-  for _ in $(seq 100); do [ -S /tmp/qlGDProcesssSocket ] && break; sleep 0.1; done
+  # Serving once its pid file names it (the last run's socket may linger).
+  for _ in $(seq 100); do
+    [ "$(cat /var/run/quorlin_gd.pid 2>/dev/null | tr -dc 0-9)" = "$pid" ] && break
+    sleep 0.1
+  done
+  sleep 0.3
   local out
   out=$("$loadgen" --cache-root "$work/cache" --width 160 --height 120 --miss-rounds "$rounds" \
     --warmup "$2" "$2")
