@@ -5,7 +5,9 @@
 # fuzz/corpus-work/<name>/ (not committed; copy the interesting ones into
 # fuzz/corpus/<name>/), crashes to fuzz/corpus-work/<name>-artifacts/. The
 # dictionary fuzz/<name>.dict (fuzz/json.dict for json*) and the flags in
-# fuzz/<name>.options (one a line) are used when present.
+# fuzz/<name>.options (one a line) are used when present, and so are the
+# leak suppressions of fuzz/<name>.lsan.supp (a third-party library's leak,
+# with the reason, never one of ours).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 name="${1:?usage: $0 <name> <seconds> [libFuzzer flags...]}"
@@ -22,5 +24,8 @@ dict=()
 [ -f "fuzz/${name}.dict" ] && dict=(-dict="fuzz/${name}.dict")
 options=()
 [ -f "fuzz/${name}.options" ] && mapfile -t options < <(grep -v '^[[:space:]]*\(#\|$\)' "fuzz/${name}.options")
+if [ -f "fuzz/${name}.lsan.supp" ]; then
+  export LSAN_OPTIONS="suppressions=$PWD/fuzz/${name}.lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+fi
 exec "build-fuzz/fuzz/${name}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
   -artifact_prefix="${work}-artifacts/" "${dict[@]}" "${options[@]}" "$@" "$work" "fuzz/corpus/${name}"

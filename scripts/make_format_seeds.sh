@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Writes the seed corpus of the extended_formats fuzz target
-# (fuzz/corpus/extended_formats/): small HEIF, AVIF, WebP and TIFF files made
-# by Debian's encoders (scripts/install-deps.sh installs them) from a test
-# pattern ffmpeg draws, each in front of the target's three option bytes
-# (format and mode, width - 1, height - 1), plus truncated copies.
+# Writes the seed corpora of the extended_formats fuzz target
+# (fuzz/corpus/extended_formats/: WebP and TIFF files, each in front of the
+# target's three option bytes: format and mode, width - 1, height - 1) and
+# the HEIF and AVIF seeds of the media_decoder target (fuzz/corpus/
+# media_decoder/: the file after one byte, 2 for HEIF, 3 for AVIF), small
+# files made by Debian's encoders (scripts/install-deps.sh installs them)
+# from a test pattern ffmpeg draws, plus truncated copies.
 set -euo pipefail
 out=${1:-"$(dirname "$0")/../fuzz/corpus/extended_formats"}
-mkdir -p "$out"
+media=${2:-"$(dirname "$0")/../fuzz/corpus/media_decoder"}
+mkdir -p "$out" "$media"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -27,13 +30,18 @@ seed() {
   cat "$3" >>"$out/$1"
   local size
   size=$(stat -c %s "$3")
-  printf "\\$(printf '%03o' $(($2 + 4)))\\037\\027" >"$out/$1-cut"
+  printf "\\$(printf '%03o' $(($2 + 2)))\\037\\027" >"$out/$1-cut"
   head -c $((size / 2)) "$3" >>"$out/$1-cut"
 }
-seed heic 0 "$work/a.heic"
-seed avif 1 "$work/a.avif"
-seed webp-lossy 2 "$work/a.webp"
-seed webp-exif 2 "$work/x.webp"
-seed tiff-gray 3 "$work/g.tif"
-seed tiff-turned 3 "$work/c.tif"
-ls "$out"
+seed webp-lossy 0 "$work/a.webp"
+seed webp-exif 0 "$work/x.webp"
+seed tiff-gray 1 "$work/g.tif"
+seed tiff-turned 1 "$work/c.tif"
+# media_seed NAME KIND FILE: the kind byte and the file, whole and cut.
+media_seed() {
+  { printf "\\$(printf '%03o' "$2")"; cat "$3"; } >"$media/$1"
+  { printf "\\$(printf '%03o' "$2")"; head -c $(($(stat -c %s "$3") / 2)) "$3"; } >"$media/$1-cut"
+}
+media_seed heic 2 "$work/a.heic"
+media_seed avif 3 "$work/a.avif"
+ls "$out" "$media"

@@ -1,8 +1,10 @@
 // The file handlers of QLThumbnailProvider: JPEG, PNG, GIF, BMP and WBMP
 // files decoded straight from an open handle, by libgd or, for JPEG when the
 // options ask for it, by the shrink-on-load decoder or from the EXIF
-// preview. The size in the file's header is checked against the source limit
-// before any decoder runs. Only regular files are read (ql_regular_file.h).
+// preview; WebP and TIFF by libgd; HEIF and AVIF by the media decoder helper
+// in a child process (ql_media_decoders.h). The size in the file's header is
+// checked against the source limit before any decoder runs. Only regular
+// files are read (ql_regular_file.h).
 #include <gd.h>
 
 #include <cstdint>
@@ -10,12 +12,12 @@
 #include <string>
 
 #include "log/ql_log.h"
-#include "thumbnail/ql_avif_decoder.h"
 #include "thumbnail/ql_embedded_preview.h"
 #include "thumbnail/ql_exif_orientation.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_header_probe.h"
 #include "thumbnail/ql_jpeg_scaled_decoder.h"
+#include "thumbnail/ql_media_decoders.h"
 #include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_provider.h"
@@ -36,24 +38,16 @@ struct FileHandlerShape {
   // For the formats whose decoders come with the extended set: their size
   // cannot be checked otherwise.
   bool needs_header;
-  // Used instead of `decode` when set: a decoder that takes the source limit.
-  gdImagePtr (*decode_limited)(FILE*, std::uint64_t max_pixels);
+  // Decoded by the media decoder helper instead of `decode`: libheif,
+  // libavif and libdav1d have long histories of faults on hostile files,
+  // libavif aborts when an allocation fails and libdav1d 1.0.0 leaks on
+  // some streams; in the child each costs one default picture.
+  bool in_helper;
 };
 
 QLDecodedPicture DecodeWithLibgd(gdImagePtr (*decode)(FILE*), FILE* file) {
   QLDecodedPicture decoded;
   decoded.picture.reset(decode(file), gdImgDestroyDeleter());
-  if (decoded.picture) {
-    decoded.original_width = gdImageSX(decoded.picture.get());
-    decoded.original_height = gdImageSY(decoded.picture.get());
-  }
-  return decoded;
-}
-
-QLDecodedPicture DecodeLimited(gdImagePtr (*decode)(FILE*, std::uint64_t), FILE* file,
-                               std::uint64_t max_pixels) {
-  QLDecodedPicture decoded;
-  decoded.picture.reset(decode(file, max_pixels), gdImgDestroyDeleter());
   if (decoded.picture) {
     decoded.original_width = gdImageSX(decoded.picture.get());
     decoded.original_height = gdImageSY(decoded.picture.get());
@@ -90,7 +84,7 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
   // so the photo's size it is checked against is known.
   std::string preview;
   bool const previews = provider.options().embedded_previews && shape.decode == nullptr &&
-                        shape.decode_limited == nullptr && probed && header.format == kQLImageJpeg;
+                        !shape.in_helper && probed && header.format == kQLImageJpeg;
   int orientation =
       shape.reads_exif ? ReadExifOrientation(fileno(file.get()), previews ? &preview : nullptr) : 1;
   if (shape.needs_header) orientation = header.orientation;
@@ -106,8 +100,18 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
                               static_cast<int>(header.height), width, height, data.full_screen);
   }
   // Without a usable preview, the file itself is decoded.
-  if (!picture && shape.decode_limited) {
-    picture = DecodeLimited(shape.decode_limited, file.get(), provider.options().max_source_pixels);
+  if (!picture && shape.in_helper) {
+    QLMediaDecodeTarget target;
+    target.path = data.path;
+    target.fd = fileno(file.get());
+    target.width = width;
+    target.height = height;
+    target.full_screen = data.full_screen;
+    // A failure has had its ERROR line.
+    if (!DecodeStillImageInHelper(target, provider.options(), shape.header_formats == kQLImageHeif,
+                                  &picture)) {
+      return provider.HandleImgGeneric(data);
+    }
   } else if (!picture && shape.decode) {
     picture = DecodeWithLibgd(shape.decode, file.get());
   } else if (!picture) {
@@ -139,7 +143,7 @@ bool QLThumbnailProvider::HandleImgJpg(QLThumbnailData& data) {
                                           false,
                                           false,
                                           false,
-                                          nullptr};
+                                          false};
   return HandleFile(*this, data, kShape);
 }
 
@@ -152,7 +156,7 @@ bool QLThumbnailProvider::HandleImgPng(QLThumbnailData& data) {
                                           true,
                                           true,
                                           false,
-                                          nullptr};
+                                          false};
   return HandleFile(*this, data, kShape);
 }
 
@@ -165,7 +169,7 @@ bool QLThumbnailProvider::HandleImgGif(QLThumbnailData& data) {
                                           false,
                                           false,
                                           false,
-                                          nullptr};
+                                          false};
   return HandleFile(*this, data, kShape);
 }
 
@@ -178,30 +182,32 @@ bool QLThumbnailProvider::HandleImgBmp(QLThumbnailData& data) {
                                           false,
                                           false,
                                           false,
-                                          nullptr};
+                                          false};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
   static FileHandlerShape const kShape = {
-      nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, false, false, false, false, nullptr};
+      nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, false, false, false, false, false};
   return HandleFile(*this, data, kShape);
 }
 
-// libgd decodes HEIF without its rotation and mirroring, TIFF without its
-// orientation tag (beyond mirroring) and WebP without its EXIF block; each
-// probe reads the turn the file asks for (ql_image_header_probe.h). AVIF is
-// decoded by libavif directly (ql_avif_decoder.h), also without its turn.
+// libgd decodes TIFF without its orientation tag (beyond mirroring) and WebP
+// without its EXIF block, the helper HEIF and AVIF without their rotation
+// and mirroring; each probe reads the turn the file asks for
+// (ql_image_header_probe.h), which ResizeImage applies. WebP and TIFF stay
+// in the daemon: libgd's readers of them are small and old, and the child
+// would add its start-up to a decode of a few milliseconds.
 bool QLThumbnailProvider::HandleImgHeif(QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgHeif: open file took: ",
                                           "HEIF",
-                                          gdImageCreateFromHeif,
+                                          nullptr,
                                           kQLImageHeif,
                                           false,
                                           false,
                                           false,
                                           true,
-                                          nullptr};
+                                          true};
   return HandleFile(*this, data, kShape);
 }
 
@@ -214,7 +220,7 @@ bool QLThumbnailProvider::HandleImgAvif(QLThumbnailData& data) {
                                           false,
                                           false,
                                           true,
-                                          DecodeAvifFile};
+                                          true};
   return HandleFile(*this, data, kShape);
 }
 
@@ -227,7 +233,7 @@ bool QLThumbnailProvider::HandleImgWebp(QLThumbnailData& data) {
                                           false,
                                           false,
                                           true,
-                                          nullptr};
+                                          false};
   return HandleFile(*this, data, kShape);
 }
 
@@ -240,6 +246,6 @@ bool QLThumbnailProvider::HandleImgTiff(QLThumbnailData& data) {
                                           false,
                                           false,
                                           true,
-                                          nullptr};
+                                          false};
   return HandleFile(*this, data, kShape);
 }

@@ -31,6 +31,9 @@
 
 #include "media/ql_media_frame.h"
 
+// The largest job a helper started ahead accepts.
+constexpr std::size_t kQLMaxHelperJobBytes = 1024;
+
 struct QLChildLimits {
   unsigned wall_clock_ms = 0;
   std::uint64_t address_space_bytes = 0;  // 0: no limit
@@ -44,9 +47,20 @@ struct QLChildLimits {
 // (a crash, the CPU limit), it ran past the deadline, it answered with an
 // error text (quoted), or its answer was malformed, too large, cut short
 // or followed by more bytes.
+//
+// `prestarted` > 0: the program knows the "wait" mode (argv[1] "wait": it
+// reads one job, its arguments NUL-separated with the file's descriptor
+// attached, from a socket on its standard input, at most
+// kQLMaxHelperJobBytes), and up to `prestarted` helpers are kept started
+// ahead, with these limits and the daemon's rights, each waiting for one
+// file: loading the helper's libraries (about 160 of them with FFmpeg)
+// takes tens of milliseconds. A helper started ahead is used for one file;
+// its replacement is started as it is taken. Requests acting for a caller
+// never use them. The deadline counts from the moment the job is handed
+// over; everything else is as above.
 bool RunMediaDecoder(std::string const& program, std::vector<std::string> const& arguments,
                      int input_fd, QLChildLimits const& limits,
                      QLMediaAnswerLimits const& answer_limits, QLMediaAnswer* answer,
-                     std::string* error);
+                     std::string* error, unsigned prestarted = 0);
 
 #endif  // QUORLIN_THUMBNAIL_QL_MEDIA_DECODER_RUNNER_H_

@@ -25,8 +25,11 @@ bool RunOnFile(QLMediaDecodeTarget const& target, QLThumbnailOptions const& opti
                std::vector<std::string> const& arguments, QLMediaAnswerLimits const& limits,
                QLMediaAnswer* answer) {
   std::string error;
+  // Only the helper built with the daemon is known to have the "wait" mode
+  // of helpers started ahead; at most one waits per job slot.
+  unsigned const ahead = options.media_decoder.program.empty() ? std::max(options.jobs, 1u) : 0;
   if (!RunMediaDecoder(MediaDecoderProgram(options.media_decoder), arguments, target.fd,
-                       LimitsOf(options.media_decoder), limits, answer, &error)) {
+                       LimitsOf(options.media_decoder), limits, answer, &error, ahead)) {
     QL_ERROR("Media decoder failed for \"" << target.path << "\": " << error);
     return false;
   }
@@ -87,23 +90,27 @@ bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target, QLThumbnailOpti
   return true;
 }
 
-bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
-                              QLDecodedPicture* picture, int* orientation) {
+namespace {
+
+// Runs the helper in `mode` ("video", "heif", "avif"), which answers with
+// RGB rows scaled down no further than the thumbnail needs.
+bool DecodeRgbInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                       char const* mode, std::uint64_t max_original_pixels,
+                       QLDecodedPicture* picture, int* orientation) {
   // The frame never needs more pixels than the largest canvas.
   std::uint64_t const max_output =
       std::min(options.max_thumbnail_pixels, options.max_source_pixels);
   QLMediaAnswerLimits limits;
   limits.max_pixels = max_output;
   std::vector<std::string> const arguments = {
-      "video", std::to_string(options.max_source_pixels), std::to_string(std::max(target.width, 1)),
+      mode, std::to_string(options.max_source_pixels), std::to_string(std::max(target.width, 1)),
       std::to_string(std::max(target.height, 1)), std::to_string(max_output)};
   QLMediaAnswer answer;
   if (!RunOnFile(target, options, arguments, limits, &answer)) return false;
   if (answer.kind != QLMediaAnswerKind::kRgbPixels || answer.original_width > (1u << 20) ||
       answer.original_height > (1u << 20) ||
       static_cast<std::uint64_t>(answer.original_width) * answer.original_height >
-          // Non-square pixels may widen the shown frame beyond the stored one.
-          8 * options.max_source_pixels) {
+          max_original_pixels) {
     QL_ERROR("Media decoder failed for \"" << target.path << "\": no usable frame in its answer");
     return false;
   }
@@ -126,4 +133,20 @@ bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOpti
   picture->denominator = 1;
   *orientation = answer.orientation;
   return true;
+}
+
+}  // namespace
+
+bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                              QLDecodedPicture* picture, int* orientation) {
+  // Non-square pixels may widen the shown frame beyond the stored one.
+  return DecodeRgbInHelper(target, options, "video", 8 * options.max_source_pixels, picture,
+                           orientation);
+}
+
+bool DecodeStillImageInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                              bool heif, QLDecodedPicture* picture) {
+  int ignored = 1;  // the stored picture: the caller turns it by its own header probe
+  return DecodeRgbInHelper(target, options, heif ? "heif" : "avif", options.max_source_pixels,
+                           picture, &ignored);
 }

@@ -1,12 +1,15 @@
-// Camera RAW previews and video frames for the thumbnail provider, decoded
-// by the media decoder helper in a child process (ql_media_decoder_runner.h)
-// so that LibRaw and FFmpeg never run inside the daemon.
+// Camera RAW previews, video frames and HEIF and AVIF pictures for the
+// thumbnail provider, decoded by the media decoder helper in a child process
+// (ql_media_decoder_runner.h) so that LibRaw, FFmpeg, libheif and libavif
+// never run inside the daemon.
 //
 // RAW: the helper hands back the embedded JPEG preview and LibRaw's turn;
 // the preview's JPEG header is checked against the source-pixel limit, then
 // it is decoded by the daemon's JPEG path (shrink-on-load when the options
 // ask for it). Video: the helper hands back one frame as RGB, already scaled
 // down as far as the requested thumbnail allows, with its display rotation.
+// HEIF and AVIF: likewise the stored picture, not turned; the caller has
+// read its irot and imir with the header probe and checked its size.
 //
 // Contract: stateless; called on a request's worker thread, several at
 // once with --jobs. `options` are the provider's (read-only while it
@@ -38,5 +41,9 @@ bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target, QLThumbnailOpti
 
 bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
                               QLDecodedPicture* picture, int* orientation);
+
+// `heif`: a HEIF picture; otherwise an AVIF one.
+bool DecodeStillImageInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                              bool heif, QLDecodedPicture* picture);
 
 #endif  // QUORLIN_THUMBNAIL_QL_MEDIA_DECODERS_H_

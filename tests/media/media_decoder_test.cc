@@ -1,13 +1,16 @@
 // The helper's decoders on files they must refuse or read: videos made by
-// ffmpeg (skipped when it is missing) and a hand-written DNG. The frame a
-// good video gives is checked end to end, through the daemon.
+// ffmpeg (skipped when it is missing), a hand-written DNG and an AVIF made by
+// avifenc. The frame a good video gives and the turned HEIF and AVIF
+// pictures are checked end to end, through the daemon.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "base/ql_unique_fd.h"
 #include "gtest/gtest.h"
 #include "media/ql_raw_preview.h"
+#include "media/ql_still_image.h"
 #include "media/ql_video_frame.h"
+#include "support/ql_format_samples.h"
 #include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
 
@@ -114,5 +117,34 @@ INSTANTIATE_TEST_SUITE_P(
                       RawCase{"Truncated", 1, 1 << 20, 0, "", 200},
                       RawCase{"BareJpeg", 1, 1 << 20, 0, "", -1}),
     [](::testing::TestParamInfo<RawCase> const& row) { return row.param.name; });
+
+// A lossless AVIF asked for at its own size comes back as the drawn pixels:
+// each 376-byte row of libavif's output fills its allocation, so a write past
+// a row lands in the next. One pixel less of source limit refuses it.
+TEST(StillImageTest, LosslessAvifComesBackAsDrawnUnlessOverTheLimit) {
+  QLTempDir dir;
+  std::string const path = dir.File("a.avif");
+  std::string const why = qltest::MakeFormatSample({qltest::SampleFormat::kAvif, 94, 62, 1}, path);
+  if (why.find("not installed") != std::string::npos) GTEST_SKIP() << why;
+  ASSERT_EQ("", why);
+  QLUniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  QLVideoFrameRequest request = Request();
+  request.box_width = 94;
+  request.box_height = 62;
+  QLMediaAnswer answer;
+  std::string error;
+  ASSERT_TRUE(ExtractStillImage(fd.get(), QLStillFormat::kAvif, request, &answer, &error)) << error;
+  ASSERT_EQ(94u * 62 * 3, answer.payload.size());
+  qltest::Picture const shown(qltest::DrawShownPicture(94, 62));
+  int differ = 0;
+  for (int i = 0; i < 94 * 62; ++i) {
+    std::uint8_t const* p = &answer.payload[3 * static_cast<std::size_t>(i)];
+    differ += !qltest::Near({p[0], p[1], p[2]}, qltest::ColorAt(shown.get(), i % 94, i / 94), 2);
+  }
+  EXPECT_EQ(0, differ);
+  request.max_source_pixels = 94 * 62 - 1;
+  EXPECT_FALSE(ExtractStillImage(fd.get(), QLStillFormat::kAvif, request, &answer, &error));
+  EXPECT_NE(std::string::npos, error.find("libavif")) << error;
+}
 
 }  // namespace

@@ -1,6 +1,7 @@
 // End to end with `--formats extended`: the real daemon runs the real media
 // decoder helper on a video and a DNG made here, and fake helpers (given
-// with --media-decoder) that hang or crash cost only their own request.
+// with --media-decoder) that hang, crash or abort on a video, a HEIC or an
+// AVIF cost only their own request.
 #include <gd.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "process/load_harness.h"
+#include "support/ql_format_samples.h"
 #include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
 
@@ -99,17 +101,26 @@ TEST_F(MediaDecoderEndToEndTest, TurnedVideoFrameAndRawPreviewAreThumbnailedAndC
 }
 
 TEST_F(MediaDecoderEndToEndTest, HangingOrCrashingDecoderGetsTheVideoPictureWhileOthersAreServed) {
-  // The fake decoder reads the file's first line: "hang" never answers,
-  // "crash" dies of SIGSEGV.
+  // The fake decoder aborts on any HEIF or AVIF, as libavif does when an
+  // allocation fails; otherwise it reads the file's first line: "hang"
+  // never answers, "crash" dies of SIGSEGV.
   std::string const fake = files_.File("fake_decoder");
   ASSERT_TRUE(WriteFileText(fake,
-                            "#!/bin/sh\nread -r what\n"
+                            "#!/bin/sh\ncase $1 in heif|avif) kill -ABRT $$;; esac\nread -r what\n"
                             "[ \"$what\" = hang ] && exec sleep 60\n"
                             "[ \"$what\" = crash ] && kill -SEGV $$\nexit 1\n"));
   ASSERT_EQ(0, chmod(fake.c_str(), 0700));
   std::string const hang = files_.File("hang.mp4");
   std::string const crash = files_.File("crash.mkv");
   std::string const photo = files_.File("photo.jpg");
+  std::string const heic = files_.File("turned.heic");
+  std::string const avif = files_.File("turned.avif");
+  for (auto format : {qltest::SampleFormat::kHeif, qltest::SampleFormat::kAvif}) {
+    std::string const why = qltest::MakeFormatSample(
+        {format, 96, 64, 6}, format == qltest::SampleFormat::kHeif ? heic : avif);
+    if (why.find("not installed") != std::string::npos) GTEST_SKIP() << why;
+    ASSERT_EQ("", why);
+  }
   ASSERT_TRUE(WriteFileText(hang, "hang\n"));
   ASSERT_TRUE(WriteFileText(crash, "crash\n"));
   ASSERT_TRUE(WriteFileText(photo, Picture(qltest::Format::kJpeg, 64, 48, 0x1e8cd2)));
@@ -117,17 +128,29 @@ TEST_F(MediaDecoderEndToEndTest, HangingOrCrashingDecoderGetsTheVideoPictureWhil
   StartDaemon({"-l", "1", "--formats", "extended", "--jobs", "2", "--decoder-timeout-ms",
                std::to_string(kTimeoutMs), "--media-decoder", fake});
 
-  gdImagePtr picture = nullptr;
-  if (FILE* file = std::fopen(QL_DEFAULT_PICTURES_DIR "/video.jpg", "rb")) {
-    picture = gdImageCreateFromJpeg(file);
-    std::fclose(file);
-  }
-  ASSERT_TRUE(picture);
-  qltest::Rgb const c = qltest::ColorAt(picture, gdImageSX(picture) / 2, gdImageSY(picture) / 2);
-  int const video_centre = (c.r << 16) | (c.g << 8) | c.b;
-  gdImageDestroy(picture);
+  // The centre colour of a default picture.
+  auto centre_of = [](char const* name) {
+    gdImagePtr picture = nullptr;
+    if (FILE* file = std::fopen((std::string(QL_DEFAULT_PICTURES_DIR "/") + name).c_str(), "rb")) {
+      picture = gdImageCreateFromJpeg(file);
+      std::fclose(file);
+    }
+    if (!picture) return -1;
+    qltest::Rgb const c = qltest::ColorAt(picture, gdImageSX(picture) / 2, gdImageSY(picture) / 2);
+    gdImageDestroy(picture);
+    return (c.r << 16) | (c.g << 8) | c.b;
+  };
+  int const video_centre = centre_of("video.jpg");
+  int const image_centre = centre_of("image.jpg");
+  ASSERT_TRUE(video_centre >= 0 && image_centre >= 0);
 
-  for (std::string const& path : {hang, crash}) {
+  struct {
+    std::string path;
+    int centre;  // of the default picture it gets
+  } const kRows[] = {
+      {hang, video_centre}, {crash, video_centre}, {heic, image_centre}, {avif, image_centre}};
+  for (auto const& row : kRows) {
+    std::string const& path = row.path;
     Clock::time_point const start = Clock::now();
     auto pending = std::async(std::launch::async, [&] { return Ask(path, 64, 48, 7); });
     // Another connection is served while the decoder of the first one runs.
@@ -138,11 +161,12 @@ TEST_F(MediaDecoderEndToEndTest, HangingOrCrashingDecoderGetsTheVideoPictureWhil
     EXPECT_LT(MillisecondsSince(start), kTimeoutMs + 1500) << path;
     centre = CentreColour(reply, &width, &height);
     ASSERT_GE(centre, 0) << path;
-    EXPECT_TRUE(NearColour(video_centre, centre)) << path;
+    EXPECT_TRUE(NearColour(row.centre, centre)) << path;
   }
   std::string const log = daemon_->LogText();
   EXPECT_EQ(1, CountLogLines(log, "ERROR:", "no answer within 1000 ms")) << log;
   EXPECT_EQ(1, CountLogLines(log, "ERROR:", "killed by signal 11 (Segmentation fault)")) << log;
+  EXPECT_EQ(2, CountLogLines(log, "ERROR:", "killed by signal 6 (Aborted)")) << log;
   EXPECT_EQ(0, ChildrenOf(daemon_->pid()));  // every decoder reaped
   EXPECT_EQ(
       1u, DirEntries(cache_.File("cache")).size());  // the photo's; default pictures are not cached

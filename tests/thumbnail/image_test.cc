@@ -1,5 +1,5 @@
-// Pictures: the EXIF orientation read and applied pixel by pixel, AVIF
-// decoding, the resize step's canvas limit and the PNG writer's filters.
+// Pictures: the EXIF orientation read and applied pixel by pixel, the resize
+// step's canvas limit and the PNG writer's filters.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
@@ -7,12 +7,9 @@
 #include <set>
 #include <string>
 
-#include "support/ql_format_samples.h"
-#include "thumbnail/ql_avif_decoder.h"
 #include "thumbnail/ql_exif_orientation.h"
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_png_encoder.h"
-#include "thumbnail/ql_regular_file.h"
 #include "thumbnail_fixture.h"
 
 namespace {
@@ -51,30 +48,6 @@ TEST(OrientImageTest, EveryOrientationMovesEveryPixelWhereExifSays) {
     }
     qltest::ExpectOriented(source.get(), 1, size[0], size[1]);  // source untouched
   }
-}
-
-// A lossless AVIF 94 pixels wide decodes to the drawn pixels; each of its
-// 376-byte rows fills its allocation to the byte, so a write past a row
-// would land in the next one.
-TEST(AvifDecoderTest, LosslessSampleDecodesToTheDrawnPixels) {
-  QLTempDir temp;
-  std::string const path = temp.File("a.avif");
-  std::string const why = qltest::MakeFormatSample({qltest::SampleFormat::kAvif, 94, 62, 1}, path);
-  if (why.find("not installed") != std::string::npos) GTEST_SKIP() << why;
-  ASSERT_EQ("", why);
-  QLRegularFile opened(path);
-  QLUniqueFile const file = OpenRegularFileStream(opened);
-  qltest::Picture const decoded(DecodeAvifFile(file.get(), 94 * 62));
-  ASSERT_TRUE(decoded);
-  qltest::Picture const shown(qltest::DrawShownPicture(94, 62));
-  int differ = 0;
-  for (int y = 0; y < 62; ++y) {
-    for (int x = 0; x < 94; ++x) {
-      differ += !qltest::Near(qltest::ColorAt(decoded.get(), x, y),
-                              qltest::ColorAt(shown.get(), x, y), 2);
-    }
-  }
-  EXPECT_EQ(0, differ);
 }
 
 class ImageTest : public qltest::ServiceTest {

@@ -1,0 +1,38 @@
+// HEIF (libheif with libde265, and libdav1d for AV1 items) and AVIF
+// (libavif with libdav1d) pictures for the daemon, as RGB: the stored
+// picture, without its rotation and mirroring, sampled down (nearest pixel,
+// as the daemon's own resize samples) no further than the thumbnail needs,
+// transparent pixels blended over black as the daemon's canvas blends them.
+//
+// Runs inside the media decoder helper, never in the daemon: these decoders
+// parse hostile bit streams, libavif aborts the process when an allocation
+// fails, and libdav1d 1.0.0 loses memory on some damaged streams; all of
+// that must cost only the helper. The daemon has already checked the size
+// the file's header declares and read its irot/imir (its header probe); it
+// turns the thumbnail itself, so the answer's orientation is always 1.
+//
+// Contract: any thread may call it on a descriptor it alone reads; the file
+// is read whole from offset 0 (at most kQLMaxStillFileBytes) and no other
+// file is opened.
+#ifndef QUORLIN_MEDIA_QL_STILL_IMAGE_H_
+#define QUORLIN_MEDIA_QL_STILL_IMAGE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "media/ql_media_frame.h"
+#include "media/ql_video_frame.h"
+
+// Larger files are not read: a HEIF or AVIF of the largest picture the
+// source limit admits is a few tens of MB at most.
+constexpr std::uint64_t kQLMaxStillFileBytes = 256ull << 20;
+
+enum class QLStillFormat { kHeif, kAvif };
+
+// The limits and the box are those of a video frame (ql_video_frame.h).
+// Fills `answer` with RGB pixels; false, with `*error` saying why, when the
+// file does not decode or breaks a limit.
+bool ExtractStillImage(int fd, QLStillFormat format, QLVideoFrameRequest const& request,
+                       QLMediaAnswer* answer, std::string* error);
+
+#endif  // QUORLIN_MEDIA_QL_STILL_IMAGE_H_
