@@ -40,10 +40,6 @@ TEST(QLFsIdentityTest, ActsForTheCallerUntilTheScopeEndsAndForTheProcessInBetwee
   gid_t const own[] = {4242};
   ASSERT_EQ(0, syscall(SYS_setgroups, 1, own));  // this thread's groups only
   {
-    QLActAs const root_caller(QLFsCredentials{0, 0, {}});
-    EXPECT_TRUE(root_caller.ok() && !root_caller.active()) << "root acts as the process";
-  }
-  {
     QLActAs const acting(QLFsCredentials{54321, 54321, {54322}});
     ASSERT_TRUE(acting.ok() && acting.active());
     EXPECT_EQ(std::vector<gid_t>{54322}, ThreadGroups());

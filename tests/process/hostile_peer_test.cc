@@ -24,17 +24,6 @@ uid_t const kOtherUser = 54322;
 int const kSecret = 0xe01010;  // the colour of everything the peer may not see
 int const kPhoto = 0x2040c0;   // the peer's own photo
 
-// Connects as `uid`: the kernel records the ids of the process at connect().
-int ConnectAs(uid_t uid) {
-  gid_t const group = uid;
-  int fd = -1;
-  if (setgroups(1, &group) == 0 && setegid(group) == 0 && seteuid(uid) == 0) {
-    fd = ConnectTo(kSocketPath);
-  }
-  if (seteuid(0) != 0 || setegid(0) != 0 || setgroups(0, nullptr) != 0) abort();
-  return fd;
-}
-
 class HostilePeerTest : public LiveDaemonTest {
  protected:
   void SetUp() override {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gd.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +77,16 @@ bool LoadDaemon::WaitServing(std::string* why) {
 }
 
 std::string LoadDaemon::LogText() const { return ReadFileText(scratch_.File("gd.log")); }
+
+int ConnectAs(uid_t uid) {
+  gid_t const group = uid;
+  int fd = -1;
+  if (setgroups(1, &group) == 0 && setegid(group) == 0 && seteuid(uid) == 0) {
+    fd = ConnectTo(kSocketPath);
+  }
+  if (seteuid(0) != 0 || setegid(0) != 0 || setgroups(0, nullptr) != 0) abort();
+  return fd;
+}
 
 std::string Picture(qltest::Format format, int width, int height, int colour) {
   qltest::Bytes const bytes = qltest::Solid(

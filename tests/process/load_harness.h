@@ -94,6 +94,11 @@ class LoadConnection {
   int fd_;
 };
 
+// A connection to kSocketPath made as user and group `uid` (no account
+// needed; the kernel records the ids of the process at connect()); -1 when
+// it cannot be made. Root only; the process is root again afterwards.
+int ConnectAs(uid_t uid);
+
 // A picture of `format` all of `colour` (0xRRGGBB), from the sample-file
 // factory.
 std::string Picture(qltest::Format format, int width, int height, int colour);

@@ -1,12 +1,9 @@
 // Load and fault tests of the real daemon: clients with mixed requests (hits, misses,
 // invalid and incomplete ones, clients that vanish mid-frame) beside idle
 // connections. Every valid request gets the reply it gets when asked alone.
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -158,22 +155,6 @@ TEST_F(LoadFaultTest, DescriptorExhaustionNeitherSpinsNorLosesWaitingClients) {
   StopServing();
 }
 
-// A child process that runs `body` as user and group `id` (no account needed)
-// and exits with its result; `body` talks to the parent through `pipe_fd`.
-pid_t RunAsUser(uid_t id, int pipe_fd, int (*body)(int)) {
-  pid_t const child = fork();
-  if (child != 0) return child;
-  bool const dropped = setgroups(0, nullptr) == 0 && setresgid(id, id, id) == 0 &&
-                       setresuid(id, id, id) == 0 && geteuid() == id;
-  _exit(dropped ? body(pipe_fd) : 99);
-}
-
-bool WaitByte(int fd, int timeout_ms) {
-  struct pollfd entry = {fd, POLLIN, 0};
-  char byte = 0;
-  return poll(&entry, 1, timeout_ms) == 1 && read(fd, &byte, 1) == 1;
-}
-
 // Regression test: the worst request within the frame bound peaks at less
 // than four frames above the daemon's resident memory before it; and one
 // non-root peer holding all the connections it may, each stalled halfway
@@ -205,17 +186,11 @@ TEST_F(LoadFaultTest, OnePeerNeitherStarvesAnotherNorMakesARequestCostUnboundedM
   }
 
   size_t const idle_tasks = DirEntries(proc + "/task").size();
-  int pipes[2];
-  ASSERT_EQ(0, pipe(pipes));
-  pid_t const hog = RunAsUser(54321, pipes[1], [](int out) {
-    std::vector<int> fds;
-    for (size_t i = 0; i < kCap + 8; ++i) fds.push_back(ConnectTo(kSocketPath));
-    usleep(300000);  // all accepted (or refused) before any frame costs budget
-    std::string const half = LengthBytes(uint32_t(kFrame)) + std::string(kFrame / 2, ' ');
-    for (int fd : fds) WriteAll(fd, half);
-    return write(out, "h", 1) == 1 ? static_cast<int>(sleep(30)) : 1;  // or killed first
-  });
-  ASSERT_TRUE(WaitByte(pipes[0], 10000)) << "the hog never got going";
+  std::vector<int> hog;  // as many as one user may hold, and more
+  for (size_t i = 0; i < kCap + 8; ++i) hog.push_back(ConnectAs(54321));
+  usleep(300000);  // all accepted (or refused) before any frame costs budget
+  std::string const half = LengthBytes(uint32_t(kFrame)) + std::string(kFrame / 2, ' ');
+  for (int fd : hog) WriteAll(fd, half);  // fails on the refused ones
   EXPECT_TRUE(WaitUntil(
       [&] {
         return CountLogLines(daemon_->LogText(), "ERROR:", "the most one user may have.") == 1;
@@ -225,25 +200,16 @@ TEST_F(LoadFaultTest, OnePeerNeitherStarvesAnotherNorMakesARequestCostUnboundedM
   EXPECT_LE(DirEntries(proc + "/task").size(), idle_tasks + kCap);
   QLTempDir cache;
   ASSERT_EQ(0, chmod(cache.path().c_str(), 0777));
-  static std::string request;
-  request =
-      RequestBody(std::string(QL_DEFAULT_PICTURES_DIR) + "/image.jpg", 64, 48, 7, cache.File("c"));
-  pid_t const other = RunAsUser(54322, pipes[1], [](int) {
-    auto const begun = std::chrono::steady_clock::now();
-    LoadConnection connection;
-    std::string png;
-    bool const served = connection.Ask(request, &png, ReplyTimeoutMs()) && IsPng(png);
-    auto const took = std::chrono::steady_clock::now() - begun;
-    return !served ? 1 : took < std::chrono::milliseconds(Sanitized() ? 3000 : 1000) ? 0 : 2;
-  });
-  int status = -1;
-  ASSERT_EQ(other, waitpid(other, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "status " << status << " (1: not served, 2: too slow, 99: no such user)";
-  kill(hog, SIGKILL);
-  waitpid(hog, &status, 0);
-  close(pipes[0]);
-  close(pipes[1]);
+  auto const begun = std::chrono::steady_clock::now();
+  int const other = ConnectAs(54322);
+  std::string png;
+  EXPECT_TRUE(WriteAll(other, Frame(RequestBody(std::string(QL_DEFAULT_PICTURES_DIR) + "/image.jpg",
+                                                64, 48, 7, cache.File("c")))) &&
+              ReadFrame(other, &png, ReplyTimeoutMs()) && IsPng(png));
+  EXPECT_LT(std::chrono::steady_clock::now() - begun,
+            std::chrono::milliseconds(Sanitized() ? 3000 : 1000));
+  for (int fd : hog) close(fd);
+  close(other);
   StopServing();
 }
 
