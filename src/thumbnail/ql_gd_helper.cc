@@ -166,33 +166,27 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
   }
   QL_DEBUG("ProcessCommand JSON: " << parser.buildJSONRepresentation());
 
-  QLThumbnailData data;
-  if (!FillRequest(parser, data) || !RequestConfined(data)) {
-    ++counters_.failures;
-    SendFailure(socket);
-    return true;
-  }
-
-  // Everything the request makes the daemon read, write or remove is done
-  // with the caller's rights, so a caller reaches no file through the daemon
-  // that it could not reach itself.
+  // Everything the request makes the daemon look up, read, write or remove,
+  // the check of its paths included, is done with the caller's rights, so a
+  // caller reaches (or learns of) no file through the daemon that it could
+  // not reach itself.
   QLFsCredentials caller;
   if (socket && socket->has_peer()) {
     caller.uid = socket->peer().uid;
     caller.gid = socket->peer().gid;
     caller.groups = socket->peer().groups;
   }
+  QLThumbnailData data;
   QLTimer timer;
   bool made = false;
   {
     QLActAs acting(caller);
     if (!acting.ok()) {
       QL_ERROR("ProcessCommand: cannot act with the rights of uid " << caller.uid << "; refused.");
-      ++counters_.failures;
-      SendFailure(socket);
-      return true;
+    } else if (FillRequest(parser, data) && RequestConfined(data)) {
+      timer.reset();
+      made = provider_.GetThumbnailFor(data);
     }
-    made = provider_.GetThumbnailFor(data);
   }
   if (!made) {
     ++counters_.failures;
