@@ -58,13 +58,15 @@ class QLThumbnailCache : private boost::noncopyable {
   // record's thumbnail and thumbnail_size; false (a miss) otherwise.
   bool LookUp(QLThumbnailData& data, QLRequestFiles& files);
 
-  // Stores the record's thumbnail under its cache name: RemoveOutdated,
-  // then SaveAtomically. Failures are only logged.
+  // Stores the record's thumbnail under its cache name: opens (or makes) the
+  // folder, then RemoveOutdated, then SaveAtomically. Failures are only
+  // logged.
   void Save(QLThumbnailData const& data, QLRequestFiles& files);
 
-  // Creates the folder and removes the files of the same prefix (other
-  // source times) from the folder opened as `dir`; directories stay. False
-  // when a removal fails: then nothing may be saved.
+  // Removes the files of the same prefix (other source times) from the
+  // folder opened as `dir` (Save opens it, making it when missing);
+  // directories stay. False when the folder cannot be listed or a removal
+  // fails: then nothing may be saved.
   bool RemoveOutdated(QLThumbnailData const& data, QLThumbnailCacheName const& name, int dir);
 
   // Writes the thumbnail to a temporary file in the folder opened as `dir`,
