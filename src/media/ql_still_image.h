@@ -20,8 +20,8 @@
 #include <cstdint>
 #include <string>
 
+#include "media/ql_frame_request.h"
 #include "media/ql_media_frame.h"
-#include "media/ql_video_frame.h"
 
 // Larger files are not read: a HEIF or AVIF of the largest picture the
 // source limit admits is a few tens of MB at most.

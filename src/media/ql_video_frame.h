@@ -18,19 +18,9 @@
 #include <cstdint>
 #include <string>
 
+#include "media/ql_frame_request.h"
 #include "media/ql_media_frame.h"
 
-struct QLVideoFrameRequest {
-  // Streams whose declared (and decoded) width x height exceeds this are
-  // refused before a decoder is opened.
-  std::uint64_t max_source_pixels = 0;
-  // The frame is scaled down only as far as it still covers this box (the
-  // daemon fits the thumbnail to the frame as stored, then turns it).
-  std::uint32_t box_width = 0;
-  std::uint32_t box_height = 0;
-  // The answer never holds more pixels than this.
-  std::uint64_t max_output_pixels = 0;
-};
 
 // Fills `answer` with RGB pixels. False, with `*error` saying why, when the
 // file has no decodable video stream or breaks a limit.
@@ -41,12 +31,5 @@ bool ExtractVideoFrame(int fd, QLVideoFrameRequest const& request, QLMediaAnswer
 // reports it) as the EXIF orientation that shows the frame upright: 1, 6, 3
 // or 8. Angles are rounded to the nearest quarter turn.
 int RotationToOrientation(double counter_clockwise_degrees);
-
-// The size the frame is scaled to: as small as possible while still
-// covering the request's box, never larger than the source, at most
-// request.max_output_pixels.
-void ChooseVideoOutputSize(std::uint32_t source_width, std::uint32_t source_height,
-                           QLVideoFrameRequest const& request, std::uint32_t* width,
-                           std::uint32_t* height);
 
 #endif  // QUORLIN_MEDIA_QL_VIDEO_FRAME_H_

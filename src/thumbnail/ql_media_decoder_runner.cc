@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -368,53 +369,59 @@ class PrestartedHelpers {
   }
 
   // A waiting helper of `program` with `limits`; false when none is.
+  // Helpers of other programs keep waiting; those of this program started
+  // with other limits are ended.
   bool Take(std::string const& program, QLChildLimits const& limits, StartedHelper* helper) {
     std::vector<pid_t> dropped;
     bool found = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      while (!idle_.empty() && !found) {
-        StartedHelper last = std::move(idle_.back());
-        idle_.pop_back();
+      std::vector<StartedHelper> kept;
+      for (StartedHelper& waiting : idle_) {
+        if (found || waiting.program != program) {
+          kept.push_back(std::move(waiting));
+          continue;
+        }
         int status = 0;
-        pid_t const ended = waitpid(last.pid, &status, WNOHANG);
         // One that ended while it waited (it could not start) is reaped now.
-        if (ended != 0) continue;
-        if (last.program == program && SameLimits(last.limits, limits)) {
-          *helper = std::move(last);
+        if (waitpid(waiting.pid, &status, WNOHANG) != 0) continue;
+        if (SameLimits(waiting.limits, limits)) {
+          *helper = std::move(waiting);
           found = true;
         } else {
-          dropped.push_back(last.pid);
+          dropped.push_back(waiting.pid);
         }
       }
+      idle_ = std::move(kept);
     }
     for (pid_t old : dropped) KillAndReap(old, nullptr);
     return found;
   }
 
-  // Starts helpers until `count` wait.
+  // Starts helpers of `program` until `count` of them wait.
   void Fill(std::string const& program, QLChildLimits const& limits, unsigned count) {
     unsigned wanted = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      unsigned const have = static_cast<unsigned>(idle_.size()) + starting_;
+      unsigned have = starting_[program];
+      for (StartedHelper const& waiting : idle_) have += waiting.program == program;
       wanted = have < count ? count - have : 0;
-      starting_ += wanted;
+      starting_[program] += wanted;
     }
     for (unsigned i = 0; i < wanted; ++i) {
       StartedHelper helper;
       std::string ignored;
       bool const started = StartHelper({program, "wait"}, -1, limits, nullptr, &helper, &ignored);
       std::lock_guard<std::mutex> lock(mutex_);
-      --starting_;
+      --starting_[program];
       if (started) idle_.push_back(std::move(helper));
     }
   }
 
  private:
   std::mutex mutex_;
-  std::vector<StartedHelper> idle_;
-  unsigned starting_ = 0;
+  std::vector<StartedHelper> idle_;            // guarded by mutex_
+  std::map<std::string, unsigned> starting_;  // guarded by mutex_: per program
 };
 
 // Hands a helper started ahead its job: the arguments, NUL-separated, and

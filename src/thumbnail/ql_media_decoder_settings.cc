@@ -9,9 +9,8 @@
 
 namespace {
 
-char const kProgramName[] = "quorlin_gd_media_decoder";
-
-std::string ProgramNextToSelf() {
+// `name` in the folder of the running program, when it is there.
+std::string ProgramNextToSelf(char const* name) {
   char self[PATH_MAX];
   ssize_t const length = readlink("/proc/self/exe", self, sizeof self - 1);
   if (length <= 0) return std::string();
@@ -19,7 +18,7 @@ std::string ProgramNextToSelf() {
   std::string::size_type const slash = path.rfind('/');
   if (slash == std::string::npos) return std::string();
   path.resize(slash + 1);
-  path += kProgramName;
+  path += name;
   return access(path.c_str(), X_OK) == 0 ? path : std::string();
 }
 
@@ -42,8 +41,16 @@ unsigned MediaDecoderCpuSeconds(QLMediaDecoderSettings const& settings) {
 std::string MediaDecoderProgram(QLMediaDecoderSettings const& settings) {
   if (!settings.program.empty()) return settings.program;
   // Looked up once: the program does not move while the daemon runs.
-  static std::string const next_to_self = ProgramNextToSelf();
-  return next_to_self.empty() ? QL_MEDIA_DECODER_INSTALLED_PATH : next_to_self;
+  static std::string const next_to_self = ProgramNextToSelf("quorlin_gd_media_decoder");
+  return next_to_self.empty() ? QL_HELPERS_INSTALLED_FOLDER "/quorlin_gd_media_decoder"
+                              : next_to_self;
+}
+
+std::string StillDecoderProgram(QLMediaDecoderSettings const& settings) {
+  if (!settings.program.empty()) return settings.program;
+  static std::string const next_to_self = ProgramNextToSelf("quorlin_gd_still_decoder");
+  return next_to_self.empty() ? QL_HELPERS_INSTALLED_FOLDER "/quorlin_gd_still_decoder"
+                              : next_to_self;
 }
 
 std::vector<QLCommandLineOption> MediaDecoderCommandLineOptions(QLMediaDecoderSettings* target) {
@@ -51,8 +58,8 @@ std::vector<QLCommandLineOption> MediaDecoderCommandLineOptions(QLMediaDecoderSe
   options.push_back(NumberOption(
       "decoder-timeout-ms",
       "      --decoder-timeout-ms N\n"
-      "                            wall-clock limit of one RAW or video decode in its\n"
-      "                            helper process (default " +
+      "                            wall-clock limit of one decode in a helper process\n"
+      "                            (RAW, video, HEIF, AVIF) (default " +
           std::to_string(QLMediaDecoderSettings::kDefaultTimeoutMs) + ")\n",
       "100 to 60000", 100, 60000, &target->timeout_ms));
   options.push_back(NumberOption(
@@ -62,9 +69,10 @@ std::vector<QLCommandLineOption> MediaDecoderCommandLineOptions(QLMediaDecoderSe
           std::to_string(QLMediaDecoderSettings::kDefaultMemoryMb) + ")\n",
       "64 to 65536", 64, 65536, &target->memory_mb));
   options.push_back({"media-decoder", true,
-                     "      --media-decoder PATH  the RAW and video decoder helper (default:\n"
-                     "                            next to the daemon, else\n"
-                     "                            " QL_MEDIA_DECODER_INSTALLED_PATH ")\n",
+                     "      --media-decoder PATH  the decoder helper for every format (default:\n"
+                     "                            quorlin_gd_media_decoder and\n"
+                     "                            quorlin_gd_still_decoder next to the daemon,\n"
+                     "                            else in " QL_HELPERS_INSTALLED_FOLDER ")\n",
                      "a program", [target](char const* value) {
                        if (*value == '\0') return false;
                        target->program = value;

@@ -1,6 +1,7 @@
-// Settings of the media decoder helper (quorlin_gd_media_decoder), which
-// decodes camera RAW previews and video frames in a child process: where
-// it is, and the limits each run gets.
+// Settings of the decoder helpers, which decode camera RAW previews, video
+// frames (quorlin_gd_media_decoder) and HEIF and AVIF pictures
+// (quorlin_gd_still_decoder) in a child process: where they are, and the
+// limits each run gets.
 //
 // Contract: a plain value inside QLThumbnailOptions, filled on the main
 // thread by the command line before the provider serves and read-only
@@ -34,8 +35,9 @@ struct QLMediaDecoderSettings {
 
   unsigned timeout_ms = kDefaultTimeoutMs;
   unsigned memory_mb = kDefaultMemoryMb;
-  // The helper program; empty: the one next to the running daemon, else
-  // the installed one (MediaDecoderProgram).
+  // The helper program for every format; empty: the ones next to the
+  // running daemon, else the installed ones (MediaDecoderProgram,
+  // StillDecoderProgram).
   std::string program;
 };
 
@@ -48,6 +50,11 @@ unsigned MediaDecoderCpuSeconds(QLMediaDecoderSettings const& settings);
 // "quorlin_gd_media_decoder" in the folder of the running program when it
 // is there; else the path the package installs it at.
 std::string MediaDecoderProgram(QLMediaDecoderSettings const& settings);
+
+// The HEIF and AVIF helper, found the same way: settings.program when set
+// (it decodes every format); else "quorlin_gd_still_decoder" next to the
+// running program, else where the package installs it.
+std::string StillDecoderProgram(QLMediaDecoderSettings const& settings);
 
 // --decoder-timeout-ms, --decoder-memory-mb and --media-decoder, setting
 // `*target`. A refused value leaves its field as it was.

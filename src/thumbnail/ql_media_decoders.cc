@@ -20,16 +20,20 @@ QLChildLimits LimitsOf(QLMediaDecoderSettings const& settings) {
   return limits;
 }
 
-// Runs the helper on the file; false after one ERROR line.
+// Runs the helper on the file: the still-picture one for "heif" and "avif",
+// else the media one. False after one ERROR line.
 bool RunOnFile(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
                std::vector<std::string> const& arguments, QLMediaAnswerLimits const& limits,
                QLMediaAnswer* answer) {
   std::string error;
-  // Only the helper built with the daemon is known to have the "wait" mode
-  // of helpers started ahead; at most one waits per job slot.
+  // Only the helpers built with the daemon are known to have the "wait"
+  // mode of helpers started ahead; at most one of each waits per job slot.
   unsigned const ahead = options.media_decoder.program.empty() ? std::max(options.jobs, 1u) : 0;
-  if (!RunMediaDecoder(MediaDecoderProgram(options.media_decoder), arguments, target.fd,
-                       LimitsOf(options.media_decoder), limits, answer, &error, ahead)) {
+  bool const still = arguments[0] == "heif" || arguments[0] == "avif";
+  std::string const program = still ? StillDecoderProgram(options.media_decoder)
+                                    : MediaDecoderProgram(options.media_decoder);
+  if (!RunMediaDecoder(program, arguments, target.fd, LimitsOf(options.media_decoder), limits,
+                       answer, &error, ahead)) {
     QL_ERROR("Media decoder failed for \"" << target.path << "\": " << error);
     return false;
   }
