@@ -93,9 +93,10 @@ int RunDecoderHelper(int argc, char** argv, QLHelperDecoders const& decoders) {
     }
     request.box_width = static_cast<std::uint32_t>(width);
     request.box_height = static_cast<std::uint32_t>(height);
-    decoded = video ? decoders.video(STDIN_FILENO, request, &answer, &error)
-                    : decoders.still(STDIN_FILENO, heif ? QLStillFormat::kHeif : QLStillFormat::kAvif,
-                                      request, &answer, &error);
+    decoded = video
+                  ? decoders.video(STDIN_FILENO, request, &answer, &error)
+                  : decoders.still(STDIN_FILENO, heif ? QLStillFormat::kHeif : QLStillFormat::kAvif,
+                                   request, &answer, &error);
   } else {
     return usage();
   }

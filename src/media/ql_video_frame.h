@@ -21,7 +21,6 @@
 #include "media/ql_frame_request.h"
 #include "media/ql_media_frame.h"
 
-
 // Fills `answer` with RGB pixels. False, with `*error` saying why, when the
 // file has no decodable video stream or breaks a limit.
 bool ExtractVideoFrame(int fd, QLVideoFrameRequest const& request, QLMediaAnswer* answer,

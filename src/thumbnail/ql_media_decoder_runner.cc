@@ -420,7 +420,7 @@ class PrestartedHelpers {
 
  private:
   std::mutex mutex_;
-  std::vector<StartedHelper> idle_;            // guarded by mutex_
+  std::vector<StartedHelper> idle_;           // guarded by mutex_
   std::map<std::string, unsigned> starting_;  // guarded by mutex_: per program
 };
 
