@@ -147,4 +147,28 @@ TEST(StillImageTest, LosslessAvifComesBackAsDrawnUnlessOverTheLimit) {
   EXPECT_NE(std::string::npos, error.find("libavif")) << error;
 }
 
+// The scaled size covers the box, rounding up by a pixel, unless the source
+// is smaller or the pixel cap (which the rounding also keeps) is reached.
+TEST(FrameRequestTest, ScaledSizeCoversTheBoxWithinThePixelCap) {
+  struct Case {
+    std::uint32_t source_width, source_height, box_width, box_height;
+    std::uint64_t cap;
+    std::uint32_t width, height;
+  } const cases[] = {{320, 240, 160, 120, 1 << 20, 161, 121},
+                     {320, 240, 160, 120, 160 * 121, 161, 120},
+                     {4000, 3000, 4000, 3000, 1200, 40, 30},
+                     {100, 50, 160, 120, 1 << 20, 100, 50},
+                     {1000, 10, 160, 120, 1 << 20, 1000, 10}};
+  for (Case const& c : cases) {
+    QLVideoFrameRequest request;
+    request.box_width = c.box_width;
+    request.box_height = c.box_height;
+    request.max_output_pixels = c.cap;
+    std::uint32_t width = 0, height = 0;
+    ChooseVideoOutputSize(c.source_width, c.source_height, request, &width, &height);
+    EXPECT_EQ(c.width, width) << c.source_width << "x" << c.source_height << " cap " << c.cap;
+    EXPECT_EQ(c.height, height) << c.source_width << "x" << c.source_height << " cap " << c.cap;
+  }
+}
+
 }  // namespace

@@ -125,6 +125,10 @@ TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
     // Every fourth picture also appears cut short: a broken file of its type.
     if (i % 4 == 0) add("cut" + std::to_string(i) + ".jpg", picture.substr(0, 60), false);
   }
+  // A JPEG under another name: the PNG handler tries it as a JPEG, the BMP one does not.
+  std::string const jpeg = Picture(qltest::Format::kJpeg, 40, 30, 0x405060);
+  add("jpeg.png", jpeg, true);
+  add("jpeg.bmp", jpeg, false);
   add("song.mp3", Mp3WithCover(Picture(qltest::Format::kJpeg, 50, 50, 0x9628c8)), true);
   add("report.pdf", "%PDF-1.4 not really", false);
   list << id++ << "\t" << library.File("gone.png") << "\n";  // listed but missing

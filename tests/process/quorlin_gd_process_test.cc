@@ -42,6 +42,10 @@ TEST_F(QuorlinGdProcessTest, StopSignalUnderLoadEndsPromptlyWithStatusOne) {
     ASSERT_TRUE(LoadConnection().Ask(RequestBody(photo, 64, 48, 1, sources.File("cache")),
                                      &reference, ReplyTimeoutMs()));
     ASSERT_TRUE(IsPng(reference));
+    if (n == SIGTERM) {  // a second instance leaves with status 0 and the first serves on
+      EXPECT_EQ(0, RunTool(QL_DAEMON_BINARY, {"-l", "2"}, sources.path(), 10000).status);
+      EXPECT_EQ(daemon_->process().pid(), LivePidFromPidFile(kPidFile, kProcessName));
+    }
     std::vector<std::unique_ptr<LoadConnection>> idle;
     for (int i = 0; i < idle_clients; ++i) idle.emplace_back(new LoadConnection());
     std::atomic<long> answered(0), wrong(0);

@@ -61,9 +61,14 @@ TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
   EXPECT_TRUE(Logged("Problems when trying to save thumbnail for \"" + data_.path + "\". "));
   EXPECT_FALSE(provider_.GetCachedThumbnail(data_));
   std::uint64_t const listings = provider_.cache_index().listings();
-  Save(Bytes(10, 1));
+  Bytes const png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 7, 9};
+  Save(png);
   EXPECT_EQ(listings, provider_.cache_index().listings()) << "the clean-up was followed";
   EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
+  data_.thumbnail.reset();
+  ASSERT_TRUE(provider_.GetCachedThumbnail(data_)) << "read back to its last byte";
+  auto const* const stored = static_cast<unsigned char const*>(data_.thumbnail.get());
+  EXPECT_EQ(png, Bytes(stored, stored + data_.thumbnail_size));
 }
 
 TEST_F(CacheTest, ManyParallelRequestsForOneEntryGenerateOnceAndAllAgree) {

@@ -83,11 +83,12 @@ TEST(ImageHeaderProbeTest, EveryFormatIsReadAndEveryCutHeaderHasNoSize) {
 }
 
 // A 10-byte ID3v2 header ("ID3") or footer ("3DI") with a synchsafe size.
-Bytes TagEnd(char const* id, std::uint32_t body, unsigned char flags = 0x00) {
+Bytes TagEnd(char const* id, std::uint32_t body, unsigned char flags = 0x00,
+             unsigned char version = 4) {
   Bytes bytes = {static_cast<unsigned char>(id[0]),
                  static_cast<unsigned char>(id[1]),
                  static_cast<unsigned char>(id[2]),
-                 0x04,
+                 version,
                  0x00,
                  flags};
   for (int shift = 21; shift >= 0; shift -= 7) bytes.push_back((body >> shift) & 0x7f);
@@ -100,6 +101,12 @@ TEST(Id3TagProbeTest, TagsInsideTheFilePassAndOverrunsAreCaught) {
   Bytes id3v1 = {'T', 'A', 'G'};
   id3v1.resize(128, ' ');
   auto zeros = [](std::size_t count) { return Bytes(count, 0x00); };
+  // Compressed frames declare their inflated size after their header: 2 GiB, 4 KiB.
+  Bytes const apic = {'A', 'P', 'I', 'C', 0, 0, 0, 8, 0x00, 0x80};  // version 2.3
+  Bytes const huge = {0x80, 0x80, 0xc0, 0x80, 0x78, 0x9c, 0, 0};
+  Bytes const small = {0, 0, 0x10, 0, 0x78, 0x9c, 0, 0};
+  Bytes const unsynchronised = {'T', 'I',  'T', '2',  0, 0,    0, 4,    0,
+                                0,   0xff, 0,   0xff, 0, 0xff, 0, 0xff, 0};
   struct {
     char const* name;
     Bytes file;
@@ -128,6 +135,15 @@ TEST(Id3TagProbeTest, TagsInsideTheFilePassAndOverrunsAreCaught) {
        Join({zeros(300), TagEnd("ID3", 50), zeros(50), TagEnd("3DI", 50), id3v1}), true},
       {"overrunning footer before an ID3v1 tag", Join({zeros(300), TagEnd("3DI", kLargest), id3v1}),
        false},
+      {"frame inflating to 2 GiB", Join({TagEnd("ID3", 18, 0, 3), apic, huge}), false},
+      {"frame inflating to 4 KiB", Join({TagEnd("ID3", 18, 0, 3), apic, small}), true},
+      {"version 2.4 length after a group byte",
+       Join({TagEnd("ID3", 19),
+             {'A', 'P', 'I', 'C', 0, 0, 0, 9, 0, 0x49, 1, 0x7f, 0x7f, 0x7f, 0x7f},
+             zeros(4)}),
+       false},
+      {"frames walked after undoing unsynchronisation",
+       Join({TagEnd("ID3", 36, 0x80, 3), unsynchronised, apic, huge}), false},
   };
   QLTempDir temp;
   for (auto const& c : cases) {
