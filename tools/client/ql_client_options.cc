@@ -182,7 +182,9 @@ std::string ClientUsage(std::string const& program) {
          DefaultPicturesFolder() +
          ")\n"
          "  --output FILE            where to write the PNG\n"
-         "  --socket PATH            daemon socket (default /tmp/qlGDProcesssSocket)\n"
+         "  --socket PATH            daemon socket (default " +
+         std::string(DefaultSocketPath()) +
+         ")\n"
          "  --timeout SECONDS        how long to wait for the reply (default 60)\n"
          "  --help                   this text\n"
          "\n"

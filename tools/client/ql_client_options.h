@@ -9,6 +9,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "protocol/ql_socket_path.h"
+
 struct QLClientOptions {
   std::string path;               // --path, made absolute (the daemon has its own cwd)
   std::uint32_t width = 160;      // --width
@@ -19,7 +21,7 @@ struct QLClientOptions {
   std::string thumbnail_folder;                    // --thumbnail-folder
   std::string default_folder;                      // --default-folder
   std::string output;                              // --output FILE, "-" for standard output
-  std::string socket = "/tmp/qlGDProcesssSocket";  // --socket
+  std::string socket = DefaultSocketPath();  // --socket
   unsigned int timeout_seconds = 60;               // --timeout
   bool help = false;                               // --help
 };

@@ -162,7 +162,9 @@ std::string LoadgenUsage(std::string const& program) {
          " --cache-root DIR [options] PHOTO...\n"
          "Sends thumbnail requests to the quorlin_gd daemon over its socket and reports\n"
          "thumbnails per second and latency percentiles, misses and hits apart.\n"
-         "  --socket PATH       daemon socket (default /tmp/qlGDProcesssSocket)\n"
+         "  --socket PATH       daemon socket (default " +
+         std::string(DefaultSocketPath()) +
+         ")\n"
          "  --clients N         concurrent clients, each with its own connection (1)\n"
          "  --cache-root DIR    a fresh cache folder is made inside for every miss round\n"
          "  --defaults DIR      default-picture folder sent with the requests\n"

@@ -150,7 +150,9 @@ std::string PregenUsage(std::string const& program) {
          "                           " +
          DefaultPicturesFolder() +
          ")\n"
-         "  --socket PATH            daemon socket (default /tmp/qlGDProcesssSocket)\n"
+         "  --socket PATH            daemon socket (default " +
+         std::string(DefaultSocketPath()) +
+         ")\n"
          "  --timeout SECONDS        how long to wait for each reply (default 60)\n"
          "  --help                   this text\n"
          "\n"
