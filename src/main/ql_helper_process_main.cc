@@ -11,8 +11,12 @@
 #include <boost/thread/mutex.hpp>
 #include <climits>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "base/ql_command_line_option.h"
 #include "base/ql_parse_number.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "ipc/ql_process_socket_server.h"
