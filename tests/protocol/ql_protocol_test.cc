@@ -39,15 +39,16 @@ TEST(ThumbnailRequestTest, BodyReadsBackAndAMissingKeyIsNamed) {
 TEST(CacheFileNameTest, OnlyNamesTheDaemonWritesParse) {
   QLCacheEntryKey key;
   std::int64_t modified = 0;
-  ASSERT_TRUE(ParseCacheFileName("ffffffffffffffff_4294967295x1_1_5f5e1000.png", &key, &modified));
-  EXPECT_EQ(std::make_tuple(UINT64_MAX, 4294967295u, 1u, true, std::int64_t{0x5f5e1000}),
+  ASSERT_TRUE(
+      ParseCacheFileName("ffffffffffffffff_4294967295x4294967295_1_5f5e1000.png", &key, &modified));
+  EXPECT_EQ(std::make_tuple(UINT64_MAX, 4294967295u, 4294967295u, true, std::int64_t{0x5f5e1000}),
             std::make_tuple(key.resource_id, key.width, key.height, key.full_screen, modified));
   ASSERT_TRUE(ParseCacheFileName(CacheFileName(key, -1), &key, &modified));
   EXPECT_EQ(-1, modified) << "a time before the epoch comes back";
   for (char const* name :
        {"FF_1x1_0_1.png", "0ff_1x1_0_1.png", "ff_01x1_0_1.png", "ff_1x1_2_1.png", "ff_1x1_0_1.jpg",
         "ff_1x1_0_1.png.tmp", ".tmp-1-2-ff_1x1_0_1.png", "ff_4294967296x1_0_1.png",
-        "ff_+1x1_0_1.png", "ff_1x1_0_.png", "ff_1x1_0_1", ".png"}) {
+        "ff_+1x1_0_1.png", "ff_1x1_0_.png", "ff_1x1_0_1", ".png", "f"}) {
     EXPECT_FALSE(ParseCacheFileName(name, &key, &modified)) << name;
   }
 }
