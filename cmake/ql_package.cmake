@@ -42,9 +42,14 @@ install(FILES ${QL_PACKAGE_BUILD_DIR}/changelog.gz ${QL_PACKAGING_DIR}/copyright
 
 # systemd units, the tmpfiles rule and the options file. Debian 12 keeps
 # units in /lib/systemd/system.
-install(FILES ${QL_PACKAGING_DIR}/quorlin_gd.service ${QL_PACKAGING_DIR}/quorlin_gd.socket
+# The socket unit and the tmpfiles rule name the socket as src/protocol does.
+configure_file(${QL_PACKAGING_DIR}/quorlin_gd.socket ${QL_PACKAGE_BUILD_DIR}/quorlin_gd.socket
+               @ONLY)
+configure_file(${QL_PACKAGING_DIR}/quorlin_gd.tmpfiles ${QL_PACKAGE_BUILD_DIR}/quorlin_gd.tmpfiles
+               @ONLY)
+install(FILES ${QL_PACKAGING_DIR}/quorlin_gd.service ${QL_PACKAGE_BUILD_DIR}/quorlin_gd.socket
         DESTINATION /lib/systemd/system)
-install(FILES ${QL_PACKAGING_DIR}/quorlin_gd.tmpfiles DESTINATION /usr/lib/tmpfiles.d
+install(FILES ${QL_PACKAGE_BUILD_DIR}/quorlin_gd.tmpfiles DESTINATION /usr/lib/tmpfiles.d
         RENAME quorlin_gd.conf)
 install(FILES ${QL_PACKAGING_DIR}/quorlin_gd.default DESTINATION /etc/default
         RENAME quorlin_gd)

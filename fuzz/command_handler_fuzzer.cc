@@ -26,6 +26,7 @@
 
 #include "fuzz_support.h"
 #include "json/json_parser.h"
+#include "protocol/ql_thumbnail_request.h"
 #include "support/ql_socket_pair.h"
 #include "thumbnail/ql_gd_helper.h"
 
@@ -55,14 +56,11 @@ bool StaysInside(std::string const& path) {
 // pixels) are quick, so are small ones; the ones in between would only cost
 // time and memory. The folder's pictures are no narrower than 2 to 5, so in
 // full-screen mode the shorter side is at least 0.4 times the longer.
-bool QuickToServe(JSON::JSONParser const& parser) {
-  auto width = parser.node("_width"), height = parser.node("_height");
-  auto full_screen = parser.node("_full_screen");
-  if (!width || !height || !full_screen) return true;  // answered as a failure
-  std::int64_t const w = static_cast<std::int32_t>(width->intValue);
-  std::int64_t const h = static_cast<std::int32_t>(height->intValue);
+bool QuickToServe(QLThumbnailRequest const& request) {
+  std::int64_t const w = static_cast<std::int32_t>(request.width);
+  std::int64_t const h = static_cast<std::int32_t>(request.height);
   if (w <= 0 || h <= 0) return true;
-  if (full_screen->boolValue) return std::max(w, h) <= 1024 || std::max(w, h) >= 100000;
+  if (request.full_screen) return std::max(w, h) <= 1024 || std::max(w, h) >= 100000;
   return w * h <= 1024 * 1024 || w * h > INT32_MAX;
 }
 
@@ -121,11 +119,14 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   JSON::JSONParser parser;
   parser.parse(reinterpret_cast<char const*>(data), static_cast<unsigned int>(size));
-  for (char const* key : {"_path", "_thumbnail_folder", "_default_thumbnail_folder"}) {
-    auto node = parser.node(key);
-    if (parser.errorState == 0 && node && !StaysInside(node->stringValue)) return 0;
+  // A request the daemon cannot read is answered before any file is touched.
+  QLThumbnailRequest request;
+  char const* missing = nullptr;
+  if (parser.errorState == 0 && ReadRequest(parser, &request, &missing) &&
+      (!StaysInside(request.path) || !StaysInside(request.thumbnail_folder) ||
+       !StaysInside(request.default_folder) || !QuickToServe(request))) {
+    return 0;
   }
-  if (parser.errorState == 0 && !QuickToServe(parser)) return 0;
 
   QLSocketPair pair;
   std::vector<std::string> frames;

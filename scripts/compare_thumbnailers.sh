@@ -68,7 +68,6 @@ for tool in python3 cmake; do
   command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 2; }
 done
 
-SOCKET=/tmp/qlGDProcesssSocket
 PID_FILE=/var/run/quorlin_gd.pid
 # Another instance (a test run, say) may hold the pid file for a while.
 for _ in $(seq 60); do
@@ -132,6 +131,9 @@ if [ "$BUILD_FIRST" = 1 ]; then
       note "cache_save_benchmark did not build"
   fi
 fi
+# The socket the daemon binds, as the build names it (QL_SOCKET_PATH).
+. "$BUILD/ql_protocol.env"
+SOCKET=$QL_SOCKET_PATH
 DAEMON="$BUILD/src/main/quorlin_gd"
 LOADGEN="$BUILD/tools/loadgen/ql_loadgen"
 PIPELINE="$BUILD/tools/loadgen/ql_gd_pipeline"

@@ -20,6 +20,7 @@ ROUNDS=${2:-5}
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 mkdir "$WORK/photos"
+. "$BUILD/ql_protocol.env"  # QL_SOCKET_PATH: the socket the daemon binds
 "$BUILD/tools/photo_corpus/ql_photo_corpus" --out "$WORK/photos" >/dev/null
 PHOTO=$WORK/photos/p02mp_base_1.jpg
 TUNABLES=glibc.malloc.arena_max=1:glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=268435456
@@ -34,7 +35,7 @@ for round in $(seq 1 "$ROUNDS"); do
     esac
     rm -rf "$WORK/cache"; mkdir "$WORK/cache"
     env "${environment[@]}" "$BUILD/src/main/quorlin_gd" "${options[@]}" & pid=$!
-    for _ in $(seq 50); do [ -S /tmp/qlGDProcesssSocket ] && break; sleep 0.1; done
+    for _ in $(seq 50); do [ -S "$QL_SOCKET_PATH" ] && break; sleep 0.1; done
     sleep 0.5
     idle=$(rss $pid)
     out=$("$BUILD/tools/loadgen/ql_loadgen" --cache-root "$WORK/cache" \

@@ -17,9 +17,11 @@ running (it uses the real socket and pid file):
 import os, socket, struct, subprocess, sys, tempfile, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SOCKET = "/tmp/qlGDProcesssSocket"
 mode = sys.argv[1] if len(sys.argv) > 1 else "memory"
 binary = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else os.path.join(ROOT, "build/src/main/quorlin_gd")
+# The socket the daemon binds, from the build folder holding BINARY.
+with open(os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(binary))), "ql_protocol.env")) as env:
+    SOCKET = dict(line.strip().split("=", 1) for line in env if "=" in line)["QL_SOCKET_PATH"]
 DEFAULTS = os.path.join(ROOT, "build/default_pictures")
 
 

@@ -9,8 +9,8 @@
 #
 #   scripts/pregen_demo.sh [BUILD_DIR] [WORK_DIR]
 #
-# The daemon binds the fixed socket /tmp/qlGDProcesssSocket: run this where no
-# other daemon serves it. Needs ffmpeg (installed through install-deps.sh).
+# The daemon binds its fixed socket (QL_SOCKET_PATH in BUILD_DIR/ql_protocol.env):
+# run this where no other daemon serves it. Needs ffmpeg (installed through install-deps.sh).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,7 +19,8 @@ work=${2:-$(mktemp -d /tmp/pregen_demo.XXXXXX)}
 daemon=$build/src/main/quorlin_gd
 pregen=$build/tools/pregen/quorlin_gd_pregen
 defaults=$build/default_pictures
-socket=/tmp/qlGDProcesssSocket
+. "$build/ql_protocol.env"
+socket=$QL_SOCKET_PATH
 
 command -v ffmpeg >/dev/null || "$here/scripts/install-deps.sh" ffmpeg
 for binary in "$daemon" "$pregen"; do

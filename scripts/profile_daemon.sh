@@ -47,6 +47,8 @@ finish() {
 }
 trap finish EXIT
 
+# The socket the daemon binds, as the build names it (QL_SOCKET_PATH).
+. "$BUILD/ql_protocol.env"
 CORPUS="$BUILD/corpus"
 mkdir -p "$CORPUS"
 "$BUILD/tools/photo_corpus/ql_photo_corpus" --out "$CORPUS" >/dev/null
@@ -58,7 +60,7 @@ done <"$CORPUS/manifest.txt"
 (cd "$WORK" && exec "$BUILD/src/main/quorlin_gd" -l 0 -o "$WORK" "$@") &
 DAEMON_PID=$!
 for _ in $(seq 100); do
-  [ -S /tmp/qlGDProcesssSocket ] && break
+  [ -S "$QL_SOCKET_PATH" ] && break
   sleep 0.05
 done
 # One untimed round first, so the profile shows steady state, not start-up.

@@ -11,8 +11,12 @@
 #include <boost/thread/mutex.hpp>
 #include <climits>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "base/ql_command_line_option.h"
 #include "base/ql_parse_number.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "ipc/ql_process_socket_server.h"
@@ -24,37 +28,10 @@
 
 namespace {
 
-// getopt_long values of the frame's long-only options and, from
-// kFirstHelperOption on, of the helper's options; outside the range of
-// letters.
-enum LongOnlyOption {
-  kMaxMessageBytesOption = 256,
-  kHelpOption,
-  // Running unprivileged and confined.
-  kVersionOption,
-  kPidFileOption,
-  kSocketModeOption,
-  kSocketGroupOption,
-  kAllowUidOption,
-  kAllowGidOption,
-  kLogConsoleOption,
-  kLogSyslogOption,
-  // What one peer can cost.
-  kMaxPeerConnectionsOption,
-  kFrameTimeoutOption,
-  kIdleTimeoutOption,
-  kFirstHelperOption,
-};
-
 std::atomic<bool> g_stop_started(false);
 
 boost::mutex g_lock_mutex;  // guards g_lock_held
 bool g_lock_held = false;
-
-void ReportIgnored(char const* program, char const* option, char const* value,
-                   char const* expected) {
-  fprintf(stderr, "%s: ignoring --%s '%s' (expected %s)\n", program, option, value, expected);
-}
 
 // A group name or number; false when it is neither.
 bool ParseGroup(char const* text, long* gid) {
@@ -73,184 +50,106 @@ bool ParseGroup(char const* text, long* gid) {
   return true;
 }
 
-// The options for running unprivileged and confined; true when `option` was
-// one of them.
-bool ParseServiceOption(int option, char const* program, char const* value,
-                        QLArguments* arguments) {
-  std::string error;
-  std::uint64_t number = 0;
-  switch (option) {
-    case kVersionOption:
-      arguments->show_version = true;
-      return true;
-    case kPidFileOption:
-      if (value[0] == '/') {
-        arguments->pid_file = value;
-      } else {
-        ReportIgnored(program, "pid-file", value, "an absolute path");
-      }
-      return true;
-    case kSocketModeOption: {
-      char* end = nullptr;
-      errno = 0;
-      long const mode = strtol(value, &end, 8);
-      if (value[0] >= '0' && value[0] <= '7' && errno == 0 && *end == '\0' && mode <= 0777) {
+QLCommandLineOption Flag(char const* name, bool* target) {
+  QLCommandLineOption option;
+  option.name = name;
+  option.apply = [target](char const*) { return *target = true; };
+  return option;
+}
+
+QLCommandLineOption Valued(char const* name, char const* expected,
+                           std::function<bool(char const*)> apply) {
+  QLCommandLineOption option;
+  option.name = name;
+  option.takes_value = true;
+  option.expected = expected;
+  option.apply = std::move(apply);
+  return option;
+}
+
+// A peer list: the filter restricts all the same when the list is refused,
+// so a mistyped list refuses peers rather than letting everyone in.
+QLCommandLineOption PeerList(char const* name, char const* program, QLArguments* arguments) {
+  bool const users = std::string(name) == "allow-uid";
+  return Valued(name, "", [=](char const* value) {
+    std::string error;
+    bool const added = users ? arguments->peer_filter.AddUsers(value, &error)
+                             : arguments->peer_filter.AddGroups(value, &error);
+    if (!added) {
+      fprintf(stderr, "%s: --%s '%s': %s; none of the list is allowed\n", program, name, value,
+              error.c_str());
+    }
+    return true;
+  });
+}
+
+// The frame's options, with the helper's before "help" (the order --help
+// lists them in), each applying to `arguments`.
+std::vector<QLCommandLineOption> FrameOptions(char const* program, QLArguments* arguments) {
+  std::vector<QLCommandLineOption> options;
+  options.push_back(Valued("loglevel", "", [arguments](char const* value) {
+    arguments->log_level = atoi(value);  // not a number: 0
+    return true;
+  }));
+  options.back().letter = 'l';
+  options.push_back(Valued("logfile", "", [arguments](char const* value) {
+    arguments->log_file_path = std::string(value) + "/" + GetLogFileName();
+    return true;
+  }));
+  options.back().letter = 'o';
+  options.push_back(
+      NumberOption("max-message-bytes", 1, INT_MAX, "1 to 2147483647", [](std::uint64_t bound) {
+        QLProcessHelperSocket::SetMaxMessageLength(static_cast<unsigned int>(bound));
+      }));
+  for (QLCommandLineOption& helper_option : GetHelperOptions()) {
+    options.push_back(std::move(helper_option));
+  }
+  options.push_back(Flag("help", &arguments->show_help));
+  options.push_back(Flag("version", &arguments->show_version));
+  options.push_back(Valued("pid-file", "an absolute path", [arguments](char const* value) {
+    if (value[0] != '/') return false;
+    arguments->pid_file = value;
+    return true;
+  }));
+  options.push_back(
+      Valued("socket-mode", "octal permission bits, 0 to 0777", [arguments](char const* value) {
+        char* end = nullptr;
+        errno = 0;
+        long const mode = strtol(value, &end, 8);
+        if (value[0] < '0' || value[0] > '7' || errno != 0 || *end != '\0' || mode > 0777) {
+          return false;
+        }
         arguments->socket_mode = static_cast<int>(mode);
-      } else {
-        ReportIgnored(program, "socket-mode", value, "octal permission bits, 0 to 0777");
-      }
-      return true;
-    }
-    case kSocketGroupOption:
-      if (!ParseGroup(value, &arguments->socket_group)) {
-        ReportIgnored(program, "socket-group", value, "a group name or id");
-      }
-      return true;
-    case kAllowUidOption:
-    case kAllowGidOption: {
-      bool const users = option == kAllowUidOption;
-      bool const added = users ? arguments->peer_filter.AddUsers(value, &error)
-                               : arguments->peer_filter.AddGroups(value, &error);
-      // The filter restricts all the same: a mistyped list refuses peers
-      // rather than letting everyone in.
-      if (!added) {
-        fprintf(stderr, "%s: --%s '%s': %s; none of the list is allowed\n", program,
-                users ? "allow-uid" : "allow-gid", value, error.c_str());
-      }
-      return true;
-    }
-    case kLogConsoleOption:
-      arguments->log_to_console = true;
-      return true;
-    case kLogSyslogOption:
-      arguments->log_to_syslog = true;
-      return true;
-    case kMaxPeerConnectionsOption:
-      if (ParseUnsigned(value, 0, 65535, &number)) {
-        arguments->max_peer_connections = static_cast<std::size_t>(number);
-      } else {
-        ReportIgnored(program, "max-peer-connections", value, "0 (no cap) to 65535");
-      }
-      return true;
-    case kFrameTimeoutOption:
-      if (ParseUnsigned(value, 1, 600000, &number)) {
-        arguments->frame_timeout_ms = static_cast<int>(number);
-      } else {
-        ReportIgnored(program, "frame-timeout-ms", value, "1 to 600000");
-      }
-      return true;
-    case kIdleTimeoutOption:
-      if (ParseUnsigned(value, 0, 86400000, &number)) {
-        arguments->idle_timeout_ms = static_cast<int>(number);
-      } else {
-        ReportIgnored(program, "idle-timeout-ms", value, "0 (none) to 86400000");
-      }
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
-
-struct option long_options[] = {
-    {"loglevel", required_argument, 0, 'l'},
-    {"logfile", required_argument, 0, 'o'},
-    {"max-message-bytes", required_argument, 0, kMaxMessageBytesOption},
-    {"help", no_argument, 0, kHelpOption},
-    {"version", no_argument, 0, kVersionOption},
-    {"pid-file", required_argument, 0, kPidFileOption},
-    {"socket-mode", required_argument, 0, kSocketModeOption},
-    {"socket-group", required_argument, 0, kSocketGroupOption},
-    {"allow-uid", required_argument, 0, kAllowUidOption},
-    {"allow-gid", required_argument, 0, kAllowGidOption},
-    {"log-console", no_argument, 0, kLogConsoleOption},
-    {"log-syslog", no_argument, 0, kLogSyslogOption},
-    {"max-peer-connections", required_argument, 0, kMaxPeerConnectionsOption},
-    {"frame-timeout-ms", required_argument, 0, kFrameTimeoutOption},
-    {"idle-timeout-ms", required_argument, 0, kIdleTimeoutOption},
-    {0, 0, 0, 0},
-};
-
-namespace {
-
-// long_options with the helper's options before "help", the order --help
-// lists them in (getopt_long names ambiguous abbreviations in table order).
-// The names point into `helper_options`, which must outlive the table.
-std::vector<struct option> MergedOptionTable(
-    std::vector<QLCommandLineOption> const& helper_options) {
-  std::vector<struct option> table;
-  for (struct option const* entry = long_options; entry->name != nullptr; ++entry) {
-    if (entry->val == kHelpOption) {
-      for (std::size_t i = 0; i < helper_options.size(); ++i) {
-        table.push_back({helper_options[i].name.c_str(),
-                         helper_options[i].takes_value ? required_argument : no_argument, 0,
-                         kFirstHelperOption + static_cast<int>(i)});
-      }
-    }
-    table.push_back(*entry);
-  }
-  table.push_back({0, 0, 0, 0});
-  return table;
-}
-
-bool InTable(std::vector<struct option> const& table, int value) {
-  for (struct option const& entry : table) {
-    if (entry.name != nullptr && entry.val == value) return true;
-  }
-  return false;
+        return true;
+      }));
+  options.push_back(Valued("socket-group", "a group name or id", [arguments](char const* value) {
+    return ParseGroup(value, &arguments->socket_group);
+  }));
+  options.push_back(PeerList("allow-uid", program, arguments));
+  options.push_back(PeerList("allow-gid", program, arguments));
+  options.push_back(Flag("log-console", &arguments->log_to_console));
+  options.push_back(Flag("log-syslog", &arguments->log_to_syslog));
+  options.push_back(
+      NumberOption("max-peer-connections", 0, 65535, "0 (no cap) to 65535",
+                   [arguments](std::uint64_t n) { arguments->max_peer_connections = n; }));
+  options.push_back(NumberOption(
+      "frame-timeout-ms", 1, 600000, "1 to 600000",
+      [arguments](std::uint64_t ms) { arguments->frame_timeout_ms = static_cast<int>(ms); }));
+  options.push_back(NumberOption(
+      "idle-timeout-ms", 0, 86400000, "0 (none) to 86400000",
+      [arguments](std::uint64_t ms) { arguments->idle_timeout_ms = static_cast<int>(ms); }));
+  return options;
 }
 
 }  // namespace
 
 int parse_arguments(int argc, char** argv, QLArguments* arguments) {
   if (argv == nullptr || arguments == nullptr) return 0;
-  std::vector<QLCommandLineOption> const helper_options = GetHelperOptions();
-  std::vector<struct option> const table = MergedOptionTable(helper_options);
-  optind = 0;  // full rescan, also when called more than once
-  for (;;) {
-    int index = 0;
-    int const option = getopt_long(argc, argv, "l:o:", table.data(), &index);
-    if (option == -1) return 1;
-    switch (option) {
-      case 'l':
-        arguments->log_level = atoi(optarg);
-        break;
-      case 'o':
-        arguments->log_file_path = std::string(optarg) + "/" + GetLogFileName();
-        break;
-      case kMaxMessageBytesOption: {
-        std::uint64_t bound = 0;
-        if (ParseUnsigned(optarg, 1, INT_MAX, &bound)) {
-          QLProcessHelperSocket::SetMaxMessageLength(static_cast<unsigned int>(bound));
-        } else {
-          ReportIgnored(argv[0], "max-message-bytes", optarg, "1 to 2147483647");
-        }
-        break;
-      }
-      case kHelpOption:
-        arguments->show_help = true;
-        break;
-      case '?':
-        // getopt_long has printed its message. A missing value (or a value
-        // given to an option that takes none) ends the parse; an unknown
-        // option is skipped.
-        if (optopt != 0 && InTable(table, optopt)) return 0;
-        break;
-      default:
-        if (option >= kFirstHelperOption &&
-            static_cast<std::size_t>(option - kFirstHelperOption) < helper_options.size()) {
-          QLCommandLineOption const& helper_option = helper_options[option - kFirstHelperOption];
-          if (!helper_option.apply(optarg)) {
-            ReportIgnored(argv[0], helper_option.name.c_str(), optarg,
-                          helper_option.expected.c_str());
-          }
-        } else {
-          ParseServiceOption(option, argv[0], optarg, arguments);
-        }
-        break;
-    }
-  }
+  std::string unused;
+  return ParseCommandLine(argc, argv, FrameOptions(argv[0], arguments),
+                          QLCommandLineMode::kReportAndGoOn, nullptr, &unused)
+             ? 1
+             : 0;
 }
 
 void PrintUsage(FILE* out, char const* program) {

@@ -15,7 +15,6 @@
 #ifndef QUORLIN_MAIN_QL_HELPER_PROCESS_MAIN_H_
 #define QUORLIN_MAIN_QL_HELPER_PROCESS_MAIN_H_
 
-#include <getopt.h>
 #include <stdio.h>
 
 #include <boost/shared_ptr.hpp>
@@ -38,17 +37,14 @@ boost::shared_ptr<QLAbstractHelper> GetProcessHelper();
 // it; the frame only reports a refused value on standard error.
 std::vector<QLCommandLineOption> GetHelperOptions();
 
-// The frame's own options: "loglevel" (-l), "logfile" (-o),
-// "max-message-bytes" and "help", then the all-zero entry.
-extern struct option long_options[];
-
 // Fills `arguments` from the command line: -l sets the level (atoi), -o DIR
 // sets the log file to DIR + "/" + GetLogFileName(), --max-message-bytes N
 // sets the process-wide frame bound of QLProcessHelperSocket (N from 1 to
 // 2147483647; anything else is reported on stderr and ignored), --help sets
 // show_help; the helper's options (GetHelperOptions) are applied, a refused
-// value reported the same way. Returns 0 for null input or an option missing
-// its value, 1 when all options are consumed. Unknown options and
+// value reported the same way. ParseCommandLine reads the words, in the
+// daemon's mode (kReportAndGoOn). Returns 0 for null input or an option
+// missing its value, 1 when all options are consumed. Unknown options and
 // non-options are ignored.
 int parse_arguments(int argc, char** argv, QLArguments* arguments);
 

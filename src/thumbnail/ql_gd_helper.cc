@@ -12,45 +12,29 @@
 #include "json/json_parser.h"
 #include "log/ql_log.h"
 #include "log/ql_logger.h"
+#include "protocol/ql_socket_path.h"
+#include "protocol/ql_thumbnail_request.h"
 #include "thumbnail/ql_thumbnail_options.h"
 
 namespace {
 
-// The request keys, in the order they are read.
-char const kPathKey[] = "_path";
-char const kWidthKey[] = "_width";
-char const kHeightKey[] = "_height";
-char const kFullScreenKey[] = "_full_screen";
-char const kResourceIdKey[] = "_resource_id";
-char const kThumbnailFolderKey[] = "_thumbnail_folder";
-char const kDefaultThumbnailFolderKey[] = "_default_thumbnail_folder";
-
-// Copies the seven request values into `data`. A value of another JSON type
-// reads as the empty value of its slot. Returns false, naming the key in an
-// ERROR line, when a key is absent: such a request is answered as a failure.
+// Copies the request's values into `data`; false, naming the absent key in
+// an ERROR line, when one is missing: such a request is answered as a
+// failure.
 bool FillRequest(JSON::JSONParser const& parser, QLThumbnailData& data) {
-  char const* const keys[] = {kPathKey,
-                              kWidthKey,
-                              kHeightKey,
-                              kFullScreenKey,
-                              kResourceIdKey,
-                              kThumbnailFolderKey,
-                              kDefaultThumbnailFolderKey};
-  boost::shared_ptr<JSON::JSONNode> nodes[7];
-  for (int i = 0; i < 7; ++i) {
-    nodes[i] = parser.node(keys[i]);
-    if (!nodes[i]) {
-      QL_ERROR("ProcessCommand: the request lacks the key \"" << keys[i] << "\".");
-      return false;
-    }
+  QLThumbnailRequest request;
+  char const* missing = "";
+  if (!ReadRequest(parser, &request, &missing)) {
+    QL_ERROR("ProcessCommand: the request lacks the key \"" << missing << "\".");
+    return false;
   }
-  data.path = nodes[0]->stringValue;
-  data.width = static_cast<std::uint32_t>(nodes[1]->intValue);
-  data.height = static_cast<std::uint32_t>(nodes[2]->intValue);
-  data.full_screen = nodes[3]->boolValue;
-  data.resource_id = static_cast<std::uint64_t>(nodes[4]->intValue);
-  data.thumbnail_folder = nodes[5]->stringValue;
-  data.default_thumbnail_folder = nodes[6]->stringValue;
+  data.path = request.path;
+  data.width = request.width;
+  data.height = request.height;
+  data.full_screen = request.full_screen;
+  data.resource_id = request.resource_id;
+  data.thumbnail_folder = request.thumbnail_folder;
+  data.default_thumbnail_folder = request.default_folder;
   return true;
 }
 
@@ -95,9 +79,9 @@ bool QLGDHelper::RequestConfined(QLThumbnailData const& data) const {
   struct {
     char const* key;
     std::string const& value;
-  } const paths[] = {{kPathKey, data.path},
-                     {kThumbnailFolderKey, data.thumbnail_folder},
-                     {kDefaultThumbnailFolderKey, data.default_thumbnail_folder}};
+  } const paths[] = {{kRequestPathKey, data.path},
+                     {kRequestThumbnailFolderKey, data.thumbnail_folder},
+                     {kRequestDefaultFolderKey, data.default_thumbnail_folder}};
   for (auto const& entry : paths) {
     // The kernel refuses a path of PATH_MAX bytes or more, so a request
     // naming one is refused before its path is copied further (a frame can
@@ -228,7 +212,7 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
 
 std::string GetLogFileName() { return "gd.log"; }
 
-std::string GetProcessSocketName() { return "/tmp/qlGDProcesssSocket"; }
+std::string GetProcessSocketName() { return DefaultSocketPath(); }
 
 std::string GetProcessName() { return "quorlin_gd"; }
 

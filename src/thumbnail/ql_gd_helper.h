@@ -53,7 +53,7 @@ class QLGDHelper : public QLAbstractHelper {
 
 // Per-helper values for the process frame; each call returns a new value.
 std::string GetLogFileName();                            // "gd.log"
-std::string GetProcessSocketName();                      // "/tmp/qlGDProcesssSocket"
+std::string GetProcessSocketName();                      // DefaultSocketPath()
 std::string GetProcessName();                            // "quorlin_gd"
 boost::shared_ptr<QLAbstractHelper> GetProcessHelper();  // with ProcessThumbnailOptions()
 // The thumbnail options of the command line (ThumbnailCommandLineOptions),

@@ -20,6 +20,7 @@
 #include "base/ql_unique_fd.h"
 #include "base/ql_write_all.h"
 #include "log/ql_log.h"
+#include "protocol/ql_cache_file_name.h"
 #include "thumbnail/ql_regular_file.h"
 
 namespace {
@@ -55,11 +56,13 @@ std::string CacheFolder(QLThumbnailData const& data) {
   return folder;
 }
 
-std::string CachePrefix(QLThumbnailData const& data) {
-  std::ostringstream prefix;
-  prefix << std::hex << data.resource_id << '_' << std::dec << data.width << 'x' << data.height
-         << '_' << (data.full_screen ? '1' : '0');
-  return prefix.str();
+QLCacheEntryKey EntryOf(QLThumbnailData const& data) {
+  QLCacheEntryKey key;
+  key.resource_id = data.resource_id;
+  key.width = data.width;
+  key.height = data.height;
+  key.full_screen = data.full_screen;
+  return key;
 }
 
 std::uintmax_t AvailableSpace(std::string const& folder) {
@@ -71,10 +74,8 @@ std::uintmax_t AvailableSpace(std::string const& folder) {
 QLThumbnailCacheName QLThumbnailCache::MakeName(QLThumbnailData const& data, std::time_t modified) {
   QLThumbnailCacheName name;
   name.folder = CacheFolder(data);
-  name.prefix = CachePrefix(data);
-  std::ostringstream file;
-  file << name.prefix << '_' << std::hex << static_cast<unsigned long long>(modified) << ".png";
-  name.file = file.str();
+  name.prefix = CacheFilePrefix(EntryOf(data));
+  name.file = CacheFileName(EntryOf(data), static_cast<std::int64_t>(modified));
   return name;
 }
 
@@ -88,7 +89,7 @@ std::string QLThumbnailCache::EntryKey(QLThumbnailData const& data) {
   } catch (boost::filesystem::filesystem_error const&) {
     folder = data.thumbnail_folder;  // the look-up will fail the same way
   }
-  return folder + '\0' + CachePrefix(data);
+  return folder + '\0' + CacheFilePrefix(EntryOf(data));
 }
 
 bool QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) {

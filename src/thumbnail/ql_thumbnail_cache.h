@@ -34,8 +34,8 @@
 // The names of one cache file.
 struct QLThumbnailCacheName {
   std::string folder;  // absolute, with a trailing "/" unless empty
-  std::string prefix;  // "<hex id>_<w>x<h>_<0|1>"
-  std::string file;    // prefix + "_<hex mtime>.png"
+  std::string prefix;  // CacheFilePrefix (protocol/ql_cache_file_name.h)
+  std::string file;    // CacheFileName
 };
 
 class QLThumbnailCache : private boost::noncopyable {

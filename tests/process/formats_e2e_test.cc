@@ -74,8 +74,7 @@ class ExtendedFormatsTest : public LiveDaemonTest {
     LoadConnection connection;
     std::string reply;
     EXPECT_TRUE(connection.ok());
-    EXPECT_TRUE(connection.Ask(qltest::RequestBody(path, "48", "48", "true", std::to_string(id),
-                                                   cache_, QL_DEFAULT_PICTURES_DIR),
+    EXPECT_TRUE(connection.Ask(RequestBody(path, 48, 48, id, cache_, QL_DEFAULT_PICTURES_DIR, true),
                                &reply, ReplyTimeoutMs()))
         << path;
     return reply;

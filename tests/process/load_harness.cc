@@ -12,11 +12,12 @@
 #include <cstring>
 #include <sstream>
 
+#include "protocol/ql_socket_path.h"
 #include "support/ql_wait_until.h"
 
 namespace load {
 
-char const kSocketPath[] = "/tmp/qlGDProcesssSocket";
+char const* const kSocketPath = DefaultSocketPath();
 char const kPidFile[] = "/var/run/quorlin_gd.pid";
 char const kProcessName[] = "quorlin_gd";
 

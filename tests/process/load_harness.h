@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/ql_thumbnail_request.h"
 #include "support/ql_daemon_launcher.h"
 #include "support/ql_log_capture.h"
 #include "support/ql_sample_files.h"
@@ -29,7 +30,7 @@
 
 namespace load {
 
-extern char const kSocketPath[];
+extern char const* const kSocketPath;
 extern char const kPidFile[];
 extern char const kProcessName[];
 
@@ -112,12 +113,13 @@ inline bool IsPng(std::string const& bytes) {
 int CentreColour(std::string const& png, int* width = nullptr, int* height = nullptr);
 // Whether two colours differ by at most 24 in every channel.
 bool NearColour(int a, int b);
-// A request body with every key the daemon reads, from the sample factory.
-inline std::string RequestBody(std::string const& path, int width, int height,
+// A request body with every key the daemon reads.
+inline std::string RequestBody(std::string const& path, std::uint32_t width, std::uint32_t height,
                                std::uint64_t resource_id, std::string const& cache_folder,
-                               std::string const& default_folder = QL_DEFAULT_PICTURES_DIR) {
-  return qltest::RequestBody(path, std::to_string(width), std::to_string(height), "false",
-                             std::to_string(resource_id), cache_folder, default_folder);
+                               std::string const& default_folder = QL_DEFAULT_PICTURES_DIR,
+                               bool full_screen = false) {
+  return BuildRequestJson(
+      {path, width, height, full_screen, resource_id, cache_folder, default_folder});
 }
 
 class LiveDaemonTest : public ::testing::Test {

@@ -140,18 +140,10 @@ TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
   ASSERT_TRUE(WriteFileText(scratch.File("list"), list.str()));
 
   std::string const cache = scratch.File("cache");
-  std::vector<std::string> const arguments = {"--list",
-                                              scratch.File("list"),
-                                              "--size",
-                                              "32x24",
-                                              "--size",
-                                              "64x64:full",
-                                              "--connections",
-                                              "2",
-                                              "--thumbnail-folder",
-                                              cache,
-                                              "--default-folder",
-                                              QL_DEFAULT_PICTURES_DIR};
+  std::vector<std::string> arguments = {"--size=32x24", "--size=64x64:full", "--connections=2"};
+  arguments.insert(arguments.end(),
+                   {"--list=" + scratch.File("list"), "--thumbnail-folder=" + cache,
+                    "--default-folder=" QL_DEFAULT_PICTURES_DIR});
   int const sizes = 2;
   int const total = (decodable + defaults + bad_lines) * sizes;
   std::string const counts_first =
@@ -179,14 +171,9 @@ TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
 
   // A walk of the same files (the cache folder inside is skipped) without bad
   // lines or missing files: every request gets a thumbnail, status 0.
-  std::vector<std::string> const walk_arguments = {"--walk",
-                                                   library.path(),
-                                                   "--size",
-                                                   "32x24",
-                                                   "--thumbnail-folder",
-                                                   library.File("cache"),
-                                                   "--default-folder",
-                                                   QL_DEFAULT_PICTURES_DIR};
+  std::vector<std::string> const walk_arguments = {"--walk=" + library.path(), "--size=32x24",
+                                                   "--thumbnail-folder=" + library.File("cache"),
+                                                   "--default-folder=" QL_DEFAULT_PICTURES_DIR};
   QLToolRun const walk = RunPregenTool(walk_arguments, scratch.path());
   EXPECT_EQ(0, walk.status) << walk.messages;
   EXPECT_NE(std::string::npos,

@@ -352,16 +352,6 @@ Bytes Mp3File(int version, std::vector<Bytes> const& frames) {
   return file;
 }
 
-std::string RequestBody(std::string const& path, std::string const& width,
-                        std::string const& height, std::string const& full_screen,
-                        std::string const& id, std::string const& cache,
-                        std::string const& defaults) {
-  return "{\"_path\":\"" + path + "\",\"_width\":" + width + ",\"_height\":" + height +
-         ",\"_full_screen\":" + full_screen + ",\"_resource_id\":" + id +
-         ",\"_thumbnail_folder\":\"" + cache + "\",\"_default_thumbnail_folder\":\"" + defaults +
-         "\"}";
-}
-
 bool WriteBytes(std::string const& path, Bytes const& bytes) {
   return WriteFileText(path, std::string(bytes.begin(), bytes.end()));
 }

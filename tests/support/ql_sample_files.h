@@ -91,13 +91,6 @@ std::string MakeMarkedVideo(std::string const& folder, double seconds, int rotat
 Bytes ApicFrame(int version, std::string const& mime, Bytes const& picture);
 Bytes Mp3File(int version, std::vector<Bytes> const& frames);
 
-// A thumbnail request body holding the seven keys; `width`, `height`,
-// `full_screen` and `id` are raw JSON texts.
-std::string RequestBody(std::string const& path, std::string const& width,
-                        std::string const& height, std::string const& full_screen,
-                        std::string const& id, std::string const& cache,
-                        std::string const& defaults);
-
 // Whole files; WriteBytes replaces `path` and says whether it succeeded,
 // ReadBytes gives empty bytes when the file cannot be read.
 bool WriteBytes(std::string const& path, Bytes const& bytes);

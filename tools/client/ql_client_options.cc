@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/ql_parse_number.h"
 
@@ -40,99 +41,86 @@ std::uint64_t ResourceIdForPath(std::string const& text) {
   return hash;
 }
 
-QLToolWord SplitToolWord(char const* text) {
-  QLToolWord word;
-  word.name = text;
-  std::string::size_type const equals = word.name.find('=');
-  if (word.name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-    word.value = word.name.substr(equals + 1);
-    word.name.erase(equals);
-    word.has_value = true;
-  }
-  return word;
+QLCommandLineOption ToolTextOption(char const* name, std::string* target) {
+  QLCommandLineOption option;
+  option.name = name;
+  option.takes_value = true;
+  option.apply = [target](char const* value) {
+    *target = value;
+    return true;
+  };
+  return option;
 }
 
-bool TakeToolValue(int argc, char** argv, int* i, std::initializer_list<char const*> with_value,
-                   QLToolWord* word, std::string* error) {
-  bool known = false;
-  for (char const* name : with_value) known = known || word->name == name;
-  if (!known) {
-    *error = "unknown option \"" + word->name + "\"";
+QLCommandLineOption ToolHelpOption(bool* help) {
+  QLCommandLineOption option;
+  option.name = "help";
+  option.letter = 'h';
+  option.apply = [help](char const*) { return *help = true; };
+  return option;
+}
+
+QLCommandLineOption ToolTimeoutOption(unsigned int* seconds) {
+  return NumberOption("timeout", 1, 86400, "a number of seconds from 1 to 86400",
+                      [seconds](std::uint64_t n) { *seconds = static_cast<unsigned int>(n); });
+}
+
+bool ParseToolCommandLine(int argc, char** argv, std::vector<QLCommandLineOption> const& options,
+                          std::vector<std::string>* operands, std::string* error) {
+  std::vector<std::string> words;
+  if (!ParseCommandLine(argc, argv, options, QLCommandLineMode::kStopAtFirstError, &words, error)) {
     return false;
   }
-  if (!word->has_value) {
-    if (*i + 1 >= argc) {
-      *error = word->name + " needs a value";
-      return false;
-    }
-    word->value = argv[++*i];
-    word->has_value = true;
+  if (operands == nullptr && !words.empty()) {
+    *error = "unexpected argument \"" + words[0] + "\"";
+    return false;
   }
+  if (operands != nullptr) *operands = words;
   return true;
 }
 
 bool ParseClientOptions(int argc, char** argv, QLClientOptions* options, std::string* error) {
   QLClientOptions parsed;
-  for (int i = 1; i < argc; ++i) {
-    QLToolWord word = SplitToolWord(argv[i]);
-    std::string const& arg = word.name;
-    std::string const& value = word.value;
-    bool const has_value = word.has_value;
-    if (arg == "--help" || arg == "-h") {
-      parsed.help = true;
-      continue;
-    }
-    if (arg == "--full-screen") {
-      if (has_value) {
-        if (value != "0" && value != "1" && value != "true" && value != "false") {
-          *error = "--full-screen takes no value, or one of 0, 1, true, false";
-          return false;
-        }
-        parsed.full_screen = value == "1" || value == "true";
-      } else {
-        parsed.full_screen = true;
-      }
-      continue;
-    }
-    if (!TakeToolValue(argc, argv, &i,
-                       {"--path", "--width", "--height", "--resource-id", "--thumbnail-folder",
-                        "--default-folder", "--output", "--socket", "--timeout"},
-                       &word, error)) {
+  QLCommandLineOption full_screen;
+  full_screen.name = "full-screen";
+  full_screen.value_optional = true;
+  full_screen.expected = "given without a value, or as --full-screen=0, 1, true or false";
+  full_screen.apply = [&parsed](char const* value) {
+    std::string const text = value ? value : "1";
+    if (text != "0" && text != "1" && text != "true" && text != "false") return false;
+    parsed.full_screen = text == "1" || text == "true";
+    return true;
+  };
+  auto const size = [](char const* name, std::uint32_t* target) {
+    return NumberOption(name, 1, 0xffffffffULL, "a whole number from 1 to 4294967295",
+                        [target](std::uint64_t n) { *target = static_cast<std::uint32_t>(n); });
+  };
+  QLCommandLineOption resource_id;
+  resource_id.name = "resource-id";
+  resource_id.takes_value = true;
+  resource_id.expected = "an unsigned 64-bit number (decimal or 0x-hex)";
+  resource_id.apply = [&parsed](char const* value) {
+    // An identifier, not a count: the one kind of number also taken in hex.
+    if (!ParseUnsigned(value, 0, UINT64_MAX, &parsed.resource_id, QLNumberForm::kDecimalOrHex)) {
       return false;
     }
-
-    std::uint64_t number = 0;
-    if (arg == "--path") {
-      parsed.path = value;
-    } else if (arg == "--width" || arg == "--height") {
-      if (!ParseUnsigned(value.c_str(), 1, 0xffffffffULL, &number, QLNumberForm::kDecimalOrHex)) {
-        *error = arg + " must be a whole number from 1 to 4294967295, not \"" + value + "\"";
-        return false;
-      }
-      (arg == "--width" ? parsed.width : parsed.height) = static_cast<std::uint32_t>(number);
-    } else if (arg == "--resource-id") {
-      if (!ParseUnsigned(value.c_str(), 0, UINT64_MAX, &number, QLNumberForm::kDecimalOrHex)) {
-        *error = "--resource-id must be an unsigned 64-bit number, not \"" + value + "\"";
-        return false;
-      }
-      parsed.resource_id = number;
-      parsed.resource_id_given = true;
-    } else if (arg == "--thumbnail-folder") {
-      parsed.thumbnail_folder = value;
-    } else if (arg == "--default-folder") {
-      parsed.default_folder = value;
-    } else if (arg == "--output") {
-      parsed.output = value;
-    } else if (arg == "--socket") {
-      parsed.socket = value;
-    } else if (arg == "--timeout") {
-      if (!ParseUnsigned(value.c_str(), 1, 86400, &number, QLNumberForm::kDecimalOrHex)) {
-        *error = "--timeout must be a number of seconds from 1 to 86400";
-        return false;
-      }
-      parsed.timeout_seconds = static_cast<unsigned int>(number);
-    }
-  }
+    parsed.resource_id_given = true;
+    return true;
+  };
+  std::vector<QLCommandLineOption> const table = {
+      ToolTextOption("path", &parsed.path),
+      size("width", &parsed.width),
+      size("height", &parsed.height),
+      full_screen,
+      resource_id,
+      ToolTextOption("thumbnail-folder", &parsed.thumbnail_folder),
+      ToolTextOption("default-folder", &parsed.default_folder),
+      ToolTextOption("output", &parsed.output),
+      ToolTextOption("socket", &parsed.socket),
+      ToolTimeoutOption(&parsed.timeout_seconds),
+      ToolHelpOption(&parsed.help),
+  };
+  if (!ParseToolCommandLine(argc, argv, table, nullptr, error)) return false;
 
   if (parsed.help) {
     *options = parsed;
@@ -182,9 +170,12 @@ std::string ClientUsage(std::string const& program) {
          DefaultPicturesFolder() +
          ")\n"
          "  --output FILE            where to write the PNG\n"
-         "  --socket PATH            daemon socket (default /tmp/qlGDProcesssSocket)\n"
+         "  --socket PATH            daemon socket (default " +
+         std::string(DefaultSocketPath()) +
+         ")\n"
          "  --timeout SECONDS        how long to wait for the reply (default 60)\n"
-         "  --help                   this text\n"
+         "  -h, --help               this text\n"
+         "Numbers are decimal; only --resource-id also takes 0x-hex.\n"
          "\n"
          "Exit status: 0 thumbnail written; 2 bad command line; 3 daemon not reachable;\n"
          "4 no reply; 5 the daemon could not make a thumbnail; 6 the reply is not a PNG;\n"

@@ -6,8 +6,11 @@
 #define QUORLIN_TOOLS_CLIENT_QL_CLIENT_OPTIONS_H_
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
+#include <vector>
+
+#include "base/ql_command_line_option.h"
+#include "protocol/ql_socket_path.h"
 
 struct QLClientOptions {
   std::string path;               // --path, made absolute (the daemon has its own cwd)
@@ -16,12 +19,12 @@ struct QLClientOptions {
   bool full_screen = false;       // --full-screen
   std::uint64_t resource_id = 0;  // --resource-id; default: a hash of the absolute path
   bool resource_id_given = false;
-  std::string thumbnail_folder;                    // --thumbnail-folder
-  std::string default_folder;                      // --default-folder
-  std::string output;                              // --output FILE, "-" for standard output
-  std::string socket = "/tmp/qlGDProcesssSocket";  // --socket
-  unsigned int timeout_seconds = 60;               // --timeout
-  bool help = false;                               // --help
+  std::string thumbnail_folder;              // --thumbnail-folder
+  std::string default_folder;                // --default-folder
+  std::string output;                        // --output FILE, "-" for standard output
+  std::string socket = DefaultSocketPath();  // --socket
+  unsigned int timeout_seconds = 60;         // --timeout
+  bool help = false;                         // --help
 };
 
 // Folder the build wrote the default pictures to (compile-time value).
@@ -38,20 +41,16 @@ void ResolveFolders(std::string* thumbnail_folder, std::string* default_folder);
 // 64-bit FNV-1a of `text`: a stable resource id for a path.
 std::uint64_t ResourceIdForPath(std::string const& text);
 
-// One command-line word of the tools: "--name=value" is split at its first
-// '=' into name and value; any other word is the name alone.
-struct QLToolWord {
-  std::string name;
-  std::string value;
-  bool has_value = false;
-};
-QLToolWord SplitToolWord(char const* word);
-// For an option that needs a value: false with *error set when the word's
-// name is not in `with_value`, or when it has no value and no word follows;
-// otherwise the value is in `word`, taken from the next word (and *i moved
-// on) when the word had none.
-bool TakeToolValue(int argc, char** argv, int* i, std::initializer_list<char const*> with_value,
-                   QLToolWord* word, std::string* error);
+// The options every tool spells the same way, for ParseCommandLine
+// (base/ql_command_line_option.h): a text value stored as given, -h/--help,
+// and --timeout SECONDS (1 to 86400).
+QLCommandLineOption ToolTextOption(char const* name, std::string* target);
+QLCommandLineOption ToolHelpOption(bool* help);
+QLCommandLineOption ToolTimeoutOption(unsigned int* seconds);
+// ParseCommandLine in the tools' mode (kStopAtFirstError); words that are
+// not options go to *operands, or are an error when it is null.
+bool ParseToolCommandLine(int argc, char** argv, std::vector<QLCommandLineOption> const& options,
+                          std::vector<std::string>* operands, std::string* error);
 
 // Parses argv (argv[0] is the program name). On an error returns false and
 // puts a one-line explanation into *error. Fills in the defaults above.

@@ -7,39 +7,6 @@
 #include <cstring>
 
 #include "ipc/ql_process_helper_socket.h"
-#include "json/ql_json_type_bool.h"
-#include "json/ql_json_type_int.h"
-#include "json/ql_json_type_string.h"
-#include "json/ql_request_data.h"
-#include "json/ql_request_data_serializer.h"
-
-namespace {
-
-boost::shared_ptr<QLJsonTypeBase> Text(std::string const& value) {
-  return boost::shared_ptr<QLJsonTypeBase>(new QLJsonTypeString(value));
-}
-boost::shared_ptr<QLJsonTypeBase> Number(long long value) {
-  return boost::shared_ptr<QLJsonTypeBase>(new QLJsonTypeInt(value));
-}
-boost::shared_ptr<QLJsonTypeBase> Flag(bool value) {
-  return boost::shared_ptr<QLJsonTypeBase>(new QLJsonTypeBool(value));
-}
-
-}  // namespace
-
-std::string BuildRequestJson(QLThumbnailRequest const& request) {
-  QLRequestData data;
-  data.AddField("_path", Text(request.path));
-  data.AddField("_width", Number(request.width));
-  data.AddField("_height", Number(request.height));
-  data.AddField("_full_screen", Flag(request.full_screen));
-  // The daemon reads the identifier as a signed 64-bit number and uses all
-  // of its bits, so identifiers above 2^63 travel as their negative twin.
-  data.AddField("_resource_id", Number(static_cast<long long>(request.resource_id)));
-  data.AddField("_thumbnail_folder", Text(request.thumbnail_folder));
-  data.AddField("_default_thumbnail_folder", Text(request.default_folder));
-  return QLRequestDataSerializer::ToJsonString(&data);
-}
 
 bool LooksLikePng(unsigned char const* bytes, std::size_t size) {
   static unsigned char const kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};

@@ -1,5 +1,5 @@
-// What every tool that talks to the daemon shares: the thumbnail request as
-// plain data, its JSON body, and one connection that asks and reads back a
+// What every tool that talks to the daemon shares: the thumbnail request
+// (protocol/ql_thumbnail_request.h) and one connection that asks and reads back a
 // reply classified by what it holds.
 //
 // QLThumbnailRequest and the free functions are pure; any thread may call
@@ -16,21 +16,9 @@
 #include <memory>
 #include <string>
 
+#include "protocol/ql_thumbnail_request.h"
+
 class QLProcessHelperSocket;
-
-// One request: the seven keys the daemon reads.
-struct QLThumbnailRequest {
-  std::string path;  // absolute: the daemon has a working directory of its own
-  std::uint32_t width = 160;
-  std::uint32_t height = 120;
-  bool full_screen = false;
-  std::uint64_t resource_id = 0;
-  std::string thumbnail_folder;
-  std::string default_folder;
-};
-
-// The request body the daemon expects.
-std::string BuildRequestJson(QLThumbnailRequest const& request);
 
 // True when `bytes` start with the eight-byte PNG signature.
 bool LooksLikePng(unsigned char const* bytes, std::size_t size);

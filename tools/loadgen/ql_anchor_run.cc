@@ -1,12 +1,15 @@
 #include "ql_anchor_run.h"
 
 #include <malloc.h>
-#include <stdlib.h>
 #include <time.h>
 
 #include <iomanip>
 #include <iostream>
+#include <string>
+#include <vector>
 
+#include "base/ql_command_line_option.h"
+#include "ql_client_options.h"
 #include "ql_latency_summary.h"
 
 namespace {
@@ -24,7 +27,7 @@ std::string BaseName(std::string const& path) {
 
 int Usage(char const* program) {
   std::cerr << "usage: " << program
-            << " [--width W] [--height H] [--full-screen] [--png-level -1..9] [--png-unfiltered]"
+            << " [--width W] [--height H] [--full-screen] [--png-level 0..9] [--png-unfiltered]"
                " [--rounds R] [--format text|kv] [--label NAME] PHOTO...\n";
   return 2;
 }
@@ -38,34 +41,35 @@ int RunAnchor(int argc, char** argv, std::string const& default_label, bool unfi
   bool key_values = false;
   std::string label = default_label;
   std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    std::string const arg = argv[i];
-    bool const has_value = i + 1 < argc;
-    if (arg == "--width" && has_value) {
-      request.width = atoi(argv[++i]);
-    } else if (arg == "--height" && has_value) {
-      request.height = atoi(argv[++i]);
-    } else if (arg == "--full-screen") {
-      request.full_screen = true;
-    } else if (arg == "--png-level" && has_value) {
-      request.png_level = atoi(argv[++i]);
-    } else if (arg == "--png-unfiltered" && unfiltered_png) {
-      request.png_unfiltered = true;
-    } else if (arg == "--rounds" && has_value) {
-      rounds = atoi(argv[++i]);
-    } else if (arg == "--format" && has_value) {
-      key_values = std::string(argv[++i]) == "kv";
-    } else if (arg == "--label" && has_value) {
-      label = argv[++i];
-    } else if (!arg.empty() && arg[0] == '-') {
-      return Usage(argv[0]);
-    } else {
-      files.push_back(arg);
-    }
-  }
-  if (files.empty() || rounds < 1 || rounds > 1000 || request.width < 1 || request.height < 1 ||
-      request.width > 16384 || request.height > 16384 || request.png_level < -1 ||
-      request.png_level > 9) {
+  auto const flag = [](char const* name, bool* target) {
+    QLCommandLineOption option;
+    option.name = name;
+    option.apply = [target](char const*) { return *target = true; };
+    return option;
+  };
+  QLCommandLineOption format = ToolTextOption("format", nullptr);
+  format.expected = "'text' or 'kv'";
+  format.apply = [&key_values](char const* value) {
+    key_values = std::string(value) == "kv";
+    return key_values || std::string(value) == "text";
+  };
+  std::vector<QLCommandLineOption> options = {
+      NumberOption("width", 1, 16384, "1 to 16384",
+                   [&request](std::uint64_t n) { request.width = static_cast<int>(n); }),
+      NumberOption("height", 1, 16384, "1 to 16384",
+                   [&request](std::uint64_t n) { request.height = static_cast<int>(n); }),
+      flag("full-screen", &request.full_screen),
+      NumberOption("png-level", 0, 9, "0 to 9",
+                   [&request](std::uint64_t n) { request.png_level = static_cast<int>(n); }),
+      NumberOption("rounds", 1, 1000, "1 to 1000",
+                   [&rounds](std::uint64_t n) { rounds = static_cast<int>(n); }),
+      format,
+      ToolTextOption("label", &label),
+  };
+  if (unfiltered_png) options.push_back(flag("png-unfiltered", &request.png_unfiltered));
+  std::string error;
+  if (!ParseToolCommandLine(argc, argv, options, &files, &error) || files.empty()) {
+    if (!error.empty()) std::cerr << argv[0] << ": " << error << "\n";
     return Usage(argv[0]);
   }
 

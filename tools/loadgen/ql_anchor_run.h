@@ -5,7 +5,7 @@
 // prints each photo's median wall and CPU time (CPU of the whole process,
 // every thread included).
 //
-//   PROGRAM [--width W] [--height H] [--full-screen] [--png-level -1..9]
+//   PROGRAM [--width W] [--height H] [--full-screen] [--png-level 0..9]
 //           [--png-unfiltered] [--rounds R] [--format text|kv] [--label NAME] PHOTO...
 //
 // Called once from main on the main thread; `thumbnail` is called on that

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "protocol/ql_socket_path.h"
+
 struct QLLoadgenOptions {
-  std::string socket = "/tmp/qlGDProcesssSocket";  // --socket
-  unsigned int clients = 1;                        // --clients N (1..256)
+  std::string socket = DefaultSocketPath();  // --socket
+  unsigned int clients = 1;                  // --clients N (1..256)
   std::string cache_root;        // --cache-root DIR: fresh cache folders are made inside
   std::string default_folder;    // --defaults DIR (default: the build's pictures)
   std::uint32_t width = 160;     // --width

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ql_command_line_option.h"
 #include "ql_latency_summary.h"
 
 namespace {
@@ -42,25 +43,36 @@ int main(int argc, char** argv) {
   int rounds = 1;
   std::string label = "command";
   bool key_values = false;
-  int first = 1;
-  for (; first < argc; ++first) {
-    std::string const arg = argv[first];
-    if (arg == "--") {
-      ++first;
-      break;
-    }
-    if (first + 1 >= argc) return Usage(argv[0]);
-    if (arg == "--rounds") {
-      rounds = atoi(argv[++first]);
-    } else if (arg == "--label") {
-      label = argv[++first];
-    } else if (arg == "--format") {
-      key_values = std::string(argv[++first]) == "kv";
-    } else {
-      return Usage(argv[0]);
-    }
+  QLCommandLineOption label_option;
+  label_option.name = "label";
+  label_option.takes_value = true;
+  label_option.apply = [&label](char const* value) {
+    label = value;
+    return true;
+  };
+  QLCommandLineOption format = label_option;
+  format.name = "format";
+  format.expected = "'text' or 'kv'";
+  format.apply = [&key_values](char const* value) {
+    key_values = std::string(value) == "kv";
+    return key_values || std::string(value) == "text";
+  };
+  std::vector<QLCommandLineOption> const options = {
+      NumberOption("rounds", 1, 1000, "1 to 1000",
+                   [&rounds](std::uint64_t n) { rounds = static_cast<int>(n); }),
+      label_option, format};
+  // The command and its arguments: the words after "--".
+  std::vector<std::string> command;
+  std::string error;
+  if (!ParseCommandLine(argc, argv, options, QLCommandLineMode::kStopAtFirstError, &command,
+                        &error) ||
+      command.empty()) {
+    if (!error.empty()) std::cerr << argv[0] << ": " << error << "\n";
+    return Usage(argv[0]);
   }
-  if (first >= argc || rounds < 1 || rounds > 1000) return Usage(argv[0]);
+  std::vector<char*> command_argv;
+  for (std::string& word : command) command_argv.push_back(&word[0]);
+  command_argv.push_back(nullptr);
 
   std::vector<double> wall_ms;
   std::vector<double> cpu_ms;
@@ -77,7 +89,7 @@ int main(int argc, char** argv) {
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
       }
-      execvp(argv[first], argv + first);
+      execvp(command_argv[0], command_argv.data());
       _exit(127);
     }
     int status = 0;

@@ -9,7 +9,9 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "base/ql_command_line_option.h"
 #include "ql_exif_preview.h"
 #include "ql_photo_corpus.h"
 #include "ql_photo_synth.h"
@@ -52,17 +54,24 @@ int main(int argc, char** argv) {
   std::string out;
   bool full = false;
   int quality = 90;
-  for (int i = 1; i < argc; ++i) {
-    if (strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
-      out = argv[++i];
-    } else if (strcmp(argv[i], "--full") == 0) {
-      full = true;
-    } else if (strcmp(argv[i], "--quality") == 0 && i + 1 < argc) {
-      quality = atoi(argv[++i]);
-      if (quality < 1 || quality > 100) return Usage(argv[0]);
-    } else {
-      return Usage(argv[0]);
-    }
+  std::vector<QLCommandLineOption> options(2);
+  options[0].name = "out";
+  options[0].takes_value = true;
+  options[0].apply = [&out](char const* value) {
+    out = value;
+    return true;
+  };
+  options[1].name = "full";
+  options[1].apply = [&full](char const*) { return full = true; };
+  options.push_back(NumberOption("quality", 1, 100, "1 to 100",
+                                 [&quality](std::uint64_t n) { quality = static_cast<int>(n); }));
+  std::string error;
+  std::vector<std::string> operands;
+  if (!ParseCommandLine(argc, argv, options, QLCommandLineMode::kStopAtFirstError, &operands,
+                        &error) ||
+      !operands.empty()) {
+    if (!error.empty()) fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
+    return Usage(argv[0]);
   }
   if (out.empty()) return Usage(argv[0]);
 

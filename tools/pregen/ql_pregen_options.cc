@@ -32,71 +32,53 @@ bool ParsePregenSize(std::string const& text, QLPregenSize* size) {
 
 bool ParsePregenOptions(int argc, char** argv, QLPregenOptions* options, std::string* error) {
   QLPregenOptions parsed;
-  for (int i = 1; i < argc; ++i) {
-    QLToolWord word = SplitToolWord(argv[i]);
-    std::string const& arg = word.name;
-    std::string const& value = word.value;
-    if (arg == "--help" || arg == "-h") {
-      parsed.help = true;
-      continue;
-    }
-    if (!TakeToolValue(argc, argv, &i,
-                       {"--list", "--walk", "--size", "--connections", "--thumbnail-folder",
-                        "--default-folder", "--socket", "--timeout"},
-                       &word, error)) {
-      return false;
-    }
-
-    std::uint64_t number = 0;
-    if (arg == "--list" || arg == "--walk") {
-      if (value.empty()) {
-        *error = arg + " needs a non-empty value";
+  auto const source = [&](char const* name, std::string* target) {
+    QLCommandLineOption option = ToolTextOption(name, target);
+    option.apply = [&parsed, error, name, target](char const* value) {
+      if (value[0] == '\0') {
+        *error = std::string("--") + name + " needs a non-empty value";
         return false;
       }
       if (!parsed.list.empty() || !parsed.walk.empty()) {
         *error = "give one --list or one --walk, not several";
         return false;
       }
-      (arg == "--list" ? parsed.list : parsed.walk) = value;
-    } else if (arg == "--size") {
-      QLPregenSize size;
-      if (!ParsePregenSize(value, &size)) {
-        *error = "--size must be WxH or WxH:full with W and H from 1 to 4294967295, not \"" +
-                 value + "\"";
-        return false;
-      }
-      bool duplicate = false;
-      for (QLPregenSize const& known_size : parsed.sizes) {
-        duplicate =
-            duplicate || (known_size.width == size.width && known_size.height == size.height &&
-                          known_size.full_screen == size.full_screen);
-      }
-      if (!duplicate) parsed.sizes.push_back(size);
-      if (parsed.sizes.size() > kMaxPregenSizes) {
-        *error = "at most " + std::to_string(kMaxPregenSizes) + " different --size values";
-        return false;
-      }
-    } else if (arg == "--connections") {
-      if (!ParseUnsigned(value.c_str(), 1, kMaxPregenConnections, &number)) {
-        *error = "--connections must be a whole number from 1 to " +
-                 std::to_string(kMaxPregenConnections) + ", not \"" + value + "\"";
-        return false;
-      }
-      parsed.connections = static_cast<unsigned int>(number);
-    } else if (arg == "--thumbnail-folder") {
-      parsed.thumbnail_folder = value;
-    } else if (arg == "--default-folder") {
-      parsed.default_folder = value;
-    } else if (arg == "--socket") {
-      parsed.socket = value;
-    } else if (arg == "--timeout") {
-      if (!ParseUnsigned(value.c_str(), 1, 86400, &number)) {
-        *error = "--timeout must be a number of seconds from 1 to 86400";
-        return false;
-      }
-      parsed.timeout_seconds = static_cast<unsigned int>(number);
+      *target = value;
+      return true;
+    };
+    return option;
+  };
+  QLCommandLineOption size = ToolTextOption("size", nullptr);
+  size.expected = "WxH or WxH:full with W and H from 1 to 4294967295";
+  size.apply = [&parsed, error](char const* value) {
+    QLPregenSize given;
+    if (!ParsePregenSize(value, &given)) return false;
+    bool duplicate = false;
+    for (QLPregenSize const& known : parsed.sizes) {
+      duplicate = duplicate || (known.width == given.width && known.height == given.height &&
+                                known.full_screen == given.full_screen);
     }
-  }
+    if (!duplicate) parsed.sizes.push_back(given);
+    if (parsed.sizes.size() > kMaxPregenSizes) {
+      *error = "at most " + std::to_string(kMaxPregenSizes) + " different --size values";
+      return false;
+    }
+    return true;
+  };
+  std::vector<QLCommandLineOption> const table = {
+      source("list", &parsed.list),
+      source("walk", &parsed.walk),
+      size,
+      NumberOption("connections", 1, kMaxPregenConnections,
+                   "a whole number from 1 to " + std::to_string(kMaxPregenConnections),
+                   [&parsed](std::uint64_t n) { parsed.connections = static_cast<unsigned>(n); }),
+      ToolTextOption("thumbnail-folder", &parsed.thumbnail_folder),
+      ToolTextOption("default-folder", &parsed.default_folder),
+      ToolTextOption("socket", &parsed.socket),
+      ToolTimeoutOption(&parsed.timeout_seconds),
+      ToolHelpOption(&parsed.help),
+  };
+  if (!ParseToolCommandLine(argc, argv, table, nullptr, error)) return false;
 
   if (parsed.help) {
     *options = parsed;
@@ -150,9 +132,11 @@ std::string PregenUsage(std::string const& program) {
          "                           " +
          DefaultPicturesFolder() +
          ")\n"
-         "  --socket PATH            daemon socket (default /tmp/qlGDProcesssSocket)\n"
+         "  --socket PATH            daemon socket (default " +
+         std::string(DefaultSocketPath()) +
+         ")\n"
          "  --timeout SECONDS        how long to wait for each reply (default 60)\n"
-         "  --help                   this text\n"
+         "  -h, --help               this text\n"
          "\n"
          "Each request ends as made, already cached, default picture or failed: already\n"
          "cached when the cache file existed before the request, made when the daemon\n"

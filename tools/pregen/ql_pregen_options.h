@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/ql_socket_path.h"
+
 // One thumbnail size: "WxH", or "WxH:full" for the fit-the-whole-picture mode.
 struct QLPregenSize {
   std::uint32_t width = 0;
@@ -18,15 +20,15 @@ struct QLPregenSize {
 };
 
 struct QLPregenOptions {
-  std::string list;                                // --list FILE, "-" for standard input
-  std::string walk;                                // --walk DIR, made absolute
-  std::vector<QLPregenSize> sizes;                 // --size, repeatable; duplicates dropped
-  unsigned int connections = 1;                    // --connections
-  std::string thumbnail_folder;                    // --thumbnail-folder, made absolute
-  std::string default_folder;                      // --default-folder, made absolute
-  std::string socket = "/tmp/qlGDProcesssSocket";  // --socket
-  unsigned int timeout_seconds = 60;               // --timeout, per request
-  bool help = false;                               // --help
+  std::string list;                          // --list FILE, "-" for standard input
+  std::string walk;                          // --walk DIR, made absolute
+  std::vector<QLPregenSize> sizes;           // --size, repeatable; duplicates dropped
+  unsigned int connections = 1;              // --connections
+  std::string thumbnail_folder;              // --thumbnail-folder, made absolute
+  std::string default_folder;                // --default-folder, made absolute
+  std::string socket = DefaultSocketPath();  // --socket
+  unsigned int timeout_seconds = 60;         // --timeout, per request
+  bool help = false;                         // --help
 };
 
 // More connections than this would only take capacity from interactive use.

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <sstream>
+#include "protocol/ql_cache_file_name.h"
 
 QLPregenOutcome ClassifyReply(bool cached_before, QLDaemonReply reply, bool cached_after) {
   if (reply != QLDaemonReply::kThumbnail) return QLPregenOutcome::kFailed;
@@ -10,20 +10,17 @@ QLPregenOutcome ClassifyReply(bool cached_before, QLDaemonReply reply, bool cach
   return cached_after ? QLPregenOutcome::kMade : QLPregenOutcome::kDefaultPicture;
 }
 
-std::string CacheFileName(QLThumbnailRequest const& request, std::int64_t mtime) {
-  std::ostringstream name;
-  name << std::hex << request.resource_id << '_' << std::dec << request.width << 'x'
-       << request.height << '_' << (request.full_screen ? '1' : '0') << '_' << std::hex
-       << static_cast<unsigned long long>(mtime) << ".png";
-  return name.str();
-}
-
 std::string CacheFilePath(QLThumbnailRequest const& request) {
   struct stat source;
   if (stat(request.path.c_str(), &source) != 0) return std::string();
   std::string folder = request.thumbnail_folder;
   if (!folder.empty() && folder[folder.size() - 1] != '/') folder += '/';
-  return folder + CacheFileName(request, static_cast<std::int64_t>(source.st_mtime));
+  QLCacheEntryKey key;
+  key.resource_id = request.resource_id;
+  key.width = request.width;
+  key.height = request.height;
+  key.full_screen = request.full_screen;
+  return folder + CacheFileName(key, static_cast<std::int64_t>(source.st_mtime));
 }
 
 bool CacheFilePresent(std::string const& path) {

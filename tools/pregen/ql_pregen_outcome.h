@@ -1,7 +1,7 @@
 // How quorlin_gd_pregen tells what one request came to, from what it can see
 // without any change to the daemon's protocol: the reply, and the cache file
-// the daemon names "<hex id>_<w>x<h>_<0|1>_<hex mtime>.png" in the cache
-// folder, looked at before and after the request.
+// the daemon names for the request (protocol/ql_cache_file_name.h) in the
+// cache folder, looked at before and after the request.
 //
 //  - already cached: the cache file existed before the request (and the
 //    daemon answered with a PNG: it served that file);
@@ -23,10 +23,6 @@
 enum class QLPregenOutcome { kMade, kAlreadyCached, kDefaultPicture, kFailed };
 
 QLPregenOutcome ClassifyReply(bool cached_before, QLDaemonReply reply, bool cached_after);
-
-// The cache file name the daemon gives `request` for a source last modified
-// at `mtime` (seconds since the epoch).
-std::string CacheFileName(QLThumbnailRequest const& request, std::int64_t mtime);
 
 // The cache file's full path for the source as it is now; empty when the
 // source cannot be looked at (then the daemon has nothing to cache either).

@@ -1,0 +1,36 @@
+// The name of a cache file: "<hex id>_<w>x<h>_<0|1>_<hex mtime>.png", the
+// resource id and the source's modification time in lower-case hexadecimal,
+// the size in decimal, 1 for the fit-the-whole-picture mode. The daemon
+// writes and looks up these names; the tools that check the cache work them
+// out the same way. A file is fresh exactly when its name carries the
+// source's current time, so the files of one entry (one id, size and mode)
+// share the prefix without the time, and the clean-up removes by it.
+//
+// Contract: pure functions on values; any thread may call them.
+#ifndef QUORLIN_PROTOCOL_QL_CACHE_FILE_NAME_H_
+#define QUORLIN_PROTOCOL_QL_CACHE_FILE_NAME_H_
+
+#include <cstdint>
+#include <string>
+
+// What names one cache entry.
+struct QLCacheEntryKey {
+  std::uint64_t resource_id = 0;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  bool full_screen = false;
+};
+
+// "<hex id>_<w>x<h>_<0|1>": the part every file of the entry shares.
+std::string CacheFilePrefix(QLCacheEntryKey const& key);
+
+// The file name for a source modified at `modified` (seconds since the
+// epoch; a time before it is written as its 64-bit two's complement).
+std::string CacheFileName(QLCacheEntryKey const& key, std::int64_t modified);
+
+// The inverse of CacheFileName: true, filling *key and *modified, only for
+// a name CacheFileName writes (lower-case digits, no leading zeros, nothing
+// before or after); false for any other name, temporary files included.
+bool ParseCacheFileName(std::string const& name, QLCacheEntryKey* key, std::int64_t* modified);
+
+#endif  // QUORLIN_PROTOCOL_QL_CACHE_FILE_NAME_H_
