@@ -24,25 +24,32 @@
 
 namespace {
 
-// The five handlers share one shape and differ in these points only.
+// How the file handlers differ from one another besides their decoder.
+enum FileHandlerTrait : unsigned {
+  kReadsExif = 1u << 0,
+  kTimerCoversOpen = 1u << 1,  // the timer also measures opening and the EXIF read
+  kJpegRetry = 1u << 2,        // try the JPEG decoder when `decode` finds nothing
+  // The decoder is run only on a header the probe recognised, and the turn
+  // is the orientation the probe read from it (TIFF's tag, WebP's EXIF).
+  // For the formats whose decoders come with the extended set: their size
+  // cannot be checked otherwise.
+  kNeedsHeader = 1u << 3,
+  // Decoded by the still-picture helper instead of `decode`: libheif,
+  // libavif and libdav1d have long histories of faults on hostile files,
+  // libavif aborts when an allocation fails and libdav1d 1.0.0 leaks on
+  // some streams; in the child each costs one default picture.
+  kInHelper = 1u << 4,
+};
+
+// The file handlers share one shape and differ in these points only.
 struct FileHandlerShape {
   char const* timing_text;      // null: no timer and no timing line
   char const* format_name;      // "JPEG" in "Invalid JPEG format for "
   gdImagePtr (*decode)(FILE*);  // null: the JPEG decoder, shrinking on load if asked
   unsigned header_formats;      // whose headers the decoders below would read
-  bool reads_exif;
-  bool timer_covers_open;  // the timer also measures opening and the EXIF read
-  bool jpeg_retry;         // try the JPEG decoder when `decode` finds nothing
-  // The decoder is run only on a header the probe recognised, and the turn
-  // is the orientation the probe read from it (TIFF's tag, WebP's EXIF).
-  // For the formats whose decoders come with the extended set: their size
-  // cannot be checked otherwise.
-  bool needs_header;
-  // Decoded by the media decoder helper instead of `decode`: libheif,
-  // libavif and libdav1d have long histories of faults on hostile files,
-  // libavif aborts when an allocation fails and libdav1d 1.0.0 leaks on
-  // some streams; in the child each costs one default picture.
-  bool in_helper;
+  unsigned traits;              // FileHandlerTrait bits
+
+  bool Has(FileHandlerTrait trait) const { return (traits & trait) != 0; }
 };
 
 QLDecodedPicture DecodeWithLibgd(gdImagePtr (*decode)(FILE*), FILE* file) {
@@ -75,7 +82,7 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
                                        "\"" + data.path + "\"")) {
     return provider.HandleImgGeneric(data);
   }
-  if (shape.needs_header && !probed) {
+  if (shape.Has(kNeedsHeader) && !probed) {
     QL_ERROR("Invalid " << shape.format_name << " format for \"" << data.path
                         << "\": no picture size in its header; it is not decoded.");
     return provider.HandleImgGeneric(data);
@@ -84,11 +91,12 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
   // so the photo's size it is checked against is known.
   std::string preview;
   bool const previews = provider.options().embedded_previews && shape.decode == nullptr &&
-                        !shape.in_helper && probed && header.format == kQLImageJpeg;
-  int orientation =
-      shape.reads_exif ? ReadExifOrientation(fileno(file.get()), previews ? &preview : nullptr) : 1;
-  if (shape.needs_header) orientation = header.orientation;
-  if (!shape.timer_covers_open) timer.reset();
+                        !shape.Has(kInHelper) && probed && header.format == kQLImageJpeg;
+  int orientation = shape.Has(kReadsExif)
+                        ? ReadExifOrientation(fileno(file.get()), previews ? &preview : nullptr)
+                        : 1;
+  if (shape.Has(kNeedsHeader)) orientation = header.orientation;
+  if (!shape.Has(kTimerCoversOpen)) timer.reset();
 
   int const width = static_cast<int>(data.width);
   int const height = static_cast<int>(data.height);
@@ -100,7 +108,7 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
                               static_cast<int>(header.height), width, height, data.full_screen);
   }
   // Without a usable preview, the file itself is decoded.
-  if (!picture && shape.in_helper) {
+  if (!picture && shape.Has(kInHelper)) {
     QLMediaDecodeTarget target;
     target.path = data.path;
     target.fd = fileno(file.get());
@@ -117,7 +125,7 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
   } else if (!picture) {
     picture = DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
   }
-  if (!picture && shape.jpeg_retry && fseek(file.get(), 0, SEEK_SET) == 0) {
+  if (!picture && shape.Has(kJpegRetry) && fseek(file.get(), 0, SEEK_SET) == 0) {
     // Some files named .png hold JPEG data; they still get their thumbnail.
     picture = DecodeJpegForThumbnail(file.get(), width, height, data.full_screen, shrink);
   }
@@ -135,60 +143,32 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
 }  // namespace
 
 bool QLThumbnailProvider::HandleImgJpg(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgJpg: open file took: ",
-                                          "JPEG",
-                                          nullptr,
-                                          kQLImageJpeg,
-                                          true,
-                                          false,
-                                          false,
-                                          false,
-                                          false};
+  static FileHandlerShape const kShape = {"HandleImgJpg: open file took: ", "JPEG", nullptr,
+                                          kQLImageJpeg, kReadsExif};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgPng(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgPng: open file took: ",
-                                          "PNG",
-                                          gdImageCreateFromPng,
-                                          kQLImagePng | kQLImageJpeg,
-                                          true,
-                                          true,
-                                          true,
-                                          false,
-                                          false};
+  static FileHandlerShape const kShape = {"HandleImgPng: open file took: ", "PNG",
+                                          gdImageCreateFromPng, kQLImagePng | kQLImageJpeg,
+                                          kReadsExif | kTimerCoversOpen | kJpegRetry};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgGif(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgGif: open file took: ",
-                                          "GIF",
-                                          gdImageCreateFromGif,
-                                          kQLImageGif,
-                                          false,
-                                          false,
-                                          false,
-                                          false,
-                                          false};
+  static FileHandlerShape const kShape = {"HandleImgGif: open file took: ", "GIF",
+                                          gdImageCreateFromGif, kQLImageGif, 0};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgBmp(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgBmp: open file took: ",
-                                          "BMP",
-                                          gdImageCreateFromBmp,
-                                          kQLImageBmp,
-                                          false,
-                                          false,
-                                          false,
-                                          false,
-                                          false};
+  static FileHandlerShape const kShape = {"HandleImgBmp: open file took: ", "BMP",
+                                          gdImageCreateFromBmp, kQLImageBmp, 0};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {
-      nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, false, false, false, false, false};
+  static FileHandlerShape const kShape = {nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, 0};
   return HandleFile(*this, data, kShape);
 }
 
@@ -199,53 +179,25 @@ bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
 // in the daemon: libgd's readers of them are small and old, and the child
 // would add its start-up to a decode of a few milliseconds.
 bool QLThumbnailProvider::HandleImgHeif(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgHeif: open file took: ",
-                                          "HEIF",
-                                          nullptr,
-                                          kQLImageHeif,
-                                          false,
-                                          false,
-                                          false,
-                                          true,
-                                          true};
+  static FileHandlerShape const kShape = {"HandleImgHeif: open file took: ", "HEIF", nullptr,
+                                          kQLImageHeif, kNeedsHeader | kInHelper};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgAvif(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgAvif: open file took: ",
-                                          "AVIF",
-                                          nullptr,
-                                          kQLImageAvif,
-                                          false,
-                                          false,
-                                          false,
-                                          true,
-                                          true};
+  static FileHandlerShape const kShape = {"HandleImgAvif: open file took: ", "AVIF", nullptr,
+                                          kQLImageAvif, kNeedsHeader | kInHelper};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgWebp(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgWebp: open file took: ",
-                                          "WebP",
-                                          gdImageCreateFromWebp,
-                                          kQLImageWebp,
-                                          false,
-                                          false,
-                                          false,
-                                          true,
-                                          false};
+  static FileHandlerShape const kShape = {"HandleImgWebp: open file took: ", "WebP",
+                                          gdImageCreateFromWebp, kQLImageWebp, kNeedsHeader};
   return HandleFile(*this, data, kShape);
 }
 
 bool QLThumbnailProvider::HandleImgTiff(QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgTiff: open file took: ",
-                                          "TIFF",
-                                          gdImageCreateFromTiff,
-                                          kQLImageTiff,
-                                          false,
-                                          false,
-                                          false,
-                                          true,
-                                          false};
+  static FileHandlerShape const kShape = {"HandleImgTiff: open file took: ", "TIFF",
+                                          gdImageCreateFromTiff, kQLImageTiff, kNeedsHeader};
   return HandleFile(*this, data, kShape);
 }
