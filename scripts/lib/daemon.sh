@@ -58,12 +58,12 @@ ql_daemon_stop() {
 # of its own with empty tmpfs on /tmp and /run (/var/run links there): the
 # daemon's fixed socket and /var/run/quorlin_gd.pid then collide with no
 # other daemon on the machine, and go when the script ends. PATHs are the
-# folders and files the run reads or writes from outside; one under /tmp or
-# /run would not be seen in there, so then, as when not root, the script goes
-# on where it is. Returns at once inside such a namespace already.
+# folders and files the run reads or writes from outside. When one of them
+# or SCRIPT is under /tmp or /run (it would not be seen in there), or when not
+# root, the script goes on where it is, with a note on standard error.
+# Returns at once inside such a namespace already.
 ql_private_tmp() {
   local script=$1
-  shift
   [ "${QL_PRIVATE_TMP:-}" = 1 ] && return 0
   local path
   while [ $# -gt 0 ] && [ "$1" != -- ]; do
