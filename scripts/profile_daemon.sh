@@ -59,8 +59,17 @@ while read -r name _ _ _ role _; do
   [ "$role" = "$ROLE" ] && PHOTOS+=("$CORPUS/$name")
 done <"$CORPUS/manifest.txt"
 
-# Waited for by its socket only: the daemon options may name another pid file.
-ql_daemon_start "$QL_SOCKET_PATH" "" \
+# Serving once its pid file names it too: the socket of a daemon that ran
+# before (compare_thumbnailers.sh runs this twice) stays behind after it ends.
+PID_FILE=/var/run/quorlin_gd.pid
+previous=""
+for option in "$@"; do
+  case $previous in --pid-file) PID_FILE=$option ;; esac
+  case $option in --pid-file=*) PID_FILE=${option#--pid-file=} ;; esac
+  previous=$option
+done
+case $PID_FILE in /*) ;; *) PID_FILE=$WORK/$PID_FILE ;; esac  # the daemon runs in $WORK
+ql_daemon_start "$QL_SOCKET_PATH" "$PID_FILE" \
   ql_in_dir "$WORK" "$BUILD/src/main/quorlin_gd" -l 0 -o "$WORK" "$@" || true
 DAEMON_PID=$QL_DAEMON_PID
 # One untimed round first, so the profile shows steady state, not start-up.
