@@ -13,13 +13,17 @@
 #
 # Needs the quorlin_gd, ql_loadgen and ql_photo_corpus targets built. It
 # starts daemons on the default socket and pid file: run it where no other
-# daemon runs (or inside a private /tmp and /run).
+# daemon runs; as root it runs in a private /tmp and /run of its own.
 set -euo pipefail
+# shellcheck source=SCRIPTDIR/lib/daemon.sh
+. "$(dirname "${BASH_SOURCE[0]}")/lib/daemon.sh"
 BUILD=${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}
+ql_private_tmp "$0" "$BUILD" -- "$@"
 ROUNDS=${2:-5}
 WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+trap 'ql_daemon_stop; rm -rf "$WORK"' EXIT
 mkdir "$WORK/photos"
+# shellcheck source=/dev/null  # written by the build
 . "$BUILD/ql_protocol.env"  # QL_SOCKET_PATH: the socket the daemon binds
 "$BUILD/tools/photo_corpus/ql_photo_corpus" --out "$WORK/photos" >/dev/null
 PHOTO=$WORK/photos/p02mp_base_1.jpg
@@ -34,19 +38,20 @@ for round in $(seq 1 "$ROUNDS"); do
       C) ;;
     esac
     rm -rf "$WORK/cache"; mkdir "$WORK/cache"
-    env "${environment[@]}" "$BUILD/src/main/quorlin_gd" "${options[@]}" & pid=$!
-    for _ in $(seq 50); do [ -S "$QL_SOCKET_PATH" ] && break; sleep 0.1; done
+    ql_daemon_start "$QL_SOCKET_PATH" /var/run/quorlin_gd.pid \
+      env "${environment[@]}" "$BUILD/src/main/quorlin_gd" "${options[@]}" || true
+    pid=$QL_DAEMON_PID
     sleep 0.5
-    idle=$(rss $pid)
+    idle=$(rss "$pid")
     out=$("$BUILD/tools/loadgen/ql_loadgen" --cache-root "$WORK/cache" \
           --defaults "$BUILD/default_pictures" --warmup "$PHOTO" --miss-rounds 30 \
-          --new-connection --pid $pid --format kv --label $variant "$PHOTO")
+          --new-connection --pid "$pid" --format kv --label $variant "$PHOTO")
     p50=$(awk -F= '/\.miss\.p50_ms=/ {print $2}' <<<"$out")
     cpu=$(awk -F= '/\.miss\.cpu_ms_per_request=/ {print $2}' <<<"$out")
-    burst=$(rss $pid)
+    burst=$(rss "$pid")
     sleep 10
     echo "round=$round variant=$variant miss_p50_ms=$p50 daemon_cpu_ms=$cpu" \
-         "rss_idle_kb=$idle rss_after_burst_kb=$burst rss_after_10s_idle_kb=$(rss $pid)"
-    kill $pid; wait $pid 2>/dev/null || true
+         "rss_idle_kb=$idle rss_after_burst_kb=$burst rss_after_10s_idle_kb=$(rss "$pid")"
+    ql_daemon_stop
   done
 done

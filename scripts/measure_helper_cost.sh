@@ -9,9 +9,12 @@
 # Per run: one client, 160x120, an untimed warm-up request, then `rounds`
 # misses (build/tools/loadgen/ql_loadgen); printed: the median wall time, and
 # CPU per request of the daemon and of its reaped children (the helpers).
-# Uses the real socket and pid file: on a shared machine run it inside a
-# private /tmp and /run.
+# Uses the real socket and pid file: as root it runs in a private /tmp and
+# /run of its own, so other daemons on the machine are not in its way.
 set -euo pipefail
+# shellcheck source=SCRIPTDIR/lib/daemon.sh
+. "$(dirname "$0")/lib/daemon.sh"
+ql_private_tmp "$0" "${1:-.}" "${2:-.}" "$(dirname "$0")/../build" -- "$@"
 cd "$(dirname "$0")/.."
 before="$(realpath "${1:?usage: $0 BEFORE_DIR AFTER_DIR [rounds] [repeats]}")"
 after="$(realpath "${2:?usage: $0 BEFORE_DIR AFTER_DIR [rounds] [repeats]}")"
@@ -28,28 +31,25 @@ if [ ! -f "$photos/p12.avif" ]; then
   avifenc -s 8 "$photos/p12.png" "$photos/p12.avif" >/dev/null
 fi
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'ql_daemon_stop; rm -rf "$work"' EXIT
 tck=$(getconf CLK_TCK)
 
 # run DIR PHOTO: one daemon, one line.
 run() {
   rm -rf "$work/cache" "$work/log"
   mkdir -p "$work/cache" "$work/log"
-  "$1/quorlin_gd" -l 0 -o "$work/log" --formats extended 2>/dev/null &
-  local pid=$!
-  # Serving once its pid file names it (the last run's socket may linger).
-  for _ in $(seq 100); do
-    [ "$(cat /var/run/quorlin_gd.pid 2>/dev/null | tr -dc 0-9)" = "$pid" ] && break
-    sleep 0.1
-  done
+  # Serving once its pid file names it (the last run's socket may linger,
+  # and each build may name its own).
+  ql_daemon_start "" /var/run/quorlin_gd.pid \
+    "$1/quorlin_gd" -l 0 -o "$work/log" --formats extended 2>/dev/null || true
+  local pid=$QL_DAEMON_PID
   sleep 0.3
   local out
   out=$("$loadgen" --cache-root "$work/cache" --width 160 --height 120 --miss-rounds "$rounds" \
     --warmup "$2" "$2")
   local -a st
   read -r -a st < <(sed 's/.*) //' "/proc/$pid/stat")
-  kill "$pid"
-  wait "$pid" || true
+  ql_daemon_stop
   echo "p50_ms=$(echo "$out" | awk '/^  p50_ms/ {print $2}')" \
     "daemon_cpu_ms=$(((st[11] + st[12]) * 1000 / tck / (rounds + 1)))" \
     "helper_cpu_ms=$(((st[13] + st[14]) * 1000 / tck / (rounds + 1)))"

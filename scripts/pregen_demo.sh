@@ -19,8 +19,11 @@ work=${2:-$(mktemp -d /tmp/pregen_demo.XXXXXX)}
 daemon=$build/src/main/quorlin_gd
 pregen=$build/tools/pregen/quorlin_gd_pregen
 defaults=$build/default_pictures
+# shellcheck source=/dev/null  # written by the build
 . "$build/ql_protocol.env"
 socket=$QL_SOCKET_PATH
+# shellcheck source=SCRIPTDIR/lib/daemon.sh
+. "$here/scripts/lib/daemon.sh"
 
 command -v ffmpeg >/dev/null || "$here/scripts/install-deps.sh" ffmpeg
 for binary in "$daemon" "$pregen"; do
@@ -61,13 +64,12 @@ for i in $(seq 1 25); do head -c 5000 /dev/urandom >"$library/broken/noise$i.png
 for i in $(seq 1 25); do : >"$library/broken/empty$i.gif"; done
 find "$library" -type f | sort | awk '{ printf "%d\t%s\n", NR, $0 }' >"$work/list.txt"
 echo "$(wc -l <"$work/list.txt") files listed in $work/list.txt"
-cat $(cut -f2 "$work/list.txt") >/dev/null  # the same warm page cache for every run
+cut -f2 "$work/list.txt" | xargs -d '\n' cat >/dev/null  # the same warm page cache for every run
 
 echo "== starting the daemon with --jobs 2"
-"$daemon" --jobs 2 -l 1 -o "$work" --pid-file "$work/quorlin_gd.pid" 2>"$work/daemon.err" &
-daemon_pid=$!
-trap 'kill "$daemon_pid" 2>/dev/null; wait "$daemon_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 1 100); do [ -S "$socket" ] && break; sleep 0.1; done
+trap ql_daemon_stop EXIT
+ql_daemon_start "$socket" "$work/quorlin_gd.pid" \
+  "$daemon" --jobs 2 -l 1 -o "$work" --pid-file "$work/quorlin_gd.pid" 2>"$work/daemon.err" || true
 
 run() {  # run NAME ARGS...: the tool's summary line and exit status
   local name=$1
@@ -85,6 +87,7 @@ run "again, 2 connections" --list "$work/list.txt" --size 160x120 \
   --thumbnail-folder "$work/cache2" --connections 2
 run "again, 1 connection" --list "$work/list.txt" --size 160x120 \
   --thumbnail-folder "$work/cache1"
+# shellcheck disable=SC2012  # the cache's names are plain
 echo "cache files: $(ls "$work/cache1" | wc -l) (1 connection), $(ls "$work/cache2" | wc -l) (2)"
 
 echo "== a second run at 10,000 entries (small PNGs)"

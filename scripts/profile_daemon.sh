@@ -39,15 +39,17 @@ done
 command -v perf >/dev/null || { echo "perf is missing (apt-get install linux-perf)" >&2; exit 2; }
 
 WORK=$(mktemp -d "$BUILD/profile.XXXXXX")
-DAEMON_PID=""
+# shellcheck source=SCRIPTDIR/lib/daemon.sh
+. "$REPO/scripts/lib/daemon.sh"
 finish() {
-  if [ -n "$DAEMON_PID" ]; then kill -TERM "$DAEMON_PID" 2>/dev/null && wait "$DAEMON_PID" || true; fi
+  ql_daemon_stop
   if [ -n "$KEEP" ] && [ -f "$WORK/perf.data" ]; then cp "$WORK/perf.data" "$KEEP"; fi
   rm -rf "$WORK"
 }
 trap finish EXIT
 
 # The socket the daemon binds, as the build names it (QL_SOCKET_PATH).
+# shellcheck source=/dev/null  # written by the build
 . "$BUILD/ql_protocol.env"
 CORPUS="$BUILD/corpus"
 mkdir -p "$CORPUS"
@@ -57,12 +59,19 @@ while read -r name _ _ _ role _; do
   [ "$role" = "$ROLE" ] && PHOTOS+=("$CORPUS/$name")
 done <"$CORPUS/manifest.txt"
 
-(cd "$WORK" && exec "$BUILD/src/main/quorlin_gd" -l 0 -o "$WORK" "$@") &
-DAEMON_PID=$!
-for _ in $(seq 100); do
-  [ -S "$QL_SOCKET_PATH" ] && break
-  sleep 0.05
+# Serving once its pid file names it too: the socket of a daemon that ran
+# before (compare_thumbnailers.sh runs this twice) stays behind after it ends.
+PID_FILE=/var/run/quorlin_gd.pid
+previous=""
+for option in "$@"; do
+  case $previous in --pid-file) PID_FILE=$option ;; esac
+  case $option in --pid-file=*) PID_FILE=${option#--pid-file=} ;; esac
+  previous=$option
 done
+case $PID_FILE in /*) ;; *) PID_FILE=$WORK/$PID_FILE ;; esac  # the daemon runs in $WORK
+ql_daemon_start "$QL_SOCKET_PATH" "$PID_FILE" \
+  ql_in_dir "$WORK" "$BUILD/src/main/quorlin_gd" -l 0 -o "$WORK" "$@" || true
+DAEMON_PID=$QL_DAEMON_PID
 # One untimed round first, so the profile shows steady state, not start-up.
 "$BUILD/tools/loadgen/ql_loadgen" --cache-root "$WORK/cache" "${REQUEST[@]}" "${PHOTOS[@]}" >/dev/null
 perf record -q -F 999 -o "$WORK/perf.data" -p "$DAEMON_PID" -- \
