@@ -7,12 +7,11 @@
 #include <stdlib.h>
 
 #include <atomic>
-#include <boost/thread/lock_guard.hpp>
-#include <boost/thread/mutex.hpp>
 #include <climits>
 #include <cstdint>
 #include <vector>
 
+#include "base/ql_mutex.h"
 #include "base/ql_parse_number.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "ipc/ql_process_socket_server.h"
@@ -48,8 +47,8 @@ enum LongOnlyOption {
 
 std::atomic<bool> g_stop_started(false);
 
-boost::mutex g_lock_mutex;  // guards g_lock_held
-bool g_lock_held = false;
+QLMutex g_lock_mutex;
+bool g_lock_held GUARDED_BY(g_lock_mutex) = false;
 
 void ReportIgnored(char const* program, char const* option, char const* value,
                    char const* expected) {
@@ -305,14 +304,14 @@ void sig_handler(int signal_number) {
 
   // Before this process wrote the pid file, the file (if any) belongs to
   // another instance and must stay.
-  boost::lock_guard<boost::mutex> lock(g_lock_mutex);
+  QLMutexLock lock(&g_lock_mutex);
   if (!g_lock_held) return;
   g_lock_held = false;
   if (ql_unlock(name.c_str()) != 0) QL_ERROR("Quorlin lock unlock problem! Check lock!");
 }
 
 int TakeProcessLock(char const* name) {
-  boost::lock_guard<boost::mutex> lock(g_lock_mutex);
+  QLMutexLock lock(&g_lock_mutex);
   int const result = ql_lock(name);
   if (result == 0) g_lock_held = true;
   return result;
@@ -322,6 +321,6 @@ bool StopRequested() { return g_stop_started; }
 
 void ResetProcessFrameForTesting() {
   g_stop_started = false;
-  boost::lock_guard<boost::mutex> lock(g_lock_mutex);
+  QLMutexLock lock(&g_lock_mutex);
   g_lock_held = false;
 }
