@@ -36,7 +36,7 @@
 #include "ipc/ql_abstract_helper.h"
 #include "ipc/ql_peer_filter.h"
 #include "ipc/ql_process_helper_socket.h"
-#include "main/ql_service.h"
+#include "service/ql_service.h"
 
 class QLProcessWorker;
 

@@ -8,7 +8,7 @@
 #include "ipc/ql_process_socket_server.h"
 #include "ipc/ql_process_worker_internal.h"
 #include "log/ql_log.h"
-#include "main/ql_service_registry.h"
+#include "service/ql_service_registry.h"
 
 namespace {
 std::atomic<int> g_failing_thread_starts(0);

@@ -19,7 +19,7 @@
 #include "main/ql_helper_process_main_internal.h"
 #include "main/ql_lock.h"
 #include "main/ql_service_notifier.h"
-#include "main/ql_service_registry.h"
+#include "service/ql_service_registry.h"
 
 namespace {
 

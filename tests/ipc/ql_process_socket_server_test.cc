@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ipc/ql_process_worker_internal.h"
-#include "main/ql_service_registry.h"
+#include "service/ql_service_registry.h"
 #include "support/ql_daemon_launcher.h"
 #include "support/ql_log_capture.h"
 #include "support/ql_socket_pair.h"
