@@ -118,6 +118,9 @@ TEST_F(QLProcessSocketServerTest, StopServerClosesEveryConnectionAndWaitsForWork
   int const a = Client();
   int const b = Client();
   ASSERT_TRUE(RoundTrip(a, "warm") && RoundTrip(b, "warm"));
+  // A reply can arrive before its request counts as done: only once both
+  // are done does running == 2 mean both busy requests are in work.
+  ASSERT_TRUE(WaitUntil([&] { return helper_->finished.load() == 2; }, 2000));
   // Both workers are inside ProcessCommand when the stop comes.
   ASSERT_TRUE(WriteAll(a, Frame("busy")) && WriteAll(b, Frame("busy")));
   ASSERT_TRUE(WaitUntil([&] { return helper_->running.load() == 2; }, 2000));
