@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, checks the formatting of every tracked source,
 # builds with warnings as errors, and runs every test: the plain build, then
-# the same tests under ASan+UBSan and under TSan.
+# the same tests under ASan+UBSan and under TSan. The TSan build is made with
+# clang, whose thread-safety analysis then checks the lock annotations
+# (scripts/build.sh).
 #   scripts/test.sh            all three flavours
 #   scripts/test.sh plain      one flavour (plain, asan or tsan)
 set -euo pipefail

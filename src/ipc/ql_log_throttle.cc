@@ -2,7 +2,7 @@
 
 bool QLLogThrottle::Allow(std::string* note) {
   std::chrono::steady_clock::time_point const now = std::chrono::steady_clock::now();
-  std::lock_guard<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   if (written_ && now - last_ < interval_) {
     ++held_back_;
     return false;

@@ -8,8 +8,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
+
+#include "base/ql_mutex.h"
 
 class QLLogThrottle {
  public:
@@ -18,14 +19,14 @@ class QLLogThrottle {
 
   // True when a line may be written now; `note` then gets " (N more like
   // it since the last one)" when lines were held back, else "".
-  bool Allow(std::string* note);
+  bool Allow(std::string* note) EXCLUDES(mutex_);
 
  private:
   std::chrono::milliseconds const interval_;
-  std::mutex mutex_;
-  bool written_ = false;
-  std::chrono::steady_clock::time_point last_;
-  std::uint64_t held_back_ = 0;
+  QLMutex mutex_;
+  bool written_ GUARDED_BY(mutex_) = false;
+  std::chrono::steady_clock::time_point last_ GUARDED_BY(mutex_);
+  std::uint64_t held_back_ GUARDED_BY(mutex_) = 0;
 };
 
 #endif  // QUORLIN_IPC_QL_LOG_THROTTLE_H_

@@ -91,6 +91,11 @@ void QLProcessHelperSocketServerService::SetMaxPeerConnections(std::size_t conne
   max_peer_connections_ = connections;
 }
 
+void QLProcessHelperSocketServerService::SetThreadStarter(
+    boost::shared_ptr<QLThreadStarter> const& threads) {
+  thread_starter_ = threads;
+}
+
 void QLProcessHelperSocketServerService::UseListeningSocket(int fd) {
   socket_.set_m_sock(fd);
   adopted_socket_ = true;
@@ -159,7 +164,7 @@ void QLProcessHelperSocketServerService::StartServer() {
       workers_[counter] = worker;
       QL_DEBUG("Add Worker - count: " << workers_.size());
       try {
-        worker->Start();
+        worker->Start(*thread_starter_);
       } catch (boost::thread_resource_error const& e) {
         workers_.erase(counter);
         GivePeerSlot(counter);

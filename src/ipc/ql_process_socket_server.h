@@ -16,8 +16,8 @@
 //  - The stop flag and the abandoned count are atomic. The helper is shared
 //    by all workers.
 //  - UseListeningSocket, SetPeerFilter, SetSocketPathAccess,
-//    SetListeningCallback, SetReceiveLimits and SetMaxPeerConnections are
-//    called before StartServer, on its thread.
+//    SetListeningCallback, SetReceiveLimits, SetMaxPeerConnections and
+//    SetThreadStarter are called before StartServer, on its thread.
 //  - mutex_ also guards the per-user connection counts, which are taken as
 //    a worker is added and given back as it is removed.
 #ifndef QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
@@ -36,7 +36,8 @@
 #include "ipc/ql_abstract_helper.h"
 #include "ipc/ql_peer_filter.h"
 #include "ipc/ql_process_helper_socket.h"
-#include "main/ql_service.h"
+#include "ipc/ql_thread_starter.h"
+#include "service/ql_service.h"
 
 class QLProcessWorker;
 
@@ -104,6 +105,8 @@ class QLProcessHelperSocketServerService : public QLService {
   // 0: no cap. A connection over it is closed as soon as it is accepted,
   // with one ERROR line (at most one a second); it costs no thread.
   void SetMaxPeerConnections(std::size_t connections);
+  // What makes the workers' threads (QLThreadStarter::Default() unless set).
+  void SetThreadStarter(boost::shared_ptr<QLThreadStarter> const& threads);
 
  private:
   // Closes `client` (one ERROR line) unless the peer filter allows its peer.
@@ -124,6 +127,7 @@ class QLProcessHelperSocketServerService : public QLService {
   std::function<void()> on_listening_;
   QLReceiveLimits receive_limits_;
   std::size_t max_peer_connections_ = kDefaultMaxPeerConnections;
+  boost::shared_ptr<QLThreadStarter> thread_starter_ = QLThreadStarter::Default();
   std::map<int, boost::shared_ptr<QLProcessWorker>> workers_;
   std::map<int, uid_t> worker_users_;  // the user counted for each worker
   std::map<uid_t, std::size_t> user_connections_;

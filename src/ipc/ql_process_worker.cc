@@ -1,20 +1,10 @@
 #include "ipc/ql_process_worker.h"
 
-#include <boost/bind/bind.hpp>
-#include <boost/thread/exceptions.hpp>
-#include <boost/thread/lock_guard.hpp>
 #include <exception>
 
 #include "ipc/ql_process_socket_server.h"
-#include "ipc/ql_process_worker_internal.h"
 #include "log/ql_log.h"
-#include "main/ql_service_registry.h"
-
-namespace {
-std::atomic<int> g_failing_thread_starts(0);
-}  // namespace
-
-void ql_fail_worker_thread_starts_for_testing(int count) { g_failing_thread_starts = count; }
+#include "service/ql_service_registry.h"
 
 QLProcessWorker::QLProcessWorker(boost::shared_ptr<QLProcessHelperSocket> socket,
                                  boost::shared_ptr<QLAbstractHelper> helper, int number)
@@ -31,13 +21,9 @@ QLProcessWorker::~QLProcessWorker() {
   }
 }
 
-void QLProcessWorker::Start() {
-  boost::lock_guard<boost::mutex> lock(thread_mutex_);
-  int pending = g_failing_thread_starts.load();
-  while (pending > 0 && !g_failing_thread_starts.compare_exchange_weak(pending, pending - 1)) {
-  }
-  if (pending > 0) throw boost::thread_resource_error(EAGAIN, "worker thread start refused");
-  thread_ = boost::thread(boost::bind(&QLProcessWorker::RunLoop, this));
+void QLProcessWorker::Start(QLThreadStarter& threads) {
+  QLMutexLock lock(&thread_mutex_);
+  thread_ = threads.Start([this] { RunLoop(); });
 }
 
 void QLProcessWorker::RequestStop() {
@@ -48,7 +34,7 @@ void QLProcessWorker::RequestStop() {
 
 boost::thread QLProcessWorker::RequestStopAndTakeThread() {
   RequestStop();
-  boost::lock_guard<boost::mutex> lock(thread_mutex_);
+  QLMutexLock lock(&thread_mutex_);
   if (!thread_.joinable() || thread_.get_id() == boost::this_thread::get_id()) {
     return boost::thread();
   }

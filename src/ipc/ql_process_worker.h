@@ -25,11 +25,12 @@
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
-#include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
+#include "base/ql_mutex.h"
 #include "ipc/ql_abstract_helper.h"
 #include "ipc/ql_process_helper_socket.h"
+#include "ipc/ql_thread_starter.h"
 
 class QLProcessWorker : public boost::enable_shared_from_this<QLProcessWorker>,
                         private boost::noncopyable {
@@ -38,20 +39,21 @@ class QLProcessWorker : public boost::enable_shared_from_this<QLProcessWorker>,
                   boost::shared_ptr<QLAbstractHelper> helper, int number);
   ~QLProcessWorker();
 
-  // Starts the thread running RunLoop. Throws boost::thread_resource_error
-  // when no thread can be made; the worker is then left not started.
-  void Start();
+  // Starts the thread running RunLoop through `threads`. Throws
+  // boost::thread_resource_error when no thread can be made; the worker is
+  // then left not started.
+  void Start(QLThreadStarter& threads) EXCLUDES(thread_mutex_);
   // Sets the stop flag, shuts the connection down (which ends a blocked
   // receive; the worker's thread then closes it) and waits for the thread
   // unless called on that thread. When two threads stop the same worker at
   // once, only one of them waits.
-  void Stop();
+  void Stop() EXCLUDES(thread_mutex_);
   // Stop, but waits for the thread only until `deadline`. True when the
   // thread has ended (or is the calling thread, or never started); false
   // when it still runs then, typically stuck in a read the kernel never
   // finishes: the thread is then detached and keeps this worker alive
   // through its own reference for as long as it runs.
-  bool StopBy(boost::chrono::steady_clock::time_point deadline);
+  bool StopBy(boost::chrono::steady_clock::time_point deadline) EXCLUDES(thread_mutex_);
   // The first half of Stop: sets the stop flag and shuts the connection
   // down, without waiting. Any thread may call it.
   void RequestStop();
@@ -63,14 +65,14 @@ class QLProcessWorker : public boost::enable_shared_from_this<QLProcessWorker>,
  private:
   // RequestStop, then takes the thread out for the one caller that waits;
   // an empty thread when there is nothing to wait for.
-  boost::thread RequestStopAndTakeThread();
+  boost::thread RequestStopAndTakeThread() EXCLUDES(thread_mutex_);
 
   boost::shared_ptr<QLProcessHelperSocket> socket_;
   boost::shared_ptr<QLAbstractHelper> helper_;
   std::atomic<bool> stop_;
   int const number_;
-  boost::mutex thread_mutex_;  // guards thread_ between Start and Stop
-  boost::thread thread_;
+  QLMutex thread_mutex_;
+  boost::thread thread_ GUARDED_BY(thread_mutex_);
 };
 
 #endif  // QUORLIN_IPC_QL_PROCESS_WORKER_H_

@@ -7,8 +7,6 @@
 #include <stdlib.h>
 
 #include <atomic>
-#include <boost/thread/lock_guard.hpp>
-#include <boost/thread/mutex.hpp>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "base/ql_command_line_option.h"
+#include "base/ql_mutex.h"
 #include "base/ql_parse_number.h"
 #include "ipc/ql_process_helper_socket.h"
 #include "ipc/ql_process_socket_server.h"
@@ -24,14 +23,14 @@
 #include "main/ql_helper_process_main_internal.h"
 #include "main/ql_lock.h"
 #include "main/ql_service_notifier.h"
-#include "main/ql_service_registry.h"
+#include "service/ql_service_registry.h"
 
 namespace {
 
 std::atomic<bool> g_stop_started(false);
 
-boost::mutex g_lock_mutex;  // guards g_lock_held
-bool g_lock_held = false;
+QLMutex g_lock_mutex;
+bool g_lock_held GUARDED_BY(g_lock_mutex) = false;
 
 // A group name or number; false when it is neither.
 bool ParseGroup(char const* text, long* gid) {
@@ -204,14 +203,14 @@ void sig_handler(int signal_number) {
 
   // Before this process wrote the pid file, the file (if any) belongs to
   // another instance and must stay.
-  boost::lock_guard<boost::mutex> lock(g_lock_mutex);
+  QLMutexLock lock(&g_lock_mutex);
   if (!g_lock_held) return;
   g_lock_held = false;
   if (ql_unlock(name.c_str()) != 0) QL_ERROR("Quorlin lock unlock problem! Check lock!");
 }
 
 int TakeProcessLock(char const* name) {
-  boost::lock_guard<boost::mutex> lock(g_lock_mutex);
+  QLMutexLock lock(&g_lock_mutex);
   int const result = ql_lock(name);
   if (result == 0) g_lock_held = true;
   return result;
@@ -221,6 +220,6 @@ bool StopRequested() { return g_stop_started; }
 
 void ResetProcessFrameForTesting() {
   g_stop_started = false;
-  boost::lock_guard<boost::mutex> lock(g_lock_mutex);
+  QLMutexLock lock(&g_lock_mutex);
   g_lock_held = false;
 }

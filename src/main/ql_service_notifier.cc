@@ -22,22 +22,26 @@ QLStatusReporter::~QLStatusReporter() { Stop(); }
 
 void QLStatusReporter::Stop() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    QLMutexLock lock(&mutex_);
     stop_ = true;
   }
-  wake_.notify_all();
+  wake_.NotifyAll();
   if (thread_.joinable()) thread_.join();
 }
 
 void QLStatusReporter::Run() {
   std::string sent;
-  std::unique_lock<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   while (!stop_) {
-    lock.unlock();
+    lock.Unlock();
     std::string const status = source_();
     // An unchanged line is not repeated: the manager keeps the last one.
     if (status != sent && NotifyServiceManager("STATUS=" + status)) sent = status;
-    lock.lock();
-    wake_.wait_for(lock, interval_, [this] { return stop_; });
+    lock.Lock();
+    // Up to `interval_`, or until Stop().
+    auto const next = std::chrono::steady_clock::now() + interval_;
+    while (!stop_) {
+      if (!wake_.WaitUntil(mutex_, next)) break;
+    }
   }
 }

@@ -9,18 +9,17 @@
 //  - QLStatusReporter owns one thread that asks its source for the status
 //    text and sends it when it changed, at most once per interval. The source
 //    runs on that thread and must be safe to call from it. Constructed and
-//    destroyed (which stops and joins the thread) by one owner thread;
-//    mutex_ guards stop_.
+//    destroyed (which stops and joins the thread) by one owner thread.
 #ifndef QUORLIN_MAIN_QL_SERVICE_NOTIFIER_H_
 #define QUORLIN_MAIN_QL_SERVICE_NOTIFIER_H_
 
 #include <boost/noncopyable.hpp>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "base/ql_mutex.h"
 
 // True when a service manager listens ($NOTIFY_SOCKET is set).
 bool ServiceManagerListens();
@@ -37,16 +36,16 @@ class QLStatusReporter : private boost::noncopyable {
   QLStatusReporter(Source source, std::chrono::milliseconds interval);
   // Stops and joins the thread.
   ~QLStatusReporter();
-  void Stop();
+  void Stop() EXCLUDES(mutex_);
 
  private:
-  void Run();
+  void Run() EXCLUDES(mutex_);
 
   Source source_;
   std::chrono::milliseconds const interval_;
-  std::mutex mutex_;  // guards stop_
-  std::condition_variable wake_;
-  bool stop_ = false;
+  QLMutex mutex_;
+  QLCondVar wake_;
+  bool stop_ GUARDED_BY(mutex_) = false;
   std::thread thread_;
 };
 

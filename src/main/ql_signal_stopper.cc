@@ -7,9 +7,9 @@
 
 #include <atomic>
 #include <boost/thread/exceptions.hpp>
-#include <boost/thread/lock_guard.hpp>
-#include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
+
+#include "base/ql_mutex.h"
 
 namespace {
 
@@ -20,8 +20,8 @@ std::atomic<int> g_pipe_read(-1);
 std::atomic<int> g_pipe_write(-1);
 static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
 
-boost::mutex g_thread_mutex;  // guards g_thread
-boost::thread g_thread;
+QLMutex g_thread_mutex;
+boost::thread g_thread GUARDED_BY(g_thread_mutex);
 
 extern "C" void RecordTerminationSignal(int signal_number) {
   int const saved_errno = errno;
@@ -64,7 +64,7 @@ bool InstallTerminationHandlers() {
 
 bool StartStopperThread(void (*stop_function)(int)) {
   if (stop_function == nullptr || g_pipe_read.load() < 0) return false;
-  boost::lock_guard<boost::mutex> lock(g_thread_mutex);
+  QLMutexLock lock(&g_thread_mutex);
   if (g_thread.joinable()) return false;
   try {
     g_thread = boost::thread(StopperLoop, stop_function);
@@ -75,7 +75,7 @@ bool StartStopperThread(void (*stop_function)(int)) {
 }
 
 void FinishStopperThread() {
-  boost::lock_guard<boost::mutex> lock(g_thread_mutex);
+  QLMutexLock lock(&g_thread_mutex);
   if (!g_thread.joinable()) return;
   int const fd = g_pipe_write.load();
   for (;;) {

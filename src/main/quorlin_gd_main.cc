@@ -17,10 +17,10 @@
 #include "main/ql_helper_process_main.h"
 #include "main/ql_lock.h"
 #include "main/ql_service_notifier.h"
-#include "main/ql_service_registry.h"
 #include "main/ql_signal_stopper.h"
 #include "main/ql_socket_activation.h"
 #include "main/ql_version.h"
+#include "service/ql_service_registry.h"
 
 int main(int argc, char** argv) {
   // Termination signals are only recorded; the stopper thread runs the stop.

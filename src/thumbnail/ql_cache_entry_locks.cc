@@ -4,7 +4,7 @@ QLCacheEntryLocks::Hold::Hold(QLCacheEntryLocks& table, std::string const& key,
                               std::chrono::milliseconds wait)
     : table_(table), key_(key), entry_(nullptr), held_(true) {
   {
-    std::lock_guard<std::mutex> lock(table_.mutex_);
+    QLMutexLock lock(&table_.mutex_);
     std::unique_ptr<Entry>& slot = table_.entries_[key_];
     if (!slot) slot.reset(new Entry());
     ++slot->users;
@@ -20,11 +20,11 @@ QLCacheEntryLocks::Hold::Hold(QLCacheEntryLocks& table, std::string const& key,
 
 QLCacheEntryLocks::Hold::~Hold() {
   if (held_) entry_->mutex.unlock();
-  std::lock_guard<std::mutex> lock(table_.mutex_);
+  QLMutexLock lock(&table_.mutex_);
   if (--entry_->users == 0) table_.entries_.erase(key_);
 }
 
 std::size_t QLCacheEntryLocks::size() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   return entries_.size();
 }

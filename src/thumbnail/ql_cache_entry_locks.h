@@ -19,8 +19,12 @@
 #include <string>
 #include <unordered_map>
 
+#include "base/ql_mutex.h"
+
 class QLCacheEntryLocks {
   struct Entry {
+    // Owned by a Hold; it guards the entry's files, not memory, and is taken
+    // with a time limit, so it stays a plain std::timed_mutex.
     std::timed_mutex mutex;
     std::size_t users = 0;  // Holds and waiters; guarded by the table's mutex_
   };
@@ -49,11 +53,11 @@ class QLCacheEntryLocks {
   };
 
   // Keys currently held or waited for (for tests).
-  std::size_t size() const;
+  std::size_t size() const EXCLUDES(mutex_);
 
  private:
-  mutable std::mutex mutex_;
-  std::unordered_map<std::string, std::unique_ptr<Entry>> entries_;  // guarded by mutex_
+  mutable QLMutex mutex_;
+  std::unordered_map<std::string, std::unique_ptr<Entry>> entries_ GUARDED_BY(mutex_);
 };
 
 #endif  // QUORLIN_THUMBNAIL_QL_CACHE_ENTRY_LOCKS_H_

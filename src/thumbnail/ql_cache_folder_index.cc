@@ -39,7 +39,7 @@ bool QLCacheFolderIndex::SameStamp(FolderStamp const& a, FolderStamp const& b) {
 
 bool QLCacheFolderIndex::FindPrefix(std::string const& folder, int dir, std::string const& prefix,
                                     std::vector<std::string>* names) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   Clock::time_point const now = Clock::now();
   Folders::iterator const known = folders_.find(folder);
   if (known != folders_.end()) {
@@ -124,7 +124,7 @@ bool QLCacheFolderIndex::List(std::string const& folder, int folder_fd, std::str
 
 bool QLCacheFolderIndex::Apply(std::string const& folder, int dir, std::string const& removed,
                                std::string const& added, std::function<bool()> const& change) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   Folders::iterator const known = folders_.find(folder);
   if (known == folders_.end()) return change();
 
@@ -187,16 +187,16 @@ void QLCacheFolderIndex::Trim(Clock::time_point now, Folders::iterator keep) {
 }
 
 std::uint64_t QLCacheFolderIndex::listings() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   return listings_;
 }
 
 std::size_t QLCacheFolderIndex::folder_count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   return folders_.size();
 }
 
 std::size_t QLCacheFolderIndex::name_count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   return total_names_;
 }

@@ -32,9 +32,10 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "base/ql_mutex.h"
 
 class QLCacheFolderIndex {
  public:
@@ -60,7 +61,7 @@ class QLCacheFolderIndex {
   // are NOT filtered out: the caller examines each candidate itself. False (and nothing appended)
   // when the folder cannot be opened for listing.
   bool FindPrefix(std::string const& folder, int dir, std::string const& prefix,
-                  std::vector<std::string>* names);
+                  std::vector<std::string>* names) EXCLUDES(mutex_);
 
   // Runs `change`, one file-system call that removes the entry `removed`
   // and/or adds the entry `added` in `folder`, open as `dir` (either may be empty; a rename
@@ -70,12 +71,12 @@ class QLCacheFolderIndex {
   // account for, the folder is forgotten and listed again on its next use.
   // An exception from `change` forgets the folder and propagates.
   bool Apply(std::string const& folder, int dir, std::string const& removed,
-             std::string const& added, std::function<bool()> const& change);
+             std::string const& added, std::function<bool()> const& change) EXCLUDES(mutex_);
 
   // Counters for tests and benchmarks.
-  std::uint64_t listings() const;  // full listings made so far
-  std::size_t folder_count() const;
-  std::size_t name_count() const;
+  std::uint64_t listings() const EXCLUDES(mutex_);  // full listings made so far
+  std::size_t folder_count() const EXCLUDES(mutex_);
+  std::size_t name_count() const EXCLUDES(mutex_);
 
  private:
   struct FolderStamp {
@@ -95,18 +96,18 @@ class QLCacheFolderIndex {
   static bool Stamp(int dir, FolderStamp* stamp);
   static bool SameStamp(FolderStamp const& a, FolderStamp const& b);
   // Lists `folder`; appends the matching names to `names`; keeps the folder
-  // when the listing can be trusted and fits the budget. Called with mutex_.
+  // when the listing can be trusted and fits the budget.
   bool List(std::string const& folder, int dir, std::string const& prefix, Clock::time_point now,
-            std::vector<std::string>* names);
-  void Forget(Folders::iterator folder);
+            std::vector<std::string>* names) REQUIRES(mutex_);
+  void Forget(Folders::iterator folder) REQUIRES(mutex_);
   // Drops idle folders, then least recently used ones until within limits.
-  void Trim(Clock::time_point now, Folders::iterator keep);
+  void Trim(Clock::time_point now, Folders::iterator keep) REQUIRES(mutex_);
 
   Limits const limits_;
-  mutable std::mutex mutex_;
-  Folders folders_;              // guarded by mutex_
-  std::size_t total_names_ = 0;  // guarded by mutex_
-  std::uint64_t listings_ = 0;   // guarded by mutex_
+  mutable QLMutex mutex_;
+  Folders folders_ GUARDED_BY(mutex_);
+  std::size_t total_names_ GUARDED_BY(mutex_) = 0;
+  std::uint64_t listings_ GUARDED_BY(mutex_) = 0;
 };
 
 #endif  // QUORLIN_THUMBNAIL_QL_CACHE_FOLDER_INDEX_H_

@@ -37,45 +37,45 @@ QLIdleMemoryTrimmer::QLIdleMemoryTrimmer(std::chrono::milliseconds idle_delay)
 
 QLIdleMemoryTrimmer::~QLIdleMemoryTrimmer() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    QLMutexLock lock(&mutex_);
     stop_ = true;
   }
-  wake_.notify_all();
+  wake_.NotifyAll();
   thread_.join();
 }
 
 void QLIdleMemoryTrimmer::RequestStarted() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   ++active_;
 }
 
 void QLIdleMemoryTrimmer::RequestEnded() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    QLMutexLock lock(&mutex_);
     if (active_ > 0) --active_;
     pending_ = true;
     last_end_ = std::chrono::steady_clock::now();
   }
-  wake_.notify_all();
+  wake_.NotifyAll();
 }
 
 void QLIdleMemoryTrimmer::Run() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   while (!stop_) {
     if (!pending_ || active_ > 0) {
       // The last request to end wakes us.
-      wake_.wait(lock);
+      wake_.Wait(mutex_);
       continue;
     }
     auto const due = last_end_ + idle_delay_;
     if (std::chrono::steady_clock::now() < due) {
       // A request ending meanwhile moves the deadline; the loop looks again.
-      wake_.wait_until(lock, due);
+      wake_.WaitUntil(mutex_, due);
       continue;
     }
     pending_ = false;
-    lock.unlock();
+    lock.Unlock();
     malloc_trim(0);
-    lock.lock();
+    lock.Lock();
   }
 }

@@ -16,17 +16,16 @@
 // Contract: KeepDecodeMemory() changes process-wide allocator settings; call
 // it once, on the main thread, before the workers start. A trimmer owns one
 // thread from construction until its destructor stops and joins it.
-// RequestStarted/RequestEnded may be called from any thread (mutex_ guards
-// active_, pending_, last_end_ and stop_); every RequestStarted must be
+// RequestStarted/RequestEnded may be called from any thread; every RequestStarted must be
 // followed by one RequestEnded (QLServingRequest does both).
 #ifndef QUORLIN_THUMBNAIL_QL_DECODE_MEMORY_H_
 #define QUORLIN_THUMBNAIL_QL_DECODE_MEMORY_H_
 
 #include <boost/noncopyable.hpp>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
+
+#include "base/ql_mutex.h"
 
 // The allocator settings above, for `decodes_at_once` decodes side by side
 // (the job count; 0 counts as 1); false when glibc refused one of them.
@@ -37,19 +36,19 @@ class QLIdleMemoryTrimmer : private boost::noncopyable {
   explicit QLIdleMemoryTrimmer(std::chrono::milliseconds idle_delay);
   ~QLIdleMemoryTrimmer();
 
-  void RequestStarted();
-  void RequestEnded();
+  void RequestStarted() EXCLUDES(mutex_);
+  void RequestEnded() EXCLUDES(mutex_);
 
  private:
-  void Run();
+  void Run() EXCLUDES(mutex_);
 
   std::chrono::milliseconds const idle_delay_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  unsigned active_ = 0;   // requests being served
-  bool pending_ = false;  // a request ended since the last trim
-  std::chrono::steady_clock::time_point last_end_;
-  bool stop_ = false;
+  QLMutex mutex_;
+  QLCondVar wake_;
+  unsigned active_ GUARDED_BY(mutex_) = 0;   // requests being served
+  bool pending_ GUARDED_BY(mutex_) = false;  // a request ended since the last trim
+  std::chrono::steady_clock::time_point last_end_ GUARDED_BY(mutex_);
+  bool stop_ GUARDED_BY(mutex_) = false;
   std::thread thread_;
 };
 

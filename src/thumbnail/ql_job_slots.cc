@@ -5,12 +5,15 @@
 QLJobSlots::QLJobSlots(unsigned int slots) : capacity_(std::max(slots, 1u)), in_use_(0), peak_(0) {}
 
 bool QLJobSlots::Acquire(std::chrono::milliseconds wait) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  auto const free = [this] { return in_use_ < capacity_; };
+  QLMutexLock lock(&mutex_);
   if (wait.count() <= 0) {
-    freed_.wait(lock, free);
-  } else if (!freed_.wait_for(lock, wait, free)) {
-    return false;
+    while (in_use_ >= capacity_) freed_.Wait(mutex_);
+  } else {
+    auto const deadline = std::chrono::steady_clock::now() + wait;
+    while (in_use_ >= capacity_) {
+      // A slot freed just as the wait ran out still counts.
+      if (!freed_.WaitUntil(mutex_, deadline) && in_use_ >= capacity_) return false;
+    }
   }
   ++in_use_;
   peak_ = std::max(peak_, in_use_);
@@ -19,19 +22,19 @@ bool QLJobSlots::Acquire(std::chrono::milliseconds wait) {
 
 void QLJobSlots::Give() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    QLMutexLock lock(&mutex_);
     --in_use_;
   }
-  freed_.notify_one();
+  freed_.NotifyOne();
 }
 
 unsigned int QLJobSlots::in_use() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   return in_use_;
 }
 
 unsigned int QLJobSlots::peak_in_use() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  QLMutexLock lock(&mutex_);
   return peak_;
 }
 

@@ -4,17 +4,17 @@
 // Contract: constructed with N >= 1 slots (0 is taken as 1) and outlives
 // every Slot taken from it. Any thread may take a slot; a Slot is released
 // by its destructor or Release() on the thread that holds it. A Slot given a
-// positive wait gives up after it (held() then tells). The internal
-// mutex guards the free count only; no caller lock is held while waiting
+// positive wait gives up after it (held() then tells). mutex_ guards the
+// count of slots taken and its peak only; no caller lock is held while waiting
 // except the caller's own cache-entry lock (entry lock before slot, never
 // the other way round, so the two cannot deadlock).
 #ifndef QUORLIN_THUMBNAIL_QL_JOB_SLOTS_H_
 #define QUORLIN_THUMBNAIL_QL_JOB_SLOTS_H_
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
+
+#include "base/ql_mutex.h"
 
 class QLJobSlots {
  public:
@@ -42,19 +42,19 @@ class QLJobSlots {
 
   unsigned int capacity() const { return capacity_; }
   // Slots taken right now, and the most ever taken at once (for tests).
-  unsigned int in_use() const;
-  unsigned int peak_in_use() const;
+  unsigned int in_use() const EXCLUDES(mutex_);
+  unsigned int peak_in_use() const EXCLUDES(mutex_);
 
  private:
   // False when `wait` (if positive) ran out first.
-  bool Acquire(std::chrono::milliseconds wait);
-  void Give();
+  bool Acquire(std::chrono::milliseconds wait) EXCLUDES(mutex_);
+  void Give() EXCLUDES(mutex_);
 
   unsigned int const capacity_;
-  mutable std::mutex mutex_;
-  std::condition_variable freed_;
-  unsigned int in_use_;  // guarded by mutex_
-  unsigned int peak_;    // guarded by mutex_
+  mutable QLMutex mutex_;
+  QLCondVar freed_;
+  unsigned int in_use_ GUARDED_BY(mutex_);
+  unsigned int peak_ GUARDED_BY(mutex_);
 };
 
 #endif  // QUORLIN_THUMBNAIL_QL_JOB_SLOTS_H_

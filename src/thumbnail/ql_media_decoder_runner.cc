@@ -15,10 +15,10 @@
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include "base/ql_fs_identity.h"
+#include "base/ql_mutex.h"
 #include "base/ql_unique_fd.h"
 
 extern char** environ;
@@ -371,11 +371,12 @@ class PrestartedHelpers {
   // A waiting helper of `program` with `limits`; false when none is.
   // Helpers of other programs keep waiting; those of this program started
   // with other limits are ended.
-  bool Take(std::string const& program, QLChildLimits const& limits, StartedHelper* helper) {
+  bool Take(std::string const& program, QLChildLimits const& limits, StartedHelper* helper)
+      EXCLUDES(mutex_) {
     std::vector<pid_t> dropped;
     bool found = false;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      QLMutexLock lock(&mutex_);
       std::vector<StartedHelper> kept;
       for (StartedHelper& waiting : idle_) {
         if (found || waiting.program != program) {
@@ -399,10 +400,11 @@ class PrestartedHelpers {
   }
 
   // Starts helpers of `program` until `count` of them wait.
-  void Fill(std::string const& program, QLChildLimits const& limits, unsigned count) {
+  void Fill(std::string const& program, QLChildLimits const& limits, unsigned count)
+      EXCLUDES(mutex_) {
     unsigned wanted = 0;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      QLMutexLock lock(&mutex_);
       unsigned have = starting_[program];
       for (StartedHelper const& waiting : idle_) have += waiting.program == program;
       wanted = have < count ? count - have : 0;
@@ -412,16 +414,17 @@ class PrestartedHelpers {
       StartedHelper helper;
       std::string ignored;
       bool const started = StartHelper({program, "wait"}, -1, limits, nullptr, &helper, &ignored);
-      std::lock_guard<std::mutex> lock(mutex_);
+      QLMutexLock lock(&mutex_);
       --starting_[program];
       if (started) idle_.push_back(std::move(helper));
     }
   }
 
  private:
-  std::mutex mutex_;
-  std::vector<StartedHelper> idle_;           // guarded by mutex_
-  std::map<std::string, unsigned> starting_;  // guarded by mutex_: per program
+  // Never held while a helper is started or ended: both take milliseconds.
+  QLMutex mutex_;
+  std::vector<StartedHelper> idle_ GUARDED_BY(mutex_);
+  std::map<std::string, unsigned> starting_ GUARDED_BY(mutex_);  // per program
 };
 
 // Hands a helper started ahead its job: the arguments, NUL-separated, and

@@ -4,14 +4,15 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <boost/thread/exceptions.hpp>
+#include <cerrno>
 #include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "ipc/ql_process_worker_internal.h"
-#include "main/ql_service_registry.h"
+#include "service/ql_service_registry.h"
 #include "support/ql_daemon_launcher.h"
 #include "support/ql_log_capture.h"
 #include "support/ql_socket_pair.h"
@@ -19,6 +20,19 @@
 #include "support/ql_wait_until.h"
 
 namespace {
+
+// Refuses the first `refusals` thread starts, as a system out of threads does.
+class RefusingThreadStarter : public QLThreadStarter {
+ public:
+  explicit RefusingThreadStarter(int refusals) : refusals_(refusals) {}
+  boost::thread Start(std::function<void()> const& body) override {
+    if (refusals_-- > 0) throw boost::thread_resource_error(EAGAIN, "no thread to spare");
+    return QLThreadStarter::Default()->Start(body);
+  }
+
+ private:
+  int refusals_;
+};
 
 // Echoes every request after an optional pause, counting them. The
 // payload "stop" makes it stop the registered server from inside the worker.
@@ -71,7 +85,6 @@ class QLProcessSocketServerTest : public ::testing::Test {
                                        boost::shared_ptr<QLService>());
     // Every worker has let go of the helper before the log capture goes.
     EXPECT_TRUE(WaitUntil([&] { return helper_.use_count() == 2; }, 2000));
-    ql_fail_worker_thread_starts_for_testing(0);
   }
   void Start() {
     thread_ = std::thread([this] { server_->StartServer(); });
@@ -105,6 +118,9 @@ TEST_F(QLProcessSocketServerTest, StopServerClosesEveryConnectionAndWaitsForWork
   int const a = Client();
   int const b = Client();
   ASSERT_TRUE(RoundTrip(a, "warm") && RoundTrip(b, "warm"));
+  // A reply can arrive before its request counts as done: only once both
+  // are done does running == 2 mean both busy requests are in work.
+  ASSERT_TRUE(WaitUntil([&] { return helper_->finished.load() == 2; }, 2000));
   // Both workers are inside ProcessCommand when the stop comes.
   ASSERT_TRUE(WriteAll(a, Frame("busy")) && WriteAll(b, Frame("busy")));
   ASSERT_TRUE(WaitUntil([&] { return helper_->running.load() == 2; }, 2000));
@@ -179,7 +195,7 @@ TEST_F(QLProcessSocketServerTest, StopGoesOnWithoutAStuckWorker) {
 // A worker thread that cannot start, or a helper that throws, ends only
 // that connection; the server goes on serving.
 TEST_F(QLProcessSocketServerTest, FailingWorkerEndsOnlyItsConnection) {
-  ql_fail_worker_thread_starts_for_testing(1);
+  server_->SetThreadStarter(boost::shared_ptr<QLThreadStarter>(new RefusingThreadStarter(1)));
   Start();
   int const refused = Client();
   ASSERT_GE(refused, 0);

@@ -11,7 +11,7 @@
 #include "ipc/ql_process_socket_server.h"
 #include "main/ql_helper_process_main_internal.h"
 #include "main/ql_lock_internal.h"
-#include "main/ql_service_registry.h"
+#include "service/ql_service_registry.h"
 #include "support/ql_daemon_launcher.h"
 #include "support/ql_log_capture.h"
 #include "support/ql_socket_pair.h"

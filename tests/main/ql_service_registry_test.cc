@@ -1,4 +1,4 @@
-#include "main/ql_service_registry.h"
+#include "service/ql_service_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -6,14 +6,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 
+#include "base/ql_mutex.h"
 #include "ql_daemon_connection.h"
 #include "ql_pregen_outcome.h"
 
@@ -70,7 +69,10 @@ class Run {
       result.counts = Counts();
       return result;
     }
-    workers_left_ = options_.connections;
+    {
+      QLMutexLock hold(&finish_mutex_);
+      workers_left_ = options_.connections;
+    }
     std::vector<std::thread> threads;
     for (unsigned int i = 0; i < options_.connections; ++i) {
       std::shared_ptr<QLDaemonConnection> connection(i == 0 ? first.release()
@@ -90,7 +92,7 @@ class Run {
     // before the last one gave its request back).
     result.daemon_lost = !result.interrupted && result.counts.done() < result.total;
     ClearLine();
-    std::lock_guard<std::mutex> hold(output_mutex_);
+    QLMutexLock hold(&output_mutex_);
     messages_ << FormatSummary(result.counts, result.total, result.asked, result.seconds,
                                result.interrupted, result.daemon_lost)
               << "\n"
@@ -112,22 +114,22 @@ class Run {
 
   // Messages for the user, one line each; on a terminal the progress line is
   // cleared first and redrawn by the next refresh.
-  void Say(std::string const& line) {
-    std::lock_guard<std::mutex> hold(output_mutex_);
+  void Say(std::string const& line) EXCLUDES(output_mutex_) {
+    QLMutexLock hold(&output_mutex_);
     if (terminal_ && line_shown_) messages_ << "\r\033[K";
     line_shown_ = false;
     messages_ << line << "\n" << std::flush;
   }
 
-  void ClearLine() {
-    std::lock_guard<std::mutex> hold(output_mutex_);
+  void ClearLine() EXCLUDES(output_mutex_) {
+    QLMutexLock hold(&output_mutex_);
     if (terminal_ && line_shown_) messages_ << "\r\033[K" << std::flush;
     line_shown_ = false;
   }
 
-  void ShowProgress() {
+  void ShowProgress() EXCLUDES(output_mutex_) {
     std::string line = FormatProgress(Counts(), total_, asked_.load(), Seconds());
-    std::lock_guard<std::mutex> hold(output_mutex_);
+    QLMutexLock hold(&output_mutex_);
     if (terminal_) {
       // A line that wraps could no longer be redrawn in place.
       struct winsize window = {};
@@ -144,15 +146,15 @@ class Run {
 
   // The calling thread: progress until every worker has ended, and the
   // interruption noticed as soon as it comes.
-  void Report(double plain_interval_seconds) {
+  void Report(double plain_interval_seconds) EXCLUDES(finish_mutex_) {
     Clock::time_point next_plain =
         start_ + std::chrono::milliseconds(static_cast<long>(plain_interval_seconds * 1000));
     bool told = false;
-    std::unique_lock<std::mutex> lock(finish_mutex_);
+    QLMutexLock lock(&finish_mutex_);
     while (workers_left_ > 0) {
-      finished_.wait_for(lock, kTerminalRefresh);
+      finished_.WaitFor(finish_mutex_, kTerminalRefresh);
       if (workers_left_ == 0) break;
-      lock.unlock();
+      lock.Unlock();
       if (!told && Stopping()) {
         told = true;
         Say("interrupted: finishing the requests in flight (Ctrl-C again quits at once)");
@@ -164,12 +166,12 @@ class Run {
         next_plain = Clock::now() +
                      std::chrono::milliseconds(static_cast<long>(plain_interval_seconds * 1000));
       }
-      lock.lock();
+      lock.Lock();
     }
   }
 
-  bool Take(std::size_t* item) {
-    std::lock_guard<std::mutex> hold(queue_mutex_);
+  bool Take(std::size_t* item) EXCLUDES(queue_mutex_) {
+    QLMutexLock hold(&queue_mutex_);
     if (!returned_.empty()) {
       *item = returned_.back();
       returned_.pop_back();
@@ -180,8 +182,8 @@ class Run {
     return true;
   }
 
-  void GiveBack(std::size_t item) {
-    std::lock_guard<std::mutex> hold(queue_mutex_);
+  void GiveBack(std::size_t item) EXCLUDES(queue_mutex_) {
+    QLMutexLock hold(&queue_mutex_);
     returned_.push_back(item);
   }
 
@@ -213,9 +215,9 @@ class Run {
       }
       Ask(connection.get(), item);
     }
-    std::lock_guard<std::mutex> hold(finish_mutex_);
+    QLMutexLock hold(&finish_mutex_);
     --workers_left_;
-    finished_.notify_all();
+    finished_.NotifyAll();
   }
 
   void Ask(QLDaemonConnection* connection, std::size_t item) {
@@ -271,23 +273,23 @@ class Run {
 
   QLPregenOptions const& options_;
   std::function<bool()> const& stop_requested_;
-  std::ostream& messages_;
+  std::ostream& messages_ GUARDED_BY(output_mutex_);
   bool const terminal_;
   std::vector<QLPregenEntry const*> good_;
   std::uint64_t total_ = 0;
   std::size_t items_ = 0;
   Clock::time_point start_;
 
-  std::mutex queue_mutex_;  // guards next_ and returned_
-  std::size_t next_ = 0;
-  std::vector<std::size_t> returned_;
+  QLMutex queue_mutex_;
+  std::size_t next_ GUARDED_BY(queue_mutex_) = 0;
+  std::vector<std::size_t> returned_ GUARDED_BY(queue_mutex_);
 
-  std::mutex output_mutex_;  // guards messages_ and line_shown_
-  bool line_shown_ = false;
+  QLMutex output_mutex_;
+  bool line_shown_ GUARDED_BY(output_mutex_) = false;
 
-  std::mutex finish_mutex_;  // guards workers_left_
-  std::condition_variable finished_;
-  unsigned int workers_left_ = 0;
+  QLMutex finish_mutex_;
+  QLCondVar finished_;
+  unsigned int workers_left_ GUARDED_BY(finish_mutex_) = 0;
 
   std::atomic<bool> stop_{false};
   std::atomic<std::uint64_t> made_{0}, cached_{0}, defaults_{0}, failed_{0}, asked_{0};

@@ -1,15 +1,13 @@
-#include "main/ql_service_registry.h"
+#include "service/ql_service_registry.h"
 
-#include <boost/thread/lock_guard.hpp>
-
+QLMutex QLServiceRegistry::services_mutex_;
 std::map<std::string, boost::shared_ptr<QLService>> QLServiceRegistry::services_;
-boost::mutex QLServiceRegistry::services_mutex_;
 
 void QLServiceRegistry::RegisterService(std::string const& name,
                                         boost::shared_ptr<QLService> const& service) {
   boost::shared_ptr<QLService> replaced;
   {
-    boost::lock_guard<boost::mutex> lock(services_mutex_);
+    QLMutexLock lock(&services_mutex_);
     boost::shared_ptr<QLService>& slot = services_[name];
     replaced.swap(slot);
     slot = service;
@@ -18,7 +16,7 @@ void QLServiceRegistry::RegisterService(std::string const& name,
 }
 
 boost::shared_ptr<QLService> QLServiceRegistry::Lookup(std::string const& name) {
-  boost::lock_guard<boost::mutex> lock(services_mutex_);
+  QLMutexLock lock(&services_mutex_);
   std::map<std::string, boost::shared_ptr<QLService>>::const_iterator it = services_.find(name);
   if (it == services_.end()) return boost::shared_ptr<QLService>();
   return it->second;

@@ -3,8 +3,8 @@
 // Contract: no data, not copyable; services are always owned through
 // boost::shared_ptr (the registry shares ownership with whoever made them).
 // Thread rules belong to each subclass.
-#ifndef QUORLIN_MAIN_QL_SERVICE_H_
-#define QUORLIN_MAIN_QL_SERVICE_H_
+#ifndef QUORLIN_SERVICE_QL_SERVICE_H_
+#define QUORLIN_SERVICE_QL_SERVICE_H_
 
 #include <boost/noncopyable.hpp>
 
@@ -13,4 +13,4 @@ class QLService : private boost::noncopyable {
   virtual ~QLService() {}
 };
 
-#endif  // QUORLIN_MAIN_QL_SERVICE_H_
+#endif  // QUORLIN_SERVICE_QL_SERVICE_H_

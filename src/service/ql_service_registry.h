@@ -12,16 +12,16 @@
 //    destructor may use the registry.
 //  - RetriveService<T> converts with boost::static_pointer_cast: no type
 //    check, the caller must know what was registered under the name.
-#ifndef QUORLIN_MAIN_QL_SERVICE_REGISTRY_H_
-#define QUORLIN_MAIN_QL_SERVICE_REGISTRY_H_
+#ifndef QUORLIN_SERVICE_QL_SERVICE_REGISTRY_H_
+#define QUORLIN_SERVICE_QL_SERVICE_REGISTRY_H_
 
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
-#include <boost/thread/mutex.hpp>
 #include <map>
 #include <string>
 
-#include "main/ql_service.h"
+#include "base/ql_mutex.h"
+#include "service/ql_service.h"
 
 class QLServiceRegistry : private boost::noncopyable {
  public:
@@ -29,7 +29,8 @@ class QLServiceRegistry : private boost::noncopyable {
 
   // Stores `service` under `name`; a service already stored there is
   // replaced and released by the registry.
-  static void RegisterService(std::string const& name, boost::shared_ptr<QLService> const& service);
+  static void RegisterService(std::string const& name, boost::shared_ptr<QLService> const& service)
+      EXCLUDES(services_mutex_);
 
   // The service stored under `name` as a T, or an empty pointer.
   template <typename T>
@@ -39,10 +40,10 @@ class QLServiceRegistry : private boost::noncopyable {
 
  private:
   QLServiceRegistry() {}
-  static boost::shared_ptr<QLService> Lookup(std::string const& name);
+  static boost::shared_ptr<QLService> Lookup(std::string const& name) EXCLUDES(services_mutex_);
 
-  static std::map<std::string, boost::shared_ptr<QLService>> services_;
-  static boost::mutex services_mutex_;  // guards services_
+  static QLMutex services_mutex_;
+  static std::map<std::string, boost::shared_ptr<QLService>> services_ GUARDED_BY(services_mutex_);
 };
 
-#endif  // QUORLIN_MAIN_QL_SERVICE_REGISTRY_H_
+#endif  // QUORLIN_SERVICE_QL_SERVICE_REGISTRY_H_
