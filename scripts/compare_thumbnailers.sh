@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Measures quorlin_gd against other thumbnailers and the JPEG decode floors,
 # in one run, on the same generated photos, and writes PERFORMANCE.md from
-# what it measured. Nothing in that document is typed in by hand.
+# what it measured. Nothing in that document is typed in by hand, except
+# the sections at its end whose headings say "(measured by hand)", which a
+# run keeps as they are.
 #
 # The main comparison is warm against warm: the daemon (one client, through
 # the socket, cache folder on the disk of the build folder) against anchors
@@ -40,7 +42,7 @@ BUILD_FIRST=1
 KEEP_WORK=0
 COMMAND_LINE="scripts/compare_thumbnailers.sh${*:+ $*}"
 
-usage() { sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --full) FULL=1 ;;
@@ -399,5 +401,10 @@ put run.corpus "$([ "$FULL" = 1 ] && echo full || echo default)"
 note "writing $OUTPUT"
 python3 "$REPO/scripts/bench/render_performance.py" "$RESULTS" "$CORPUS/manifest.txt" \
   "$WORK/cache_save.json" "$WORK" >"$OUTPUT.tmp"
+# Sections measured by hand (their headings end in "(measured by hand)")
+# are kept, from the first one to the end, so a new run does not lose them.
+if [ -f "$OUTPUT" ] && grep -q '^## .*(measured by hand)$' "$OUTPUT"; then
+  { echo; sed -n '/^## .*(measured by hand)$/,$p' "$OUTPUT"; } >>"$OUTPUT.tmp"
+fi
 mv "$OUTPUT.tmp" "$OUTPUT"
 note "done in $(($(date +%s) - RUN_STARTED)) s"

@@ -174,7 +174,8 @@ w = out.append
 w("# Performance")
 w("")
 w("Written by `scripts/compare_thumbnailers.sh` from the measurements of one run; "
-  "no figure here is typed in by hand. Rerun the script to refresh it.")
+  "no figure here is typed in by hand, except in the sections at the end marked "
+  "\"(measured by hand)\", which the script keeps. Rerun it to refresh the rest.")
 w("")
 w("## Run")
 w("")
