@@ -17,8 +17,8 @@
 
 #include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
+#include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_gd_deleters.h"
-#include "thumbnail/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "thumbnail/ql_exif_orientation.h"
+#include "thumbnail/decode/ql_exif_orientation.h"
 
 using qlfuzz::FuzzCheck;
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/ql_command_line_option.h"
-#include "thumbnail/ql_media_decoder_settings.h"
+#include "media/ql_media_decoder_settings.h"
 
 struct QLThumbnailOptions {
   // Source pictures above this many pixels (width x height read from the file
@@ -54,12 +54,12 @@ struct QLThumbnailOptions {
   // Which files are decoded. kBasic: JPEG, PNG, GIF, BMP, WBMP and MP3
   // covers, everything else a default picture. kExtended adds HEIF, AVIF,
   // WebP and TIFF through libgd, camera RAW previews and video frames
-  // (ql_extended_formats.h), each falling back to its type's default picture.
+  // (decode/ql_extended_formats.h), each falling back to its type's default picture.
   enum class Formats { kBasic, kExtended };
   Formats formats = Formats::kBasic;
 
   // The helper process that decodes camera RAW previews and video frames
-  // (ql_media_decoders.h).
+  // (decode/ql_media_decoders.h).
   QLMediaDecoderSettings media_decoder;
 
   // Folders every request's file, cache folder and default-picture folder
@@ -109,7 +109,7 @@ inline bool ParsePngFilters(char const* text, int* mask) {
 // The command-line options that set `*target`, in the order --help lists
 // them: --max-source-pixels, --max-thumbnail-pixels, --jpeg-shrink-on-load,
 // --embedded-previews, --png-level, --png-filters, --jobs, --lock-wait-ms, --memory-idle-ms,
-// --formats, --allow-root and the media decoder's (ql_media_decoder_settings.h). A
+// --formats, --allow-root and the media decoder's (media/ql_media_decoder_settings.h). A
 // refused value leaves its field as
 // it was. `target` must outlive the parse.
 std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions* target);

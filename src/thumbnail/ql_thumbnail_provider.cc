@@ -1,5 +1,6 @@
 // Handler table and dispatch of QLThumbnailProvider. The cache is a
-// QLThumbnailCache (ql_thumbnail_cache.h), the handlers and the resize step in their own files.
+// QLThumbnailCache (cache/ql_thumbnail_cache.h), the handlers and the resize
+// step in their own files.
 #include "thumbnail/ql_thumbnail_provider.h"
 
 #include <boost/filesystem/exception.hpp>

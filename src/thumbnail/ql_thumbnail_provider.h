@@ -29,11 +29,11 @@
 #include <memory>
 #include <string>
 
-#include "thumbnail/ql_cache_entry_locks.h"
+#include "thumbnail/cache/ql_cache_entry_locks.h"
+#include "thumbnail/cache/ql_thumbnail_cache.h"
 #include "thumbnail/ql_job_slots.h"
 #include "thumbnail/ql_path_confinement.h"
 #include "thumbnail/ql_request_files.h"
-#include "thumbnail/ql_thumbnail_cache.h"
 #include "thumbnail/ql_thumbnail_data.h"
 #include "thumbnail/ql_thumbnail_options.h"
 
@@ -81,7 +81,7 @@ class QLThumbnailProvider : private boost::noncopyable {
   bool HandleImgBmp(QLThumbnailData& data);
   bool HandleImgWBMP(QLThumbnailData& data);
   bool HandleAudioMp3(QLThumbnailData& data);
-  // With --formats extended only (ql_extended_formats.h for RAW and video);
+  // With --formats extended only (decode/ql_extended_formats.h for RAW and video);
   // a failure falls back to the image or video default picture.
   bool HandleImgHeif(QLThumbnailData& data);
   bool HandleImgAvif(QLThumbnailData& data);

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "base/ql_unique_fd.h"
-#include "thumbnail/ql_cache_entry_locks.h"
-#include "thumbnail/ql_cache_folder_index.h"
+#include "thumbnail/cache/ql_cache_entry_locks.h"
+#include "thumbnail/cache/ql_cache_folder_index.h"
 #include "thumbnail_fixture.h"
 
 namespace {

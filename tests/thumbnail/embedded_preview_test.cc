@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "support/ql_sample_files.h"
-#include "thumbnail/ql_embedded_preview.h"
+#include "thumbnail/decode/ql_embedded_preview.h"
 #include "thumbnail_fixture.h"
 
 namespace {

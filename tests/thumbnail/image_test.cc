@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "thumbnail/ql_exif_orientation.h"
+#include "thumbnail/decode/ql_exif_orientation.h"
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_png_encoder.h"
 #include "thumbnail_fixture.h"

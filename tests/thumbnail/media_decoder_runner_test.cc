@@ -11,8 +11,8 @@
 
 #include "base/ql_unique_fd.h"
 #include "gtest/gtest.h"
+#include "media/ql_media_decoder_runner.h"
 #include "support/ql_temp_dir.h"
-#include "thumbnail/ql_media_decoder_runner.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 // entry's own name. A cache file is trusted with nothing: it is served only
 // when it is a regular file of a sane size that starts like a PNG.
 // SetSpaceQuery is called before the cache serves.
-#ifndef QUORLIN_THUMBNAIL_QL_THUMBNAIL_CACHE_H_
-#define QUORLIN_THUMBNAIL_QL_THUMBNAIL_CACHE_H_
+#ifndef QUORLIN_THUMBNAIL_CACHE_QL_THUMBNAIL_CACHE_H_
+#define QUORLIN_THUMBNAIL_CACHE_QL_THUMBNAIL_CACHE_H_
 
 #include <boost/noncopyable.hpp>
 #include <cstdint>
@@ -27,7 +27,7 @@
 #include <functional>
 #include <string>
 
-#include "thumbnail/ql_cache_folder_index.h"
+#include "thumbnail/cache/ql_cache_folder_index.h"
 #include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_data.h"
 
@@ -86,4 +86,4 @@ class QLThumbnailCache : private boost::noncopyable {
   SpaceQuery space_query_;
 };
 
-#endif  // QUORLIN_THUMBNAIL_QL_THUMBNAIL_CACHE_H_
+#endif  // QUORLIN_THUMBNAIL_CACHE_QL_THUMBNAIL_CACHE_H_

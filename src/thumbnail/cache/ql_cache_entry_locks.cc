@@ -1,4 +1,4 @@
-#include "thumbnail/ql_cache_entry_locks.h"
+#include "thumbnail/cache/ql_cache_entry_locks.h"
 
 QLCacheEntryLocks::Hold::Hold(QLCacheEntryLocks& table, std::string const& key,
                               std::chrono::milliseconds wait)

@@ -1,4 +1,4 @@
-#include "thumbnail/ql_thumbnail_cache.h"
+#include "thumbnail/cache/ql_thumbnail_cache.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -6,8 +6,8 @@
 // from offset 0, so it leaves the descriptor's offset (and a stdio stream
 // over it) where it was; the caller keeps ownership. Hostile EXIF data can only make the
 // answer 1 or an arbitrary 16-bit value, never a crash or an over-read.
-#ifndef QUORLIN_THUMBNAIL_QL_EXIF_ORIENTATION_H_
-#define QUORLIN_THUMBNAIL_QL_EXIF_ORIENTATION_H_
+#ifndef QUORLIN_THUMBNAIL_DECODE_QL_EXIF_ORIENTATION_H_
+#define QUORLIN_THUMBNAIL_DECODE_QL_EXIF_ORIENTATION_H_
 
 #include <string>
 
@@ -23,4 +23,4 @@ int ReadExifOrientation(int fd, std::string* preview);
 // The same for the regular file at `path` (anything else reads as upright).
 int ReadExifOrientation(std::string const& path);
 
-#endif  // QUORLIN_THUMBNAIL_QL_EXIF_ORIENTATION_H_
+#endif  // QUORLIN_THUMBNAIL_DECODE_QL_EXIF_ORIENTATION_H_

@@ -1,9 +1,9 @@
 // Camera RAW previews and video frames are decoded by the media decoder
 // helper in a child process with limits (ql_media_decoders.h); these are
 // the provider's entries to it.
-#include "thumbnail/ql_extended_formats.h"
+#include "thumbnail/decode/ql_extended_formats.h"
 
-#include "thumbnail/ql_media_decoders.h"
+#include "thumbnail/decode/ql_media_decoders.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "thumbnail/ql_media_decoder_settings.h"
+#include "media/ql_media_decoder_settings.h"
 
 #include <limits.h>
 #include <unistd.h>

@@ -7,8 +7,8 @@
 // thread by the command line before the provider serves and read-only
 // afterwards; the option records point into the settings they fill, which
 // must outlive the parse.
-#ifndef QUORLIN_THUMBNAIL_QL_MEDIA_DECODER_SETTINGS_H_
-#define QUORLIN_THUMBNAIL_QL_MEDIA_DECODER_SETTINGS_H_
+#ifndef QUORLIN_MEDIA_QL_MEDIA_DECODER_SETTINGS_H_
+#define QUORLIN_MEDIA_QL_MEDIA_DECODER_SETTINGS_H_
 
 #include <string>
 #include <vector>
@@ -60,4 +60,4 @@ std::string StillDecoderProgram(QLMediaDecoderSettings const& settings);
 // `*target`. A refused value leaves its field as it was.
 std::vector<QLCommandLineOption> MediaDecoderCommandLineOptions(QLMediaDecoderSettings* target);
 
-#endif  // QUORLIN_THUMBNAIL_QL_MEDIA_DECODER_SETTINGS_H_
+#endif  // QUORLIN_MEDIA_QL_MEDIA_DECODER_SETTINGS_H_

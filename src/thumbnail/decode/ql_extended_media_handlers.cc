@@ -4,7 +4,7 @@
 // the default picture the file's type gets with `--formats basic`; a "cr3",
 // which no list names, gets the image picture like the other RAW files.
 #include "log/ql_log.h"
-#include "thumbnail/ql_extended_formats.h"
+#include "thumbnail/decode/ql_extended_formats.h"
 #include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_provider.h"
 

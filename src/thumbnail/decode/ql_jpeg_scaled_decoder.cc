@@ -1,4 +1,4 @@
-#include "thumbnail/ql_jpeg_scaled_decoder.h"
+#include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>

@@ -1,4 +1,4 @@
-#include "thumbnail/ql_media_decoder_runner.h"
+#include "media/ql_media_decoder_runner.h"
 
 #include <fcntl.h>
 #include <poll.h>

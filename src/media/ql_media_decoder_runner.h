@@ -22,8 +22,8 @@
 // (every descriptor it makes is close-on-exec, so a concurrent child never
 // inherits another run's pipe). The caller keeps `input_fd` open for the
 // call and still owns it afterwards.
-#ifndef QUORLIN_THUMBNAIL_QL_MEDIA_DECODER_RUNNER_H_
-#define QUORLIN_THUMBNAIL_QL_MEDIA_DECODER_RUNNER_H_
+#ifndef QUORLIN_MEDIA_QL_MEDIA_DECODER_RUNNER_H_
+#define QUORLIN_MEDIA_QL_MEDIA_DECODER_RUNNER_H_
 
 #include <cstdint>
 #include <string>
@@ -63,4 +63,4 @@ bool RunMediaDecoder(std::string const& program, std::vector<std::string> const&
                      QLMediaAnswerLimits const& answer_limits, QLMediaAnswer* answer,
                      std::string* error, unsigned prestarted = 0);
 
-#endif  // QUORLIN_THUMBNAIL_QL_MEDIA_DECODER_RUNNER_H_
+#endif  // QUORLIN_MEDIA_QL_MEDIA_DECODER_RUNNER_H_

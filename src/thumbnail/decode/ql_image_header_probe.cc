@@ -1,4 +1,4 @@
-#include "thumbnail/ql_image_header_probe.h"
+#include "thumbnail/decode/ql_image_header_probe.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -21,8 +21,8 @@
 // state and is held across a listing and across the single file-system call
 // passed to Apply(), so the time recorded after a change is the time of that
 // change. Callers hold no lock of this index when calling it.
-#ifndef QUORLIN_THUMBNAIL_QL_CACHE_FOLDER_INDEX_H_
-#define QUORLIN_THUMBNAIL_QL_CACHE_FOLDER_INDEX_H_
+#ifndef QUORLIN_THUMBNAIL_CACHE_QL_CACHE_FOLDER_INDEX_H_
+#define QUORLIN_THUMBNAIL_CACHE_QL_CACHE_FOLDER_INDEX_H_
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -110,4 +110,4 @@ class QLCacheFolderIndex {
   std::uint64_t listings_ GUARDED_BY(mutex_) = 0;
 };
 
-#endif  // QUORLIN_THUMBNAIL_QL_CACHE_FOLDER_INDEX_H_
+#endif  // QUORLIN_THUMBNAIL_CACHE_QL_CACHE_FOLDER_INDEX_H_

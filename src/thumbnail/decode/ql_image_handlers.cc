@@ -12,12 +12,12 @@
 #include <string>
 
 #include "log/ql_log.h"
-#include "thumbnail/ql_embedded_preview.h"
-#include "thumbnail/ql_exif_orientation.h"
+#include "thumbnail/decode/ql_embedded_preview.h"
+#include "thumbnail/decode/ql_exif_orientation.h"
+#include "thumbnail/decode/ql_image_header_probe.h"
+#include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
+#include "thumbnail/decode/ql_media_decoders.h"
 #include "thumbnail/ql_gd_deleters.h"
-#include "thumbnail/ql_image_header_probe.h"
-#include "thumbnail/ql_jpeg_scaled_decoder.h"
-#include "thumbnail/ql_media_decoders.h"
 #include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_provider.h"

@@ -1,11 +1,11 @@
-#include "thumbnail/ql_embedded_preview.h"
+#include "thumbnail/decode/ql_embedded_preview.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
 #include "log/ql_log.h"
-#include "thumbnail/ql_image_header_probe.h"
+#include "thumbnail/decode/ql_image_header_probe.h"
 #include "thumbnail/ql_thumbnail_geometry.h"
 
 bool PreviewServesThumbnail(int preview_width, int preview_height, int photo_width,

@@ -24,12 +24,12 @@
 // - on success fills `result->picture` (owned by its shared_ptr with
 //   gdImgDestroyDeleter) and its original size, and sets `result->orientation`
 //   to the EXIF-style turn still to apply (1 when the picture is upright).
-#ifndef QUORLIN_THUMBNAIL_QL_EXTENDED_FORMATS_H_
-#define QUORLIN_THUMBNAIL_QL_EXTENDED_FORMATS_H_
+#ifndef QUORLIN_THUMBNAIL_DECODE_QL_EXTENDED_FORMATS_H_
+#define QUORLIN_THUMBNAIL_DECODE_QL_EXTENDED_FORMATS_H_
 
 #include <string>
 
-#include "thumbnail/ql_jpeg_scaled_decoder.h"
+#include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_thumbnail_extensions.h"
 #include "thumbnail/ql_thumbnail_options.h"
 
@@ -54,4 +54,4 @@ bool DecodeCameraRawPreview(QLExtendedDecodeRequest const& request, QLExtendedDe
 // One representative frame of a video. False when none can be decoded.
 bool DecodeVideoFrame(QLExtendedDecodeRequest const& request, QLExtendedDecodeResult* result);
 
-#endif  // QUORLIN_THUMBNAIL_QL_EXTENDED_FORMATS_H_
+#endif  // QUORLIN_THUMBNAIL_DECODE_QL_EXTENDED_FORMATS_H_

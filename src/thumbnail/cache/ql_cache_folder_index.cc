@@ -1,4 +1,4 @@
-#include "thumbnail/ql_cache_folder_index.h"
+#include "thumbnail/cache/ql_cache_folder_index.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -13,8 +13,8 @@
 // with a destructor is alive, and such an error comes back as a failed
 // decode. Stateless: any thread may call these functions on a FILE* or buffer
 // it alone uses. The returned picture is owned by the caller's shared_ptr.
-#ifndef QUORLIN_THUMBNAIL_QL_JPEG_SCALED_DECODER_H_
-#define QUORLIN_THUMBNAIL_QL_JPEG_SCALED_DECODER_H_
+#ifndef QUORLIN_THUMBNAIL_DECODE_QL_JPEG_SCALED_DECODER_H_
+#define QUORLIN_THUMBNAIL_DECODE_QL_JPEG_SCALED_DECODER_H_
 
 #include <gd.h>
 
@@ -58,4 +58,4 @@ QLJpegDecodeStatus DecodeJpegScaled(void const* bytes, std::size_t size, int wid
 QLDecodedPicture DecodeJpegForThumbnail(std::FILE* file, int width, int height, bool full_screen,
                                         bool shrink_on_load);
 
-#endif  // QUORLIN_THUMBNAIL_QL_JPEG_SCALED_DECODER_H_
+#endif  // QUORLIN_THUMBNAIL_DECODE_QL_JPEG_SCALED_DECODER_H_

@@ -1,4 +1,4 @@
-#include "thumbnail/ql_exif_orientation.h"
+#include "thumbnail/decode/ql_exif_orientation.h"
 
 #include <libexif/exif-data.h>
 #include <libexif/exif-loader.h>

@@ -1,6 +1,6 @@
 // Camera RAW previews, video frames and HEIF and AVIF pictures for the
 // thumbnail provider, decoded by the media decoder helper in a child process
-// (ql_media_decoder_runner.h) so that LibRaw, FFmpeg, libheif and libavif
+// (media/ql_media_decoder_runner.h) so that LibRaw, FFmpeg, libheif and libavif
 // never run inside the daemon.
 //
 // RAW: the helper hands back the embedded JPEG preview and LibRaw's turn;
@@ -19,12 +19,12 @@
 // the caller falls back to the type's default picture. On true `*picture`
 // owns the decoded picture with its original (displayed) size and
 // `*orientation` is the EXIF turn still to apply.
-#ifndef QUORLIN_THUMBNAIL_QL_MEDIA_DECODERS_H_
-#define QUORLIN_THUMBNAIL_QL_MEDIA_DECODERS_H_
+#ifndef QUORLIN_THUMBNAIL_DECODE_QL_MEDIA_DECODERS_H_
+#define QUORLIN_THUMBNAIL_DECODE_QL_MEDIA_DECODERS_H_
 
 #include <string>
 
-#include "thumbnail/ql_jpeg_scaled_decoder.h"
+#include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_thumbnail_options.h"
 
 // What is decoded and for which thumbnail.
@@ -46,4 +46,4 @@ bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOpti
 bool DecodeStillImageInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
                               bool heif, QLDecodedPicture* picture);
 
-#endif  // QUORLIN_THUMBNAIL_QL_MEDIA_DECODERS_H_
+#endif  // QUORLIN_THUMBNAIL_DECODE_QL_MEDIA_DECODERS_H_

@@ -1,13 +1,13 @@
-#include "thumbnail/ql_media_decoders.h"
+#include "thumbnail/decode/ql_media_decoders.h"
 
 #include <gd.h>
 
 #include <algorithm>
 
 #include "log/ql_log.h"
+#include "media/ql_media_decoder_runner.h"
+#include "thumbnail/decode/ql_image_header_probe.h"
 #include "thumbnail/ql_gd_deleters.h"
-#include "thumbnail/ql_image_header_probe.h"
-#include "thumbnail/ql_media_decoder_runner.h"
 #include "thumbnail/ql_regular_file.h"
 
 namespace {

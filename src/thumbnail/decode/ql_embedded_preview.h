@@ -15,12 +15,12 @@
 // Stateless functions; any thread may call them. The preview bytes are at
 // most an EXIF segment (64 KiB); a preview claiming a size larger than the
 // photo is refused before anything is decoded.
-#ifndef QUORLIN_THUMBNAIL_QL_EMBEDDED_PREVIEW_H_
-#define QUORLIN_THUMBNAIL_QL_EMBEDDED_PREVIEW_H_
+#ifndef QUORLIN_THUMBNAIL_DECODE_QL_EMBEDDED_PREVIEW_H_
+#define QUORLIN_THUMBNAIL_DECODE_QL_EMBEDDED_PREVIEW_H_
 
 #include <string>
 
-#include "thumbnail/ql_jpeg_scaled_decoder.h"
+#include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 
 // Whether a preview of preview_width x preview_height can stand in for a
 // photo of photo_width x photo_height for a thumbnail of width x height
@@ -34,4 +34,4 @@ bool PreviewServesThumbnail(int preview_width, int preview_height, int photo_wid
 QLDecodedPicture DecodeEmbeddedPreview(std::string const& preview, int photo_width,
                                        int photo_height, int width, int height, bool full_screen);
 
-#endif  // QUORLIN_THUMBNAIL_QL_EMBEDDED_PREVIEW_H_
+#endif  // QUORLIN_THUMBNAIL_DECODE_QL_EMBEDDED_PREVIEW_H_

@@ -9,8 +9,8 @@
 // erased when the last Hold (or waiter) is gone, so the table holds only keys
 // in use. `mutex_` guards the table and the counts; each entry's own mutex is
 // what a Hold owns. A Hold is never taken while holding a job slot.
-#ifndef QUORLIN_THUMBNAIL_QL_CACHE_ENTRY_LOCKS_H_
-#define QUORLIN_THUMBNAIL_QL_CACHE_ENTRY_LOCKS_H_
+#ifndef QUORLIN_THUMBNAIL_CACHE_QL_CACHE_ENTRY_LOCKS_H_
+#define QUORLIN_THUMBNAIL_CACHE_QL_CACHE_ENTRY_LOCKS_H_
 
 #include <chrono>
 #include <cstddef>
@@ -60,4 +60,4 @@ class QLCacheEntryLocks {
   std::unordered_map<std::string, std::unique_ptr<Entry>> entries_ GUARDED_BY(mutex_);
 };
 
-#endif  // QUORLIN_THUMBNAIL_QL_CACHE_ENTRY_LOCKS_H_
+#endif  // QUORLIN_THUMBNAIL_CACHE_QL_CACHE_ENTRY_LOCKS_H_
