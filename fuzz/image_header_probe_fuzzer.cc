@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "thumbnail/decode/ql_image_header_probe.h"
+#include "thumbnail/decode/probe/ql_image_header_probe.h"
 
 using qlfuzz::FuzzCheck;
 

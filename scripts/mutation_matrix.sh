@@ -49,7 +49,7 @@ run() {  # area n seed files
 }
 for a in "${areas[@]}"; do
   case "$a" in
-    thumbnail) run thumbnail 40 31 'src/thumbnail/*.cc src/thumbnail/*/*.cc src/media/ql_media_decoder_*.cc' ;;
+    thumbnail) run thumbnail 40 31 'src/thumbnail/*.cc src/thumbnail/*/*.cc src/thumbnail/*/*/*.cc src/media/ql_media_decoder_*.cc' ;;
     media)     run media 10 37 'src/media/*.cc' ;;
     tools)     run tools 14 38 'tools/pregen/*.cc tools/client/*.cc' ;;
     json)      run json 12 32 'src/json/*.cc platform/libjson/*.c' ;;

@@ -46,7 +46,7 @@ e2e_thumb=process/thumbnail_e2e_tests
 e2e_proc=process/quorlin_gd_process_tests
 for m in "${modules[@]}"; do
   case "$m" in
-    thumbnail) run thumbnail 50 11 'src/thumbnail/*.cc src/thumbnail/*/*.cc src/media/ql_media_decoder_*.cc' thumbnail_tests thumbnail_e2e_tests quorlin_gd -- \
+    thumbnail) run thumbnail 50 11 'src/thumbnail/*.cc src/thumbnail/*/*.cc src/thumbnail/*/*/*.cc src/media/ql_media_decoder_*.cc' thumbnail_tests thumbnail_e2e_tests quorlin_gd -- \
                  thumbnail/thumbnail_tests "$e2e_thumb" ;;
     json)      run json 22 12 'src/json/*.cc platform/libjson/*.c' json_tests thumbnail_e2e_tests quorlin_gd -- \
                  json/json_tests "$e2e_thumb" ;;

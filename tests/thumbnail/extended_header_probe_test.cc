@@ -9,7 +9,7 @@
 #include <string>
 
 #include "support/ql_sample_files.h"
-#include "thumbnail/decode/ql_image_header_probe.h"
+#include "thumbnail/decode/probe/ql_image_header_probe.h"
 
 namespace {
 

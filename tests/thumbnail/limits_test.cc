@@ -7,8 +7,8 @@
 #include <string>
 
 #include "base/ql_unique_fd.h"
-#include "thumbnail/decode/ql_id3_tag_probe.h"
-#include "thumbnail/decode/ql_image_header_probe.h"
+#include "thumbnail/decode/probe/ql_id3_tag_probe.h"
+#include "thumbnail/decode/probe/ql_image_header_probe.h"
 #include "thumbnail_fixture.h"
 
 namespace {

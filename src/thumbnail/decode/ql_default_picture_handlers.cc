@@ -8,7 +8,7 @@
 #include <string>
 
 #include "log/ql_log.h"
-#include "thumbnail/decode/ql_image_header_probe.h"
+#include "thumbnail/decode/probe/ql_image_header_probe.h"
 #include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_regular_file.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "log/ql_log.h"
-#include "thumbnail/decode/ql_image_header_probe.h"
+#include "thumbnail/decode/probe/ql_image_header_probe.h"
 #include "thumbnail/ql_thumbnail_geometry.h"
 
 bool PreviewServesThumbnail(int preview_width, int preview_height, int photo_width,

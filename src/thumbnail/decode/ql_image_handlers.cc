@@ -12,9 +12,9 @@
 #include <string>
 
 #include "log/ql_log.h"
+#include "thumbnail/decode/probe/ql_image_header_probe.h"
 #include "thumbnail/decode/ql_embedded_preview.h"
 #include "thumbnail/decode/ql_exif_orientation.h"
-#include "thumbnail/decode/ql_image_header_probe.h"
 #include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/decode/ql_media_decoders.h"
 #include "thumbnail/ql_gd_deleters.h"

@@ -6,7 +6,7 @@
 
 #include "log/ql_log.h"
 #include "media/ql_media_decoder_runner.h"
-#include "thumbnail/decode/ql_image_header_probe.h"
+#include "thumbnail/decode/probe/ql_image_header_probe.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_regular_file.h"
 

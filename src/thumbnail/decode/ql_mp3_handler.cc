@@ -8,8 +8,8 @@
 #include <string>
 
 #include "log/ql_log.h"
-#include "thumbnail/decode/ql_id3_tag_probe.h"
-#include "thumbnail/decode/ql_image_header_probe.h"
+#include "thumbnail/decode/probe/ql_id3_tag_probe.h"
+#include "thumbnail/decode/probe/ql_image_header_probe.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_request_files.h"

@@ -21,8 +21,8 @@
 //
 // Stateless; any thread may call it. Reads a few dozen bytes per tag header
 // and footer, and each tag once through a 64 KiB buffer.
-#ifndef QUORLIN_THUMBNAIL_DECODE_QL_ID3_TAG_PROBE_H_
-#define QUORLIN_THUMBNAIL_DECODE_QL_ID3_TAG_PROBE_H_
+#ifndef QUORLIN_THUMBNAIL_DECODE_PROBE_QL_ID3_TAG_PROBE_H_
+#define QUORLIN_THUMBNAIL_DECODE_PROBE_QL_ID3_TAG_PROBE_H_
 
 #include <cstdint>
 #include <string>
@@ -38,4 +38,4 @@ constexpr std::uint32_t kQLMaxInflatedId3FrameBytes = 32u << 20;
 bool Id3TagsFitFile(int fd);
 bool Id3TagsFitFile(std::string const& path);
 
-#endif  // QUORLIN_THUMBNAIL_DECODE_QL_ID3_TAG_PROBE_H_
+#endif  // QUORLIN_THUMBNAIL_DECODE_PROBE_QL_ID3_TAG_PROBE_H_

@@ -1,4 +1,4 @@
-#include "thumbnail/decode/ql_tiff_probe.h"
+#include "thumbnail/decode/probe/ql_tiff_probe.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,9 +1,9 @@
-#include "thumbnail/decode/ql_webp_probe.h"
+#include "thumbnail/decode/probe/ql_webp_probe.h"
 
 #include <cstdint>
 #include <cstring>
 
-#include "thumbnail/decode/ql_tiff_probe.h"
+#include "thumbnail/decode/probe/ql_tiff_probe.h"
 
 namespace ql_probe {
 namespace {

@@ -1,14 +1,14 @@
-#include "thumbnail/decode/ql_image_header_probe.h"
+#include "thumbnail/decode/probe/ql_image_header_probe.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "log/ql_log.h"
-#include "thumbnail/decode/ql_isobmff_probe.h"
-#include "thumbnail/decode/ql_probe_byte_source.h"
-#include "thumbnail/decode/ql_tiff_probe.h"
-#include "thumbnail/decode/ql_webp_probe.h"
+#include "thumbnail/decode/probe/ql_isobmff_probe.h"
+#include "thumbnail/decode/probe/ql_probe_byte_source.h"
+#include "thumbnail/decode/probe/ql_tiff_probe.h"
+#include "thumbnail/decode/probe/ql_webp_probe.h"
 
 // JPEG, PNG, GIF, BMP, WBMP and GD2 are read here; the containers that take
 // a walk have a unit each.

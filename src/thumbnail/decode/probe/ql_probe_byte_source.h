@@ -1,8 +1,8 @@
 // The byte sources the picture-header probes (ql_image_header_probe.h) read
 // through, and the fixed-width integers of the headers they walk. Shared by
 // the probe of each container; nothing else includes it.
-#ifndef QUORLIN_THUMBNAIL_DECODE_QL_PROBE_BYTE_SOURCE_H_
-#define QUORLIN_THUMBNAIL_DECODE_QL_PROBE_BYTE_SOURCE_H_
+#ifndef QUORLIN_THUMBNAIL_DECODE_PROBE_QL_PROBE_BYTE_SOURCE_H_
+#define QUORLIN_THUMBNAIL_DECODE_PROBE_QL_PROBE_BYTE_SOURCE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -122,4 +122,4 @@ inline bool FourCC(unsigned char const* p, char const* code) {
 
 }  // namespace ql_probe
 
-#endif  // QUORLIN_THUMBNAIL_DECODE_QL_PROBE_BYTE_SOURCE_H_
+#endif  // QUORLIN_THUMBNAIL_DECODE_PROBE_QL_PROBE_BYTE_SOURCE_H_

@@ -8,7 +8,7 @@
 // 'ipma') into the EXIF orientation that shows the picture the same way. A
 // 'pitm' after the 'ipma' (no writer puts it there) leaves the picture as
 // stored.
-#include "thumbnail/decode/ql_isobmff_probe.h"
+#include "thumbnail/decode/probe/ql_isobmff_probe.h"
 
 #include <algorithm>
 #include <cstdint>

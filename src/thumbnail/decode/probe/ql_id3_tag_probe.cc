@@ -1,4 +1,4 @@
-#include "thumbnail/decode/ql_id3_tag_probe.h"
+#include "thumbnail/decode/probe/ql_id3_tag_probe.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

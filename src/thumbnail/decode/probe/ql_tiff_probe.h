@@ -1,12 +1,12 @@
 // The TIFF walker of the picture-header probe, also used for the EXIF block
 // of a WebP: the header and the first directory's size and orientation tags.
-#ifndef QUORLIN_THUMBNAIL_DECODE_QL_TIFF_PROBE_H_
-#define QUORLIN_THUMBNAIL_DECODE_QL_TIFF_PROBE_H_
+#ifndef QUORLIN_THUMBNAIL_DECODE_PROBE_QL_TIFF_PROBE_H_
+#define QUORLIN_THUMBNAIL_DECODE_PROBE_QL_TIFF_PROBE_H_
 
 #include <cstdint>
 
-#include "thumbnail/decode/ql_image_header_probe.h"
-#include "thumbnail/decode/ql_probe_byte_source.h"
+#include "thumbnail/decode/probe/ql_image_header_probe.h"
+#include "thumbnail/decode/probe/ql_probe_byte_source.h"
 
 namespace ql_probe {
 
@@ -31,4 +31,4 @@ bool ProbeTiff(ByteSource& in, QLImageHeader* header);
 
 }  // namespace ql_probe
 
-#endif  // QUORLIN_THUMBNAIL_DECODE_QL_TIFF_PROBE_H_
+#endif  // QUORLIN_THUMBNAIL_DECODE_PROBE_QL_TIFF_PROBE_H_

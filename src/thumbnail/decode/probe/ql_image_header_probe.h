@@ -27,8 +27,8 @@
 //   TIFF  ImageWidth and ImageLength of the first directory (the one libgd
 //         decodes) and its Orientation tag.
 // Only the last four set QLImageHeader::orientation; their decoders ignore it.
-#ifndef QUORLIN_THUMBNAIL_DECODE_QL_IMAGE_HEADER_PROBE_H_
-#define QUORLIN_THUMBNAIL_DECODE_QL_IMAGE_HEADER_PROBE_H_
+#ifndef QUORLIN_THUMBNAIL_DECODE_PROBE_QL_IMAGE_HEADER_PROBE_H_
+#define QUORLIN_THUMBNAIL_DECODE_PROBE_QL_IMAGE_HEADER_PROBE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -76,4 +76,4 @@ bool ProbeImageBytes(void const* bytes, std::size_t size, unsigned formats, QLIm
 bool SourcePictureOverLimit(QLImageHeader const& header, std::uint64_t max_pixels,
                             std::string const& what);
 
-#endif  // QUORLIN_THUMBNAIL_DECODE_QL_IMAGE_HEADER_PROBE_H_
+#endif  // QUORLIN_THUMBNAIL_DECODE_PROBE_QL_IMAGE_HEADER_PROBE_H_
