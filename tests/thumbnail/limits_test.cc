@@ -142,6 +142,13 @@ TEST(Id3TagProbeTest, TagsInsideTheFilePassAndOverrunsAreCaught) {
              {'A', 'P', 'I', 'C', 0, 0, 0, 9, 0, 0x49, 1, 0x7f, 0x7f, 0x7f, 0x7f},
              zeros(4)}),
        false},
+      {"frame inflating to 2 GiB after a plain one longer than the read buffer",
+       Join({TagEnd("ID3", 70028, 0, 3),
+             {'T', 'I', 'T', '2', 0, 1, 0x11, 0x70, 0, 0},
+             zeros(70000),
+             apic,
+             huge}),
+       false},
       {"frames walked after undoing unsynchronisation",
        Join({TagEnd("ID3", 36, 0x80, 3), unsynchronised, apic, huge}), false},
   };
