@@ -20,7 +20,9 @@
 // file fail the check too.
 //
 // Stateless; any thread may call it. Reads a few dozen bytes per tag header
-// and footer, and each tag once through a 64 KiB buffer.
+// and footer and per frame header (a 64 KiB buffer at a time); a version 2.3
+// tag marked unsynchronised is read whole, once, since its frames' places
+// are only known after undoing it.
 #ifndef QUORLIN_THUMBNAIL_DECODE_PROBE_QL_ID3_TAG_PROBE_H_
 #define QUORLIN_THUMBNAIL_DECODE_PROBE_QL_ID3_TAG_PROBE_H_
 
