@@ -22,6 +22,13 @@ QLCommandLineOption NumberOption(std::string name, std::uint64_t low, std::uint6
   return option;
 }
 
+QLCommandLineOption FlagOption(std::string name, bool* target) {
+  QLCommandLineOption option;
+  option.name = std::move(name);
+  option.apply = [target](char const*) { return *target = true; };
+  return option;
+}
+
 namespace {
 
 // getopt_long's value for options[i]; above every letter.

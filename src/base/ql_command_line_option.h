@@ -49,6 +49,9 @@ struct QLCommandLineOption {
 QLCommandLineOption NumberOption(std::string name, std::uint64_t low, std::uint64_t high,
                                  std::string expected, std::function<void(std::uint64_t)> store);
 
+// A flag: given, it sets `*target` to true; it takes no value.
+QLCommandLineOption FlagOption(std::string name, bool* target);
+
 enum class QLCommandLineMode {
   // The daemon's: getopt_long prints its own message for an unknown option
   // (skipped) and for a missing value (the parse ends there, false); a

@@ -49,13 +49,6 @@ bool ParseGroup(char const* text, long* gid) {
   return true;
 }
 
-QLCommandLineOption Flag(char const* name, bool* target) {
-  QLCommandLineOption option;
-  option.name = name;
-  option.apply = [target](char const*) { return *target = true; };
-  return option;
-}
-
 QLCommandLineOption Valued(char const* name, char const* expected,
                            std::function<bool(char const*)> apply) {
   QLCommandLineOption option;
@@ -103,8 +96,8 @@ std::vector<QLCommandLineOption> FrameOptions(char const* program, QLArguments* 
   for (QLCommandLineOption& helper_option : GetHelperOptions()) {
     options.push_back(std::move(helper_option));
   }
-  options.push_back(Flag("help", &arguments->show_help));
-  options.push_back(Flag("version", &arguments->show_version));
+  options.push_back(FlagOption("help", &arguments->show_help));
+  options.push_back(FlagOption("version", &arguments->show_version));
   options.push_back(Valued("pid-file", "an absolute path", [arguments](char const* value) {
     if (value[0] != '/') return false;
     arguments->pid_file = value;
@@ -126,8 +119,8 @@ std::vector<QLCommandLineOption> FrameOptions(char const* program, QLArguments* 
   }));
   options.push_back(PeerList("allow-uid", program, arguments));
   options.push_back(PeerList("allow-gid", program, arguments));
-  options.push_back(Flag("log-console", &arguments->log_to_console));
-  options.push_back(Flag("log-syslog", &arguments->log_to_syslog));
+  options.push_back(FlagOption("log-console", &arguments->log_to_console));
+  options.push_back(FlagOption("log-syslog", &arguments->log_to_syslog));
   options.push_back(
       NumberOption("max-peer-connections", 0, 65535, "0 (no cap) to 65535",
                    [arguments](std::uint64_t n) { arguments->max_peer_connections = n; }));

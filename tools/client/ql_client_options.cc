@@ -53,10 +53,8 @@ QLCommandLineOption ToolTextOption(char const* name, std::string* target) {
 }
 
 QLCommandLineOption ToolHelpOption(bool* help) {
-  QLCommandLineOption option;
-  option.name = "help";
+  QLCommandLineOption option = FlagOption("help", help);
   option.letter = 'h';
-  option.apply = [help](char const*) { return *help = true; };
   return option;
 }
 

@@ -11,6 +11,7 @@
 #include "base/ql_command_line_option.h"
 #include "ql_client_options.h"
 #include "ql_latency_summary.h"
+#include "ql_loadgen_options.h"
 
 namespace {
 
@@ -41,32 +42,20 @@ int RunAnchor(int argc, char** argv, std::string const& default_label, bool unfi
   bool key_values = false;
   std::string label = default_label;
   std::vector<std::string> files;
-  auto const flag = [](char const* name, bool* target) {
-    QLCommandLineOption option;
-    option.name = name;
-    option.apply = [target](char const*) { return *target = true; };
-    return option;
-  };
-  QLCommandLineOption format = ToolTextOption("format", nullptr);
-  format.expected = "'text' or 'kv'";
-  format.apply = [&key_values](char const* value) {
-    key_values = std::string(value) == "kv";
-    return key_values || std::string(value) == "text";
-  };
   std::vector<QLCommandLineOption> options = {
       NumberOption("width", 1, 16384, "1 to 16384",
                    [&request](std::uint64_t n) { request.width = static_cast<int>(n); }),
       NumberOption("height", 1, 16384, "1 to 16384",
                    [&request](std::uint64_t n) { request.height = static_cast<int>(n); }),
-      flag("full-screen", &request.full_screen),
+      FlagOption("full-screen", &request.full_screen),
       NumberOption("png-level", 0, 9, "0 to 9",
                    [&request](std::uint64_t n) { request.png_level = static_cast<int>(n); }),
       NumberOption("rounds", 1, 1000, "1 to 1000",
                    [&rounds](std::uint64_t n) { rounds = static_cast<int>(n); }),
-      format,
+      ReportFormatOption(&key_values),
       ToolTextOption("label", &label),
   };
-  if (unfiltered_png) options.push_back(flag("png-unfiltered", &request.png_unfiltered));
+  if (unfiltered_png) options.push_back(FlagOption("png-unfiltered", &request.png_unfiltered));
   std::string error;
   if (!ParseToolCommandLine(argc, argv, options, &files, &error) || files.empty()) {
     if (!error.empty()) std::cerr << argv[0] << ": " << error << "\n";

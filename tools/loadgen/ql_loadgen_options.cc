@@ -20,6 +20,17 @@ std::string Absolute(std::string const& path) {
 
 }  // namespace
 
+QLCommandLineOption ReportFormatOption(bool* key_values) {
+  QLCommandLineOption format = ToolTextOption("format", nullptr);
+  format.expected = "'text' or 'kv'";
+  format.apply = [key_values](char const* value) {
+    if (std::string(value) != "kv" && std::string(value) != "text") return false;
+    *key_values = std::string(value) == "kv";
+    return true;
+  };
+  return format;
+}
+
 bool ParseLoadgenOptions(int argc, char** argv, QLLoadgenOptions* options, std::string* error) {
   auto const number = [](char const* name, std::uint64_t low, std::uint64_t high,
                          std::function<void(std::uint64_t)> store) {
@@ -36,19 +47,6 @@ bool ParseLoadgenOptions(int argc, char** argv, QLLoadgenOptions* options, std::
     };
     return option;
   };
-  auto const flag = [](char const* name, bool* target) {
-    QLCommandLineOption option;
-    option.name = name;
-    option.apply = [target](char const*) { return *target = true; };
-    return option;
-  };
-  QLCommandLineOption format = ToolTextOption("format", nullptr);
-  format.expected = "'text' or 'kv'";
-  format.apply = [options](char const* value) {
-    if (std::string(value) != "kv" && std::string(value) != "text") return false;
-    options->key_values = std::string(value) == "kv";
-    return true;
-  };
   std::vector<QLCommandLineOption> const table = {
       ToolTextOption("socket", &options->socket),
       number("clients", 1, 256, [options](std::uint64_t n) { options->clients = n; }),
@@ -56,17 +54,17 @@ bool ParseLoadgenOptions(int argc, char** argv, QLLoadgenOptions* options, std::
       path("defaults", &options->default_folder),
       number("width", 1, 65535, [options](std::uint64_t n) { options->width = n; }),
       number("height", 1, 65535, [options](std::uint64_t n) { options->height = n; }),
-      flag("full-screen", &options->full_screen),
+      FlagOption("full-screen", &options->full_screen),
       number("miss-rounds", 0, 1000, [options](std::uint64_t n) { options->miss_rounds = n; }),
       number("miss-copies", 1, 64, [options](std::uint64_t n) { options->miss_copies = n; }),
       number("hits", 0, 100000000, [options](std::uint64_t n) { options->hits = n; }),
       path("warmup", &options->warmup),
       number("pid", 1, INT_MAX, [options](std::uint64_t n) { options->daemon_pid = n; }),
-      flag("new-connection", &options->new_connection),
+      FlagOption("new-connection", &options->new_connection),
       number("timeout", 1, 3600, [options](std::uint64_t n) { options->timeout_seconds = n; }),
-      format,
+      ReportFormatOption(&options->key_values),
       ToolTextOption("label", &options->label),
-      flag("help", &options->help),
+      FlagOption("help", &options->help),
   };
   std::vector<std::string> photos;
   if (!ParseToolCommandLine(argc, argv, table, &photos, error)) return false;

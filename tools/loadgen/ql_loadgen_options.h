@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ql_command_line_option.h"
 #include "protocol/ql_socket_path.h"
 
 struct QLLoadgenOptions {
@@ -36,6 +37,9 @@ struct QLLoadgenOptions {
 // Parses argv (argv[0] is the program name); relative photo paths are made
 // absolute against the working directory. On an error returns false with a
 // one-line reason in *error.
+// --format text|kv, the report's layout: `*key_values` is true for kv.
+QLCommandLineOption ReportFormatOption(bool* key_values);
+
 bool ParseLoadgenOptions(int argc, char** argv, QLLoadgenOptions* options, std::string* error);
 
 std::string LoadgenUsage(std::string const& program);
