@@ -1,11 +1,10 @@
-// Deleters for C resources held by boost::shared_ptr. Each does nothing for a
+// Deleters for libgd resources held by boost::shared_ptr. Each does nothing for a
 // null pointer, so a failed library call leaves an empty pointer behind and
 // emptiness is the test for failure.
 #ifndef QUORLIN_THUMBNAIL_QL_GD_DELETERS_H_
 #define QUORLIN_THUMBNAIL_QL_GD_DELETERS_H_
 
 #include <gd.h>
-#include <id3tag.h>
 
 struct gdImgDestroyDeleter {
   void operator()(gdImagePtr image) const {
@@ -16,12 +15,6 @@ struct gdImgDestroyDeleter {
 struct gdDeleter {
   void operator()(void* buffer) const {
     if (buffer) gdFree(buffer);
-  }
-};
-
-struct id3tagDeleter {
-  void operator()(struct id3_file* file) const {
-    if (file) id3_file_close(file);
   }
 };
 

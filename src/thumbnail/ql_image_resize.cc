@@ -1,4 +1,6 @@
-// QLThumbnailProvider::ResizeImage: scale, turn upright, encode as PNG.
+// ResizeImage: scale, turn upright, encode as PNG.
+#include "thumbnail/ql_image_resize.h"
+
 #include <gd.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_png_encoder.h"
 #include "thumbnail/ql_thumbnail_geometry.h"
-#include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
@@ -66,14 +67,15 @@ bool CanvasOverLimit(QLThumbnailData const& data, QLThumbnailGeometry const& geo
 
 }  // namespace
 
-bool QLThumbnailProvider::ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data,
-                                      int orientation) {
+bool ResizeImage(QLThumbnailOptions const& options, boost::shared_ptr<gdImageStruct> image,
+                 QLThumbnailData& data, int orientation) {
   if (!image) return false;
-  return ResizeImage(image, data, orientation, gdImageSX(image.get()), gdImageSY(image.get()));
+  return ResizeImage(options, image, data, orientation, gdImageSX(image.get()),
+                     gdImageSY(image.get()));
 }
 
-bool QLThumbnailProvider::ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data,
-                                      int orientation, int original_width, int original_height) {
+bool ResizeImage(QLThumbnailOptions const& options, boost::shared_ptr<gdImageStruct> image,
+                 QLThumbnailData& data, int orientation, int original_width, int original_height) {
   if (!image) return false;
   QLTimer timer;
   // The request's unsigned sizes are used as signed 32-bit numbers: a size
@@ -100,7 +102,7 @@ bool QLThumbnailProvider::ResizeImage(boost::shared_ptr<gdImageStruct> image, QL
   } else {
     QL_INFO("Thumbnail image is " << w << "x" << h);
   }
-  if (CanvasOverLimit(data, geometry, options_.max_thumbnail_pixels)) return false;
+  if (CanvasOverLimit(data, geometry, options.max_thumbnail_pixels)) return false;
   ScopedGdImage canvas = CreateCanvas(geometry.canvas_width, geometry.canvas_height);
   if (!canvas) return false;
   QLThumbnailGeometry const source =
@@ -122,8 +124,8 @@ bool QLThumbnailProvider::ResizeImage(boost::shared_ptr<gdImageStruct> image, QL
 
   // libgd's own settings unless the command line chose a level or filters.
   std::int64_t png_size = 0;
-  boost::shared_ptr<void> png = EncodeThumbnailPng(result.get(), options_.png_compression_level,
-                                                   options_.png_filters, &png_size);
+  boost::shared_ptr<void> png = EncodeThumbnailPng(result.get(), options.png_compression_level,
+                                                   options.png_filters, &png_size);
   result.reset();
   if (!png) {
     QL_ERROR("Unable to convert resized thumbnail to PNG. Out of memory?");

@@ -12,6 +12,7 @@
 
 #include "log/ql_log.h"
 #include "log/ql_logger.h"
+#include "thumbnail/ql_image_resize.h"
 #include "thumbnail/ql_thumbnail_extensions.h"
 
 namespace {
@@ -72,6 +73,84 @@ QLThumbnailProvider::HandlerTable QLThumbnailProvider::BuildHandlerTable(
 }
 
 QLThumbnailProvider::~QLThumbnailProvider() {}
+
+bool QLThumbnailProvider::ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data,
+                                      int orientation) {
+  return ::ResizeImage(options_, image, data, orientation);
+}
+
+bool QLThumbnailProvider::ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data,
+                                      int orientation, int original_width, int original_height) {
+  return ::ResizeImage(options_, image, data, orientation, original_width, original_height);
+}
+
+bool QLThumbnailProvider::HandleImgJpg(QLThumbnailData& data) {
+  return ::HandleImgJpg(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgPng(QLThumbnailData& data) {
+  return ::HandleImgPng(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgGif(QLThumbnailData& data) {
+  return ::HandleImgGif(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgBmp(QLThumbnailData& data) {
+  return ::HandleImgBmp(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
+  return ::HandleImgWBMP(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleAudioMp3(QLThumbnailData& data) {
+  return ::HandleAudioMp3(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgHeif(QLThumbnailData& data) {
+  return ::HandleImgHeif(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgAvif(QLThumbnailData& data) {
+  return ::HandleImgAvif(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgWebp(QLThumbnailData& data) {
+  return ::HandleImgWebp(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgTiff(QLThumbnailData& data) {
+  return ::HandleImgTiff(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgCameraRaw(QLThumbnailData& data) {
+  return ::HandleImgCameraRaw(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleVideoFrame(QLThumbnailData& data) {
+  return ::HandleVideoFrame(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgGeneric(QLThumbnailData& data) {
+  return ::HandleImgGeneric(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleAudioGeneric(QLThumbnailData& data) {
+  return ::HandleAudioGeneric(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleVideoGeneric(QLThumbnailData& data) {
+  return ::HandleVideoGeneric(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleDoc(QLThumbnailData& data) {
+  return ::HandleDoc(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleUnknown(QLThumbnailData& data) {
+  return ::HandleUnknown(ContextFor(data), data);
+}
 
 void QLThumbnailProvider::SetOptions(QLThumbnailOptions const& options) {
   options_ = options;

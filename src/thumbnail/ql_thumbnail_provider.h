@@ -31,18 +31,12 @@
 
 #include "thumbnail/cache/ql_cache_entry_locks.h"
 #include "thumbnail/cache/ql_thumbnail_cache.h"
+#include "thumbnail/decode/ql_format_handlers.h"
 #include "thumbnail/ql_job_slots.h"
 #include "thumbnail/ql_path_confinement.h"
 #include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_data.h"
 #include "thumbnail/ql_thumbnail_options.h"
-
-// Default pictures, looked up inside the request's default_thumbnail_folder.
-extern char const* const kThumbFileDefaultImage;  // "image.jpg"
-extern char const* const kThumbFileDefaultAudio;  // "audio.jpg"
-extern char const* const kThumbFileDefaultVideo;  // "video.jpg"
-extern char const* const kThumbFileDefaultDoc;    // "doc.jpg"
-extern char const* const kThumbFileDefaultAny;    // "any_file.jpg"
 
 class QLThumbnailProvider : private boost::noncopyable {
  public:
@@ -64,25 +58,22 @@ class QLThumbnailProvider : private boost::noncopyable {
   void SaveThumbnail(QLThumbnailData& data) { cache_.Save(data, FilesOf(data)); }
   void SetSpaceQuery(SpaceQuery query) { cache_.SetSpaceQuery(query); }
 
-  // Scales, turns (EXIF orientation 2..8) and PNG-encodes `image` into the
-  // record. On failure returns false and leaves thumbnail, thumbnail_size
-  // and save_to_cache untouched. Never modifies `image`.
+  // ResizeImage (ql_image_resize.h) with the provider's options.
   bool ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data, int orientation);
-  // The same for a picture decoded at a reduced size: the geometry is that of
-  // the original_width x original_height picture, mapped onto `image`, so the
-  // thumbnail has the size and framing a full-size decode would give.
   bool ResizeImage(boost::shared_ptr<gdImageStruct> image, QLThumbnailData& data, int orientation,
                    int original_width, int original_height);
 
-  // Format handlers: true when the record holds a finished thumbnail.
+  // Format handlers: true when the record holds a finished thumbnail. Each
+  // runs the handler of the same name (decode/ql_format_handlers.h) with
+  // the options and the request's files.
   bool HandleImgJpg(QLThumbnailData& data);
   bool HandleImgPng(QLThumbnailData& data);
   bool HandleImgGif(QLThumbnailData& data);
   bool HandleImgBmp(QLThumbnailData& data);
   bool HandleImgWBMP(QLThumbnailData& data);
   bool HandleAudioMp3(QLThumbnailData& data);
-  // With --formats extended only (decode/ql_extended_formats.h for RAW and video);
-  // a failure falls back to the image or video default picture.
+  // With --formats extended only; a failure falls back to the image or
+  // video default picture.
   bool HandleImgHeif(QLThumbnailData& data);
   bool HandleImgAvif(QLThumbnailData& data);
   bool HandleImgWebp(QLThumbnailData& data);
@@ -121,6 +112,10 @@ class QLThumbnailProvider : private boost::noncopyable {
   bool ProduceThumbnail(QLThumbnailData& data, QLJobSlots* slots);
   // The handler table of `formats`.
   static HandlerTable BuildHandlerTable(QLThumbnailOptions::Formats formats);
+  // What the handlers get of the provider for one request.
+  QLHandlerContext ContextFor(QLThumbnailData& data) {
+    return QLHandlerContext{options_, FilesOf(data)};
+  }
   // Logs that the request waited options_.lock_wait_ms for `what`; false.
   bool GiveUpWaiting(QLThumbnailData const& data, char const* what) const;
 

@@ -1,4 +1,4 @@
-// The default-picture handlers of QLThumbnailProvider: thumbnails made from
+// The default-picture handlers: thumbnails made from
 // one of five fixed JPEG pictures in the request's default picture folder.
 // Such thumbnails are never stored in the cache.
 #include <gd.h>
@@ -9,11 +9,12 @@
 
 #include "log/ql_log.h"
 #include "thumbnail/decode/probe/ql_image_header_probe.h"
+#include "thumbnail/decode/ql_format_handlers.h"
 #include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_gd_deleters.h"
+#include "thumbnail/ql_image_resize.h"
 #include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_request_files.h"
-#include "thumbnail/ql_thumbnail_provider.h"
 
 char const* const kThumbFileDefaultImage = "image.jpg";
 char const* const kThumbFileDefaultAudio = "audio.jpg";
@@ -28,55 +29,55 @@ namespace {
 // with the request, so its pictures are checked like any file). `timing_text`,
 // when given, logs how long opening and decoding took (only once the file
 // has opened).
-QLDecodedPicture DecodeDefaultPicture(QLThumbnailProvider& provider, QLThumbnailData& data,
+QLDecodedPicture DecodeDefaultPicture(QLHandlerContext const& context, QLThumbnailData& data,
                                       char const* name, char const* timing_text) {
   std::string const path = (boost::filesystem::path(data.default_thumbnail_folder) / name).string();
-  QLRegularFile opened = provider.FilesOf(data).DefaultPicture(name);
+  QLRegularFile opened = context.files.DefaultPicture(name);
   QLUniqueFile file = OpenRegularFileStream(opened);
   if (!file) return QLDecodedPicture();
   QLTimer timer;
   QLImageHeader header;
   if (ProbeImageFile(file.get(), kQLImageJpeg, &header) &&
-      SourcePictureOverLimit(header, provider.options().max_source_pixels, "\"" + path + "\"")) {
+      SourcePictureOverLimit(header, context.options.max_source_pixels, "\"" + path + "\"")) {
     return QLDecodedPicture();
   }
   QLDecodedPicture picture = DecodeJpegForThumbnail(file.get(), static_cast<int>(data.width),
                                                     static_cast<int>(data.height), data.full_screen,
-                                                    provider.options().jpeg_shrink_on_load);
+                                                    context.options.jpeg_shrink_on_load);
   file.reset();
   if (timing_text) QL_DEBUG(timing_text << timer.get_duration());
   return picture;
 }
 
-bool ThumbnailFromDefault(QLThumbnailProvider& provider, QLThumbnailData& data, char const* name,
+bool ThumbnailFromDefault(QLHandlerContext const& context, QLThumbnailData& data, char const* name,
                           char const* timing_text) {
-  QLDecodedPicture picture = DecodeDefaultPicture(provider, data, name, timing_text);
+  QLDecodedPicture picture = DecodeDefaultPicture(context, data, name, timing_text);
   if (!picture) return false;
-  bool const made = provider.ResizeImage(picture.picture, data, 1, picture.original_width,
-                                         picture.original_height);
+  bool const made = ResizeImage(context.options, picture.picture, data, 1, picture.original_width,
+                                picture.original_height);
   data.save_to_cache = false;
   return made;
 }
 
 }  // namespace
 
-bool QLThumbnailProvider::HandleImgGeneric(QLThumbnailData& data) {
-  return ThumbnailFromDefault(*this, data, kThumbFileDefaultImage,
+bool HandleImgGeneric(QLHandlerContext const& context, QLThumbnailData& data) {
+  return ThumbnailFromDefault(context, data, kThumbFileDefaultImage,
                               "HandleImgGeneric: open file took: ");
 }
 
-bool QLThumbnailProvider::HandleAudioGeneric(QLThumbnailData& data) {
-  return ThumbnailFromDefault(*this, data, kThumbFileDefaultAudio, nullptr);
+bool HandleAudioGeneric(QLHandlerContext const& context, QLThumbnailData& data) {
+  return ThumbnailFromDefault(context, data, kThumbFileDefaultAudio, nullptr);
 }
 
-bool QLThumbnailProvider::HandleVideoGeneric(QLThumbnailData& data) {
-  return ThumbnailFromDefault(*this, data, kThumbFileDefaultVideo, nullptr);
+bool HandleVideoGeneric(QLHandlerContext const& context, QLThumbnailData& data) {
+  return ThumbnailFromDefault(context, data, kThumbFileDefaultVideo, nullptr);
 }
 
-bool QLThumbnailProvider::HandleDoc(QLThumbnailData& data) {
-  return ThumbnailFromDefault(*this, data, kThumbFileDefaultDoc, nullptr);
+bool HandleDoc(QLHandlerContext const& context, QLThumbnailData& data) {
+  return ThumbnailFromDefault(context, data, kThumbFileDefaultDoc, nullptr);
 }
 
-bool QLThumbnailProvider::HandleUnknown(QLThumbnailData& data) {
-  return ThumbnailFromDefault(*this, data, kThumbFileDefaultAny, nullptr);
+bool HandleUnknown(QLHandlerContext const& context, QLThumbnailData& data) {
+  return ThumbnailFromDefault(context, data, kThumbFileDefaultAny, nullptr);
 }

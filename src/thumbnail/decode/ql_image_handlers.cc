@@ -1,4 +1,4 @@
-// The file handlers of QLThumbnailProvider: JPEG, PNG, GIF, BMP and WBMP
+// The file handlers: JPEG, PNG, GIF, BMP and WBMP
 // files decoded straight from an open handle, by libgd or, for JPEG when the
 // options ask for it, by the shrink-on-load decoder or from the EXIF
 // preview; WebP and TIFF by libgd; HEIF and AVIF by the media decoder helper
@@ -15,12 +15,13 @@
 #include "thumbnail/decode/probe/ql_image_header_probe.h"
 #include "thumbnail/decode/ql_embedded_preview.h"
 #include "thumbnail/decode/ql_exif_orientation.h"
+#include "thumbnail/decode/ql_format_handlers.h"
 #include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/decode/ql_media_decoders.h"
 #include "thumbnail/ql_gd_deleters.h"
+#include "thumbnail/ql_image_resize.h"
 #include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_request_files.h"
-#include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
 
@@ -62,35 +63,35 @@ QLDecodedPicture DecodeWithLibgd(gdImagePtr (*decode)(FILE*), FILE* file) {
   return decoded;
 }
 
-bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
+bool HandleFile(QLHandlerContext const& context, QLThumbnailData& data,
                 FileHandlerShape const& shape) {
   QLTimer timer;
-  QLRegularFile source = provider.FilesOf(data).Source();
+  QLRegularFile source = context.files.Source();
   QLUniqueFile file = OpenRegularFileStream(source);
   if (!file) {
     // A special file or a refused path has had its own ERROR line.
     if (!source.reported()) {
       QL_ERROR("Unable to open file \"" << data.path << "\" in order to generate its thumbnail.");
     }
-    return provider.HandleImgGeneric(data);
+    return HandleImgGeneric(context, data);
   }
   // The size the header claims is checked before a decoder can allocate for
   // it; a file over the limit is treated like one that does not decode.
   QLImageHeader header;
   bool const probed = ProbeImageFile(file.get(), shape.header_formats, &header);
-  if (probed && SourcePictureOverLimit(header, provider.options().max_source_pixels,
-                                       "\"" + data.path + "\"")) {
-    return provider.HandleImgGeneric(data);
+  if (probed &&
+      SourcePictureOverLimit(header, context.options.max_source_pixels, "\"" + data.path + "\"")) {
+    return HandleImgGeneric(context, data);
   }
   if (shape.Has(kNeedsHeader) && !probed) {
     QL_ERROR("Invalid " << shape.format_name << " format for \"" << data.path
                         << "\": no picture size in its header; it is not decoded.");
-    return provider.HandleImgGeneric(data);
+    return HandleImgGeneric(context, data);
   }
   // The EXIF preview is looked at only for a file whose header says JPEG,
   // so the photo's size it is checked against is known.
   std::string preview;
-  bool const previews = provider.options().embedded_previews && shape.decode == nullptr &&
+  bool const previews = context.options.embedded_previews && shape.decode == nullptr &&
                         !shape.Has(kInHelper) && probed && header.format == kQLImageJpeg;
   int orientation = shape.Has(kReadsExif)
                         ? ReadExifOrientation(fileno(file.get()), previews ? &preview : nullptr)
@@ -100,7 +101,7 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
 
   int const width = static_cast<int>(data.width);
   int const height = static_cast<int>(data.height);
-  bool const shrink = provider.options().jpeg_shrink_on_load;
+  bool const shrink = context.options.jpeg_shrink_on_load;
   QLDecodedPicture picture;
   if (!preview.empty()) {
     picture =
@@ -116,9 +117,9 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
     target.height = height;
     target.full_screen = data.full_screen;
     // A failure has had its ERROR line.
-    if (!DecodeStillImageInHelper(target, provider.options(), shape.header_formats == kQLImageHeif,
+    if (!DecodeStillImageInHelper(target, context.options, shape.header_formats == kQLImageHeif,
                                   &picture)) {
-      return provider.HandleImgGeneric(data);
+      return HandleImgGeneric(context, data);
     }
   } else if (!picture && shape.decode) {
     picture = DecodeWithLibgd(shape.decode, file.get());
@@ -133,43 +134,43 @@ bool HandleFile(QLThumbnailProvider& provider, QLThumbnailData& data,
   if (shape.timing_text) QL_DEBUG(shape.timing_text << timer.get_duration());
 
   if (picture) {
-    return provider.ResizeImage(picture.picture, data, orientation, picture.original_width,
-                                picture.original_height);
+    return ResizeImage(context.options, picture.picture, data, orientation, picture.original_width,
+                       picture.original_height);
   }
   QL_ERROR("Invalid " << shape.format_name << " format for \"" << data.path << "\"");
-  return provider.HandleImgGeneric(data);
+  return HandleImgGeneric(context, data);
 }
 
 }  // namespace
 
-bool QLThumbnailProvider::HandleImgJpg(QLThumbnailData& data) {
+bool HandleImgJpg(QLHandlerContext const& context, QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgJpg: open file took: ", "JPEG", nullptr,
                                           kQLImageJpeg, kReadsExif};
-  return HandleFile(*this, data, kShape);
+  return HandleFile(context, data, kShape);
 }
 
-bool QLThumbnailProvider::HandleImgPng(QLThumbnailData& data) {
+bool HandleImgPng(QLHandlerContext const& context, QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgPng: open file took: ", "PNG",
                                           gdImageCreateFromPng, kQLImagePng | kQLImageJpeg,
                                           kReadsExif | kTimerCoversOpen | kJpegRetry};
-  return HandleFile(*this, data, kShape);
+  return HandleFile(context, data, kShape);
 }
 
-bool QLThumbnailProvider::HandleImgGif(QLThumbnailData& data) {
+bool HandleImgGif(QLHandlerContext const& context, QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgGif: open file took: ", "GIF",
                                           gdImageCreateFromGif, kQLImageGif, 0};
-  return HandleFile(*this, data, kShape);
+  return HandleFile(context, data, kShape);
 }
 
-bool QLThumbnailProvider::HandleImgBmp(QLThumbnailData& data) {
+bool HandleImgBmp(QLHandlerContext const& context, QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgBmp: open file took: ", "BMP",
                                           gdImageCreateFromBmp, kQLImageBmp, 0};
-  return HandleFile(*this, data, kShape);
+  return HandleFile(context, data, kShape);
 }
 
-bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
+bool HandleImgWBMP(QLHandlerContext const& context, QLThumbnailData& data) {
   static FileHandlerShape const kShape = {nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, 0};
-  return HandleFile(*this, data, kShape);
+  return HandleFile(context, data, kShape);
 }
 
 // libgd decodes TIFF without its orientation tag (beyond mirroring) and WebP
@@ -178,26 +179,26 @@ bool QLThumbnailProvider::HandleImgWBMP(QLThumbnailData& data) {
 // (ql_image_header_probe.h), which ResizeImage applies. WebP and TIFF stay
 // in the daemon: libgd's readers of them are small and old, and the child
 // would add its start-up to a decode of a few milliseconds.
-bool QLThumbnailProvider::HandleImgHeif(QLThumbnailData& data) {
+bool HandleImgHeif(QLHandlerContext const& context, QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgHeif: open file took: ", "HEIF", nullptr,
                                           kQLImageHeif, kNeedsHeader | kInHelper};
-  return HandleFile(*this, data, kShape);
+  return HandleFile(context, data, kShape);
 }
 
-bool QLThumbnailProvider::HandleImgAvif(QLThumbnailData& data) {
+bool HandleImgAvif(QLHandlerContext const& context, QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgAvif: open file took: ", "AVIF", nullptr,
                                           kQLImageAvif, kNeedsHeader | kInHelper};
-  return HandleFile(*this, data, kShape);
+  return HandleFile(context, data, kShape);
 }
 
-bool QLThumbnailProvider::HandleImgWebp(QLThumbnailData& data) {
+bool HandleImgWebp(QLHandlerContext const& context, QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgWebp: open file took: ", "WebP",
                                           gdImageCreateFromWebp, kQLImageWebp, kNeedsHeader};
-  return HandleFile(*this, data, kShape);
+  return HandleFile(context, data, kShape);
 }
 
-bool QLThumbnailProvider::HandleImgTiff(QLThumbnailData& data) {
+bool HandleImgTiff(QLHandlerContext const& context, QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgTiff: open file took: ", "TIFF",
                                           gdImageCreateFromTiff, kQLImageTiff, kNeedsHeader};
-  return HandleFile(*this, data, kShape);
+  return HandleFile(context, data, kShape);
 }

@@ -1,4 +1,4 @@
-// QLThumbnailProvider::HandleAudioMp3: the thumbnail of an MP3 file is made
+// HandleAudioMp3: the thumbnail of an MP3 file is made
 // from a picture attached to its ID3v2 tag ("APIC" frames).
 #include <gd.h>
 #include <id3tag.h>
@@ -10,12 +10,19 @@
 #include "log/ql_log.h"
 #include "thumbnail/decode/probe/ql_id3_tag_probe.h"
 #include "thumbnail/decode/probe/ql_image_header_probe.h"
+#include "thumbnail/decode/ql_format_handlers.h"
 #include "thumbnail/ql_gd_deleters.h"
+#include "thumbnail/ql_image_resize.h"
 #include "thumbnail/ql_regular_file.h"
 #include "thumbnail/ql_request_files.h"
-#include "thumbnail/ql_thumbnail_provider.h"
 
 namespace {
+
+struct id3tagDeleter {
+  void operator()(struct id3_file* file) const {
+    if (file) id3_file_close(file);
+  }
+};
 
 // Indexes of the APIC fields we read.
 unsigned int const kMimeField = 1;
@@ -54,21 +61,21 @@ boost::shared_ptr<gdImageStruct> DecodeCover(std::string const& mime, int size, 
 
 }  // namespace
 
-bool QLThumbnailProvider::HandleAudioMp3(QLThumbnailData& data) {
+bool HandleAudioMp3(QLHandlerContext const& context, QLThumbnailData& data) {
   // libid3tag would reserve whatever a tag claims before finding the file too
   // short; such a tag cannot be read anyway, so the file is treated as one
   // without a cover.
   // Both read the one descriptor checked to be a regular file.
-  QLRegularFile source = FilesOf(data).Source();
-  if (!source.is_open() || !Id3TagsFitFile(source.fd())) return HandleAudioGeneric(data);
+  QLRegularFile source = context.files.Source();
+  if (!source.is_open() || !Id3TagsFitFile(source.fd())) return HandleAudioGeneric(context, data);
   // The tag file stays open until we return, fallback included: the picture
   // bytes are read where they lie inside it.
   boost::shared_ptr<id3_file> file(id3_file_fdopen(source.fd(), ID3_FILE_MODE_READONLY),
                                    id3tagDeleter());
-  if (!file) return HandleAudioGeneric(data);  // libid3tag left the descriptor to us
-  source.Release();                            // id3_file_close closes it now
+  if (!file) return HandleAudioGeneric(context, data);  // libid3tag left the descriptor to us
+  source.Release();                                     // id3_file_close closes it now
   id3_tag* tag = id3_file_tag(file.get());
-  if (!tag) return HandleAudioGeneric(data);
+  if (!tag) return HandleAudioGeneric(context, data);
 
   for (unsigned int index = 0;; ++index) {
     id3_frame* frame = id3_tag_findframe(tag, "APIC", index);
@@ -95,7 +102,7 @@ bool QLThumbnailProvider::HandleAudioMp3(QLThumbnailData& data) {
     QLImageHeader header;
     if (ProbeImageBytes(bytes, length, kCoverFormats, &header) &&
         SourcePictureOverLimit(
-            header, options().max_source_pixels,
+            header, context.options.max_source_pixels,
             "Attached picture " + std::to_string(index) + " of \"" + data.path + "\"")) {
       continue;
     }
@@ -103,7 +110,7 @@ bool QLThumbnailProvider::HandleAudioMp3(QLThumbnailData& data) {
         DecodeCover(mime, static_cast<int>(length), const_cast<id3_byte_t*>(bytes));
     if (!picture) continue;
     data.save_to_cache = true;
-    if (ResizeImage(picture, data, 1)) return true;
+    if (ResizeImage(context.options, picture, data, 1)) return true;
   }
-  return HandleAudioGeneric(data);
+  return HandleAudioGeneric(context, data);
 }
