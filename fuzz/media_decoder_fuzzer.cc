@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   limits.max_pixels = kMaxOutputPixels;
   bool ok = false;
   if (kind != 0) {
-    QLVideoFrameRequest request;
+    QLFrameRequest request;
     request.max_source_pixels = kMaxSourcePixels;
     request.box_width = 64;
     request.box_height = 48;

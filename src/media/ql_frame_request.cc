@@ -4,7 +4,7 @@
 #include <cmath>
 
 void ChooseVideoOutputSize(std::uint32_t source_width, std::uint32_t source_height,
-                           QLVideoFrameRequest const& request, std::uint32_t* width,
+                           QLFrameRequest const& request, std::uint32_t* width,
                            std::uint32_t* height) {
   double const box_width = request.box_width;
   double const box_height = request.box_height;

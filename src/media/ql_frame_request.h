@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-struct QLVideoFrameRequest {
+struct QLFrameRequest {
   // Streams whose declared (and decoded) width x height exceeds this are
   // refused before a decoder is opened.
   std::uint64_t max_source_pixels = 0;
@@ -24,7 +24,7 @@ struct QLVideoFrameRequest {
 // covering the request's box, never larger than the source, at most
 // request.max_output_pixels.
 void ChooseVideoOutputSize(std::uint32_t source_width, std::uint32_t source_height,
-                           QLVideoFrameRequest const& request, std::uint32_t* width,
+                           QLFrameRequest const& request, std::uint32_t* width,
                            std::uint32_t* height);
 
 #endif  // QUORLIN_MEDIA_QL_FRAME_REQUEST_H_

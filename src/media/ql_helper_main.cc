@@ -83,7 +83,7 @@ int RunDecoderHelper(int argc, char** argv, QLHelperDecoders const& decoders) {
     bool const heif = std::strcmp(argv[1], "heif") == 0;
     bool const avif = std::strcmp(argv[1], "avif") == 0;
     if (!(video && decoders.video) && !((heif || avif) && decoders.still)) return usage();
-    QLVideoFrameRequest request;
+    QLFrameRequest request;
     request.max_source_pixels = max_source_pixels;
     std::uint64_t width = 0;
     std::uint64_t height = 0;

@@ -33,10 +33,10 @@
 struct QLHelperDecoders {
   bool (*raw)(int fd, std::uint64_t max_source_pixels, QLMediaAnswer* answer,
               std::string* error) = nullptr;
-  bool (*video)(int fd, QLVideoFrameRequest const& request, QLMediaAnswer* answer,
+  bool (*video)(int fd, QLFrameRequest const& request, QLMediaAnswer* answer,
                 std::string* error) = nullptr;
-  bool (*still)(int fd, QLStillFormat format, QLVideoFrameRequest const& request,
-                QLMediaAnswer* answer, std::string* error) = nullptr;
+  bool (*still)(int fd, QLStillFormat format, QLFrameRequest const& request, QLMediaAnswer* answer,
+                std::string* error) = nullptr;
   char const* usage = "";  // printed to standard error on a bad command line
 };
 

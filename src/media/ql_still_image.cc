@@ -54,7 +54,7 @@ std::string SizeText(std::uint64_t width, std::uint64_t height) {
 
 // Samples the decoded rows (3 or 4 bytes a pixel) down to the answer's size.
 bool SampleToAnswer(std::uint8_t const* pixels, std::size_t stride, int channels,
-                    std::uint32_t width, std::uint32_t height, QLVideoFrameRequest const& request,
+                    std::uint32_t width, std::uint32_t height, QLFrameRequest const& request,
                     QLMediaAnswer* answer, std::string* error) {
   std::uint32_t out_width = 0;
   std::uint32_t out_height = 0;
@@ -105,7 +105,7 @@ bool HeifFailed(heif_error const& result, std::string* error) {
   return true;
 }
 
-bool DecodeHeif(std::vector<std::uint8_t> const& bytes, QLVideoFrameRequest const& request,
+bool DecodeHeif(std::vector<std::uint8_t> const& bytes, QLFrameRequest const& request,
                 QLMediaAnswer* answer, std::string* error) {
   std::unique_ptr<heif_context, HeifContextFree> context(heif_context_alloc());
   if (!context) return Fail(error, "out of memory");
@@ -167,7 +167,7 @@ struct AvifDecoderDestroy {
   void operator()(avifDecoder* decoder) const { avifDecoderDestroy(decoder); }
 };
 
-bool DecodeAvif(std::vector<std::uint8_t> const& bytes, QLVideoFrameRequest const& request,
+bool DecodeAvif(std::vector<std::uint8_t> const& bytes, QLFrameRequest const& request,
                 QLMediaAnswer* answer, std::string* error) {
   std::unique_ptr<avifDecoder, AvifDecoderDestroy> decoder(avifDecoderCreate());
   if (!decoder) return Fail(error, "out of memory");
@@ -205,7 +205,7 @@ bool DecodeAvif(std::vector<std::uint8_t> const& bytes, QLVideoFrameRequest cons
 
 }  // namespace
 
-bool ExtractStillImage(int fd, QLStillFormat format, QLVideoFrameRequest const& request,
+bool ExtractStillImage(int fd, QLStillFormat format, QLFrameRequest const& request,
                        QLMediaAnswer* answer, std::string* error) {
   std::vector<std::uint8_t> bytes;
   if (!ReadWholeFile(fd, &bytes, error)) return false;

@@ -32,7 +32,7 @@ enum class QLStillFormat { kHeif, kAvif };
 // The limits and the box are those of a video frame (ql_video_frame.h).
 // Fills `answer` with RGB pixels; false, with `*error` saying why, when the
 // file does not decode or breaks a limit.
-bool ExtractStillImage(int fd, QLStillFormat format, QLVideoFrameRequest const& request,
+bool ExtractStillImage(int fd, QLStillFormat format, QLFrameRequest const& request,
                        QLMediaAnswer* answer, std::string* error);
 
 #endif  // QUORLIN_MEDIA_QL_STILL_IMAGE_H_

@@ -147,7 +147,7 @@ namespace {
 
 // Converts `frame` (shown as display_width x display_height) into the answer.
 bool FrameToAnswer(AVFrame const* frame, std::uint32_t display_width, std::uint32_t display_height,
-                   int orientation, QLVideoFrameRequest const& request, QLMediaAnswer* answer,
+                   int orientation, QLFrameRequest const& request, QLMediaAnswer* answer,
                    std::string* error) {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
@@ -186,7 +186,7 @@ bool FrameToAnswer(AVFrame const* frame, std::uint32_t display_width, std::uint3
 
 }  // namespace
 
-bool ExtractVideoFrame(int fd, QLVideoFrameRequest const& request, QLMediaAnswer* answer,
+bool ExtractVideoFrame(int fd, QLFrameRequest const& request, QLMediaAnswer* answer,
                        std::string* error) {
   av_log_set_level(AV_LOG_QUIET);
   struct stat info;

@@ -23,7 +23,7 @@
 
 // Fills `answer` with RGB pixels. False, with `*error` saying why, when the
 // file has no decodable video stream or breaks a limit.
-bool ExtractVideoFrame(int fd, QLVideoFrameRequest const& request, QLMediaAnswer* answer,
+bool ExtractVideoFrame(int fd, QLFrameRequest const& request, QLMediaAnswer* answer,
                        std::string* error);
 
 // The display matrix's rotation (degrees counter-clockwise, as FFmpeg

@@ -18,8 +18,8 @@ namespace {
 
 using qltest::Bytes;
 
-QLVideoFrameRequest Request() {
-  QLVideoFrameRequest request;
+QLFrameRequest Request() {
+  QLFrameRequest request;
   request.max_source_pixels = 320 * 240;
   request.box_width = 160;
   request.box_height = 120;
@@ -42,7 +42,7 @@ TEST_P(VideoRefusalTest, FailsWithItsReason) {
   ASSERT_FALSE(video.empty());
   Bytes const whole = qltest::ReadBytes(video);
   std::string path = dir.File("input");
-  QLVideoFrameRequest request = Request();
+  QLFrameRequest request = Request();
   std::string const name = row.name;
   if (name == "OverTheSourceLimit") {
     request.max_source_pixels = 320 * 240 - 1;
@@ -128,7 +128,7 @@ TEST(StillImageTest, LosslessAvifComesBackAsDrawnUnlessOverTheLimit) {
   if (why.find("not installed") != std::string::npos) GTEST_SKIP() << why;
   ASSERT_EQ("", why);
   QLUniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  QLVideoFrameRequest request = Request();
+  QLFrameRequest request = Request();
   request.box_width = 94;
   request.box_height = 62;
   QLMediaAnswer answer;
@@ -160,7 +160,7 @@ TEST(FrameRequestTest, ScaledSizeCoversTheBoxWithinThePixelCap) {
                      {100, 50, 160, 120, 1 << 20, 100, 50},
                      {1000, 10, 160, 120, 1 << 20, 1000, 10}};
   for (Case const& c : cases) {
-    QLVideoFrameRequest request;
+    QLFrameRequest request;
     request.box_width = c.box_width;
     request.box_height = c.box_height;
     request.max_output_pixels = c.cap;

@@ -23,15 +23,12 @@ QLChildLimits LimitsOf(QLMediaDecoderSettings const& settings) {
 // Runs the helper on the file: the still-picture one for "heif" and "avif",
 // else the media one. False after one ERROR line.
 bool RunOnFile(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
-               std::vector<std::string> const& arguments, QLMediaAnswerLimits const& limits,
-               QLMediaAnswer* answer) {
+               std::string const& program, std::vector<std::string> const& arguments,
+               QLMediaAnswerLimits const& limits, QLMediaAnswer* answer) {
   std::string error;
   // Only the helpers built with the daemon are known to have the "wait"
   // mode of helpers started ahead; at most one of each waits per job slot.
   unsigned const ahead = options.media_decoder.program.empty() ? std::max(options.jobs, 1u) : 0;
-  bool const still = arguments[0] == "heif" || arguments[0] == "avif";
-  std::string const program = still ? StillDecoderProgram(options.media_decoder)
-                                    : MediaDecoderProgram(options.media_decoder);
   if (!RunMediaDecoder(program, arguments, target.fd, LimitsOf(options.media_decoder), limits,
                        answer, &error, ahead)) {
     QL_ERROR("Media decoder failed for \"" << target.path << "\": " << error);
@@ -67,8 +64,8 @@ bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target, QLThumbnailOpti
   QLMediaAnswerLimits limits;
   limits.max_jpeg_bytes = kQLMaxRawPreviewBytes;
   QLMediaAnswer answer;
-  if (!RunOnFile(target, options, {"raw", std::to_string(options.max_source_pixels)}, limits,
-                 &answer)) {
+  if (!RunOnFile(target, options, MediaDecoderProgram(options.media_decoder),
+                 {"raw", std::to_string(options.max_source_pixels)}, limits, &answer)) {
     return false;
   }
   if (answer.kind != QLMediaAnswerKind::kJpegPreview) {
@@ -96,11 +93,12 @@ bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target, QLThumbnailOpti
 
 namespace {
 
-// Runs the helper in `mode` ("video", "heif", "avif"), which answers with
+// Runs `program` in `mode` ("video", "heif", "avif"), which answers with
 // RGB rows scaled down no further than the thumbnail needs.
 bool DecodeRgbInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
-                       char const* mode, std::uint64_t max_original_pixels,
-                       QLDecodedPicture* picture, int* orientation) {
+                       std::string const& program, char const* mode,
+                       std::uint64_t max_original_pixels, QLDecodedPicture* picture,
+                       int* orientation) {
   // The frame never needs more pixels than the largest canvas.
   std::uint64_t const max_output =
       std::min(options.max_thumbnail_pixels, options.max_source_pixels);
@@ -110,7 +108,7 @@ bool DecodeRgbInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions con
       mode, std::to_string(options.max_source_pixels), std::to_string(std::max(target.width, 1)),
       std::to_string(std::max(target.height, 1)), std::to_string(max_output)};
   QLMediaAnswer answer;
-  if (!RunOnFile(target, options, arguments, limits, &answer)) return false;
+  if (!RunOnFile(target, options, program, arguments, limits, &answer)) return false;
   if (answer.kind != QLMediaAnswerKind::kRgbPixels || answer.original_width > (1u << 20) ||
       answer.original_height > (1u << 20) ||
       static_cast<std::uint64_t>(answer.original_width) * answer.original_height >
@@ -144,13 +142,13 @@ bool DecodeRgbInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions con
 bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
                               QLDecodedPicture* picture, int* orientation) {
   // Non-square pixels may widen the shown frame beyond the stored one.
-  return DecodeRgbInHelper(target, options, "video", 8 * options.max_source_pixels, picture,
-                           orientation);
+  return DecodeRgbInHelper(target, options, MediaDecoderProgram(options.media_decoder), "video",
+                           8 * options.max_source_pixels, picture, orientation);
 }
 
 bool DecodeStillImageInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
                               bool heif, QLDecodedPicture* picture) {
   int ignored = 1;  // the stored picture: the caller turns it by its own header probe
-  return DecodeRgbInHelper(target, options, heif ? "heif" : "avif", options.max_source_pixels,
-                           picture, &ignored);
+  return DecodeRgbInHelper(target, options, StillDecoderProgram(options.media_decoder),
+                           heif ? "heif" : "avif", options.max_source_pixels, picture, &ignored);
 }
