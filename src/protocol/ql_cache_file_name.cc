@@ -5,13 +5,6 @@
 #include <cstdlib>
 #include <sstream>
 
-namespace {
-
-// The format of the thumbnails; the one place that names it.
-char const kExtension[] = ".png";
-
-}  // namespace
-
 std::string CacheFilePrefix(QLCacheEntryKey const& key) {
   std::ostringstream prefix;
   prefix << std::hex << key.resource_id << '_' << std::dec << key.width << 'x' << key.height << '_'
@@ -22,16 +15,23 @@ std::string CacheFilePrefix(QLCacheEntryKey const& key) {
 std::string CacheFileName(QLCacheEntryKey const& key, std::int64_t modified) {
   std::ostringstream name;
   name << CacheFilePrefix(key) << '_' << std::hex << static_cast<unsigned long long>(modified)
-       << kExtension;
+       << ThumbnailFormatExtension(key.format);
   return name.str();
 }
 
 bool ParseCacheFileName(std::string const& name, QLCacheEntryKey* key, std::int64_t* modified) {
-  std::size_t const extension = sizeof kExtension - 1;
-  if (name.size() <= extension || name.compare(name.size() - extension, extension, kExtension)) {
-    return false;
+  std::string::size_type const dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  QLThumbnailFormat format = QLThumbnailFormat::kPng;
+  bool known = false;
+  for (QLThumbnailFormat candidate : kAllThumbnailFormats) {
+    if (name.compare(dot, std::string::npos, ThumbnailFormatExtension(candidate)) == 0) {
+      format = candidate;
+      known = true;
+    }
   }
-  std::string const stem = name.substr(0, name.size() - extension);
+  if (!known) return false;
+  std::string const stem = name.substr(0, dot);
   unsigned long long fields[5] = {};
   char const* at = stem.c_str();
   static int const kBases[5] = {16, 10, 10, 10, 16};
@@ -47,7 +47,7 @@ bool ParseCacheFileName(std::string const& name, QLCacheEntryKey* key, std::int6
   }
   if (fields[1] > UINT32_MAX || fields[2] > UINT32_MAX || fields[3] > 1) return false;
   QLCacheEntryKey const parsed = {fields[0], static_cast<std::uint32_t>(fields[1]),
-                                  static_cast<std::uint32_t>(fields[2]), fields[3] == 1};
+                                  static_cast<std::uint32_t>(fields[2]), fields[3] == 1, format};
   std::int64_t const parsed_time = static_cast<std::int64_t>(fields[4]);
   // Leading zeros, upper-case digits: not a name the daemon writes.
   if (CacheFileName(parsed, parsed_time) != name) return false;

@@ -16,6 +16,7 @@ char const kRequestFullScreenKey[] = "_full_screen";
 char const kRequestResourceIdKey[] = "_resource_id";
 char const kRequestThumbnailFolderKey[] = "_thumbnail_folder";
 char const kRequestDefaultFolderKey[] = "_default_thumbnail_folder";
+char const kRequestBackgroundKey[] = "_background";
 
 namespace {
 
@@ -42,6 +43,7 @@ std::string BuildRequestJson(QLThumbnailRequest const& request) {
   data.AddField(kRequestResourceIdKey, Number(static_cast<long long>(request.resource_id)));
   data.AddField(kRequestThumbnailFolderKey, Text(request.thumbnail_folder));
   data.AddField(kRequestDefaultFolderKey, Text(request.default_folder));
+  if (request.background) data.AddField(kRequestBackgroundKey, Flag(true));
   return QLRequestDataSerializer::ToJsonString(&data);
 }
 
@@ -66,5 +68,7 @@ bool ReadRequest(JSON::JSONParser const& parser, QLThumbnailRequest* request,
   request->resource_id = static_cast<std::uint64_t>(nodes[4]->intValue);
   request->thumbnail_folder = nodes[5]->stringValue;
   request->default_folder = nodes[6]->stringValue;
+  boost::shared_ptr<JSON::JSONNode> const background = parser.node(kRequestBackgroundKey);
+  request->background = background && background->boolValue;
   return true;
 }

@@ -1,4 +1,4 @@
-// The thumbnail request: its seven keys, the JSON object a caller sends and
+// The thumbnail request: its seven keys and one optional key, the JSON object a caller sends and
 // the reading of that object on the daemon's side. A new key, or a key
 // renamed, is a change here and nowhere else.
 //
@@ -24,6 +24,11 @@ extern char const kRequestFullScreenKey[];
 extern char const kRequestResourceIdKey[];
 extern char const kRequestThumbnailFolderKey[];
 extern char const kRequestDefaultFolderKey[];
+// Optional: true marks a request no person waits for (a pre-generation
+// sweep); the daemon lets interactive requests go first. Sent only when
+// true, so other requests stay as they always were; a daemon that does not
+// know the key ignores it, as this one ignores every key it does not read.
+extern char const kRequestBackgroundKey[];
 
 struct QLThumbnailRequest {
   std::string path;  // absolute: the daemon has a working directory of its own
@@ -33,12 +38,15 @@ struct QLThumbnailRequest {
   std::uint64_t resource_id = 0;  // names the cache file
   std::string thumbnail_folder;   // the cache folder
   std::string default_folder;     // holds the default pictures
+  bool background = false;        // no person waits for it
 };
 
-// The request body, one JSON object with the seven keys.
+// The request body, one JSON object with the seven keys, and the optional
+// one when set.
 std::string BuildRequestJson(QLThumbnailRequest const& request);
 
-// Reads the seven keys from a parsed request body into *request. A value of
+// Reads the seven keys, and the optional one (false when absent), from a
+// parsed request body into *request. A value of
 // another JSON type reads as the empty value of its slot (0, false, "").
 // Returns false, with *missing_key set to the first key (in the order above)
 // that is absent; *request is then partly filled and must not be used.

@@ -35,6 +35,7 @@ bool FillRequest(JSON::JSONParser const& parser, QLThumbnailData& data) {
   data.resource_id = request.resource_id;
   data.thumbnail_folder = request.thumbnail_folder;
   data.default_thumbnail_folder = request.default_folder;
+  data.background = request.background;
   return true;
 }
 

@@ -12,7 +12,7 @@
 #include "log/ql_log.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_orientation.h"
-#include "thumbnail/ql_png_encoder.h"
+#include "thumbnail/ql_thumbnail_encoder.h"
 #include "thumbnail/ql_thumbnail_geometry.h"
 
 namespace {
@@ -122,17 +122,22 @@ bool ResizeImage(QLThumbnailOptions const& options, boost::shared_ptr<gdImageStr
     result = std::move(canvas);
   }
 
-  // libgd's own settings unless the command line chose a level or filters.
-  std::int64_t png_size = 0;
-  boost::shared_ptr<void> png = EncodeThumbnailPng(result.get(), options.png_compression_level,
-                                                   options.png_filters, &png_size);
+  // PNG with libgd's own settings unless the command line chose a format,
+  // a level or filters.
+  std::int64_t encoded_size = 0;
+  boost::shared_ptr<void> encoded = EncodeThumbnail(result.get(), options, &encoded_size);
   result.reset();
-  if (!png) {
-    QL_ERROR("Unable to convert resized thumbnail to PNG. Out of memory?");
+  if (!encoded) {
+    if (options.thumbnail_format == QLThumbnailFormat::kPng) {
+      QL_ERROR("Unable to convert resized thumbnail to PNG. Out of memory?");
+    } else {
+      QL_ERROR("Unable to encode resized thumbnail as "
+               << ThumbnailFormatName(options.thumbnail_format) << ". Out of memory?");
+    }
     return false;
   }
-  data.thumbnail = png;
-  data.thumbnail_size = png_size;
+  data.thumbnail = encoded;
+  data.thumbnail_size = encoded_size;
   data.save_to_cache = true;
   QL_DEBUG("ResizeImage - took: " << timer.get_duration());
   return true;

@@ -1,5 +1,6 @@
 // One thumbnail request, carried from the command handler through the cache,
-// the dispatch, a format handler and the resize step, and back with the PNG.
+// the dispatch, a format handler and the resize step, and back with the
+// thumbnail's bytes.
 //
 // Lives on the stack of the worker thread handling the request; every step
 // gets it by reference and keeps no reference after returning. Not copied.
@@ -11,6 +12,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "protocol/ql_thumbnail_format.h"
 
 class QLRequestFiles;
 
@@ -27,17 +30,22 @@ class QLThumbnailData : private boost::noncopyable {
         resource_id(0),
         save_to_cache(false) {}
 
-  std::string path;                      // source file; its extension picks the handler
-  std::uint32_t width;                   // requested thumbnail width in pixels
-  std::uint32_t height;                  // requested thumbnail height in pixels
-  bool full_screen;                      // true: fit the whole picture; false: fill the box
-  boost::shared_ptr<void> thumbnail;     // PNG bytes; the producer installs the matching deleter
-  std::int64_t thumbnail_size;           // byte count of `thumbnail`
-  std::uint64_t resource_id;             // names the cache file; printed unsigned
-  bool save_to_cache;                    // after a handler succeeds: store in the cache?
-  std::string thumbnail_folder;          // cache folder
+  std::string path;                   // source file; its extension picks the handler
+  std::uint32_t width;                // requested thumbnail width in pixels
+  std::uint32_t height;               // requested thumbnail height in pixels
+  bool full_screen;                   // true: fit the whole picture; false: fill the box
+  boost::shared_ptr<void> thumbnail;  // encoded bytes; the producer installs the matching deleter
+  std::int64_t thumbnail_size;        // byte count of `thumbnail`
+  std::uint64_t resource_id;          // names the cache file; printed unsigned
+  bool save_to_cache;                 // after a handler succeeds: store in the cache?
+  std::string thumbnail_folder;       // cache folder
   std::string default_thumbnail_folder;  // folder with the five default pictures
   Origin origin = Origin::kNone;         // set by GetThumbnailFor when it succeeds
+  // The format of `thumbnail` and of the cache file: the provider's option,
+  // set by GetThumbnailFor before the cache is asked.
+  QLThumbnailFormat format = QLThumbnailFormat::kPng;
+  // A pre-generation sweep's request: it waits while a person's is waiting.
+  bool background = false;
   // The request's opened source, cache folder and default pictures, made by
   // QLThumbnailProvider::FilesOf once the request holds its lock or slot.
   std::shared_ptr<QLRequestFiles> files;

@@ -73,6 +73,23 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
                        return true;
                      }});
   options.push_back(
+      {"thumbnail-format", true,
+       "      --thumbnail-format F  png (the default), jpeg or webp: the format thumbnails\n"
+       "                            are made, cached and sent in\n",
+       "png, jpeg or webp", [target](char const* value) {
+         return ParseThumbnailFormat(value, &target->thumbnail_format);
+       }});
+  options.push_back(
+      {"thumbnail-quality", true,
+       "      --thumbnail-quality N JPEG or WebP quality 1-100 (default 85 for JPEG,\n"
+       "                            80 for WebP; 100 makes WebP lossless)\n",
+       "1 to 100", [target](char const* value) {
+         std::uint64_t quality = 0;
+         if (!ParseUnsigned(value, 1, 100, &quality)) return false;
+         target->thumbnail_quality = static_cast<int>(quality);
+         return true;
+       }});
+  options.push_back(
       {"jobs", true,
        "      --jobs N              make up to N thumbnails at once, 1-64 (default: one\n"
        "                            at a time under a single lock)\n",

@@ -15,6 +15,7 @@
 
 #include "base/ql_command_line_option.h"
 #include "media/ql_media_decoder_settings.h"
+#include "protocol/ql_thumbnail_format.h"
 
 struct QLThumbnailOptions {
   // Source pictures above this many pixels (width x height read from the file
@@ -41,7 +42,10 @@ struct QLThumbnailOptions {
   bool embedded_previews = false;    // JPEGs' EXIF previews when good enough
   int png_compression_level = -1;    // -1: libgd's default; 0..9: zlib level
   int png_filters = -1;              // -1: libgd's default; else a PNG_FILTER_* mask
-  unsigned int jobs = 0;             // 0: one provider lock; N >= 1: N parallel jobs
+  // The format thumbnails are made, cached and sent in; PNG by default.
+  QLThumbnailFormat thumbnail_format = QLThumbnailFormat::kPng;
+  int thumbnail_quality = -1;  // JPEG and WebP: 1..100; -1: the format's default
+  unsigned int jobs = 0;       // 0: one provider lock; N >= 1: N parallel jobs
   // How long a request may wait for the provider lock (with jobs: for its
   // cache entry's lock and for a job slot) before it is answered with the
   // failure reply. 0: as long as it takes. A read stuck in the kernel holds
@@ -108,7 +112,8 @@ inline bool ParsePngFilters(char const* text, int* mask) {
 
 // The command-line options that set `*target`, in the order --help lists
 // them: --max-source-pixels, --max-thumbnail-pixels, --jpeg-shrink-on-load,
-// --embedded-previews, --png-level, --png-filters, --jobs, --lock-wait-ms, --memory-idle-ms,
+// --embedded-previews, --png-level, --png-filters, --thumbnail-format,
+// --thumbnail-quality, --jobs, --lock-wait-ms, --memory-idle-ms,
 // --formats, --allow-root and the media decoder's (media/ql_media_decoder_settings.h). A
 // refused value leaves its field as
 // it was. `target` must outlive the parse.

@@ -159,13 +159,20 @@ void QLThumbnailProvider::SetOptions(QLThumbnailOptions const& options) {
 }
 
 bool QLThumbnailProvider::GetThumbnailFor(QLThumbnailData& data) {
+  data.format = options_.thumbnail_format;
   if (!job_slots_) {
+    // Declared before the lock, so a background request leaves the gate
+    // only after it has given the lock back.
+    QLBackgroundGate::Pass pass(&background_gate_, data.background,
+                                std::chrono::milliseconds(options_.lock_wait_ms));
+    if (!pass.admitted()) return GiveUpWaiting(data, "the provider lock");
     boost::unique_lock<boost::recursive_timed_mutex> lock(mutex_, boost::defer_lock);
     if (options_.lock_wait_ms == 0) {
       lock.lock();
     } else if (!lock.try_lock_for(boost::chrono::milliseconds(options_.lock_wait_ms))) {
       return GiveUpWaiting(data, "the provider lock");
     }
+    pass.Locked();
     return ProduceThumbnail(data, nullptr);
   }
   QLCacheEntryLocks::Hold entry(entry_locks_, QLThumbnailCache::EntryKey(data),
@@ -215,7 +222,7 @@ bool QLThumbnailProvider::ProduceThumbnail(QLThumbnailData& data, QLJobSlots* sl
   timer.reset();
   // Decoding and scaling are what take memory: at most N of them at once.
   // The save only writes bytes already made, so it runs outside the slot.
-  QLJobSlots::Slot slot(slots, std::chrono::milliseconds(options_.lock_wait_ms));
+  QLJobSlots::Slot slot(slots, std::chrono::milliseconds(options_.lock_wait_ms), data.background);
   if (!slot.held()) return GiveUpWaiting(data, "a job slot");
   HandlerTable::const_iterator const found = handlers_.find(extension);
   if (found != handlers_.end() && (this->*(found->second))(data)) {

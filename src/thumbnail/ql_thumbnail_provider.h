@@ -32,6 +32,7 @@
 #include "thumbnail/cache/ql_cache_entry_locks.h"
 #include "thumbnail/cache/ql_thumbnail_cache.h"
 #include "thumbnail/decode/ql_format_handlers.h"
+#include "thumbnail/ql_background_gate.h"
 #include "thumbnail/ql_job_slots.h"
 #include "thumbnail/ql_path_confinement.h"
 #include "thumbnail/ql_request_files.h"
@@ -121,6 +122,7 @@ class QLThumbnailProvider : private boost::noncopyable {
 
   HandlerTable handlers_;
   boost::recursive_timed_mutex mutex_;  // the provider lock, held by GetThumbnailFor
+  QLBackgroundGate background_gate_;    // in front of mutex_, used when options_.jobs == 0
   QLThumbnailOptions options_;
   QLPathConfinement confinement_;
   QLThumbnailCache cache_;                 // shared by all jobs

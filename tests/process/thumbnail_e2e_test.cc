@@ -1,13 +1,17 @@
 // End to end: the real daemon on the real socket, asked by the real client.
 // Every input file is made here.
+#include <gd.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "process/load_harness.h"
+#include "protocol/ql_thumbnail_format.h"
+#include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
 
 namespace load {
@@ -73,6 +77,97 @@ TEST_F(ThumbnailEndToEndTest, NoPictureAtAllIsReportedByTheClient) {
   EXPECT_EQ(5, run.status) << run.messages;
   EXPECT_NE(std::string::npos, run.messages.find("could not make a thumbnail")) << run.messages;
   EXPECT_NE(0, access(output_.c_str(), F_OK));
+}
+
+// A smooth photo-like gradient: what the lossy formats are for.
+std::string GradientJpeg() {
+  qltest::Picture picture(gdImageCreateTrueColor(640, 480));
+  for (int y = 0; y < 480; ++y) {
+    for (int x = 0; x < 640; ++x) {
+      gdImageSetPixel(picture.get(), x, y, gdTrueColor(x * 255 / 639, y * 255 / 479, 96));
+    }
+  }
+  qltest::Bytes const jpeg = qltest::Encode(picture.get(), qltest::Format::kJpeg);
+  return std::string(jpeg.begin(), jpeg.end());
+}
+
+qltest::Picture DecodeReply(std::string const& bytes) {
+  int const size = static_cast<int>(bytes.size());
+  void* data = const_cast<char*>(bytes.data());
+  QLThumbnailFormat format;
+  if (!SniffThumbnailFormat(reinterpret_cast<unsigned char const*>(bytes.data()), bytes.size(),
+                            &format)) {
+    return nullptr;
+  }
+  switch (format) {
+    case QLThumbnailFormat::kPng:
+      return qltest::Picture(gdImageCreateFromPngPtr(size, data));
+    case QLThumbnailFormat::kJpeg:
+      return qltest::Picture(gdImageCreateFromJpegPtr(size, data));
+    case QLThumbnailFormat::kWebp:
+      return qltest::Picture(gdImageCreateFromWebpPtr(size, data));
+  }
+  return nullptr;
+}
+
+// The mean over pixels and channels of |a - b|; pictures of one size.
+double MeanAbsoluteDifference(gdImagePtr a, gdImagePtr b) {
+  long total = 0;
+  for (int y = 0; y < gdImageSY(a); ++y) {
+    for (int x = 0; x < gdImageSX(a); ++x) {
+      qltest::Rgb const p = qltest::ColorAt(a, x, y);
+      qltest::Rgb const q = qltest::ColorAt(b, x, y);
+      total += std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b);
+    }
+  }
+  return static_cast<double>(total) / (3.0 * gdImageSX(a) * gdImageSY(a));
+}
+
+// One cache folder, the daemon restarted in each format in turn: every reply
+// is in the format asked for, its cache file ends and starts as that format,
+// a hit serves those very bytes, and a file of another format is never
+// served for it. The lossy ones look like the PNG.
+TEST_F(ThumbnailEndToEndTest, EachThumbnailFormatIsMadeCachedAndKeptApart) {
+  std::string const photo = Source("gradient.jpg", GradientJpeg());
+  struct {
+    char const* option;
+    QLThumbnailFormat format;
+  } const kRuns[] = {{"png", QLThumbnailFormat::kPng},
+                     {"jpeg", QLThumbnailFormat::kJpeg},
+                     {"webp", QLThumbnailFormat::kWebp},
+                     {"png", QLThumbnailFormat::kPng}};
+  std::string png;
+  for (auto const& run : kRuns) {
+    SCOPED_TRACE(run.option);
+    StopServing();
+    StartDaemon({"-l", "3", "--thumbnail-format", run.option});
+    ASSERT_EQ(0, Ask(photo, "5").status);
+    std::string const made = ReadFileText(output_);
+    EXPECT_TRUE(HasThumbnailSignature(
+        run.format, reinterpret_cast<unsigned char const*>(made.data()), made.size()));
+    std::vector<std::string> const cached = DirEntries(cache_);
+    ASSERT_EQ(1u, cached.size()) << "the entry's file of another format is gone";
+    std::string const extension = ThumbnailFormatExtension(run.format);
+    EXPECT_EQ(cached[0].size() - extension.size(), cached[0].rfind(extension)) << cached[0];
+    EXPECT_EQ(made, ReadFileText(cache_ + "/" + cached[0]));
+    ASSERT_EQ(0, Ask(photo, "5").status);
+    EXPECT_EQ(made, ReadFileText(output_)) << "the hit serves the cached file";
+
+    if (png.empty()) {
+      png = made;
+      continue;
+    }
+    if (run.format == QLThumbnailFormat::kPng) {
+      EXPECT_EQ(png, made) << "PNG comes back byte for byte";
+      continue;
+    }
+    qltest::Picture const expected = DecodeReply(png);
+    qltest::Picture const got = DecodeReply(made);
+    ASSERT_TRUE(expected && got);
+    ASSERT_EQ(gdImageSX(expected.get()), gdImageSX(got.get()));
+    ASSERT_EQ(gdImageSY(expected.get()), gdImageSY(got.get()));
+    EXPECT_LE(MeanAbsoluteDifference(expected.get(), got.get()), 6.0);
+  }
 }
 
 }  // namespace

@@ -13,8 +13,8 @@
 namespace {
 
 TEST(ThumbnailRequestTest, BodyReadsBackAndAMissingKeyIsNamed) {
-  QLThumbnailRequest const sent = {"/a \"b\"\\c.jpg",     4294967295u, 7,          true,
-                                   0x8000000000000001ULL, "/cache",    "/defaults"};
+  QLThumbnailRequest const sent = {"/a \"b\"\\c.jpg",     4294967295u, 7,           true,
+                                   0x8000000000000001ULL, "/cache",    "/defaults", true};
   JSON::JSONParser parser;
   std::string body = BuildRequestJson(sent);
   ASSERT_EQ(0, parser.parse(body.data(), static_cast<unsigned int>(body.size()))) << body;
@@ -22,6 +22,7 @@ TEST(ThumbnailRequestTest, BodyReadsBackAndAMissingKeyIsNamed) {
   char const* missing = nullptr;
   ASSERT_TRUE(ReadRequest(parser, &read, &missing));
   EXPECT_EQ(BuildRequestJson(sent), BuildRequestJson(read));  // the id as its negative twin
+  EXPECT_TRUE(read.background);
 
   // Spelt out by hand, as the device's services send it: each key is found.
   body =
@@ -29,6 +30,7 @@ TEST(ThumbnailRequestTest, BodyReadsBackAndAMissingKeyIsNamed) {
       "\"_thumbnail_folder\":\"/c\",\"_default_thumbnail_folder\":\"/d\"}";
   ASSERT_EQ(0, parser.parse(body.data(), static_cast<unsigned int>(body.size())));
   ASSERT_TRUE(ReadRequest(parser, &read, &missing)) << missing;
+  EXPECT_FALSE(read.background) << "the optional key is absent";
   EXPECT_EQ(BuildRequestJson({"/a", 1, 2, true, UINT64_MAX, "/c", "/d"}), BuildRequestJson(read));
   body.erase(body.find("\"_height\":2,"), 12);
   ASSERT_EQ(0, parser.parse(body.data(), static_cast<unsigned int>(body.size())));
@@ -45,8 +47,11 @@ TEST(CacheFileNameTest, OnlyNamesTheDaemonWritesParse) {
             std::make_tuple(key.resource_id, key.width, key.height, key.full_screen, modified));
   ASSERT_TRUE(ParseCacheFileName(CacheFileName(key, -1), &key, &modified));
   EXPECT_EQ(-1, modified) << "a time before the epoch comes back";
+  ASSERT_TRUE(ParseCacheFileName("ff_1x1_0_1.webp", &key, &modified));
+  EXPECT_EQ(QLThumbnailFormat::kWebp, key.format);
+  EXPECT_EQ("ff_1x1_0_1.jpg", CacheFileName({255, 1, 1, false, QLThumbnailFormat::kJpeg}, 1));
   for (char const* name :
-       {"FF_1x1_0_1.png", "0ff_1x1_0_1.png", "ff_01x1_0_1.png", "ff_1x1_2_1.png", "ff_1x1_0_1.jpg",
+       {"FF_1x1_0_1.png", "0ff_1x1_0_1.png", "ff_01x1_0_1.png", "ff_1x1_2_1.png", "ff_1x1_0_1.jpeg",
         "ff_1x1_0_1.png.tmp", ".tmp-1-2-ff_1x1_0_1.png", "ff_4294967296x1_0_1.png",
         "ff_+1x1_0_1.png", "ff_1x1_0_.png", "ff_1x1_0_1", ".png", "f"}) {
     EXPECT_FALSE(ParseCacheFileName(name, &key, &modified)) << name;

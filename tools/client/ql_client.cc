@@ -49,9 +49,9 @@ int RunClient(QLClientOptions const& options, std::ostream& messages) {
                << " (not even a default picture; check --default-folder " << options.default_folder
                << ")\n";
       return kClientNoThumbnail;
-    case QLDaemonReply::kNotPng:
-      messages << "error: the reply (" << length << " bytes) is not a PNG image\n";
-      return kClientNotPng;
+    case QLDaemonReply::kNotPicture:
+      messages << "error: the reply (" << length << " bytes) is not a PNG, JPEG or WebP picture\n";
+      return kClientNotPicture;
     case QLDaemonReply::kThumbnail:
       break;
   }

@@ -17,7 +17,7 @@ enum QLClientExit {
   kClientNoDaemon = 3,
   kClientNoReply = 4,
   kClientNoThumbnail = 5,
-  kClientNotPng = 6,
+  kClientNotPicture = 6,
   kClientOutputFailed = 7,
 };
 

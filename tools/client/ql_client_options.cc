@@ -129,7 +129,7 @@ bool ParseClientOptions(int argc, char** argv, QLClientOptions* options, std::st
     return false;
   }
   if (parsed.output.empty()) {
-    *error = "--output is required (\"-\" writes the PNG to standard output)";
+    *error = "--output is required (\"-\" writes the picture to standard output)";
     return false;
   }
   if (parsed.socket.empty() || parsed.socket.size() > 107) {
@@ -150,9 +150,10 @@ bool ParseClientOptions(int argc, char** argv, QLClientOptions* options, std::st
 
 std::string ClientUsage(std::string const& program) {
   return "Usage: " + program +
-         " --path FILE --output PNG [options]\n"
-         "Asks the running quorlin_gd daemon for the thumbnail of FILE and writes it to PNG\n"
-         "(\"-\" for standard output).\n"
+         " --path FILE --output OUT [options]\n"
+         "Asks the running quorlin_gd daemon for the thumbnail of FILE and writes it to OUT\n"
+         "(\"-\" for standard output) as it comes: PNG, JPEG or WebP, as the daemon makes\n"
+         "them.\n"
          "\n"
          "  --path FILE              file to make a thumbnail for (made absolute)\n"
          "  --width N                thumbnail width in pixels (default 160)\n"
@@ -167,7 +168,7 @@ std::string ClientUsage(std::string const& program) {
          "                           " +
          DefaultPicturesFolder() +
          ")\n"
-         "  --output FILE            where to write the PNG\n"
+         "  --output FILE            where to write the picture\n"
          "  --socket PATH            daemon socket (default " +
          std::string(DefaultSocketPath()) +
          ")\n"
@@ -176,6 +177,6 @@ std::string ClientUsage(std::string const& program) {
          "Numbers are decimal; only --resource-id also takes 0x-hex.\n"
          "\n"
          "Exit status: 0 thumbnail written; 2 bad command line; 3 daemon not reachable;\n"
-         "4 no reply; 5 the daemon could not make a thumbnail; 6 the reply is not a PNG;\n"
+         "4 no reply; 5 the daemon could not make a thumbnail; 6 the reply is not a picture;\n"
          "7 the output file could not be written.\n";
 }

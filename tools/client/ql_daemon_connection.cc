@@ -7,10 +7,11 @@
 #include <cstring>
 
 #include "ipc/ql_process_helper_socket.h"
+#include "protocol/ql_thumbnail_format.h"
 
-bool LooksLikePng(unsigned char const* bytes, std::size_t size) {
-  static unsigned char const kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  return size >= sizeof(kSignature) && std::memcmp(bytes, kSignature, sizeof(kSignature)) == 0;
+bool LooksLikeThumbnail(unsigned char const* bytes, std::size_t size) {
+  QLThumbnailFormat format;
+  return SniffThumbnailFormat(bytes, size, &format);
 }
 
 void QLDaemonConnection::SetReplyLimit() {
@@ -53,6 +54,7 @@ QLDaemonReply QLDaemonConnection::Ask(std::string const& body,
   if (bytes) *bytes = reply;
   if (length) *length = size;
   if (size == 1 && reply.get()[0] == 0) return QLDaemonReply::kNoThumbnail;
-  if (!LooksLikePng(reply.get(), static_cast<std::size_t>(size))) return QLDaemonReply::kNotPng;
+  if (!LooksLikeThumbnail(reply.get(), static_cast<std::size_t>(size)))
+    return QLDaemonReply::kNotPicture;
   return QLDaemonReply::kThumbnail;
 }

@@ -20,14 +20,15 @@
 
 class QLProcessHelperSocket;
 
-// True when `bytes` start with the eight-byte PNG signature.
-bool LooksLikePng(unsigned char const* bytes, std::size_t size);
+// True when `bytes` start with the signature of a thumbnail format: PNG,
+// JPEG or WebP, whichever the daemon was told to make.
+bool LooksLikeThumbnail(unsigned char const* bytes, std::size_t size);
 
 // What came back for one request.
 enum class QLDaemonReply {
-  kThumbnail,    // a PNG
+  kThumbnail,    // a PNG, JPEG or WebP picture
   kNoThumbnail,  // the one zero byte: the daemon could not make any picture
-  kNotPng,       // a frame, but not a PNG
+  kNotPicture,   // a frame, but none of those
   kNoReply,      // sending failed, the connection ended, or the timeout passed
 };
 

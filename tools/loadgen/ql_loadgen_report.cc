@@ -70,6 +70,7 @@ void WritePhaseReport(QLPhaseReport const& report, std::vector<std::string> cons
   put.Put("per_s", report.wall_seconds > 0 ? ok / report.wall_seconds : 0, "thumbnails/s");
   put.Put("p50_ms", summary.Percentile(50), "ms");
   put.Put("p90_ms", summary.Percentile(90), "ms");
+  put.Put("p95_ms", summary.Percentile(95), "ms");
   put.Put("p99_ms", summary.Percentile(99), "ms");
   put.Put("max_ms", summary.Max(), "ms");
   put.Put("mean_ms", summary.Mean(), "ms");

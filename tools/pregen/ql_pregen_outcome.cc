@@ -10,7 +10,7 @@ QLPregenOutcome ClassifyReply(bool cached_before, QLDaemonReply reply, bool cach
   return cached_after ? QLPregenOutcome::kMade : QLPregenOutcome::kDefaultPicture;
 }
 
-std::string CacheFilePath(QLThumbnailRequest const& request) {
+std::string CacheFilePath(QLThumbnailRequest const& request, QLThumbnailFormat format) {
   struct stat source;
   if (stat(request.path.c_str(), &source) != 0) return std::string();
   std::string folder = request.thumbnail_folder;
@@ -20,6 +20,7 @@ std::string CacheFilePath(QLThumbnailRequest const& request) {
   key.width = request.width;
   key.height = request.height;
   key.full_screen = request.full_screen;
+  key.format = format;
   return folder + CacheFileName(key, static_cast<std::int64_t>(source.st_mtime));
 }
 

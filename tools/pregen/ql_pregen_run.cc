@@ -231,13 +231,25 @@ class Run {
     request.resource_id = entry.resource_id;
     request.thumbnail_folder = options_.thumbnail_folder;
     request.default_folder = options_.default_folder;
+    request.background = true;  // a person's request goes first
 
-    std::string cache_file = CacheFilePath(request);
-    bool const before = CacheFilePresent(cache_file);
-    QLDaemonReply const reply = connection->Ask(BuildRequestJson(request), nullptr, nullptr);
+    // Which format the daemon makes shows only in its reply; what was cached
+    // before is looked at for each.
+    bool cached[3] = {};
+    for (int i = 0; i < 3; ++i) {
+      cached[i] = CacheFilePresent(CacheFilePath(request, kAllThumbnailFormats[i]));
+    }
+    boost::shared_ptr<unsigned char> bytes;
+    int length = 0;
+    QLDaemonReply const reply = connection->Ask(BuildRequestJson(request), &bytes, &length);
     asked_.fetch_add(1);
-    if (cache_file.empty()) cache_file = CacheFilePath(request);
-    bool const after = reply == QLDaemonReply::kThumbnail && CacheFilePresent(cache_file);
+    QLThumbnailFormat format = QLThumbnailFormat::kPng;
+    if (reply == QLDaemonReply::kThumbnail) {
+      SniffThumbnailFormat(bytes.get(), static_cast<std::size_t>(length), &format);
+    }
+    bool const before = cached[static_cast<int>(format)];
+    bool const after =
+        reply == QLDaemonReply::kThumbnail && CacheFilePresent(CacheFilePath(request, format));
     switch (ClassifyReply(before, reply, after)) {
       case QLPregenOutcome::kMade:
         made_.fetch_add(1);
@@ -260,8 +272,8 @@ class Run {
     switch (reply) {
       case QLDaemonReply::kNoThumbnail:
         return "the daemon could not make a thumbnail (zero-byte reply)";
-      case QLDaemonReply::kNotPng:
-        return "the reply is not a PNG";
+      case QLDaemonReply::kNotPicture:
+        return "the reply is not a PNG, JPEG or WebP picture";
       case QLDaemonReply::kNoReply:
         return "no reply (connection closed or no answer within " +
                std::to_string(options_.timeout_seconds) + " s)";

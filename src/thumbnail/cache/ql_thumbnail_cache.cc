@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
@@ -28,8 +29,8 @@ namespace {
 // A cache file bigger than this is not a thumbnail we wrote (a reply frame
 // could not even carry it): treat it as a miss instead of allocating for it.
 const std::uint64_t kMaxCachedThumbnailBytes = 256u * 1024u * 1024u;
-// Every PNG file starts with these bytes.
-const unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+// Enough bytes for the signature of every thumbnail format.
+const std::size_t kSignatureBytes = 12;
 
 // Temporary files start with a dot, never a hexadecimal digit, so no
 // thumbnail prefix can match them and the clean-up leaves them alone. The
@@ -62,6 +63,7 @@ QLCacheEntryKey EntryOf(QLThumbnailData const& data) {
   key.width = data.width;
   key.height = data.height;
   key.full_screen = data.full_screen;
+  key.format = data.format;
   return key;
 }
 
@@ -134,22 +136,25 @@ bool QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) {
     return unusable(std::strerror(file.error()));
   }
   std::uint64_t const size = file.size();
-  if (size > kMaxCachedThumbnailBytes || size < sizeof kPngSignature) {
+  std::size_t const head = static_cast<std::size_t>(std::min<std::uint64_t>(size, kSignatureBytes));
+  if (size > kMaxCachedThumbnailBytes || size == 0) {
     return unusable("unusable size " + std::to_string(size));
   }
-  // The signature first: a file that is no PNG costs no allocation of its size.
-  unsigned char signature[sizeof kPngSignature];
-  if (!file.ReadExactly(signature, sizeof signature)) {
+  // The signature first: a file of another format costs no allocation of its
+  // size (its name says the format; the bytes must agree).
+  unsigned char signature[kSignatureBytes];
+  if (!file.ReadExactly(signature, head)) {
     return unusable("the file could not be read in full");
   }
-  if (std::memcmp(signature, kPngSignature, sizeof signature) != 0) {
-    return unusable("not a PNG file");
+  if (!HasThumbnailSignature(data.format, signature, head)) {
+    return unusable(data.format == QLThumbnailFormat::kPng
+                        ? std::string("not a PNG file")
+                        : std::string("not a ") + ThumbnailFormatName(data.format) + " file");
   }
   boost::shared_ptr<unsigned char> bytes(new unsigned char[size], arrayDeleter<unsigned char>());
-  std::memcpy(bytes.get(), signature, sizeof signature);
+  std::memcpy(bytes.get(), signature, head);
   // Only bytes that really came from the file may be served.
-  if (!file.ReadExactly(bytes.get() + sizeof signature,
-                        static_cast<std::size_t>(size - sizeof signature))) {
+  if (!file.ReadExactly(bytes.get() + head, static_cast<std::size_t>(size - head))) {
     return unusable("the file could not be read in full");
   }
   data.thumbnail = bytes;
