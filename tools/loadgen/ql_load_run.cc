@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "ipc/ql_process_helper_socket.h"
+#include "protocol/ql_thumbnail_format.h"
 #include "ql_process_usage.h"
 
 namespace {
@@ -20,9 +21,10 @@ double MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-bool IsPng(unsigned char const* bytes, int length) {
-  static unsigned char const kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  return length >= 8 && std::memcmp(bytes, kSignature, sizeof(kSignature)) == 0;
+// A PNG, JPEG or WebP thumbnail, whichever the daemon makes.
+bool IsPicture(unsigned char const* bytes, int length) {
+  QLThumbnailFormat format;
+  return length > 0 && SniffThumbnailFormat(bytes, static_cast<std::size_t>(length), &format);
 }
 
 }  // namespace
@@ -63,7 +65,7 @@ QLReplyKind QLLoadConnection::Exchange(std::string const& body, std::size_t* rep
   }
   *reply_bytes = static_cast<std::size_t>(length);
   if (length == 1 && reply.get()[0] == 0) return kReplyNoThumbnail;
-  return IsPng(reply.get(), length) ? kReplyPng : kReplyNotPng;
+  return IsPicture(reply.get(), length) ? kReplyPicture : kReplyNotPicture;
 }
 
 std::size_t QLLoadPhaseResult::Count(QLReplyKind kind) const {

@@ -20,9 +20,9 @@
 class QLProcessHelperSocket;
 
 enum QLReplyKind {
-  kReplyPng,          // a PNG thumbnail
+  kReplyPicture,      // a PNG, JPEG or WebP thumbnail
   kReplyNoThumbnail,  // the one-byte "no thumbnail" reply
-  kReplyNotPng,       // a reply that is neither
+  kReplyNotPicture,   // a reply that is neither
   kReplyNone,         // could not connect, send or receive
 };
 

@@ -45,7 +45,7 @@ void QLPhaseReport::Add(QLLoadPhaseResult const& round) {
 
 std::size_t QLPhaseReport::Failed() const {
   std::size_t failed = 0;
-  for (QLRequestSample const& sample : samples) failed += sample.kind != kReplyPng ? 1 : 0;
+  for (QLRequestSample const& sample : samples) failed += sample.kind != kReplyPicture ? 1 : 0;
   return failed;
 }
 
@@ -54,7 +54,7 @@ void WritePhaseReport(QLPhaseReport const& report, std::vector<std::string> cons
   std::size_t ok = 0;
   std::vector<double> latencies;
   for (QLRequestSample const& sample : report.samples) {
-    if (sample.kind != kReplyPng) continue;
+    if (sample.kind != kReplyPicture) continue;
     ++ok;
     latencies.push_back(sample.latency_ms);
   }
@@ -85,7 +85,7 @@ void WritePhaseReport(QLPhaseReport const& report, std::vector<std::string> cons
   std::map<std::size_t, std::vector<double>> per_file_ms;
   std::map<std::size_t, std::vector<double>> per_file_cpu;
   for (QLRequestSample const& sample : report.samples) {
-    if (sample.kind != kReplyPng || sample.body_index >= files.size()) continue;
+    if (sample.kind != kReplyPicture || sample.body_index >= files.size()) continue;
     per_file_ms[sample.body_index].push_back(sample.latency_ms);
     if (sample.daemon_cpu_ms >= 0) per_file_cpu[sample.body_index].push_back(sample.daemon_cpu_ms);
   }
