@@ -50,7 +50,13 @@ for round in $(seq 1 "$ROUNDS"); do
         --defaults "$BUILD/default_pictures" --warmup "${photos[0]}" "${geometry[@]}" \
         --format kv --label x "${photos[@]}" |
         awk -F= '/\.miss\.file\..*\.ms=/ {print $2}' >>"$WORK/$variant.$size.ms"
-      find "$WORK/cache" -type f -name '[0-9a-f]*' -printf '%s\n' >>"$WORK/$variant.$size.bytes"
+      # The sizes, from the client (loadgen removes the folders it made).
+      for photo in "${photos[@]}"; do
+        "$BUILD/tools/client/quorlin_gd_client" --path "$photo" "${geometry[@]}" \
+          --thumbnail-folder "$WORK/cache" --default-folder "$BUILD/default_pictures" \
+          --output "$WORK/thumbnail" >/dev/null 2>&1 || echo "client failed on $photo" >&2
+        stat -c %s "$WORK/thumbnail" >>"$WORK/$variant.$size.bytes"
+      done
     done
     ql_daemon_stop
   done

@@ -37,6 +37,12 @@ TEST(ParseArgumentsTest, SocketGroupIsTakenOrReportedAsIgnored) {
     EXPECT_EQ(c.group, arguments.socket_group) << c.value;
     EXPECT_EQ(c.reported, said.find("ignoring --socket-group") != std::string::npos) << said;
   }
+  // 0 is a value of its own here: no cap on a peer's connections.
+  QLArguments arguments;
+  char* argv[] = {const_cast<char*>("quorlin_gd"), const_cast<char*>("--max-peer-connections"),
+                  const_cast<char*>("0"), nullptr};
+  EXPECT_EQ(1, parse_arguments(3, argv, &arguments));
+  EXPECT_EQ(0u, arguments.max_peer_connections);
 }
 
 // The stop sequence against a real server on a temporary socket, with the
