@@ -107,50 +107,47 @@ bool QLProcessHelperSocket::Listen() const {
   return ::listen(m_sock.load(), kListenBacklog) != -1;
 }
 
-bool QLProcessHelperSocket::Accept(boost::shared_ptr<QLProcessHelperSocket> client) {
-  if (!client) return false;
+QLStatus QLProcessHelperSocket::Accept(boost::shared_ptr<QLProcessHelperSocket> client) {
+  if (!client) return QLStatus(QLStatus::Kind::kInvalid, name_, "Accept without a client socket");
   struct sockaddr_un peer;
   socklen_t length = kAddressLength;
   int fd =
       ::accept4(m_sock.load(), reinterpret_cast<struct sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+  int const error = errno;
   client->set_m_sock(fd);
-  if (fd <= 0) return false;
+  if (fd <= 0) return QLPosixError(name_, "", fd < 0 ? error : 0);
   // Whoever acts for the connection later needs to know whose it is.
   client->has_peer_ = ReadPeerCredentials(fd, &client->peer_);
-  return true;
+  return QLStatus();
 }
 
-bool QLProcessHelperSocket::ConnectToServer() {
+QLStatus QLProcessHelperSocket::ConnectToServer() {
   if (!IsValid() && !Create()) {
-    QL_ERROR("Create Error: " << strerror(errno));
-    return false;
+    int const error = errno;
+    return QLPosixError(name_, "Create Error: " + QLErrnoText(error), error);
   }
   int result;
   do {
     result = ::connect(m_sock.load(), reinterpret_cast<struct sockaddr const*>(&address_),
                        kAddressLength);
   } while (result != 0 && errno == EINTR);
-  if (result == 0) return true;
+  if (result == 0) return QLStatus();
   int const error = errno;
-  QL_ERROR("Connect to (" << address_.sun_path << ") Error: " << error);
-  return false;
+  return QLPosixError(
+      name_, "Connect to (" + std::string(address_.sun_path) + ") Error: " + std::to_string(error),
+      error);
 }
 
-bool QLProcessHelperSocket::InitSocketServer() {
-  if (!Create()) {
-    QL_ERROR("Socket " << name_ << " failed to create");
-    return false;
-  }
+QLStatus QLProcessHelperSocket::InitSocketServer() {
+  if (!Create()) return QLPosixError(name_, "Socket " + name_ + " failed to create", errno);
   unlink(name_.c_str());
   bool const set_access = path_mode_ >= 0 || path_group_ >= 0;
   // umask is process-wide; at start-up no other thread creates files.
   mode_t const process_mask = set_access ? umask(0177) : 0;
   bool const bound = Bind();
+  int const bind_error = errno;
   if (set_access) umask(process_mask);
-  if (!bound) {
-    QL_ERROR("Socket " << name_ << " failed to bind");
-    return false;
-  }
+  if (!bound) return QLPosixError(name_, "Socket " + name_ + " failed to bind", bind_error);
   if (set_access) {
     mode_t const mode = path_mode_ >= 0 ? static_cast<mode_t>(path_mode_) : (0777 & ~process_mask);
     char const* const path = address_.sun_path;
@@ -158,16 +155,14 @@ bool QLProcessHelperSocket::InitSocketServer() {
          chown(path, static_cast<uid_t>(-1), static_cast<gid_t>(path_group_)) != 0) ||
         chmod(path, mode) != 0) {
       int const error = errno;
-      QL_ERROR("Socket " << name_ << " failed to get its group and mode: " << strerror(error));
       Close();
-      return false;
+      return QLPosixError(
+          name_, "Socket " + name_ + " failed to get its group and mode: " + QLErrnoText(error),
+          error);
     }
   }
-  if (!Listen()) {
-    QL_ERROR("Socket " << name_ << " failed to listen");
-    return false;
-  }
-  return true;
+  if (!Listen()) return QLPosixError(name_, "Socket " + name_ + " failed to listen", errno);
+  return QLStatus();
 }
 
 void QLProcessHelperSocket::SetPathAccess(int mode, long group) {

@@ -12,6 +12,8 @@
 // Every failed or ended send or receive leaves the socket closed
 // (m_sock == -1), which is how a worker sees its connection end.
 // Calls interrupted by a signal (EINTR) are retried; they are not failures.
+// Setting up, accepting and connecting return a status and log nothing: the
+// accept loop, or the tool connecting, logs it.
 // Descriptors are made close-on-exec so no child process inherits them.
 // SetPathAccess is called by the owner before InitSocketServer; while it
 // binds, InitSocketServer changes the process's file-creation mask for the
@@ -30,6 +32,7 @@
 #include <string>
 
 #include "base/ql_array_deleter.h"
+#include "base/ql_status.h"
 #include "ipc/ql_peer_filter.h"
 #include "ipc/ql_receive_budget.h"
 
@@ -65,13 +68,17 @@ class QLProcessHelperSocket {
   bool Create();
   bool Bind();
   bool Listen() const;
-  bool Accept(boost::shared_ptr<QLProcessHelperSocket> client);
-  bool ConnectToServer();
+  // Accepts one connection into `client` (which gets the descriptor, or -1).
+  // A descriptor of 0 counts as a failure; the status keeps accept's errno.
+  QLStatus Accept(boost::shared_ptr<QLProcessHelperSocket> client);
+  // Connects to the server at the name, creating the socket first if needed;
+  // a failed connect leaves the socket open.
+  QLStatus ConnectToServer();
   // Creates, binds and listens. With path access set, the path is bound
   // under a file-creation mask of 0177 (owner only), then given its group
   // and mode, and only then listened on: it never has wider rights than asked
   // for. Failing to apply them is a failed set-up.
-  bool InitSocketServer();
+  QLStatus InitSocketServer();
   // Permission bits (0 to 0777) and group id for the path InitSocketServer
   // binds; a negative value leaves that part as the process gives it.
   void SetPathAccess(int mode, long group);

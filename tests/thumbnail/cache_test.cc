@@ -36,13 +36,13 @@ class CacheTest : public qltest::ServiceTest {
     data_.height = 120;
   }
 
-  void Save(Bytes const& bytes) {
+  QLStatus Save(Bytes const& bytes) {
     boost::shared_ptr<unsigned char> copy(new unsigned char[bytes.size()],
                                           [](unsigned char* p) { delete[] p; });
     std::copy(bytes.begin(), bytes.end(), copy.get());
     data_.thumbnail = copy;
     data_.thumbnail_size = static_cast<std::int64_t>(bytes.size());
-    provider_.SaveThumbnail(data_);
+    return provider_.SaveThumbnail(data_);
   }
 };
 
@@ -54,19 +54,21 @@ TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
   limit.rlim_cur = 100;  // the write stops after 100 bytes with EFBIG
   sighandler_t const handler = signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &limit);
-  Save(Bytes(4096, 0xab));
+  QLStatus const failed = Save(Bytes(4096, 0xab));
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, handler);
   EXPECT_TRUE(qltest::ListFolder(cache_).empty()) << "partial or temporary file left";
-  EXPECT_TRUE(Logged("Problems when trying to save thumbnail for \"" + data_.path + "\". "));
-  EXPECT_FALSE(provider_.GetCachedThumbnail(data_));
+  EXPECT_EQ(QLStatus::Kind::kNoSpace, failed.kind()) << failed.ToString();
+  EXPECT_EQ(EFBIG, failed.error());
+  EXPECT_EQ(QLStatus::Kind::kNotFound, provider_.GetCachedThumbnail(data_).kind());
+  EXPECT_EQ(0, log_.Count("ERROR:")) << "the cache logs no failure itself";
   std::uint64_t const listings = provider_.cache_index().listings();
   Bytes const png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 7, 9};
-  Save(png);
+  EXPECT_TRUE(Save(png).ok());
   EXPECT_EQ(listings, provider_.cache_index().listings()) << "the clean-up was followed";
   EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
   data_.thumbnail.reset();
-  ASSERT_TRUE(provider_.GetCachedThumbnail(data_)) << "read back to its last byte";
+  ASSERT_TRUE(provider_.GetCachedThumbnail(data_).ok()) << "read back to its last byte";
   auto const* const stored = static_cast<unsigned char const*>(data_.thumbnail.get());
   EXPECT_EQ(png, Bytes(stored, stored + data_.thumbnail_size));
 }
@@ -163,7 +165,7 @@ class CacheFolderIndexTest : public testing::Test {
   Names Find(QLCacheFolderIndex& index, std::string const& prefix, std::string const& folder) {
     Names names;
     QLUniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    EXPECT_TRUE(index.FindPrefix(folder, dir.get(), prefix, &names));
+    EXPECT_TRUE(index.FindPrefix(folder, dir.get(), prefix, &names).ok());
     return names;
   }
   QLTempDir temp_;

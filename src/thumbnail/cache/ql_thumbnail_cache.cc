@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/ql_array_deleter.h"
+#include "base/ql_status.h"
 #include "base/ql_unique_fd.h"
 #include "base/ql_write_all.h"
 #include "log/ql_log.h"
@@ -92,108 +93,112 @@ std::string QLThumbnailCache::EntryKey(QLThumbnailData const& data) {
   return folder + '\0' + CacheFilePrefix(EntryOf(data));
 }
 
-bool QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) {
+QLStatus QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) {
   std::time_t modified = 0;
-  if (!files.SourceModified(&modified))
-    return false;  // typically the source is gone: a silent miss
+  QLStatus const source = files.SourceModified(&modified);
+  // Typically the source is gone: a silent miss.
+  if (!source.ok()) return QLStatus(QLStatus::Kind::kNotFound, data.path, source.what());
   QLThumbnailCacheName name;
   try {
     name = MakeName(data, modified);
-  } catch (boost::filesystem::filesystem_error const&) {
-    return false;
+  } catch (boost::filesystem::filesystem_error const& e) {
+    return QLStatus(QLStatus::Kind::kNotFound, data.thumbnail_folder, e.what());
   }
   std::string const candidate = name.folder + name.file;
-  auto const unusable = [&](std::string const& why) {
-    QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
-                                                       << candidate << "\""
-                                                       << ": " << why);
-    return false;
+  std::string const cannot_open = "Cannot open saved thumbnail file for \"" + data.path +
+                                  "\", located in \"" + candidate + "\": ";
+  auto const unusable = [&](QLStatus::Kind kind, std::string const& why) {
+    return QLStatus(kind, candidate, cannot_open + why);
   };
 
-  int const folder = files.CacheFolder(false);
-  if (folder < 0 && errno == EXDEV) return false;  // refused, with its line
+  int folder = -1;
+  QLStatus const reached = files.CacheFolder(false, &folder);
+  if (reached.kind() == QLStatus::Kind::kRefused) return reached;
   // Only a regular file is read (a named pipe placed under the entry's name
   // must not hold this request and the lock forever), and never through a
   // symlink at the entry's name: that could serve any file as a thumbnail.
+  errno = reached.error();
   QLUniqueFd opened(folder < 0 ? -1
                                : openat(folder, name.file.c_str(),
                                         QLRegularFile::kOpenFlags | O_NOFOLLOW | O_CLOEXEC));
   int const open_error = errno;
   if (folder >= 0 && !opened.valid() && open_error == ELOOP) {
-    QL_ERROR("Not reading \"" << candidate << "\": it is a symbolic link, not a regular file.");
-    return false;
+    return QLStatus(QLStatus::Kind::kInvalid, candidate,
+                    "Not reading \"" + candidate + "\": it is a symbolic link, not a regular file.",
+                    open_error);
   }
   errno = open_error;
   QLRegularFile file(candidate, std::move(opened));
-  if (file.reported()) return false;
+  if (file.reported()) return file.status();
   if (!file.is_open()) {
-    if (file.error() == ENOENT || file.error() == ENOTDIR) {
+    QLStatus const& status = file.status();
+    if (status.kind() == QLStatus::Kind::kNotFound) {
       QL_INFO("No cached thumbnail for \"" << data.path << "\".");
-      return false;
+      return status;
     }
-    return unusable(std::strerror(file.error()));
+    return QLPosixError(candidate, cannot_open + QLErrnoText(status.error()), status.error());
   }
   std::uint64_t const size = file.size();
   if (size > kMaxCachedThumbnailBytes || size < sizeof kPngSignature) {
-    return unusable("unusable size " + std::to_string(size));
+    return unusable(QLStatus::Kind::kInvalid, "unusable size " + std::to_string(size));
   }
   // The signature first: a file that is no PNG costs no allocation of its size.
   unsigned char signature[sizeof kPngSignature];
   if (!file.ReadExactly(signature, sizeof signature)) {
-    return unusable("the file could not be read in full");
+    return unusable(QLStatus::Kind::kIo, "the file could not be read in full");
   }
   if (std::memcmp(signature, kPngSignature, sizeof signature) != 0) {
-    return unusable("not a PNG file");
+    return unusable(QLStatus::Kind::kInvalid, "not a PNG file");
   }
   boost::shared_ptr<unsigned char> bytes(new unsigned char[size], arrayDeleter<unsigned char>());
   std::memcpy(bytes.get(), signature, sizeof signature);
   // Only bytes that really came from the file may be served.
   if (!file.ReadExactly(bytes.get() + sizeof signature,
                         static_cast<std::size_t>(size - sizeof signature))) {
-    return unusable("the file could not be read in full");
+    return unusable(QLStatus::Kind::kIo, "the file could not be read in full");
   }
   data.thumbnail = bytes;
   data.thumbnail_size = static_cast<std::int64_t>(size);
   QL_INFO("Sending cached thumbanil for \"" << data.path << "\".");
-  return true;
+  return QLStatus();
 }
 
-void QLThumbnailCache::Save(QLThumbnailData const& data, QLRequestFiles& files) {
+QLStatus QLThumbnailCache::Save(QLThumbnailData const& data, QLRequestFiles& files) {
+  std::string const lead = "Problems when trying to obtain info from resource " +
+                           std::to_string(data.resource_id) + ". ";
   std::time_t modified = 0;
+  QLStatus const source = files.SourceModified(&modified);
+  if (!source.ok()) return QLStatus(source.kind(), data.path, lead + source.what(), source.error());
   QLThumbnailCacheName name;
   try {
-    if (!files.SourceModified(&modified)) {
-      QL_ERROR("Problems when trying to obtain info from resource " << data.resource_id << ". "
-                                                                    << "the source cannot be read");
-      return;
-    }
     name = MakeName(data, modified);
   } catch (boost::filesystem::filesystem_error const& e) {
-    QL_ERROR("Problems when trying to obtain info from resource " << data.resource_id << ". "
-                                                                  << e.what());
-    return;
+    return QLPosixError(data.thumbnail_folder, lead + e.what(), e.code().value());
   }
-  int const folder = files.CacheFolder(true);
-  if (folder < 0) {
-    // A folder outside the allowed ones has had its line.
-    if (errno != EXDEV) {
-      QL_ERROR("Problems when trying to cleanup outdated thumbnails for \""
-               << data.path << "\". " << name.folder << ": " << std::strerror(errno));
-    }
-    return;
+  int folder = -1;
+  QLStatus const reached = files.CacheFolder(true, &folder);
+  if (reached.kind() == QLStatus::Kind::kRefused) return reached;
+  if (!reached.ok()) {
+    return QLPosixError(name.folder,
+                        "Problems when trying to cleanup outdated thumbnails for \"" + data.path +
+                            "\". " + name.folder + ": " + QLErrnoText(reached.error()),
+                        reached.error());
   }
-  if (RemoveOutdated(data, name, folder)) SaveAtomically(data, name, folder);
+  QLStatus const cleaned = RemoveOutdated(data, name, folder);
+  if (!cleaned.ok()) return cleaned;
+  return SaveAtomically(data, name, folder);
 }
 
-bool QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data, QLThumbnailCacheName const& name,
-                                      int dir) {
+QLStatus QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data,
+                                          QLThumbnailCacheName const& name, int dir) {
   // The index hands over the names that begin with the prefix (listing the
   // folder only when it cannot vouch for it); each is examined here as the
   // listing would have: entries that are gone or are directories stay.
   std::vector<std::string> candidates;
-  if (!index_.FindPrefix(name.folder, dir, name.prefix, &candidates)) {
-    QL_ERROR("Path \"" << name.folder << "\" cannot be reached.");
-    return false;
+  QLStatus const listed = index_.FindPrefix(name.folder, dir, name.prefix, &candidates);
+  if (!listed.ok()) {
+    return QLPosixError(name.folder, "Path \"" + name.folder + "\" cannot be reached.",
+                        listed.error());
   }
   std::vector<std::string> outdated;
   for (std::string const& entry_name : candidates) {
@@ -214,45 +219,50 @@ bool QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data, QLThumbnailCa
       return false;
     });
     if (error != 0) {
-      QL_ERROR("Problems when trying to cleanup outdated thumbnails for \""
-               << data.path << "\". " << name.folder + entry_name << ": " << std::strerror(error));
-      return false;
+      std::string const path = name.folder + entry_name;
+      return QLPosixError(path,
+                          "Problems when trying to cleanup outdated thumbnails for \"" + data.path +
+                              "\". " + path + ": " + QLErrnoText(error),
+                          error);
     }
   }
-  return true;
+  return QLStatus();
 }
 
-void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data, QLThumbnailCacheName const& name,
-                                      int dir) {
+QLStatus QLThumbnailCache::SaveAtomically(QLThumbnailData const& data,
+                                          QLThumbnailCacheName const& name, int dir) {
   // A temporary file next to the final one is renamed into place, so a
   // reader never finds a truncated thumbnail under the final name.
   std::string const final_path = name.folder + name.file;
+  std::string const lead = "Problems when trying to save thumbnail for \"" + data.path + "\". ";
   try {
     if (!data.thumbnail || data.thumbnail_size <= 0) {
-      QL_ERROR("Problems when trying to save thumbnail for \"" << data.path << "\". "
-                                                               << "no thumbnail bytes");
-      return;
+      return QLStatus(QLStatus::Kind::kInvalid, final_path, lead + "no thumbnail bytes");
     }
     std::uint64_t const size = static_cast<std::uint64_t>(data.thumbnail_size);
     std::uintmax_t const available =
         space_query_ ? space_query_(name.folder) : AvailableSpace(name.folder);
     if (available < size) {
-      QL_ERROR("Unable to cache thumbnail. Insufficient disk space. Require "
-               << data.thumbnail_size << " but availble only " << available << ". ");
-      return;
+      return QLStatus(QLStatus::Kind::kNoSpace, final_path,
+                      "Unable to cache thumbnail. Insufficient disk space. Require " +
+                          std::to_string(data.thumbnail_size) + " but availble only " +
+                          std::to_string(available) + ". ",
+                      ENOSPC);
     }
 
     std::string const temp_name = TempName(name.file);
     int opened = -1;
+    int open_error = 0;
     index_.Apply(name.folder, dir, std::string(), temp_name, [&] {
       opened = openat(dir, temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                       0666);
+      open_error = errno;
       return opened >= 0;
     });
     QLUniqueFd fd(opened);
     if (fd.get() < 0) {
-      QL_ERROR("Cannot open file \"" << final_path << "\" for writing.");
-      return;
+      return QLPosixError(final_path, "Cannot open file \"" + final_path + "\" for writing.",
+                          open_error);
     }
     // fsync before the rename: freshness is decided by name alone, so a file
     // that lost its contents in a power cut would be served for as long as the
@@ -273,10 +283,10 @@ void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data, QLThumbnailCa
     if (error != 0) {
       index_.Apply(name.folder, dir, temp_name, std::string(),
                    [&] { return unlinkat(dir, temp_name.c_str(), 0) == 0 || errno == ENOENT; });
-      QL_ERROR("Problems when trying to save thumbnail for \"" << data.path << "\". "
-                                                               << std::strerror(error));
+      return QLPosixError(final_path, lead + QLErrnoText(error), error);
     }
   } catch (boost::filesystem::filesystem_error const& e) {
-    QL_ERROR("Problems when trying to save thumbnail for \"" << data.path << "\". " << e.what());
+    return QLPosixError(name.folder, lead + e.what(), e.code().value());
   }
+  return QLStatus();
 }
