@@ -26,7 +26,8 @@ class QLStatus {
     kInvalid,   // there, but not what it must be: a special file, a symlink, bad data
     kRefused,   // the path leads outside the allowed folders (EXDEV)
     kTimedOut,  // a peer kept a limit waiting
-    kIo,        // any other failure of the system or the peer
+    kClosed,    // the peer ended the connection in order: an end, not a fault
+    kIo,        // any other failure of the system or the peer; the last kind
   };
 
   QLStatus() = default;  // ok

@@ -1,6 +1,7 @@
 // The thumbnail cache and its folder index: a failed write that must leave
-// nothing, one generation for many parallel requests of one entry, the
-// provider lock's wait, and the index's memory limits.
+// nothing, a failed save that must not fail the reply, one generation for
+// many parallel requests of one entry, the provider lock's wait, and the
+// index's memory limits.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,8 +16,11 @@
 #include <vector>
 
 #include "base/ql_unique_fd.h"
+#include "protocol/ql_thumbnail_request.h"
+#include "support/ql_socket_pair.h"
 #include "thumbnail/cache/ql_cache_entry_locks.h"
 #include "thumbnail/cache/ql_cache_folder_index.h"
+#include "thumbnail/ql_gd_helper.h"
 #include "thumbnail_fixture.h"
 
 namespace {
@@ -104,6 +108,32 @@ TEST_F(CacheTest, ManyParallelRequestsForOneEntryGenerateOnceAndAllAgree) {
   for (Bytes const& reply : replies) EXPECT_EQ(stored, reply);
   EXPECT_EQ(1, log_.Count("No cached thumbnail for"));
   EXPECT_EQ(15, log_.Count("Sending cached thumbanil for"));
+}
+
+// A save that fails costs the request nothing: the thumbnail is still sent,
+// and the one ERROR line, in the words operators look for, is written by the
+// command handler.
+TEST_F(CacheTest, FailedSaveStillAnswersAndIsLoggedOnceByTheCommandHandler) {
+  Write("photo.jpg", qltest::Solid(qltest::Format::kJpeg, 64, 48, {200, 40, 90}));
+  QLGDHelper helper;
+  helper.provider().SetSpaceQuery([](std::string const&) -> std::uintmax_t { return 0; });
+  QLThumbnailRequest request;
+  request.path = data_.path;
+  request.thumbnail_folder = cache_;
+  request.default_folder = temp_.path();
+  std::string const body = BuildRequestJson(request);
+  boost::shared_ptr<unsigned char> message(new unsigned char[body.size()],
+                                           [](unsigned char* p) { delete[] p; });
+  std::copy(body.begin(), body.end(), message.get());
+  QLSocketPair pair;
+  std::string reply;
+  EXPECT_TRUE(helper.ProcessCommand(message, static_cast<unsigned>(body.size()), pair.ours()));
+  ASSERT_TRUE(ReadFrame(pair.peer(), &reply));
+  EXPECT_TRUE(qltest::Near({200, 40, 90}, qltest::CentreColour(Bytes(reply.begin(), reply.end()))));
+  EXPECT_TRUE(qltest::ListFolder(cache_).empty());
+  EXPECT_EQ(1, log_.Count("ERROR:"));
+  EXPECT_EQ(1, log_.Count("Unable to cache thumbnail. Insufficient disk space. Require " +
+                          std::to_string(reply.size()) + " but availble only 0. "));
 }
 
 // While a request holds the provider lock (its save is held up here), a
