@@ -45,16 +45,20 @@ std::string TempName(std::string const& file) {
   return name.str();
 }
 
-// The cache folder made absolute, with a trailing "/" unless empty. Throws
-// boost::filesystem::filesystem_error when it cannot be made absolute.
-std::string CacheFolder(QLThumbnailData const& data) {
-  std::string folder;
-  if (!data.thumbnail_folder.empty()) {
-    folder = boost::filesystem::absolute(data.thumbnail_folder, boost::filesystem::initial_path())
-                 .string();
+// The cache folder made absolute, with a trailing "/" unless empty. The one
+// place where naming the cache can raise a file-system error: it becomes the
+// status here.
+QLStatus CacheFolder(QLThumbnailData const& data, std::string* folder) {
+  folder->clear();
+  if (data.thumbnail_folder.empty()) return QLStatus();
+  try {
+    *folder = boost::filesystem::absolute(data.thumbnail_folder, boost::filesystem::initial_path())
+                  .string();
+  } catch (boost::filesystem::filesystem_error const& e) {
+    return QLPosixError(data.thumbnail_folder, e.what(), e.code().value());
   }
-  if (!folder.empty() && folder[folder.size() - 1] != '/') folder += '/';
-  return folder;
+  if (!folder->empty() && folder->back() != '/') *folder += '/';
+  return QLStatus();
 }
 
 QLCacheEntryKey EntryOf(QLThumbnailData const& data) {
@@ -72,22 +76,21 @@ std::uintmax_t AvailableSpace(std::string const& folder) {
 
 }  // namespace
 
-QLThumbnailCacheName QLThumbnailCache::MakeName(QLThumbnailData const& data, std::time_t modified) {
-  QLThumbnailCacheName name;
-  name.folder = CacheFolder(data);
-  name.prefix = CacheFilePrefix(EntryOf(data));
-  name.file = CacheFileName(EntryOf(data), static_cast<std::int64_t>(modified));
-  return name;
+QLStatus QLThumbnailCache::MakeName(QLThumbnailData const& data, std::time_t modified,
+                                    QLThumbnailCacheName* name) {
+  name->prefix = CacheFilePrefix(EntryOf(data));
+  name->file = CacheFileName(EntryOf(data), static_cast<std::int64_t>(modified));
+  return CacheFolder(data, &name->folder);
 }
 
 QLThumbnailCache::QLThumbnailCache() : space_query_(&AvailableSpace) {}
 
 std::string QLThumbnailCache::EntryKey(QLThumbnailData const& data) {
   std::string folder;
-  try {
+  if (CacheFolder(data, &folder).ok()) {
     // "a/./b" and "a/b" name one folder and must share one lock.
-    folder = boost::filesystem::path(CacheFolder(data)).lexically_normal().string();
-  } catch (boost::filesystem::filesystem_error const&) {
+    folder = boost::filesystem::path(folder).lexically_normal().string();
+  } else {
     folder = data.thumbnail_folder;  // the look-up will fail the same way
   }
   return folder + '\0' + CacheFilePrefix(EntryOf(data));
@@ -99,11 +102,8 @@ QLStatus QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) 
   // Typically the source is gone: a silent miss.
   if (!source.ok()) return QLStatus(QLStatus::Kind::kNotFound, data.path, source.what());
   QLThumbnailCacheName name;
-  try {
-    name = MakeName(data, modified);
-  } catch (boost::filesystem::filesystem_error const& e) {
-    return QLStatus(QLStatus::Kind::kNotFound, data.thumbnail_folder, e.what());
-  }
+  QLStatus const named = MakeName(data, modified, &name);
+  if (!named.ok()) return QLStatus(QLStatus::Kind::kNotFound, named.where(), named.what());
   std::string const candidate = name.folder + name.file;
   std::string const cannot_open = "Cannot open saved thumbnail file for \"" + data.path +
                                   "\", located in \"" + candidate + "\": ";
@@ -170,11 +170,8 @@ QLStatus QLThumbnailCache::Save(QLThumbnailData const& data, QLRequestFiles& fil
   QLStatus const source = files.SourceModified(&modified);
   if (!source.ok()) return QLStatus(source.kind(), data.path, lead + source.what(), source.error());
   QLThumbnailCacheName name;
-  try {
-    name = MakeName(data, modified);
-  } catch (boost::filesystem::filesystem_error const& e) {
-    return QLPosixError(data.thumbnail_folder, lead + e.what(), e.code().value());
-  }
+  QLStatus const named = MakeName(data, modified, &name);
+  if (!named.ok()) return QLStatus(named.kind(), named.where(), lead + named.what(), named.error());
   int folder = -1;
   QLStatus const reached = files.CacheFolder(true, &folder);
   if (reached.kind() == QLStatus::Kind::kRefused) return reached;
@@ -235,58 +232,59 @@ QLStatus QLThumbnailCache::SaveAtomically(QLThumbnailData const& data,
   // reader never finds a truncated thumbnail under the final name.
   std::string const final_path = name.folder + name.file;
   std::string const lead = "Problems when trying to save thumbnail for \"" + data.path + "\". ";
+  if (!data.thumbnail || data.thumbnail_size <= 0) {
+    return QLStatus(QLStatus::Kind::kInvalid, final_path, lead + "no thumbnail bytes");
+  }
+  std::uint64_t const size = static_cast<std::uint64_t>(data.thumbnail_size);
+  std::uintmax_t available = 0;
   try {
-    if (!data.thumbnail || data.thumbnail_size <= 0) {
-      return QLStatus(QLStatus::Kind::kInvalid, final_path, lead + "no thumbnail bytes");
-    }
-    std::uint64_t const size = static_cast<std::uint64_t>(data.thumbnail_size);
-    std::uintmax_t const available =
-        space_query_ ? space_query_(name.folder) : AvailableSpace(name.folder);
-    if (available < size) {
-      return QLStatus(QLStatus::Kind::kNoSpace, final_path,
-                      "Unable to cache thumbnail. Insufficient disk space. Require " +
-                          std::to_string(data.thumbnail_size) + " but availble only " +
-                          std::to_string(available) + ". ",
-                      ENOSPC);
-    }
-
-    std::string const temp_name = TempName(name.file);
-    int opened = -1;
-    int open_error = 0;
-    index_.Apply(name.folder, dir, std::string(), temp_name, [&] {
-      opened = openat(dir, temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      0666);
-      open_error = errno;
-      return opened >= 0;
-    });
-    QLUniqueFd fd(opened);
-    if (fd.get() < 0) {
-      return QLPosixError(final_path, "Cannot open file \"" + final_path + "\" for writing.",
-                          open_error);
-    }
-    // fsync before the rename: freshness is decided by name alone, so a file
-    // that lost its contents in a power cut would be served for as long as the
-    // source stays unchanged.
-    int error = 0;
-    if (!WriteAll(fd.get(), static_cast<unsigned char const*>(data.thumbnail.get()), size) ||
-        fsync(fd.get()) != 0) {
-      error = errno;
-    }
-    if (!fd.Close() && error == 0) error = errno;
-    if (error == 0) {
-      index_.Apply(name.folder, dir, temp_name, name.file, [&] {
-        if (renameat(dir, temp_name.c_str(), dir, name.file.c_str()) == 0) return true;
-        error = errno;
-        return false;
-      });
-    }
-    if (error != 0) {
-      index_.Apply(name.folder, dir, temp_name, std::string(),
-                   [&] { return unlinkat(dir, temp_name.c_str(), 0) == 0 || errno == ENOENT; });
-      return QLPosixError(final_path, lead + QLErrnoText(error), error);
-    }
+    // Boost's space() reports its failure by raising it.
+    available = space_query_ ? space_query_(name.folder) : AvailableSpace(name.folder);
   } catch (boost::filesystem::filesystem_error const& e) {
     return QLPosixError(name.folder, lead + e.what(), e.code().value());
+  }
+  if (available < size) {
+    return QLStatus(QLStatus::Kind::kNoSpace, final_path,
+                    "Unable to cache thumbnail. Insufficient disk space. Require " +
+                        std::to_string(data.thumbnail_size) + " but availble only " +
+                        std::to_string(available) + ". ",
+                    ENOSPC);
+  }
+
+  std::string const temp_name = TempName(name.file);
+  int opened = -1;
+  int open_error = 0;
+  index_.Apply(name.folder, dir, std::string(), temp_name, [&] {
+    opened =
+        openat(dir, temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    open_error = errno;
+    return opened >= 0;
+  });
+  QLUniqueFd fd(opened);
+  if (fd.get() < 0) {
+    return QLPosixError(final_path, "Cannot open file \"" + final_path + "\" for writing.",
+                        open_error);
+  }
+  // fsync before the rename: freshness is decided by name alone, so a file
+  // that lost its contents in a power cut would be served for as long as the
+  // source stays unchanged.
+  int error = 0;
+  if (!WriteAll(fd.get(), static_cast<unsigned char const*>(data.thumbnail.get()), size) ||
+      fsync(fd.get()) != 0) {
+    error = errno;
+  }
+  if (!fd.Close() && error == 0) error = errno;
+  if (error == 0) {
+    index_.Apply(name.folder, dir, temp_name, name.file, [&] {
+      if (renameat(dir, temp_name.c_str(), dir, name.file.c_str()) == 0) return true;
+      error = errno;
+      return false;
+    });
+  }
+  if (error != 0) {
+    index_.Apply(name.folder, dir, temp_name, std::string(),
+                 [&] { return unlinkat(dir, temp_name.c_str(), 0) == 0 || errno == ENOENT; });
+    return QLPosixError(final_path, lead + QLErrnoText(error), error);
   }
   return QLStatus();
 }

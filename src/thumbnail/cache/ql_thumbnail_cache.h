@@ -50,9 +50,9 @@ class QLThumbnailCache : private boost::noncopyable {
   QLThumbnailCache();
 
   // The names of the record's cache file, for a source modified at
-  // `modified`. Throws boost::filesystem::filesystem_error when the folder
-  // cannot be made absolute.
-  static QLThumbnailCacheName MakeName(QLThumbnailData const& data, std::time_t modified);
+  // `modified`; fails when the folder cannot be made absolute.
+  static QLStatus MakeName(QLThumbnailData const& data, std::time_t modified,
+                           QLThumbnailCacheName* name);
 
   // Names the cache entry a request reads and writes: absolute folder and
   // file-name prefix. Never touches the file system.
