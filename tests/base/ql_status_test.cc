@@ -25,8 +25,9 @@ TEST(QLStatusTest, PosixErrorTakesItsKindFromErrnoAndItsTextFromTheCaller) {
     EXPECT_EQ(c.error, status.error());
   }
   EXPECT_EQ("/c/x.png: No such file or directory", QLPosixError("/c/x.png", "", ENOENT).ToString());
-  EXPECT_EQ("Cannot open file \"/c/x.png\" for writing.",
-            QLPosixError("/c/x.png", "Cannot open file \"/c/x.png\" for writing.", EACCES).ToString());
+  EXPECT_EQ(
+      "Cannot open file \"/c/x.png\" for writing.",
+      QLPosixError("/c/x.png", "Cannot open file \"/c/x.png\" for writing.", EACCES).ToString());
   EXPECT_EQ("OK", QLStatus().ToString());
 }
 
