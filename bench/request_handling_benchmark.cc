@@ -139,7 +139,7 @@ void BM_ProcessCommandCacheHitForCaller(benchmark::State& state) {
   boost::shared_ptr<QLProcessHelperSocket> server(new QLProcessHelperSocket("bench"));
   // The kernel records the ids of whoever connects.
   int client = -1;
-  if (listener.InitSocketServer() && chmod((setup.folder + "/socket").c_str(), 0666) == 0 &&
+  if (listener.InitSocketServer().ok() && chmod((setup.folder + "/socket").c_str(), 0666) == 0 &&
       setegid(caller) == 0 && seteuid(caller) == 0) {
     client = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     struct sockaddr_un address = {};
@@ -148,7 +148,7 @@ void BM_ProcessCommandCacheHitForCaller(benchmark::State& state) {
     path.copy(address.sun_path, sizeof address.sun_path - 1);
     if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) client = -1;
   }
-  if (seteuid(0) != 0 || setegid(0) != 0 || client < 0 || !listener.Accept(server)) {
+  if (seteuid(0) != 0 || setegid(0) != 0 || client < 0 || !listener.Accept(server).ok()) {
     state.SkipWithError("no connection");
     return;
   }

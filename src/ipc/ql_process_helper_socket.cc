@@ -13,9 +13,8 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
-
-#include "ipc/ql_log_throttle.h"
-#include "log/ql_log.h"
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -33,20 +32,6 @@ std::atomic<unsigned int> g_max_message_length(QLProcessHelperSocket::kDefaultMa
 struct FreeBytes {
   void operator()(unsigned char* bytes) const { free(bytes); }
 };
-
-// One throttle per reason a connection is closed, shared by all connections.
-QLLogThrottle& FrameTimeoutLines() {
-  static QLLogThrottle throttle;
-  return throttle;
-}
-QLLogThrottle& IdleTimeoutLines() {
-  static QLLogThrottle throttle;
-  return throttle;
-}
-QLLogThrottle& BudgetLines() {
-  static QLLogThrottle throttle;
-  return throttle;
-}
 
 // Waits until `fd` has something to read (data, its end or an error) or the
 // deadline passes; false only for the deadline. With no deadline it returns
@@ -107,50 +92,47 @@ bool QLProcessHelperSocket::Listen() const {
   return ::listen(m_sock.load(), kListenBacklog) != -1;
 }
 
-bool QLProcessHelperSocket::Accept(boost::shared_ptr<QLProcessHelperSocket> client) {
-  if (!client) return false;
+QLStatus QLProcessHelperSocket::Accept(boost::shared_ptr<QLProcessHelperSocket> client) {
+  if (!client) return QLStatus(QLStatus::Kind::kInvalid, name_, "Accept without a client socket");
   struct sockaddr_un peer;
   socklen_t length = kAddressLength;
   int fd =
       ::accept4(m_sock.load(), reinterpret_cast<struct sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+  int const error = errno;
   client->set_m_sock(fd);
-  if (fd <= 0) return false;
+  if (fd <= 0) return QLPosixError(name_, "", fd < 0 ? error : 0);
   // Whoever acts for the connection later needs to know whose it is.
   client->has_peer_ = ReadPeerCredentials(fd, &client->peer_);
-  return true;
+  return QLStatus();
 }
 
-bool QLProcessHelperSocket::ConnectToServer() {
+QLStatus QLProcessHelperSocket::ConnectToServer() {
   if (!IsValid() && !Create()) {
-    QL_ERROR("Create Error: " << strerror(errno));
-    return false;
+    int const error = errno;
+    return QLPosixError(name_, "Create Error: " + QLErrnoText(error), error);
   }
   int result;
   do {
     result = ::connect(m_sock.load(), reinterpret_cast<struct sockaddr const*>(&address_),
                        kAddressLength);
   } while (result != 0 && errno == EINTR);
-  if (result == 0) return true;
+  if (result == 0) return QLStatus();
   int const error = errno;
-  QL_ERROR("Connect to (" << address_.sun_path << ") Error: " << error);
-  return false;
+  return QLPosixError(
+      name_, "Connect to (" + std::string(address_.sun_path) + ") Error: " + std::to_string(error),
+      error);
 }
 
-bool QLProcessHelperSocket::InitSocketServer() {
-  if (!Create()) {
-    QL_ERROR("Socket " << name_ << " failed to create");
-    return false;
-  }
+QLStatus QLProcessHelperSocket::InitSocketServer() {
+  if (!Create()) return QLPosixError(name_, "Socket " + name_ + " failed to create", errno);
   unlink(name_.c_str());
   bool const set_access = path_mode_ >= 0 || path_group_ >= 0;
   // umask is process-wide; at start-up no other thread creates files.
   mode_t const process_mask = set_access ? umask(0177) : 0;
   bool const bound = Bind();
+  int const bind_error = errno;
   if (set_access) umask(process_mask);
-  if (!bound) {
-    QL_ERROR("Socket " << name_ << " failed to bind");
-    return false;
-  }
+  if (!bound) return QLPosixError(name_, "Socket " + name_ + " failed to bind", bind_error);
   if (set_access) {
     mode_t const mode = path_mode_ >= 0 ? static_cast<mode_t>(path_mode_) : (0777 & ~process_mask);
     char const* const path = address_.sun_path;
@@ -158,16 +140,14 @@ bool QLProcessHelperSocket::InitSocketServer() {
          chown(path, static_cast<uid_t>(-1), static_cast<gid_t>(path_group_)) != 0) ||
         chmod(path, mode) != 0) {
       int const error = errno;
-      QL_ERROR("Socket " << name_ << " failed to get its group and mode: " << strerror(error));
       Close();
-      return false;
+      return QLPosixError(
+          name_, "Socket " + name_ + " failed to get its group and mode: " + QLErrnoText(error),
+          error);
     }
   }
-  if (!Listen()) {
-    QL_ERROR("Socket " << name_ << " failed to listen");
-    return false;
-  }
-  return true;
+  if (!Listen()) return QLPosixError(name_, "Socket " + name_ + " failed to listen", errno);
+  return QLStatus();
 }
 
 void QLProcessHelperSocket::SetPathAccess(int mode, long group) {
@@ -203,19 +183,16 @@ bool QLProcessHelperSocket::SendInternal(unsigned char const* data, unsigned int
 
 int QLProcessHelperSocket::Receive(boost::shared_ptr<unsigned char>& message) {
   message.reset();
+  receive_status_ = QLStatus();
   int const fd = m_sock;
   if (fd == -1) return -1;
   // A frame's time starts with its first byte: until then only the opt-in
   // idle limit applies (with no frame limit either, recv waits as before).
   if (!WaitReadable(fd, DeadlineIn(limits_.idle_timeout_ms), limits_.frame_timeout_ms > 0)) {
-    std::string note;
-    if (IdleTimeoutLines().Allow(&note)) {
-      QL_ERROR("Closed the connection from " << PeerText() << ": idle for "
-                                             << limits_.idle_timeout_ms << " ms between requests."
-                                             << note);
-    }
-    Close();
-    return -1;
+    return CloseWith(QLStatus(QLStatus::Kind::kTimedOut, name_,
+                              "Closed the connection from " + PeerText() + ": idle for " +
+                                  std::to_string(limits_.idle_timeout_ms) +
+                                  " ms between requests."));
   }
   // The frame has begun; from here on it has frame_timeout_ms to be whole.
   Deadline const deadline = DeadlineIn(limits_.frame_timeout_ms);
@@ -229,16 +206,17 @@ int QLProcessHelperSocket::Receive(boost::shared_ptr<unsigned char>& message) {
   unsigned int const limit = MaxMessageLength();
   if (length > limit) {
     // Never allocate what a peer merely announces beyond the bound.
-    QL_ERROR("Message length " << length << " exceeds the limit of " << limit
-                               << " bytes; closing the connection.");
-    Close();
-    return -1;
+    return CloseWith(QLStatus(QLStatus::Kind::kInvalid, name_,
+                              "Message length " + std::to_string(length) +
+                                  " exceeds the limit of " + std::to_string(limit) +
+                                  " bytes; closing the connection."));
   }
   return ReceivePayload(message, length, deadline);
 }
 
 int QLProcessHelperSocket::ReceiveInternal(boost::shared_ptr<unsigned char>& buffer,
                                            unsigned int size) {
+  receive_status_ = QLStatus();
   return ReceivePayload(buffer, size, DeadlineIn(limits_.frame_timeout_ms));
 }
 
@@ -258,22 +236,20 @@ int QLProcessHelperSocket::ReceivePayload(boost::shared_ptr<unsigned char>& buff
       std::size_t const next = bytes ? std::min<std::size_t>(capacity * 2, size)
                                      : std::min<std::size_t>(size, QLReceiveBudget::kFreeBytes);
       if (!hold.Cover(next)) {
-        std::string note;
-        if (BudgetLines().Allow(&note)) {
-          QL_ERROR("Closed the connection from "
-                   << PeerText() << ": its frame of " << size
-                   << " bytes gets no more of the receive budget (" << limits_.budget->used()
-                   << " of " << limits_.budget->capacity()
-                   << " bytes held by partly received frames)." << note);
-        }
-        Close();
-        return -1;
+        return CloseWith(QLStatus(QLStatus::Kind::kNoSpace, name_,
+                                  "Closed the connection from " + PeerText() + ": its frame of " +
+                                      std::to_string(size) +
+                                      " bytes gets no more of the receive budget (" +
+                                      std::to_string(limits_.budget->used()) + " of " +
+                                      std::to_string(limits_.budget->capacity()) +
+                                      " bytes held by partly received frames)."));
       }
       void* const grown = realloc(bytes.get(), next > 0 ? next : 1);
       if (grown == nullptr) {
-        QL_ERROR("Cannot allocate " << next << " bytes for a message; closing the connection.");
-        Close();
-        return -1;
+        return CloseWith(QLPosixError(name_,
+                                      "Cannot allocate " + std::to_string(next) +
+                                          " bytes for a message; closing the connection.",
+                                      ENOMEM));
       }
       bytes.release();
       bytes.reset(static_cast<unsigned char*>(grown));
@@ -310,15 +286,13 @@ QLProcessHelperSocket::ReadEnd QLProcessHelperSocket::ReadExactly(unsigned char*
     if (!WaitReadable(fd, deadline)) return ReadEnd::kTimedOut;
     ssize_t result = recv(fd, into + *received, count - *received, 0);
     if (result == 0) {
-      QL_DEBUG("The socket was orderly shutdown.");
-      Close();
+      CloseWith(QLStatus(QLStatus::Kind::kClosed, name_, "The socket was orderly shutdown."));
       return ReadEnd::kPeerShutDown;
     }
     if (result < 0) {
       int const error = errno;
       if (error == EINTR) continue;
-      QL_ERROR("ReceiveInternal Error: " << error);
-      Close();
+      CloseWith(QLPosixError(name_, "ReceiveInternal Error: " + std::to_string(error), error));
       return ReadEnd::kFailed;
     }
     *received += static_cast<std::size_t>(result);
@@ -327,12 +301,14 @@ QLProcessHelperSocket::ReadEnd QLProcessHelperSocket::ReadExactly(unsigned char*
 }
 
 int QLProcessHelperSocket::CloseUnfinishedFrame() {
-  std::string note;
-  if (FrameTimeoutLines().Allow(&note)) {
-    QL_ERROR("Closed the connection from " << PeerText() << ": a frame begun "
-                                           << limits_.frame_timeout_ms
-                                           << " ms ago is still not complete." << note);
-  }
+  return CloseWith(QLStatus(QLStatus::Kind::kTimedOut, name_,
+                            "Closed the connection from " + PeerText() + ": a frame begun " +
+                                std::to_string(limits_.frame_timeout_ms) +
+                                " ms ago is still not complete."));
+}
+
+int QLProcessHelperSocket::CloseWith(QLStatus status) {
+  receive_status_ = std::move(status);
   Close();
   return -1;
 }

@@ -12,6 +12,9 @@
 // Every failed or ended send or receive leaves the socket closed
 // (m_sock == -1), which is how a worker sees its connection end.
 // Calls interrupted by a signal (EINTR) are retried; they are not failures.
+// Setting up, accepting and connecting return a status, and a receive that
+// delivers no whole frame leaves one in receive_status(); none of them logs:
+// the accept loop, the worker's loop or the tool connecting logs it.
 // Descriptors are made close-on-exec so no child process inherits them.
 // SetPathAccess is called by the owner before InitSocketServer; while it
 // binds, InitSocketServer changes the process's file-creation mask for the
@@ -30,6 +33,7 @@
 #include <string>
 
 #include "base/ql_array_deleter.h"
+#include "base/ql_status.h"
 #include "ipc/ql_peer_filter.h"
 #include "ipc/ql_receive_budget.h"
 
@@ -65,13 +69,17 @@ class QLProcessHelperSocket {
   bool Create();
   bool Bind();
   bool Listen() const;
-  bool Accept(boost::shared_ptr<QLProcessHelperSocket> client);
-  bool ConnectToServer();
+  // Accepts one connection into `client` (which gets the descriptor, or -1).
+  // A descriptor of 0 counts as a failure; the status keeps accept's errno.
+  QLStatus Accept(boost::shared_ptr<QLProcessHelperSocket> client);
+  // Connects to the server at the name, creating the socket first if needed;
+  // a failed connect leaves the socket open.
+  QLStatus ConnectToServer();
   // Creates, binds and listens. With path access set, the path is bound
   // under a file-creation mask of 0177 (owner only), then given its group
   // and mode, and only then listened on: it never has wider rights than asked
   // for. Failing to apply them is a failed set-up.
-  bool InitSocketServer();
+  QLStatus InitSocketServer();
   // Permission bits (0 to 0777) and group id for the path InitSocketServer
   // binds; a negative value leaves that part as the process gives it.
   void SetPathAccess(int mode, long group);
@@ -87,6 +95,13 @@ class QLProcessHelperSocket {
   // closed). The payload's buffer grows with the bytes that arrive, never
   // to more than the announced length.
   int Receive(boost::shared_ptr<unsigned char>& message);
+  // Why the last Receive or ReceiveInternal delivered no whole frame, for
+  // its caller to log: kClosed when the peer ended the connection, kTimedOut
+  // for a limit of SetReceiveLimits, kNoSpace for the receive budget or
+  // memory, kInvalid for a length above the bound, the errno's kind for a
+  // failed recv; ok after a whole frame, or when this side had closed the
+  // socket. Read by the owner only, after the call.
+  QLStatus const& receive_status() const { return receive_status_; }
   // Receives a payload of `size` bytes as Receive does after the length.
   int ReceiveInternal(boost::shared_ptr<unsigned char>& buffer, unsigned int size);
   // Limits for this connection's receiving; set by its owner before the
@@ -126,9 +141,10 @@ class QLProcessHelperSocket {
                       Deadline deadline);
   int ReceivePayload(boost::shared_ptr<unsigned char>& buffer, unsigned int size,
                      Deadline deadline);
-  // One (throttled) ERROR line for a frame past frame_timeout_ms, then
-  // Close; returns -1.
+  // The status of a frame past frame_timeout_ms, then Close; returns -1.
   int CloseUnfinishedFrame();
+  // Sets receive_status_ to `status`, then Close; returns -1.
+  int CloseWith(QLStatus status);
 
   mutable std::atomic<int> m_sock;
   std::mutex fd_mutex_;  // held by Shutdown and Close around their use of m_sock
@@ -137,8 +153,9 @@ class QLProcessHelperSocket {
   int path_mode_ = -1;
   long path_group_ = -1;
   bool has_peer_ = false;
-  QLPeerCredentials peer_;  // written by Accept before the socket has another user
-  QLReceiveLimits limits_;  // set by the owner before its first Receive
+  QLPeerCredentials peer_;   // written by Accept before the socket has another user
+  QLReceiveLimits limits_;   // set by the owner before its first Receive
+  QLStatus receive_status_;  // written and read by the owner only
 };
 
 #endif  // QUORLIN_IPC_QL_PROCESS_HELPER_SOCKET_H_

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/ql_status.h"
 #include "ipc/ql_log_throttle.h"
 #include "ipc/ql_process_worker.h"
 #include "log/ql_log.h"
@@ -24,10 +25,11 @@ const useconds_t kAcceptPauseMicroseconds = 50 * 1000;
 // immediate retry fails again: pause before retrying instead of burning a
 // core, and log once per shortage. Waiting clients are served when
 // resources come back.
-void PauseIfOutOfResources(int error, bool* reported) {
+void PauseIfOutOfResources(QLStatus const& failed, bool* reported) {
+  int const error = failed.error();
   if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) return;
   if (!*reported) {
-    QL_ERROR("Cannot accept a connection (" << strerror(error)
+    QL_ERROR("Cannot accept a connection (" << QLErrnoText(error)
                                             << "); retrying while resources are short.");
     *reported = true;
   }
@@ -128,7 +130,13 @@ QLProcessHelperSocketServerService::~QLProcessHelperSocketServerService() {}
 bool QLProcessHelperSocketServerService::InitHelper() { return helper_ && helper_->InitHelper(); }
 
 void QLProcessHelperSocketServerService::StartServer() {
-  if (!adopted_socket_ && !socket_.InitSocketServer()) return;
+  if (!adopted_socket_) {
+    QLStatus const listening = socket_.InitSocketServer();
+    if (!listening.ok()) {
+      QL_ERROR(listening.ToString());
+      return;
+    }
+  }
   if (on_listening_) on_listening_();
   if (!receive_limits_.budget) {
     receive_limits_.budget.reset(new QLReceiveBudget(
@@ -140,9 +148,10 @@ void QLProcessHelperSocketServerService::StartServer() {
     QL_INFO(" (" << socket_name_ << ") "
                  << "Wait for connection...");
     boost::shared_ptr<QLProcessHelperSocket> client(new QLProcessHelperSocket(socket_name_));
-    if (!socket_.Accept(client)) {
-      int const error = errno;
-      if (!client->IsValid() && !stop_) PauseIfOutOfResources(error, &shortage_reported);
+    QLStatus const accepted = socket_.Accept(client);
+    if (!accepted.ok()) {
+      // A failed accept while stopping is how the loop ends: nothing to say.
+      if (!client->IsValid() && !stop_) PauseIfOutOfResources(accepted, &shortage_reported);
       continue;
     }
     shortage_reported = false;

@@ -20,6 +20,9 @@
 //    SetThreadStarter are called before StartServer, on its thread.
 //  - mutex_ also guards the per-user connection counts, which are taken as
 //    a worker is added and given back as it is removed.
+//  - The accept loop is where the listening socket's failures (setting up,
+//    accepting while resources are short) are logged, once each; the socket
+//    itself only returns them.
 #ifndef QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
 #define QUORLIN_IPC_QL_PROCESS_SOCKET_SERVER_H_
 

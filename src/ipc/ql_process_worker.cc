@@ -2,9 +2,30 @@
 
 #include <exception>
 
+#include "base/ql_status.h"
+#include "ipc/ql_log_throttle.h"
 #include "ipc/ql_process_socket_server.h"
 #include "log/ql_log.h"
 #include "service/ql_service_registry.h"
+
+namespace {
+
+// The one line for a connection's receive that delivered no whole frame.
+// Every failure here is one a peer can cause at will, so each kind is
+// written at most once a second, shared by all connections; a peer's
+// orderly end is no failure and goes to DEBUG.
+void LogReceiveEnd(QLStatus const& status) {
+  if (status.ok()) return;  // closed on this side: nothing happened to say
+  if (status.kind() == QLStatus::Kind::kClosed) {
+    QL_DEBUG(status.ToString());
+    return;
+  }
+  static QLLogThrottle lines[static_cast<int>(QLStatus::Kind::kIo) + 1];
+  std::string note;
+  if (lines[static_cast<int>(status.kind())].Allow(&note)) QL_ERROR(status.ToString() << note);
+}
+
+}  // namespace
 
 QLProcessWorker::QLProcessWorker(boost::shared_ptr<QLProcessHelperSocket> socket,
                                  boost::shared_ptr<QLAbstractHelper> helper, int number)
@@ -66,7 +87,10 @@ void QLProcessWorker::RunLoop() {
     // A frame cut short by its peer (0 with the socket closed) has nobody
     // to answer; handing it on would log an ERROR line for every peer that
     // vanishes mid-frame, a line a flood of them could repeat at will.
-    if (length < 0 || (length == 0 && !socket_->IsValid())) continue;
+    if (length < 0 || (length == 0 && !socket_->IsValid())) {
+      LogReceiveEnd(socket_->receive_status());
+      continue;
+    }
     try {
       helper_->ProcessCommand(message, static_cast<unsigned int>(length), socket_);
     } catch (std::exception const& e) {

@@ -8,6 +8,8 @@
 //    frame included; not one its peer cut short) to the shared helper
 //    (a std::exception escaping the helper is logged and ends only this
 //    connection);
+//    it logs why a receive delivered no whole frame (the socket's status,
+//    at most one line a second of each kind);
 //    when the connection ends it removes itself from the server registered
 //    under QLProcessHelperSocketServerService::kName. It holds its own
 //    reference for its whole run, so the object outlives every stop, also a

@@ -173,6 +173,8 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
       made = provider_.GetThumbnailFor(data);
     }
   }
+  // The one place the request's file and cache failures are logged.
+  for (QLStatus const& failure : data.failures) QL_ERROR(failure.ToString());
   if (!made) {
     ++counters_.failures;
     SendFailure(socket);

@@ -5,7 +5,9 @@
 // runs concurrently on every worker thread. Each call has its own parser,
 // record and reply; the shared provider serialises the thumbnail work. The
 // counters are atomic; the confinement and the memory trimmer are set before
-// serving and then only read.
+// serving and then only read. ProcessCommand is the boundary of a request's
+// errors: the failures the provider, the cache and the request's files hand
+// up in the record are logged there, one ERROR line each.
 #ifndef QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
 #define QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
 

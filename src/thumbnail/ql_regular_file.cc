@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <utility>
 
-#include "log/ql_log.h"
-
 namespace {
 
 char const* KindOf(mode_t mode) {
@@ -20,8 +18,9 @@ char const* KindOf(mode_t mode) {
   return "of an unknown kind";
 }
 
-void ReportNotRegular(std::string const& path, mode_t mode) {
-  QL_ERROR("Not reading \"" << path << "\": it is " << KindOf(mode) << ", not a regular file.");
+QLStatus NotRegular(std::string const& path, mode_t mode) {
+  return QLStatus(QLStatus::Kind::kInvalid, path,
+                  "Not reading \"" + path + "\": it is " + KindOf(mode) + ", not a regular file.");
 }
 
 }  // namespace
@@ -38,41 +37,36 @@ QLRegularFile::QLRegularFile(std::string const& path, QLUniqueFd opened) : QLReg
 
 void QLRegularFile::Check(std::string const& path, QLUniqueFd fd) {
   if (!fd.valid()) {
-    error_ = errno;
-    if (error_ == EXDEV) {
-      outcome_ = kRefused;
-      QL_ERROR("\"" << path << "\" leads outside the allowed folders; refused.");
-      return;
-    }
+    int const error = errno;
+    status_ = QLPosixError(
+        path, error == EXDEV ? "\"" + path + "\" leads outside the allowed folders; refused." : "",
+        error);
     // A socket cannot be opened at all; say what it is all the same. Only
     // names what is there, nothing is read.
     struct stat info;
-    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-      outcome_ = kNotRegular;
-      ReportNotRegular(path, info.st_mode);
+    if (error != EXDEV && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+      status_ = NotRegular(path, info.st_mode);
     }
     return;
   }
   struct stat info;
   if (::fstat(fd.get(), &info) != 0) {
-    error_ = errno;
+    status_ = QLPosixError(path, "", errno);
     return;
   }
   if (!S_ISREG(info.st_mode)) {
     fd.Close();
-    outcome_ = kNotRegular;
-    ReportNotRegular(path, info.st_mode);
+    status_ = NotRegular(path, info.st_mode);
     return;
   }
   // Reads of a regular file do not block anyway, but the descriptor goes to
   // libraries that expect an ordinary one.
   int const flags = ::fcntl(fd.get(), F_GETFL);
   if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    error_ = errno;
+    status_ = QLPosixError(path, "", errno);
     return;
   }
   fd_ = std::move(fd);
-  outcome_ = kOpened;
   size_ = static_cast<std::uint64_t>(info.st_size);
 }
 

@@ -9,8 +9,10 @@
 // descriptor itself is checked with fstat (the object read is the object
 // checked: no race between a check by path and the open), and only a regular
 // file is kept, switched back to blocking mode for the read. Anything else
-// is closed at once and logged as one ERROR line naming the path and what it
-// is; callers treat it like a file that cannot be opened.
+// is closed at once; its status names the path and what it is, and callers
+// treat it like a file that cannot be opened. Nothing here logs: whoever
+// serves the request reports the status (QLRequestFiles hands the ones that
+// matter to the record, whose command handler logs them).
 //
 // Contract: QLRegularFile owns its descriptor (O_CLOEXEC) until it is
 // destroyed or Release() hands it over. Used by one thread at a time; any
@@ -25,6 +27,7 @@
 #include <string>
 
 #include "base/ql_c_resource.h"
+#include "base/ql_status.h"
 #include "base/ql_unique_fd.h"
 
 class QLRegularFile {
@@ -42,22 +45,26 @@ class QLRegularFile {
   explicit QLRegularFile(std::string const& path);
   // Checks `opened`, a descriptor of `path` opened with kOpenFlags; an
   // invalid one is an open that failed, with errno still telling why (EXDEV:
-  // refused, one ERROR line).
+  // refused).
   QLRegularFile(std::string const& path, QLUniqueFd opened);
   QLRegularFile(QLRegularFile&&) = default;
   QLRegularFile(QLRegularFile const&) = delete;
   QLRegularFile& operator=(QLRegularFile const&) = delete;
 
-  Outcome outcome() const { return outcome_; }
-  // Whether a failure has had its ERROR line already.
-  bool reported() const { return outcome_ == kNotRegular || outcome_ == kRefused; }
+  // Ok when open; otherwise kInvalid for a file that is not a regular one
+  // ("Not reading ..."), kRefused for a path leading outside the allowed
+  // folders, or the failed open's errno.
+  QLStatus const& status() const { return status_; }
+  // Whether the failure is one the request reports as it is (a special file,
+  // a refused path): the caller adds no line of its own.
+  bool reported() const {
+    return status_.kind() == QLStatus::Kind::kInvalid || status_.kind() == QLStatus::Kind::kRefused;
+  }
   bool is_open() const { return fd_.valid(); }
   // The descriptor, or -1 when not open (or released).
   int fd() const { return fd_.get(); }
   // The size fstat reported when the file was checked.
   std::uint64_t size() const { return size_; }
-  // errno of a failed open (kCannotOpen); 0 otherwise.
-  int error() const { return error_; }
   // Reads exactly `size` bytes from the current offset; false on a read
   // error or when the file ends first.
   bool ReadExactly(void* out, std::size_t size);
@@ -65,13 +72,12 @@ class QLRegularFile {
   int Release() { return fd_.Release(); }
 
  private:
-  QLRegularFile() : outcome_(kCannotOpen), size_(0), error_(0) {}
+  QLRegularFile() : size_(0) {}
   void Check(std::string const& path, QLUniqueFd opened);
 
   QLUniqueFd fd_;
-  Outcome outcome_;
+  QLStatus status_;
   std::uint64_t size_;
-  int error_;
 };
 
 // A read-only stdio stream over `file` when it is open (for the libgd

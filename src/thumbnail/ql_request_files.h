@@ -9,7 +9,11 @@
 //
 // Contract: made and used by the one thread handling the request (through
 // QLThumbnailProvider::FilesOf); owns its descriptors until destroyed.
-// Borrows the confinement and the record, which outlive it.
+// Borrows the confinement and the record, which outlive it. Nothing here
+// logs: a source or default picture that is a special file or leads out of
+// the allowed folders is reported to the record (its `failures`), since the
+// handlers that open them fall back without a word; the cache folder's
+// status is returned to the cache, which hands it up.
 #ifndef QUORLIN_THUMBNAIL_QL_REQUEST_FILES_H_
 #define QUORLIN_THUMBNAIL_QL_REQUEST_FILES_H_
 
@@ -18,6 +22,7 @@
 #include <ctime>
 #include <string>
 
+#include "base/ql_status.h"
 #include "base/ql_unique_fd.h"
 #include "thumbnail/ql_path_confinement.h"
 #include "thumbnail/ql_regular_file.h"
@@ -26,34 +31,40 @@
 class QLRequestFiles {
  public:
   // Opens the source without blocking and without reading it.
-  QLRequestFiles(QLPathConfinement const& confinement, QLThumbnailData const& data);
+  QLRequestFiles(QLPathConfinement const& confinement, QLThumbnailData& data);
   QLRequestFiles(QLRequestFiles const&) = delete;
   QLRequestFiles& operator=(QLRequestFiles const&) = delete;
 
   // The source for reading, from its start, when it is a regular file; a
-  // special file or a refused path has its ERROR line then (QLRegularFile).
+  // special file or a refused path is reported to the record.
   QLRegularFile Source() const;
-  // The source's modification time; false when it could not be opened.
-  bool SourceModified(std::time_t* modified) const;
+  // The source's modification time; the failed open's status when it could
+  // not be opened.
+  QLStatus SourceModified(std::time_t* modified) const;
 
-  // The cache folder's descriptor, opened on first use; with `create`, the
-  // folder is made first when missing. -1 with errno when it cannot be had.
-  // A folder leading out of the allowed folders gets one ERROR line.
-  int CacheFolder(bool create);
+  // The cache folder's descriptor in *fd, opened on first use; with
+  // `create`, the folder is made first when missing. When it cannot be had,
+  // *fd is -1 and the status says why (kRefused for a folder leading out of
+  // the allowed folders).
+  QLStatus CacheFolder(bool create, int* fd);
 
-  // The default picture `name` of the request's default folder.
+  // The default picture `name` of the request's default folder; reported to
+  // the record like the source.
   QLRegularFile DefaultPicture(char const* name) const;
 
  private:
+  // `file`, after reporting its failure to the record when it is one the
+  // handlers leave unsaid.
+  QLRegularFile Checked(QLRegularFile file) const;
+
   QLPathConfinement const& confinement_;
-  QLThumbnailData const& data_;
+  QLThumbnailData& data_;  // read, and told of failures
   QLUniqueFd source_;
-  int source_error_ = 0;
+  int source_error_ = 0;  // errno of the failed open or fstat
   struct stat source_info_ = {};
   bool source_known_ = false;
   QLUniqueFd folder_;
-  int folder_error_ = 0;
-  bool folder_refused_ = false;
+  QLStatus folder_status_;
 };
 
 #endif  // QUORLIN_THUMBNAIL_QL_REQUEST_FILES_H_

@@ -4,6 +4,8 @@
 //
 // Lives on the stack of the worker thread handling the request; every step
 // gets it by reference and keeps no reference after returning. Not copied.
+// The steps below the command handler do not log their failures: they add
+// them to `failures`, and the command handler logs each once.
 #ifndef QUORLIN_THUMBNAIL_QL_THUMBNAIL_DATA_H_
 #define QUORLIN_THUMBNAIL_QL_THUMBNAIL_DATA_H_
 
@@ -12,7 +14,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "base/ql_status.h"
 #include "protocol/ql_thumbnail_format.h"
 
 class QLRequestFiles;
@@ -49,6 +53,17 @@ class QLThumbnailData : private boost::noncopyable {
   // The request's opened source, cache folder and default pictures, made by
   // QLThumbnailProvider::FilesOf once the request holds its lock or slot.
   std::shared_ptr<QLRequestFiles> files;
+  // What went wrong on the way, in the order met, each failure once (a
+  // refused folder met by the look-up and again by the save is one line).
+  std::vector<QLStatus> failures;
+
+  void Report(QLStatus const& status) {
+    if (status.ok()) return;
+    for (QLStatus const& known : failures) {
+      if (known.kind() == status.kind() && known.what() == status.what()) return;
+    }
+    failures.push_back(status);
+  }
 };
 
 #endif  // QUORLIN_THUMBNAIL_QL_THUMBNAIL_DATA_H_

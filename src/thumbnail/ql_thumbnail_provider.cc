@@ -203,12 +203,13 @@ bool QLThumbnailProvider::ProduceThumbnail(QLThumbnailData& data, QLJobSlots* sl
   data.files.reset();
   FilesOf(data);
   QLTimer timer;
-  bool const cached = GetCachedThumbnail(data);
+  QLStatus const cached = GetCachedThumbnail(data);
   QL_DEBUG("GetThumbnailFor - cached thumb took: " << timer.get_duration());
-  if (cached) {
+  if (cached.ok()) {
     data.origin = QLThumbnailData::Origin::kCache;
     return true;
   }
+  if (cached.kind() != QLStatus::Kind::kNotFound) data.Report(cached);
 
   std::string extension;
   try {
@@ -232,7 +233,7 @@ bool QLThumbnailProvider::ProduceThumbnail(QLThumbnailData& data, QLJobSlots* sl
                                      : QLThumbnailData::Origin::kDefaultPicture;
     QL_DEBUG("GetThumbnailFor - thumb generation took: " << timer.get_duration());
     timer.reset();
-    if (data.save_to_cache) SaveThumbnail(data);
+    if (data.save_to_cache) data.Report(SaveThumbnail(data));  // never fails the reply
     QL_DEBUG("GetThumbnailFor - thumb saving took: " << timer.get_duration());
     return true;
   }

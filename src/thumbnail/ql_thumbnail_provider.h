@@ -54,9 +54,10 @@ class QLThumbnailProvider : private boost::noncopyable {
   // when not even a default picture could be produced.
   bool GetThumbnailFor(QLThumbnailData& data);
 
-  // Cache (QLThumbnailCache).
-  bool GetCachedThumbnail(QLThumbnailData& data) { return cache_.LookUp(data, FilesOf(data)); }
-  void SaveThumbnail(QLThumbnailData& data) { cache_.Save(data, FilesOf(data)); }
+  // Cache (QLThumbnailCache), with its statuses. GetThumbnailFor adds their
+  // failures (a plain miss is none) to the record's `failures`; it never logs them.
+  QLStatus GetCachedThumbnail(QLThumbnailData& data) { return cache_.LookUp(data, FilesOf(data)); }
+  QLStatus SaveThumbnail(QLThumbnailData& data) { return cache_.Save(data, FilesOf(data)); }
   void SetSpaceQuery(SpaceQuery query) { cache_.SetSpaceQuery(query); }
 
   // ResizeImage (ql_image_resize.h) with the provider's options.

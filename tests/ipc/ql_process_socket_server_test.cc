@@ -192,8 +192,9 @@ TEST_F(QLProcessSocketServerTest, StopGoesOnWithoutAStuckWorker) {
   EXPECT_EQ(1, log_.Count("; stopping without them."));
 }
 
-// A worker thread that cannot start, or a helper that throws, ends only
-// that connection; the server goes on serving.
+// A worker thread that cannot start, a helper that throws, or a peer
+// announcing a frame beyond the bound ends only that connection; the server
+// goes on serving.
 TEST_F(QLProcessSocketServerTest, FailingWorkerEndsOnlyItsConnection) {
   server_->SetThreadStarter(boost::shared_ptr<QLThreadStarter>(new RefusingThreadStarter(1)));
   Start();
@@ -203,10 +204,15 @@ TEST_F(QLProcessSocketServerTest, FailingWorkerEndsOnlyItsConnection) {
   EXPECT_EQ(0u, server_->WorkerCount());
   int const failing = Client();
   int const fine = Client();
+  int const oversized = Client();
   ASSERT_TRUE(WriteAll(failing, Frame("throw")));
+  ASSERT_TRUE(WriteAll(oversized, LengthBytes(0xFFFFFFFFu)));
   EXPECT_TRUE(SeesEndOfStream(failing, 2000));
+  EXPECT_TRUE(SeesEndOfStream(oversized, 2000));
   EXPECT_TRUE(RoundTrip(fine, "still here"));
   EXPECT_TRUE(WaitUntil([&] { return server_->WorkerCount() == 1; }, 2000));
+  // The socket only says why; the worker's loop writes the line, once.
+  EXPECT_EQ(1, log_.Count("exceeds the limit of"));
 }
 
 }  // namespace

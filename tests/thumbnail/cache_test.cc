@@ -1,6 +1,7 @@
 // The thumbnail cache and its folder index: a failed write that must leave
-// nothing, one generation for many parallel requests of one entry, the
-// provider lock's wait, and the index's memory limits.
+// nothing, a failed save that must not fail the reply, one generation for
+// many parallel requests of one entry, the provider lock's wait, and the
+// index's memory limits.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,8 +16,11 @@
 #include <vector>
 
 #include "base/ql_unique_fd.h"
+#include "protocol/ql_thumbnail_request.h"
+#include "support/ql_socket_pair.h"
 #include "thumbnail/cache/ql_cache_entry_locks.h"
 #include "thumbnail/cache/ql_cache_folder_index.h"
+#include "thumbnail/ql_gd_helper.h"
 #include "thumbnail_fixture.h"
 
 namespace {
@@ -36,13 +40,13 @@ class CacheTest : public qltest::ServiceTest {
     data_.height = 120;
   }
 
-  void Save(Bytes const& bytes) {
+  QLStatus Save(Bytes const& bytes) {
     boost::shared_ptr<unsigned char> copy(new unsigned char[bytes.size()],
                                           [](unsigned char* p) { delete[] p; });
     std::copy(bytes.begin(), bytes.end(), copy.get());
     data_.thumbnail = copy;
     data_.thumbnail_size = static_cast<std::int64_t>(bytes.size());
-    provider_.SaveThumbnail(data_);
+    return provider_.SaveThumbnail(data_);
   }
 };
 
@@ -54,19 +58,21 @@ TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
   limit.rlim_cur = 100;  // the write stops after 100 bytes with EFBIG
   sighandler_t const handler = signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &limit);
-  Save(Bytes(4096, 0xab));
+  QLStatus const failed = Save(Bytes(4096, 0xab));
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, handler);
   EXPECT_TRUE(qltest::ListFolder(cache_).empty()) << "partial or temporary file left";
-  EXPECT_TRUE(Logged("Problems when trying to save thumbnail for \"" + data_.path + "\". "));
-  EXPECT_FALSE(provider_.GetCachedThumbnail(data_));
+  EXPECT_EQ(QLStatus::Kind::kNoSpace, failed.kind()) << failed.ToString();
+  EXPECT_EQ(EFBIG, failed.error());
+  EXPECT_EQ(QLStatus::Kind::kNotFound, provider_.GetCachedThumbnail(data_).kind());
+  EXPECT_EQ(0, log_.Count("ERROR:")) << "the cache logs no failure itself";
   std::uint64_t const listings = provider_.cache_index().listings();
   Bytes const png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 7, 9};
-  Save(png);
+  EXPECT_TRUE(Save(png).ok());
   EXPECT_EQ(listings, provider_.cache_index().listings()) << "the clean-up was followed";
   EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
   data_.thumbnail.reset();
-  ASSERT_TRUE(provider_.GetCachedThumbnail(data_)) << "read back to its last byte";
+  ASSERT_TRUE(provider_.GetCachedThumbnail(data_).ok()) << "read back to its last byte";
   auto const* const stored = static_cast<unsigned char const*>(data_.thumbnail.get());
   EXPECT_EQ(png, Bytes(stored, stored + data_.thumbnail_size));
 }
@@ -102,6 +108,32 @@ TEST_F(CacheTest, ManyParallelRequestsForOneEntryGenerateOnceAndAllAgree) {
   for (Bytes const& reply : replies) EXPECT_EQ(stored, reply);
   EXPECT_EQ(1, log_.Count("No cached thumbnail for"));
   EXPECT_EQ(15, log_.Count("Sending cached thumbanil for"));
+}
+
+// A save that fails costs the request nothing: the thumbnail is still sent,
+// and the one ERROR line, in the words operators look for, is written by the
+// command handler.
+TEST_F(CacheTest, FailedSaveStillAnswersAndIsLoggedOnceByTheCommandHandler) {
+  Write("photo.jpg", qltest::Solid(qltest::Format::kJpeg, 64, 48, {200, 40, 90}));
+  QLGDHelper helper;
+  helper.provider().SetSpaceQuery([](std::string const&) -> std::uintmax_t { return 0; });
+  QLThumbnailRequest request;
+  request.path = data_.path;
+  request.thumbnail_folder = cache_;
+  request.default_folder = temp_.path();
+  std::string const body = BuildRequestJson(request);
+  boost::shared_ptr<unsigned char> message(new unsigned char[body.size()],
+                                           [](unsigned char* p) { delete[] p; });
+  std::copy(body.begin(), body.end(), message.get());
+  QLSocketPair pair;
+  std::string reply;
+  EXPECT_TRUE(helper.ProcessCommand(message, static_cast<unsigned>(body.size()), pair.ours()));
+  ASSERT_TRUE(ReadFrame(pair.peer(), &reply));
+  EXPECT_TRUE(qltest::Near({200, 40, 90}, qltest::CentreColour(Bytes(reply.begin(), reply.end()))));
+  EXPECT_TRUE(qltest::ListFolder(cache_).empty());
+  EXPECT_EQ(1, log_.Count("ERROR:"));
+  EXPECT_EQ(1, log_.Count("Unable to cache thumbnail. Insufficient disk space. Require " +
+                          std::to_string(reply.size()) + " but availble only 0. "));
 }
 
 // While a request holds the provider lock (its save is held up here), a
@@ -163,7 +195,7 @@ class CacheFolderIndexTest : public testing::Test {
   Names Find(QLCacheFolderIndex& index, std::string const& prefix, std::string const& folder) {
     Names names;
     QLUniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    EXPECT_TRUE(index.FindPrefix(folder, dir.get(), prefix, &names));
+    EXPECT_TRUE(index.FindPrefix(folder, dir.get(), prefix, &names).ok());
     return names;
   }
   QLTempDir temp_;

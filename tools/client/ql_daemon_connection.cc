@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/ql_status.h"
 #include "ipc/ql_process_helper_socket.h"
+#include "log/ql_log.h"
 #include "protocol/ql_thumbnail_format.h"
 
 bool LooksLikeThumbnail(unsigned char const* bytes, std::size_t size) {
@@ -23,10 +25,11 @@ QLDaemonConnection::~QLDaemonConnection() = default;
 
 bool QLDaemonConnection::Connect(std::string const& socket_path, unsigned int timeout_seconds) {
   socket_.reset(new QLProcessHelperSocket(socket_path));
-  if (!socket_->ConnectToServer()) {
-    int const error = errno;
+  QLStatus const connected = socket_->ConnectToServer();
+  if (!connected.ok()) {
+    QL_ERROR(connected.ToString());
     socket_.reset();
-    errno = error;
+    errno = connected.error();  // the caller names the errno in its own message
     return false;
   }
   struct timeval timeout = {static_cast<time_t>(timeout_seconds), 0};

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <thread>
 
+#include "base/ql_status.h"
 #include "ipc/ql_process_helper_socket.h"
+#include "log/ql_log.h"
 #include "protocol/ql_thumbnail_format.h"
 #include "ql_process_usage.h"
 
@@ -41,7 +43,11 @@ void QLLoadConnection::Disconnect() {
 
 bool QLLoadConnection::Connect() {
   std::unique_ptr<QLProcessHelperSocket> socket(new QLProcessHelperSocket(socket_path_));
-  if (!socket->ConnectToServer()) return false;
+  QLStatus const connected = socket->ConnectToServer();
+  if (!connected.ok()) {
+    QL_ERROR(connected.ToString());
+    return false;
+  }
   struct timeval timeout = {static_cast<time_t>(timeout_seconds_), 0};
   setsockopt(socket->m_sock_value(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
   setsockopt(socket->m_sock_value(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));

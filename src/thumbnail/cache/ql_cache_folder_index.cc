@@ -37,8 +37,9 @@ bool QLCacheFolderIndex::SameStamp(FolderStamp const& a, FolderStamp const& b) {
          a.modified.tv_nsec == b.modified.tv_nsec;
 }
 
-bool QLCacheFolderIndex::FindPrefix(std::string const& folder, int dir, std::string const& prefix,
-                                    std::vector<std::string>* names) {
+QLStatus QLCacheFolderIndex::FindPrefix(std::string const& folder, int dir,
+                                        std::string const& prefix,
+                                        std::vector<std::string>* names) {
   QLMutexLock lock(&mutex_);
   Clock::time_point const now = Clock::now();
   Folders::iterator const known = folders_.find(folder);
@@ -57,15 +58,16 @@ bool QLCacheFolderIndex::FindPrefix(std::string const& folder, int dir, std::str
       std::sort(found.begin(), found.end());
       for (auto const& entry : found) names->push_back(*entry.second);
       Trim(now, known);
-      return true;
+      return QLStatus();
     }
     Forget(known);
   }
   return List(folder, dir, prefix, now, names);
 }
 
-bool QLCacheFolderIndex::List(std::string const& folder, int folder_fd, std::string const& prefix,
-                              Clock::time_point now, std::vector<std::string>* names) {
+QLStatus QLCacheFolderIndex::List(std::string const& folder, int folder_fd,
+                                  std::string const& prefix, Clock::time_point now,
+                                  std::vector<std::string>* names) {
   FolderStamp before;
   bool keep = Stamp(folder_fd, &before);
   // A descriptor of its own for the listing, which closedir takes; it shares
@@ -73,8 +75,9 @@ bool QLCacheFolderIndex::List(std::string const& folder, int folder_fd, std::str
   int const listed = fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
   QLUniqueDir dir(listed >= 0 ? fdopendir(listed) : nullptr);
   if (!dir.get()) {
+    int const error = errno;
     if (listed >= 0) close(listed);
-    return false;
+    return QLPosixError(folder, "", error);
   }
   rewinddir(dir.get());
   ++listings_;
@@ -111,7 +114,7 @@ bool QLCacheFolderIndex::List(std::string const& folder, int folder_fd, std::str
   } else {
     keep = false;
   }
-  if (!keep || limits_.max_folders == 0) return true;
+  if (!keep || limits_.max_folders == 0) return QLStatus();
 
   fresh.stamp = before;
   fresh.listed_at = now;
@@ -119,7 +122,7 @@ bool QLCacheFolderIndex::List(std::string const& folder, int folder_fd, std::str
   total_names_ += fresh.names.size();
   Folders::iterator const stored = folders_.emplace(folder, std::move(fresh)).first;
   Trim(now, stored);
-  return true;
+  return QLStatus();
 }
 
 bool QLCacheFolderIndex::Apply(std::string const& folder, int dir, std::string const& removed,

@@ -20,7 +20,8 @@
 // Threads: every member may be called from any thread. `mutex_` guards all
 // state and is held across a listing and across the single file-system call
 // passed to Apply(), so the time recorded after a change is the time of that
-// change. Callers hold no lock of this index when calling it.
+// change. Callers hold no lock of this index when calling it. Failures are
+// returned as statuses, never logged here.
 #ifndef QUORLIN_THUMBNAIL_CACHE_QL_CACHE_FOLDER_INDEX_H_
 #define QUORLIN_THUMBNAIL_CACHE_QL_CACHE_FOLDER_INDEX_H_
 
@@ -36,6 +37,7 @@
 #include <vector>
 
 #include "base/ql_mutex.h"
+#include "base/ql_status.h"
 
 class QLCacheFolderIndex {
  public:
@@ -58,10 +60,10 @@ class QLCacheFolderIndex {
   // folder itself is `dir`, an open descriptor of it, which is what is
   // examined and listed) that begin with `prefix`, compared byte by byte. Order: listing order,
   // then names added through Apply() in the order they were added. Directories and vanished entries
-  // are NOT filtered out: the caller examines each candidate itself. False (and nothing appended)
-  // when the folder cannot be opened for listing.
-  bool FindPrefix(std::string const& folder, int dir, std::string const& prefix,
-                  std::vector<std::string>* names) EXCLUDES(mutex_);
+  // are NOT filtered out: the caller examines each candidate itself. When the folder cannot be
+  // opened for listing, nothing is appended and the status says why (the folder is its where).
+  QLStatus FindPrefix(std::string const& folder, int dir, std::string const& prefix,
+                      std::vector<std::string>* names) EXCLUDES(mutex_);
 
   // Runs `change`, one file-system call that removes the entry `removed`
   // and/or adds the entry `added` in `folder`, open as `dir` (either may be empty; a rename
@@ -97,8 +99,8 @@ class QLCacheFolderIndex {
   static bool SameStamp(FolderStamp const& a, FolderStamp const& b);
   // Lists `folder`; appends the matching names to `names`; keeps the folder
   // when the listing can be trusted and fits the budget.
-  bool List(std::string const& folder, int dir, std::string const& prefix, Clock::time_point now,
-            std::vector<std::string>* names) REQUIRES(mutex_);
+  QLStatus List(std::string const& folder, int dir, std::string const& prefix,
+                Clock::time_point now, std::vector<std::string>* names) REQUIRES(mutex_);
   void Forget(Folders::iterator folder) REQUIRES(mutex_);
   // Drops idle folders, then least recently used ones until within limits.
   void Trim(Clock::time_point now, Folders::iterator keep) REQUIRES(mutex_);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/ql_array_deleter.h"
+#include "base/ql_status.h"
 #include "base/ql_unique_fd.h"
 #include "base/ql_write_all.h"
 #include "log/ql_log.h"
@@ -45,16 +46,20 @@ std::string TempName(std::string const& file) {
   return name.str();
 }
 
-// The cache folder made absolute, with a trailing "/" unless empty. Throws
-// boost::filesystem::filesystem_error when it cannot be made absolute.
-std::string CacheFolder(QLThumbnailData const& data) {
-  std::string folder;
-  if (!data.thumbnail_folder.empty()) {
-    folder = boost::filesystem::absolute(data.thumbnail_folder, boost::filesystem::initial_path())
-                 .string();
+// The cache folder made absolute, with a trailing "/" unless empty. The one
+// place where naming the cache can raise a file-system error: it becomes the
+// status here.
+QLStatus CacheFolder(QLThumbnailData const& data, std::string* folder) {
+  folder->clear();
+  if (data.thumbnail_folder.empty()) return QLStatus();
+  try {
+    *folder = boost::filesystem::absolute(data.thumbnail_folder, boost::filesystem::initial_path())
+                  .string();
+  } catch (boost::filesystem::filesystem_error const& e) {
+    return QLPosixError(data.thumbnail_folder, e.what(), e.code().value());
   }
-  if (!folder.empty() && folder[folder.size() - 1] != '/') folder += '/';
-  return folder;
+  if (!folder->empty() && folder->back() != '/') *folder += '/';
+  return QLStatus();
 }
 
 QLCacheEntryKey EntryOf(QLThumbnailData const& data) {
@@ -73,81 +78,82 @@ std::uintmax_t AvailableSpace(std::string const& folder) {
 
 }  // namespace
 
-QLThumbnailCacheName QLThumbnailCache::MakeName(QLThumbnailData const& data, std::time_t modified) {
-  QLThumbnailCacheName name;
-  name.folder = CacheFolder(data);
-  name.prefix = CacheFilePrefix(EntryOf(data));
-  name.file = CacheFileName(EntryOf(data), static_cast<std::int64_t>(modified));
-  return name;
+QLStatus QLThumbnailCache::MakeName(QLThumbnailData const& data, std::time_t modified,
+                                    QLThumbnailCacheName* name) {
+  name->prefix = CacheFilePrefix(EntryOf(data));
+  name->file = CacheFileName(EntryOf(data), static_cast<std::int64_t>(modified));
+  return CacheFolder(data, &name->folder);
 }
 
 QLThumbnailCache::QLThumbnailCache() : space_query_(&AvailableSpace) {}
 
 std::string QLThumbnailCache::EntryKey(QLThumbnailData const& data) {
   std::string folder;
-  try {
+  if (CacheFolder(data, &folder).ok()) {
     // "a/./b" and "a/b" name one folder and must share one lock.
-    folder = boost::filesystem::path(CacheFolder(data)).lexically_normal().string();
-  } catch (boost::filesystem::filesystem_error const&) {
+    folder = boost::filesystem::path(folder).lexically_normal().string();
+  } else {
     folder = data.thumbnail_folder;  // the look-up will fail the same way
   }
   return folder + '\0' + CacheFilePrefix(EntryOf(data));
 }
 
-bool QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) {
+QLStatus QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) {
   std::time_t modified = 0;
-  if (!files.SourceModified(&modified))
-    return false;  // typically the source is gone: a silent miss
+  QLStatus const source = files.SourceModified(&modified);
+  // Typically the source is gone: a silent miss.
+  if (!source.ok()) return QLStatus(QLStatus::Kind::kNotFound, data.path, source.what());
   QLThumbnailCacheName name;
-  try {
-    name = MakeName(data, modified);
-  } catch (boost::filesystem::filesystem_error const&) {
-    return false;
-  }
+  QLStatus const named = MakeName(data, modified, &name);
+  if (!named.ok()) return QLStatus(QLStatus::Kind::kNotFound, named.where(), named.what());
   std::string const candidate = name.folder + name.file;
-  auto const unusable = [&](std::string const& why) {
-    QL_ERROR("Cannot open saved thumbnail file for \"" << data.path << "\", located in \""
-                                                       << candidate << "\""
-                                                       << ": " << why);
-    return false;
+  std::string const cannot_open = "Cannot open saved thumbnail file for \"" + data.path +
+                                  "\", located in \"" + candidate + "\": ";
+  auto const unusable = [&](QLStatus::Kind kind, std::string const& why) {
+    return QLStatus(kind, candidate, cannot_open + why);
   };
 
-  int const folder = files.CacheFolder(false);
-  if (folder < 0 && errno == EXDEV) return false;  // refused, with its line
+  int folder = -1;
+  QLStatus const reached = files.CacheFolder(false, &folder);
+  if (reached.kind() == QLStatus::Kind::kRefused) return reached;
   // Only a regular file is read (a named pipe placed under the entry's name
   // must not hold this request and the lock forever), and never through a
   // symlink at the entry's name: that could serve any file as a thumbnail.
+  errno = reached.error();
   QLUniqueFd opened(folder < 0 ? -1
                                : openat(folder, name.file.c_str(),
                                         QLRegularFile::kOpenFlags | O_NOFOLLOW | O_CLOEXEC));
   int const open_error = errno;
   if (folder >= 0 && !opened.valid() && open_error == ELOOP) {
-    QL_ERROR("Not reading \"" << candidate << "\": it is a symbolic link, not a regular file.");
-    return false;
+    return QLStatus(QLStatus::Kind::kInvalid, candidate,
+                    "Not reading \"" + candidate + "\": it is a symbolic link, not a regular file.",
+                    open_error);
   }
   errno = open_error;
   QLRegularFile file(candidate, std::move(opened));
-  if (file.reported()) return false;
+  if (file.reported()) return file.status();
   if (!file.is_open()) {
-    if (file.error() == ENOENT || file.error() == ENOTDIR) {
+    QLStatus const& status = file.status();
+    if (status.kind() == QLStatus::Kind::kNotFound) {
       QL_INFO("No cached thumbnail for \"" << data.path << "\".");
-      return false;
+      return status;
     }
-    return unusable(std::strerror(file.error()));
+    return QLPosixError(candidate, cannot_open + QLErrnoText(status.error()), status.error());
   }
   std::uint64_t const size = file.size();
   std::size_t const head = static_cast<std::size_t>(std::min<std::uint64_t>(size, kSignatureBytes));
   if (size > kMaxCachedThumbnailBytes || size == 0) {
-    return unusable("unusable size " + std::to_string(size));
+    return unusable(QLStatus::Kind::kInvalid, "unusable size " + std::to_string(size));
   }
   // The signature first: a file of another format costs no allocation of its
   // size (its name says the format; the bytes must agree).
   unsigned char signature[kSignatureBytes];
   if (!file.ReadExactly(signature, head)) {
-    return unusable("the file could not be read in full");
+    return unusable(QLStatus::Kind::kIo, "the file could not be read in full");
   }
   if (!HasThumbnailSignature(data.format, signature, head)) {
-    return unusable(data.format == QLThumbnailFormat::kPng
+    return unusable(QLStatus::Kind::kInvalid,
+                    data.format == QLThumbnailFormat::kPng
                         ? std::string("not a PNG file")
                         : std::string("not a ") + ThumbnailFormatName(data.format) + " file");
   }
@@ -155,50 +161,47 @@ bool QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) {
   std::memcpy(bytes.get(), signature, head);
   // Only bytes that really came from the file may be served.
   if (!file.ReadExactly(bytes.get() + head, static_cast<std::size_t>(size - head))) {
-    return unusable("the file could not be read in full");
+    return unusable(QLStatus::Kind::kIo, "the file could not be read in full");
   }
   data.thumbnail = bytes;
   data.thumbnail_size = static_cast<std::int64_t>(size);
   QL_INFO("Sending cached thumbanil for \"" << data.path << "\".");
-  return true;
+  return QLStatus();
 }
 
-void QLThumbnailCache::Save(QLThumbnailData const& data, QLRequestFiles& files) {
+QLStatus QLThumbnailCache::Save(QLThumbnailData const& data, QLRequestFiles& files) {
+  std::string const lead = "Problems when trying to obtain info from resource " +
+                           std::to_string(data.resource_id) + ". ";
   std::time_t modified = 0;
+  QLStatus const source = files.SourceModified(&modified);
+  if (!source.ok()) return QLStatus(source.kind(), data.path, lead + source.what(), source.error());
   QLThumbnailCacheName name;
-  try {
-    if (!files.SourceModified(&modified)) {
-      QL_ERROR("Problems when trying to obtain info from resource " << data.resource_id << ". "
-                                                                    << "the source cannot be read");
-      return;
-    }
-    name = MakeName(data, modified);
-  } catch (boost::filesystem::filesystem_error const& e) {
-    QL_ERROR("Problems when trying to obtain info from resource " << data.resource_id << ". "
-                                                                  << e.what());
-    return;
+  QLStatus const named = MakeName(data, modified, &name);
+  if (!named.ok()) return QLStatus(named.kind(), named.where(), lead + named.what(), named.error());
+  int folder = -1;
+  QLStatus const reached = files.CacheFolder(true, &folder);
+  if (reached.kind() == QLStatus::Kind::kRefused) return reached;
+  if (!reached.ok()) {
+    return QLPosixError(name.folder,
+                        "Problems when trying to cleanup outdated thumbnails for \"" + data.path +
+                            "\". " + name.folder + ": " + QLErrnoText(reached.error()),
+                        reached.error());
   }
-  int const folder = files.CacheFolder(true);
-  if (folder < 0) {
-    // A folder outside the allowed ones has had its line.
-    if (errno != EXDEV) {
-      QL_ERROR("Problems when trying to cleanup outdated thumbnails for \""
-               << data.path << "\". " << name.folder << ": " << std::strerror(errno));
-    }
-    return;
-  }
-  if (RemoveOutdated(data, name, folder)) SaveAtomically(data, name, folder);
+  QLStatus const cleaned = RemoveOutdated(data, name, folder);
+  if (!cleaned.ok()) return cleaned;
+  return SaveAtomically(data, name, folder);
 }
 
-bool QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data, QLThumbnailCacheName const& name,
-                                      int dir) {
+QLStatus QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data,
+                                          QLThumbnailCacheName const& name, int dir) {
   // The index hands over the names that begin with the prefix (listing the
   // folder only when it cannot vouch for it); each is examined here as the
   // listing would have: entries that are gone or are directories stay.
   std::vector<std::string> candidates;
-  if (!index_.FindPrefix(name.folder, dir, name.prefix, &candidates)) {
-    QL_ERROR("Path \"" << name.folder << "\" cannot be reached.");
-    return false;
+  QLStatus const listed = index_.FindPrefix(name.folder, dir, name.prefix, &candidates);
+  if (!listed.ok()) {
+    return QLPosixError(name.folder, "Path \"" + name.folder + "\" cannot be reached.",
+                        listed.error());
   }
   std::vector<std::string> outdated;
   for (std::string const& entry_name : candidates) {
@@ -219,69 +222,75 @@ bool QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data, QLThumbnailCa
       return false;
     });
     if (error != 0) {
-      QL_ERROR("Problems when trying to cleanup outdated thumbnails for \""
-               << data.path << "\". " << name.folder + entry_name << ": " << std::strerror(error));
-      return false;
+      std::string const path = name.folder + entry_name;
+      return QLPosixError(path,
+                          "Problems when trying to cleanup outdated thumbnails for \"" + data.path +
+                              "\". " + path + ": " + QLErrnoText(error),
+                          error);
     }
   }
-  return true;
+  return QLStatus();
 }
 
-void QLThumbnailCache::SaveAtomically(QLThumbnailData const& data, QLThumbnailCacheName const& name,
-                                      int dir) {
+QLStatus QLThumbnailCache::SaveAtomically(QLThumbnailData const& data,
+                                          QLThumbnailCacheName const& name, int dir) {
   // A temporary file next to the final one is renamed into place, so a
   // reader never finds a truncated thumbnail under the final name.
   std::string const final_path = name.folder + name.file;
-  try {
-    if (!data.thumbnail || data.thumbnail_size <= 0) {
-      QL_ERROR("Problems when trying to save thumbnail for \"" << data.path << "\". "
-                                                               << "no thumbnail bytes");
-      return;
-    }
-    std::uint64_t const size = static_cast<std::uint64_t>(data.thumbnail_size);
-    std::uintmax_t const available =
-        space_query_ ? space_query_(name.folder) : AvailableSpace(name.folder);
-    if (available < size) {
-      QL_ERROR("Unable to cache thumbnail. Insufficient disk space. Require "
-               << data.thumbnail_size << " but availble only " << available << ". ");
-      return;
-    }
-
-    std::string const temp_name = TempName(name.file);
-    int opened = -1;
-    index_.Apply(name.folder, dir, std::string(), temp_name, [&] {
-      opened = openat(dir, temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      0666);
-      return opened >= 0;
-    });
-    QLUniqueFd fd(opened);
-    if (fd.get() < 0) {
-      QL_ERROR("Cannot open file \"" << final_path << "\" for writing.");
-      return;
-    }
-    // fsync before the rename: freshness is decided by name alone, so a file
-    // that lost its contents in a power cut would be served for as long as the
-    // source stays unchanged.
-    int error = 0;
-    if (!WriteAll(fd.get(), static_cast<unsigned char const*>(data.thumbnail.get()), size) ||
-        fsync(fd.get()) != 0) {
-      error = errno;
-    }
-    if (!fd.Close() && error == 0) error = errno;
-    if (error == 0) {
-      index_.Apply(name.folder, dir, temp_name, name.file, [&] {
-        if (renameat(dir, temp_name.c_str(), dir, name.file.c_str()) == 0) return true;
-        error = errno;
-        return false;
-      });
-    }
-    if (error != 0) {
-      index_.Apply(name.folder, dir, temp_name, std::string(),
-                   [&] { return unlinkat(dir, temp_name.c_str(), 0) == 0 || errno == ENOENT; });
-      QL_ERROR("Problems when trying to save thumbnail for \"" << data.path << "\". "
-                                                               << std::strerror(error));
-    }
-  } catch (boost::filesystem::filesystem_error const& e) {
-    QL_ERROR("Problems when trying to save thumbnail for \"" << data.path << "\". " << e.what());
+  std::string const lead = "Problems when trying to save thumbnail for \"" + data.path + "\". ";
+  if (!data.thumbnail || data.thumbnail_size <= 0) {
+    return QLStatus(QLStatus::Kind::kInvalid, final_path, lead + "no thumbnail bytes");
   }
+  std::uint64_t const size = static_cast<std::uint64_t>(data.thumbnail_size);
+  std::uintmax_t available = 0;
+  try {
+    // Boost's space() reports its failure by raising it.
+    available = space_query_ ? space_query_(name.folder) : AvailableSpace(name.folder);
+  } catch (boost::filesystem::filesystem_error const& e) {
+    return QLPosixError(name.folder, lead + e.what(), e.code().value());
+  }
+  if (available < size) {
+    return QLStatus(QLStatus::Kind::kNoSpace, final_path,
+                    "Unable to cache thumbnail. Insufficient disk space. Require " +
+                        std::to_string(data.thumbnail_size) + " but availble only " +
+                        std::to_string(available) + ". ",
+                    ENOSPC);
+  }
+
+  std::string const temp_name = TempName(name.file);
+  int opened = -1;
+  int open_error = 0;
+  index_.Apply(name.folder, dir, std::string(), temp_name, [&] {
+    opened =
+        openat(dir, temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    open_error = errno;
+    return opened >= 0;
+  });
+  QLUniqueFd fd(opened);
+  if (fd.get() < 0) {
+    return QLPosixError(final_path, "Cannot open file \"" + final_path + "\" for writing.",
+                        open_error);
+  }
+  // fsync before the rename: freshness is decided by name alone, so a file
+  // that lost its contents in a power cut would be served for as long as the
+  // source stays unchanged.
+  int error = 0;
+  if (!WriteAll(fd.get(), static_cast<unsigned char const*>(data.thumbnail.get()), size) ||
+      fsync(fd.get()) != 0) {
+    error = errno;
+  }
+  if (!fd.Close() && error == 0) error = errno;
+  if (error == 0) {
+    index_.Apply(name.folder, dir, temp_name, name.file, [&] {
+      if (renameat(dir, temp_name.c_str(), dir, name.file.c_str()) == 0) return true;
+      error = errno;
+      return false;
+    });
+  }
+  if (error != 0) {
+    index_.Apply(name.folder, dir, temp_name, std::string(),
+                 [&] { return unlinkat(dir, temp_name.c_str(), 0) == 0 || errno == ENOENT; });
+    return QLPosixError(final_path, lead + QLErrnoText(error), error);
+  }
+  return QLStatus();
 }

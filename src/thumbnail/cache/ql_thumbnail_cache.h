@@ -18,6 +18,9 @@
 // entry's own name. A cache file is trusted with nothing: it is served only
 // when it is a regular file of a sane size that starts like a PNG.
 // SetSpaceQuery is called before the cache serves.
+// Failures are returned as statuses worded as the log shows them; the cache
+// logs only its progress (hit, miss, files marked for deletion), and the
+// command handler logs the failures the provider hands it.
 #ifndef QUORLIN_THUMBNAIL_CACHE_QL_THUMBNAIL_CACHE_H_
 #define QUORLIN_THUMBNAIL_CACHE_QL_THUMBNAIL_CACHE_H_
 
@@ -27,6 +30,7 @@
 #include <functional>
 #include <string>
 
+#include "base/ql_status.h"
 #include "thumbnail/cache/ql_cache_folder_index.h"
 #include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_data.h"
@@ -46,34 +50,38 @@ class QLThumbnailCache : private boost::noncopyable {
   QLThumbnailCache();
 
   // The names of the record's cache file, for a source modified at
-  // `modified`. Throws boost::filesystem::filesystem_error when the folder
-  // cannot be made absolute.
-  static QLThumbnailCacheName MakeName(QLThumbnailData const& data, std::time_t modified);
+  // `modified`; fails when the folder cannot be made absolute.
+  static QLStatus MakeName(QLThumbnailData const& data, std::time_t modified,
+                           QLThumbnailCacheName* name);
 
   // Names the cache entry a request reads and writes: absolute folder and
   // file-name prefix. Never touches the file system.
   static std::string EntryKey(QLThumbnailData const& data);
 
-  // True when a fresh cache file exists and was read whole into the
-  // record's thumbnail and thumbnail_size; false (a miss) otherwise.
-  bool LookUp(QLThumbnailData& data, QLRequestFiles& files);
+  // Ok when a fresh cache file exists and was read whole into the record's
+  // thumbnail and thumbnail_size. kNotFound is the plain miss (no such file,
+  // or no source to name one by); any other kind is a miss whose cache file
+  // or folder could not be used (kRefused: the folder leads out of the
+  // allowed ones; kInvalid: not a regular PNG file of a sane size).
+  QLStatus LookUp(QLThumbnailData& data, QLRequestFiles& files);
 
   // Stores the record's thumbnail under its cache name: opens (or makes) the
-  // folder, then RemoveOutdated, then SaveAtomically. Failures are only
-  // logged.
-  void Save(QLThumbnailData const& data, QLRequestFiles& files);
+  // folder, then RemoveOutdated, then SaveAtomically; the first failure ends
+  // the save and is returned.
+  QLStatus Save(QLThumbnailData const& data, QLRequestFiles& files);
 
   // Removes the files of the same prefix (other source times) from the
   // folder opened as `dir` (Save opens it, making it when missing);
-  // directories stay. False when the folder cannot be listed or a removal
+  // directories stay. Fails when the folder cannot be listed or a removal
   // fails: then nothing may be saved.
-  bool RemoveOutdated(QLThumbnailData const& data, QLThumbnailCacheName const& name, int dir);
+  QLStatus RemoveOutdated(QLThumbnailData const& data, QLThumbnailCacheName const& name, int dir);
 
   // Writes the thumbnail to a temporary file in the folder opened as `dir`,
   // syncs it and renames it to the final name (replacing whatever has that
   // name, a symlink included, never following it), when the folder's file
-  // system has room for it; on any failure no file is left under either name.
-  void SaveAtomically(QLThumbnailData const& data, QLThumbnailCacheName const& name, int dir);
+  // system has room for it (else kNoSpace); on any failure no file is left
+  // under either name.
+  QLStatus SaveAtomically(QLThumbnailData const& data, QLThumbnailCacheName const& name, int dir);
 
   // Replaces the free-space query (tests put the boundary where they want it).
   void SetSpaceQuery(SpaceQuery query) { space_query_ = query; }
