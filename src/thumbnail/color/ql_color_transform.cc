@@ -78,9 +78,8 @@ bool CheckHeader(std::string const& icc, std::string* problem) {
 
 }  // namespace
 
-std::shared_ptr<QLColorTransform const> QLColorTransform::Build(std::string const& icc,
-                                                                 Input input,
-                                                                 std::string* problem) {
+std::shared_ptr<QLColorTransform const> QLColorTransform::Build(std::string const& icc, Input input,
+                                                                std::string* problem) {
   InstallLcmsLog();
   lcms_messages.clear();
   if (!CheckHeader(icc, problem)) return nullptr;
@@ -92,8 +91,8 @@ std::shared_ptr<QLColorTransform const> QLColorTransform::Build(std::string cons
   cmsColorSpaceSignature const space = cmsGetColorSpace(source.get());
   cmsProfileClassSignature const klass = cmsGetDeviceClass(source.get());
   bool const rgb_input = input == Input::kRgb;
-  bool const fits = rgb_input ? (space == cmsSigRgbData || space == cmsSigGrayData)
-                              : space == cmsSigCmykData;
+  bool const fits =
+      rgb_input ? (space == cmsSigRgbData || space == cmsSigGrayData) : space == cmsSigCmykData;
   if (!fits || klass == cmsSigLinkClass || klass == cmsSigAbstractClass ||
       klass == cmsSigNamedColorClass) {
     char name[5] = {static_cast<char>(space >> 24), static_cast<char>(space >> 16),
@@ -103,7 +102,8 @@ std::shared_ptr<QLColorTransform const> QLColorTransform::Build(std::string cons
     return nullptr;
   }
   ScopedProfile srgb(cmsCreate_sRGBProfile());
-  cmsUInt32Number const in_format = !rgb_input              ? (input == Input::kCmyk ? TYPE_CMYK_8 : TYPE_CMYK_8_REV)
+  cmsUInt32Number const in_format = !rgb_input
+                                        ? (input == Input::kCmyk ? TYPE_CMYK_8 : TYPE_CMYK_8_REV)
                                     : space == cmsSigGrayData ? kCanvasGrayFormat
                                                               : kCanvasFormat;
   Handle transform(srgb ? cmsCreateTransform(source.get(), in_format, srgb.get(), kCanvasFormat,
@@ -126,7 +126,8 @@ bool QLColorTransform::MovesNoColour() const {
   std::vector<int> grid;
   for (int r = 0; r < 8; ++r) {
     for (int g = 0; g < 8; ++g) {
-      for (int b = 0; b < 8; ++b) grid.push_back(gdTrueColor(r * 255 / 7, g * 255 / 7, b * 255 / 7));
+      for (int b = 0; b < 8; ++b)
+        grid.push_back(gdTrueColor(r * 255 / 7, g * 255 / 7, b * 255 / 7));
     }
   }
   for (int v = 0; v < 256; ++v) grid.push_back(gdTrueColor(v, v, v));
@@ -152,14 +153,12 @@ void QLColorTransform::ConvertCanvas(gdImagePtr canvas) const {
   for (int y = 0; y < gdImageSY(canvas); ++y) {
     int* pixels = canvas->tpixels[y];
     std::memcpy(row.data(), pixels, row.size() * sizeof(int));
-    cmsDoTransform(transform_.get(), pixels, row.data(),
-                   static_cast<cmsUInt32Number>(width));
+    cmsDoTransform(transform_.get(), pixels, row.data(), static_cast<cmsUInt32Number>(width));
     std::memcpy(pixels, row.data(), row.size() * sizeof(int));
   }
 }
 
 void QLColorTransform::ConvertCmykRow(unsigned char const* cmyk, int* pixels, int count) const {
   if (input_ == Input::kRgb || count <= 0) return;
-  cmsDoTransform(transform_.get(), cmyk, pixels,
-                 static_cast<cmsUInt32Number>(count));
+  cmsDoTransform(transform_.get(), cmyk, pixels, static_cast<cmsUInt32Number>(count));
 }

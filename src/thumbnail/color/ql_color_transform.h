@@ -49,7 +49,8 @@ class QLColorTransform {
 
  private:
   using Handle = std::unique_ptr<void, void (*)(void*)>;  // cmsHTRANSFORM, deleted with it
-  QLColorTransform(Handle transform, Input input) : transform_(std::move(transform)), input_(input) {}
+  QLColorTransform(Handle transform, Input input)
+      : transform_(std::move(transform)), input_(input) {}
   bool MovesNoColour() const;
 
   Handle transform_;

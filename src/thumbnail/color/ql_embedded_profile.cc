@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-
 namespace {
 
 using Kind = QLEmbeddedProfile::Kind;
@@ -33,7 +32,8 @@ class Reader {
  public:
   explicit Reader(int fd) : fd_(fd) {
     struct stat st;
-    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0) size_ = static_cast<std::uint64_t>(st.st_size);
+    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0)
+      size_ = static_cast<std::uint64_t>(st.st_size);
   }
   std::uint64_t size() const { return size_; }
   bool Read(std::uint64_t offset, void* out, std::size_t count) const {
@@ -95,7 +95,9 @@ struct TiffLayout {
   Reader const& in;
   std::uint64_t base;  // where the "II*\0" / "MM\0*" header starts
   bool little;
-  std::uint32_t U16(unsigned char const* p) const { return little ? (std::uint32_t{p[1]} << 8) | p[0] : Be16(p); }
+  std::uint32_t U16(unsigned char const* p) const {
+    return little ? (std::uint32_t{p[1]} << 8) | p[0] : Be16(p);
+  }
   std::uint32_t U32(unsigned char const* p) const { return little ? Le32(p) : Be32(p); }
 
   // The entry `tag` of the directory at `ifd` (relative to base).
@@ -142,10 +144,12 @@ QLEmbeddedProfile ReadTiff(Reader const& in) {
   TiffLayout const tiff{in, 0, little};
   TiffEntry entry;
   if (!tiff.Find(ifd, 34675, &entry)) return {};
-  if (entry.type != 7 && entry.type != 1) return Broken("ICC tag of type " + std::to_string(entry.type));
+  if (entry.type != 7 && entry.type != 1)
+    return Broken("ICC tag of type " + std::to_string(entry.type));
   if (entry.count > kMaxProfile) return Broken(Oversized(entry.count));
   std::string bytes;
-  if (!in.ReadString(entry.value_offset, entry.count, &bytes)) return Broken("ICC tag past the end of the file");
+  if (!in.ReadString(entry.value_offset, entry.count, &bytes))
+    return Broken("ICC tag past the end of the file");
   return Icc(std::move(bytes));
 }
 
@@ -191,13 +195,17 @@ QLEmbeddedProfile ReadJpeg(Reader const& in) {
       unsigned char h[14];
       if (in.Read(body, h, 14) && std::memcmp(h, kIccTag, 12) == 0) {
         unsigned const sequence = h[12], count = h[13];
-        if (count == 0 || sequence == 0 || sequence > count) return Broken("ICC segment numbered " + std::to_string(sequence) + " of " + std::to_string(count));
+        if (count == 0 || sequence == 0 || sequence > count)
+          return Broken("ICC segment numbered " + std::to_string(sequence) + " of " +
+                        std::to_string(count));
         if (parts.empty()) parts.resize(count);
         if (parts.size() != count) return Broken("ICC segments disagree on their count");
-        if (!parts[sequence - 1].empty()) return Broken("ICC segment " + std::to_string(sequence) + " twice");
+        if (!parts[sequence - 1].empty())
+          return Broken("ICC segment " + std::to_string(sequence) + " twice");
         total += body_size - 14;
         if (total > kMaxProfile) return Broken(Oversized(total));
-        if (!in.ReadString(body + 14, body_size - 14, &parts[sequence - 1]) || parts[sequence - 1].empty()) {
+        if (!in.ReadString(body + 14, body_size - 14, &parts[sequence - 1]) ||
+            parts[sequence - 1].empty()) {
           return Broken("ICC segment " + std::to_string(sequence) + " cut off");
         }
       }
@@ -215,7 +223,9 @@ QLEmbeddedProfile ReadJpeg(Reader const& in) {
   }
   std::string joined;
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (parts[i].empty()) return Broken("ICC segment " + std::to_string(i + 1) + " of " + std::to_string(parts.size()) + " missing");
+    if (parts[i].empty())
+      return Broken("ICC segment " + std::to_string(i + 1) + " of " + std::to_string(parts.size()) +
+                    " missing");
     joined += parts[i];
   }
   return Icc(std::move(joined));
@@ -264,11 +274,14 @@ QLEmbeddedProfile ReadPng(Reader const& in) {
       std::string chunk;
       if (!in.ReadString(at + 8, length, &chunk)) return Broken("iCCP chunk cut off");
       std::size_t const name_end = chunk.find('\0');
-      if (name_end == std::string::npos || name_end == 0 || name_end > 79 || name_end + 2 > chunk.size() || chunk[name_end + 1] != 0) {
+      if (name_end == std::string::npos || name_end == 0 || name_end > 79 ||
+          name_end + 2 > chunk.size() || chunk[name_end + 1] != 0) {
         return Broken("iCCP chunk without a name or of an unknown compression");
       }
       std::string icc;
-      if (!Inflate(chunk.substr(name_end + 2), &icc)) return Broken("iCCP data does not unpack to a profile of at most " + std::to_string(kMaxProfile) + " bytes");
+      if (!Inflate(chunk.substr(name_end + 2), &icc))
+        return Broken("iCCP data does not unpack to a profile of at most " +
+                      std::to_string(kMaxProfile) + " bytes");
       return Icc(std::move(icc));
     }
     at += 12ull + length;
@@ -280,7 +293,8 @@ QLEmbeddedProfile ReadPng(Reader const& in) {
 
 QLEmbeddedProfile ReadWebp(Reader const& in) {
   unsigned char h[12];
-  if (!in.Read(0, h, 12) || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WEBP", 4) != 0) return {};
+  if (!in.Read(0, h, 12) || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WEBP", 4) != 0)
+    return {};
   std::uint64_t at = 12;
   for (int step = 0; step < kMaxSteps; ++step) {
     unsigned char c[8];
@@ -293,7 +307,9 @@ QLEmbeddedProfile ReadWebp(Reader const& in) {
       return Icc(std::move(icc));
     }
     // The picture chunks come after ICCP in a valid file.
-    if (std::memcmp(c, "VP8 ", 4) == 0 || std::memcmp(c, "VP8L", 4) == 0 || std::memcmp(c, "ANMF", 4) == 0) break;
+    if (std::memcmp(c, "VP8 ", 4) == 0 || std::memcmp(c, "VP8L", 4) == 0 ||
+        std::memcmp(c, "ANMF", 4) == 0)
+      break;
     at += 8ull + length + (length & 1);
   }
   return {};
@@ -325,7 +341,8 @@ bool ReadBox(Reader const& in, std::uint64_t at, std::uint64_t limit, Box* box) 
   return size >= box->body - at && box->end <= limit;
 }
 
-bool FindChild(Reader const& in, std::uint64_t from, std::uint64_t end, char const* type, Box* out) {
+bool FindChild(Reader const& in, std::uint64_t from, std::uint64_t end, char const* type,
+               Box* out) {
   for (int step = 0; step < kMaxSteps && ReadBox(in, from, end, out); ++step) {
     if (std::memcmp(out->type, type, 4) == 0) return true;
     if (out->end <= from) return false;
@@ -401,8 +418,11 @@ QLEmbeddedProfile ReadIsobmff(Reader const& in) {
   // points when both are there, as the format allows one of each.
   QLEmbeddedProfile best;
   std::uint64_t at = ipco.body;
-  for (std::uint32_t index = 1; index <= static_cast<std::uint32_t>(kMaxSteps) && ReadBox(in, at, ipco.end, &child); ++index) {
-    bool const linked = wanted.empty() || std::find(wanted.begin(), wanted.end(), index) != wanted.end();
+  for (std::uint32_t index = 1;
+       index <= static_cast<std::uint32_t>(kMaxSteps) && ReadBox(in, at, ipco.end, &child);
+       ++index) {
+    bool const linked =
+        wanted.empty() || std::find(wanted.begin(), wanted.end(), index) != wanted.end();
     if (linked && std::memcmp(child.type, "colr", 4) == 0) {
       QLEmbeddedProfile found = ReadColr(in, child);
       if (found.kind == Kind::kIcc || found.kind == Kind::kBroken) return found;

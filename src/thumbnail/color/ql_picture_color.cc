@@ -46,7 +46,8 @@ QLPictureColor FindPictureColor(int fd, QLProfileContainer container, std::strin
   }
   // The colour space field of the header: a CMYK profile can only serve a
   // CMYK JPEG, whose decoder then uses it.
-  if (container == QLProfileContainer::kJpeg && icc->size() >= 20 && icc->compare(16, 4, "CMYK") == 0) {
+  if (container == QLProfileContainer::kJpeg && icc->size() >= 20 &&
+      icc->compare(16, 4, "CMYK") == 0) {
     result.cmyk_profile = *icc;
     return result;
   }
