@@ -1,6 +1,7 @@
 // End to end through the real daemon: colour patches known in sRGB, put by
 // lcms2 into Adobe RGB, ProPhoto RGB and a P3 space and stored with the
-// profile in each container, come back as their sRGB values with
+// profile in JPEG, PNG, WebP and TIFF (P3 also in HEIC, and as nclx code
+// points in AVIF), come back as their sRGB values with
 // --color-management and as stored without it. A CMYK JPEG goes through its
 // profile; broken profiles leave the picture as stored with one WARN line.
 #include <gd.h>
@@ -120,8 +121,9 @@ std::string CmykProfile() {
 std::vector<int> Convert(std::vector<int> const& colours, std::string const& from,
                          std::string const& to) {
   auto open = [](std::string const& icc) {
-    return icc.empty() ? cmsCreate_sRGBProfile()
-                       : cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
+    return icc.empty()
+               ? cmsCreate_sRGBProfile()
+               : cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
   };
   cmsHPROFILE in = open(from), out = open(to);
   bool const cmyk = cmsGetColorSpace(in) == cmsSigCmykData;
@@ -159,7 +161,8 @@ gdImagePtr Patches(std::vector<int> const& colours) {
 // The JPEG of `image` with `segments` (whole marker segments) after APP0.
 std::string Jpeg(gdImagePtr image, std::string const& segments) {
   std::string jpeg = Bytes([&](int* size) { return gdImageJpegPtr(image, size, 100); });
-  std::size_t const app0 = 4 + ((static_cast<unsigned char>(jpeg[4]) << 8) | (unsigned char)jpeg[5]);
+  std::size_t const app0 =
+      4 + ((static_cast<unsigned char>(jpeg[4]) << 8) | (unsigned char)jpeg[5]);
   return jpeg.insert(app0, segments);
 }
 
@@ -183,7 +186,7 @@ std::string AdobeExif() {
   auto entry = [](unsigned tag, unsigned type, std::uint32_t count, std::string value) {
     return Le16(tag) + Le16(type) + Le32(count) + value + std::string(4 - value.size(), '\0');
   };
-  tiff += Le16(1) + entry(0x8769, 4, 1, Le32(26)) + Le32(0);                        // IFD0 at 8
+  tiff += Le16(1) + entry(0x8769, 4, 1, Le32(26)) + Le32(0);  // IFD0 at 8
   tiff += Le16(2) + entry(0xA001, 3, 1, Le16(0xFFFF)) + entry(0xA005, 4, 1, Le32(56)) +  // at 26
           Le32(0);
   tiff += Le16(1) + entry(0x0001, 2, 4, std::string("R03\0", 4)) + Le32(0);  // at 56
@@ -208,10 +211,11 @@ std::string Png(gdImagePtr image, std::string const& icc, bool cut = false) {
 }
 
 std::string Webp(gdImagePtr image, std::string const& icc) {
-  std::string const lossless = Bytes([&](int* size) { return gdImageWebpPtrEx(image, size, gdWebpLossless); });
+  std::string const lossless =
+      Bytes([&](int* size) { return gdImageWebpPtrEx(image, size, gdWebpLossless); });
   unsigned const w = gdImageSX(image) - 1, h = gdImageSY(image) - 1;
-  std::string vp8x = "VP8X" + Le32(10) + std::string("\x20\0\0\0", 4) +
-                     Le32(w).substr(0, 3) + Le32(h).substr(0, 3);
+  std::string vp8x = "VP8X" + Le32(10) + std::string("\x20\0\0\0", 4) + Le32(w).substr(0, 3) +
+                     Le32(h).substr(0, 3);
   std::string iccp = "ICCP" + Le32(static_cast<std::uint32_t>(icc.size())) + icc;
   if (icc.size() % 2) iccp += '\0';
   std::string const body = "WEBP" + vp8x + iccp + lossless.substr(12);
@@ -233,13 +237,26 @@ std::string Tiff(gdImagePtr image, std::string const& icc) {
   }
   tiff += Le16(8) + Le16(8) + Le16(8) + icc + std::string(icc.size() % 2, '\0');
   auto entry = [](unsigned tag, unsigned type, std::uint32_t count, std::uint32_t value) {
-    return Le16(tag) + Le16(type) + Le32(count) + (type == 3 && count == 1 ? Le16(value) + Le16(0) : Le32(value));
+    return Le16(tag) + Le16(type) + Le32(count) +
+           (type == 3 && count == 1 ? Le16(value) + Le16(0) : Le32(value));
   };
   tiff += Le16(10) + entry(256, 4, 1, w) + entry(257, 4, 1, h) + entry(258, 3, 3, bits_at) +
           entry(259, 3, 1, 1) + entry(262, 3, 1, 2) + entry(273, 4, 1, pixels_at) +
           entry(277, 3, 1, 3) + entry(278, 4, 1, h) + entry(279, 4, 1, 3 * w * h) +
           entry(34675, 7, static_cast<std::uint32_t>(icc.size()), icc_at) + Le32(0);
   return tiff;
+}
+
+// `png` through a Debian encoder `tool` writing out.`extension`; empty
+// when it fails.
+std::string Encode(std::string const& png, char const* tool, std::vector<std::string> arguments,
+                   char const* extension) {
+  QLTempDir work;
+  std::string const out = work.File(std::string("out.") + extension);
+  if (!qltest::WriteBytes(work.File("in.png"), qltest::Bytes(png.begin(), png.end()))) return "";
+  arguments.insert(arguments.end(), {"-o", out, work.File("in.png")});
+  if (RunTool(tool, arguments, work.path(), 60000).status != 0) return "";
+  return ReadFileText(out);
 }
 
 // A CMYK JPEG (Adobe marker, so inverted samples) of the inks with `icc`.
@@ -264,7 +281,8 @@ std::string CmykJpeg(std::string const& icc) {
   for (int y = 0; y < kRows * kPatch; ++y) {
     for (int x = 0; x < kCols * kPatch; ++x) {
       unsigned const ink = kInks[y / kPatch * kCols + x / kPatch];
-      for (int i = 0; i < 4; ++i) row[x * 4 + i] = static_cast<unsigned char>(255 - (ink >> (24 - 8 * i)));
+      for (int i = 0; i < 4; ++i)
+        row[x * 4 + i] = static_cast<unsigned char>(255 - (ink >> (24 - 8 * i)));
     }
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
@@ -284,8 +302,9 @@ std::vector<int> Sample(std::string const& png) {
   if (!image) return colours;
   int const step = gdImageSX(image) / kCols;
   for (int i = 0; i < kCols * kRows; ++i) {
-    colours.push_back(gdImageGetTrueColorPixel(image, i % kCols * step + step / 2,
-                                               i / kCols * step + step / 2) & 0xFFFFFF);
+    colours.push_back(
+        gdImageGetTrueColorPixel(image, i % kCols * step + step / 2, i / kCols * step + step / 2) &
+        0xFFFFFF);
   }
   gdImageDestroy(image);
   return colours;
@@ -317,8 +336,9 @@ class ColorManagementTest : public LiveDaemonTest {
   std::string Ask(std::string const& path, int id) {
     LoadConnection connection;
     std::string reply;
-    EXPECT_TRUE(connection.Ask(RequestBody(path, 160, 120, id, temp_.File("cache") + std::to_string(id)),
-                               &reply, ReplyTimeoutMs()))
+    EXPECT_TRUE(
+        connection.Ask(RequestBody(path, 160, 120, id, temp_.File("cache") + std::to_string(id)),
+                       &reply, ReplyTimeoutMs()))
         << path;
     return reply;
   }
@@ -329,8 +349,9 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
   std::vector<Row> rows;
   std::string const broken = AdobeRgb();
   std::vector<int> const stored_adobe = Convert(kSrgb, "", broken);
-  for (auto const& space : {std::make_pair("adobe", AdobeRgb()), std::make_pair("prophoto", ProPhoto()),
-                            std::make_pair("p3", DisplayP3())}) {
+  for (auto const& space :
+       {std::make_pair("adobe", AdobeRgb()), std::make_pair("prophoto", ProPhoto()),
+        std::make_pair("p3", DisplayP3())}) {
     std::vector<int> const stored = Convert(kSrgb, "", space.second);
     gdImagePtr image = Patches(stored);
     std::string const name = space.first;
@@ -338,6 +359,18 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
     rows.push_back({name + ".png", Png(image, space.second), kSrgb, stored, 3, 0});
     rows.push_back({name + ".webp", Webp(image, space.second), kSrgb, stored, 3, 0});
     rows.push_back({name + ".tif", Tiff(image, space.second), kSrgb, stored, 3, 0});
+    if (name == "p3") {
+      // Lossless in RGB: a HEIC with the profile, an AVIF with nclx code
+      // points for P3 (primaries 12, sRGB transfer 13) instead.
+      rows.push_back({name + ".heic",
+                      Encode(Png(image, space.second), "/usr/bin/heif-enc",
+                             {"-L", "-p", "chroma=444", "--matrix_coefficients=0"}, "heic"),
+                      kSrgb, stored, 3, 0});
+      rows.push_back({name + ".avif",
+                      Encode(Bytes([&](int* size) { return gdImagePngPtr(image, size); }),
+                             "/usr/bin/avifenc", {"-l", "--cicp", "12/13/0"}, "avif"),
+                      kSrgb, stored, 3, 0});
+    }
     gdImageDestroy(image);
   }
   gdImagePtr adobe = Patches(stored_adobe);
@@ -347,7 +380,8 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
   std::string random(600, '\0');
   for (char& c : random) c = static_cast<char>(std::rand());
   rows.push_back({"cut.png", Png(adobe, broken, true), stored_adobe, stored_adobe, 3, 1});
-  rows.push_back({"size-field.jpg", Jpeg(adobe, IccSegments(wrong_size)), stored_adobe, stored_adobe, 3, 1});
+  rows.push_back(
+      {"size-field.jpg", Jpeg(adobe, IccSegments(wrong_size)), stored_adobe, stored_adobe, 3, 1});
   rows.push_back({"random.webp", Webp(adobe, random), stored_adobe, stored_adobe, 3, 1});
   gdImageDestroy(adobe);
   // An sRGB profile changes nothing: same bytes with and without.
@@ -356,13 +390,20 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
   gdImageDestroy(srgb);
   std::string const cmyk_icc = CmykProfile();
   std::string const cmyk = CmykJpeg(cmyk_icc);
-  gdImagePtr plain = gdImageCreateFromJpegPtr(static_cast<int>(cmyk.size()), const_cast<char*>(cmyk.data()));
+  gdImagePtr plain =
+      gdImageCreateFromJpegPtr(static_cast<int>(cmyk.size()), const_cast<char*>(cmyk.data()));
   ASSERT_NE(nullptr, plain);
-  std::vector<int> const today = Sample(Bytes([&](int* size) { return gdImagePngPtr(plain, size); }));
+  std::vector<int> const today =
+      Sample(Bytes([&](int* size) { return gdImagePngPtr(plain, size); }));
   gdImageDestroy(plain);
-  rows.push_back({"cmyk.jpg", cmyk, Convert(std::vector<int>(kInks.begin(), kInks.end()), cmyk_icc, ""),
-                  today, 4, 0});
-  for (Row const& row : rows) ASSERT_TRUE(qltest::WriteBytes(temp_.File(row.file), qltest::Bytes(row.bytes.begin(), row.bytes.end()))) << row.file;
+  rows.push_back({"cmyk.jpg", cmyk,
+                  Convert(std::vector<int>(kInks.begin(), kInks.end()), cmyk_icc, ""), today, 4,
+                  0});
+  for (Row const& row : rows) {
+    ASSERT_FALSE(row.bytes.empty()) << row.file << ": its encoder failed";
+    ASSERT_TRUE(qltest::WriteBytes(temp_.File(row.file),
+                                   qltest::Bytes(row.bytes.begin(), row.bytes.end())));
+  }
 
   std::vector<std::string> replies[2];
   for (int with = 0; with < 2; ++with) {
@@ -379,9 +420,11 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
     std::string const log = daemon_->LogText();
     for (Row const& row : rows) {
       int lines = 0;
-      for (std::size_t at = log.find("WARN: "); at != std::string::npos; at = log.find("WARN: ", at + 1)) {
+      for (std::size_t at = log.find("WARN: "); at != std::string::npos;
+           at = log.find("WARN: ", at + 1)) {
         std::string const line = log.substr(at, log.find('\n', at) - at);
-        lines += line.find("Colour profile of \"" + temp_.File(row.file) + "\"") != std::string::npos;
+        lines +=
+            line.find("Colour profile of \"" + temp_.File(row.file) + "\"") != std::string::npos;
       }
       EXPECT_EQ(with ? row.warnings : 0, lines) << row.file << "\n" << log;
     }
