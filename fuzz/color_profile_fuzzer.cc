@@ -43,8 +43,8 @@ std::string Wrap(int layout, std::string const& icc) {
   std::string const size = Le32(static_cast<std::uint32_t>(icc.size()));
   switch (layout) {
     case 0:
-      return "\xFF\xD8" + App2(1, icc.substr(0, icc.size() / 2)) + App2(2, icc.substr(icc.size() / 2)) +
-             "\xFF\xD9";
+      return "\xFF\xD8" + App2(1, icc.substr(0, icc.size() / 2)) +
+             App2(2, icc.substr(icc.size() / 2)) + "\xFF\xD9";
     case 1: {
       uLongf packed_size = compressBound(static_cast<uLong>(icc.size()));
       std::string packed(packed_size, '\0');
@@ -60,7 +60,8 @@ std::string Wrap(int layout, std::string const& icc) {
       return std::string("II*\0\x08\0\0\0\x01\0\x73\x87\x07\0", 14) + size + Le32(26) +
              std::string(4, '\0') + icc;
     default:
-      return Box("meta", std::string(4, '\0') + Box("iprp", Box("ipco", Box("colr", "prof" + icc))));
+      return Box("meta",
+                 std::string(4, '\0') + Box("iprp", Box("ipco", Box("colr", "prof" + icc))));
   }
 }
 
@@ -97,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     }
     color.canvas->ConvertCanvas(canvas);
     for (int x = 0; x < 9; ++x) {
-      FuzzCheck(gdTrueColorGetAlpha(gdImageGetTrueColorPixel(canvas, x, 0)) == x * 15, "alpha kept");
+      FuzzCheck(gdTrueColorGetAlpha(gdImageGetTrueColorPixel(canvas, x, 0)) == x * 15,
+                "alpha kept");
       FuzzCheck(gdImageGetTrueColorPixel(canvas, x, 0) == gdImageGetTrueColorPixel(canvas, x, 1),
                 "the same pixel converts the same");
     }

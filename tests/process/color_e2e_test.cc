@@ -383,6 +383,12 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
   rows.push_back(
       {"size-field.jpg", Jpeg(adobe, IccSegments(wrong_size)), stored_adobe, stored_adobe, 3, 1});
   rows.push_back({"random.webp", Webp(adobe, random), stored_adobe, stored_adobe, 3, 1});
+  std::string oversized;  // 70 segments of 60000 bytes: over the 4 MiB taken
+  for (int i = 1; i <= 70; ++i) {
+    oversized += Segment(0xE2, std::string("ICC_PROFILE\0", 12) + static_cast<char>(i) + '\x46' +
+                                   std::string(60000, 'x'));
+  }
+  rows.push_back({"oversized.jpg", Jpeg(adobe, oversized), stored_adobe, stored_adobe, 3, 1});
   gdImageDestroy(adobe);
   // An sRGB profile changes nothing: same bytes with and without.
   gdImagePtr srgb = Patches(kSrgb);
