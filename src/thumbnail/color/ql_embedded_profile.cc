@@ -51,7 +51,7 @@ class Reader {
   }
   // `count` bytes into `out`, refusing more than kMaxProfile.
   bool ReadString(std::uint64_t offset, std::uint64_t count, std::string* out) const {
-    if (count > kMaxProfile) return false;
+    if (count > kMaxProfile || offset > size_ || count > size_ - offset) return false;
     out->resize(static_cast<std::size_t>(count));
     return Read(offset, &(*out)[0], out->size());
   }
@@ -351,30 +351,35 @@ bool FindChild(Reader const& in, std::uint64_t from, std::uint64_t end, char con
   return false;
 }
 
-// The 1-based 'ipco' indices of the properties 'ipma' gives `item`, at most
-// kMaxAssociations of them.
+// The 1-based 'ipco' indices of the properties 'ipma' gives `item`. The
+// box is read whole when it is at most kMaxIpmaBytes (a few hundred bytes
+// even for the tiled photos of phones); a larger one links nothing.
+std::uint32_t const kMaxIpmaBytes = 1u << 20;
 std::vector<std::uint32_t> PropertiesOf(Reader const& in, Box const& ipma, std::uint32_t item) {
-  unsigned char vf[8];
   std::vector<std::uint32_t> found;
-  if (!in.Read(ipma.body, vf, 8)) return found;
-  unsigned const version = vf[0];
-  bool const wide_index = (vf[3] & 1) != 0;
-  std::uint32_t const entries = Be32(vf + 4);
-  std::uint64_t at = ipma.body + 8;
-  for (std::uint32_t e = 0; e < entries && e < static_cast<std::uint32_t>(kMaxSteps); ++e) {
-    unsigned char b[5];
-    unsigned const id_size = version < 1 ? 2 : 4;
-    if (!in.Read(at, b, id_size + 1) || at + id_size + 1 > ipma.end) break;
-    std::uint32_t const id = id_size == 2 ? Be16(b) : Be32(b);
-    unsigned const count = b[id_size];
+  std::string box;
+  if (ipma.end - ipma.body > kMaxIpmaBytes ||
+      !in.ReadString(ipma.body, ipma.end - ipma.body, &box) || box.size() < 8) {
+    return found;
+  }
+  auto const* p = reinterpret_cast<unsigned char const*>(box.data());
+  std::size_t const size = box.size();
+  unsigned const id_size = p[0] < 1 ? 2 : 4;
+  unsigned const index_size = (p[3] & 1) != 0 ? 2 : 1;
+  std::uint32_t const entries = Be32(p + 4);
+  std::size_t at = 8;
+  for (std::uint32_t e = 0; e < entries && at + id_size + 1 <= size; ++e) {
+    std::uint32_t const id = id_size == 2 ? Be16(p + at) : Be32(p + at);
+    unsigned const count = p[at + id_size];
     at += id_size + 1;
-    for (unsigned a = 0; a < count; ++a) {
-      unsigned char p[2];
-      if (!in.Read(at, p, wide_index ? 2 : 1)) return found;
-      if (id == item) found.push_back(wide_index ? (Be16(p) & 0x7FFF) : (p[0] & 0x7Fu));
-      at += wide_index ? 2 : 1;
+    if (count * index_size > size - at) break;
+    if (id == item) {
+      for (unsigned a = 0; a < count; ++a, at += index_size) {
+        found.push_back(index_size == 2 ? (Be16(p + at) & 0x7FFF) : (p[at] & 0x7Fu));
+      }
+      break;
     }
-    if (id == item) break;
+    at += count * index_size;
   }
   return found;
 }
