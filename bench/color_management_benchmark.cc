@@ -51,9 +51,9 @@ struct Files {
     std::string jpeg(static_cast<char*>(data), static_cast<std::size_t>(size));
     gdFree(data);
     std::string const icc = AdobeRgb();
-    std::string const app2 = std::string("\xFF\xE2", 2) + static_cast<char>((icc.size() + 16) >> 8) +
-                             static_cast<char>((icc.size() + 16) & 0xFF) +
-                             std::string("ICC_PROFILE\0\1\1", 14) + icc;
+    std::string const app2 =
+        std::string("\xFF\xE2", 2) + static_cast<char>((icc.size() + 16) >> 8) +
+        static_cast<char>((icc.size() + 16) & 0xFF) + std::string("ICC_PROFILE\0\1\1", 14) + icc;
     qltest::WriteBytes(plain, qltest::Bytes(jpeg.begin(), jpeg.end()));
     jpeg.insert(2, app2);
     qltest::WriteBytes(profiled, qltest::Bytes(jpeg.begin(), jpeg.end()));

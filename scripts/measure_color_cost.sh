@@ -35,8 +35,9 @@ int main(void) {
   cmsToneCurve* curves[3] = {g, g, g};
   cmsHPROFILE p = cmsCreateRGBProfile(&d65, &adobe, curves);
   static char bytes[65536];
-  cmsUInt32Number size = sizeof bytes;
-  cmsSaveProfileToMem(p, bytes, &size);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(p, NULL, &size); /* the size; given a buffer, lcms2 keeps it */
+  if (size > sizeof bytes || !cmsSaveProfileToMem(p, bytes, &size)) return 1;
   fwrite(bytes, 1, size, stdout);
   return 0;
 }

@@ -42,15 +42,14 @@ std::string Bytes(std::function<void*(int*)> const& write) {
   return bytes;
 }
 
-std::string Be32(std::uint32_t v) {
-  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-          static_cast<char>(v)};
+// `v` in `bytes` bytes, big-endian unless `little`.
+std::string Int(std::uint32_t v, int bytes, bool little = false) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * (little ? i : bytes - 1 - i)));
+  return out;
 }
-std::string Le32(std::uint32_t v) {
-  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-          static_cast<char>(v >> 24)};
-}
-std::string Le16(unsigned v) { return {static_cast<char>(v), static_cast<char>(v >> 8)}; }
+std::string Le32(std::uint32_t v) { return Int(v, 4, true); }
+std::string Le16(unsigned v) { return Int(v, 2, true); }
 
 std::string SaveProfile(cmsHPROFILE profile) {
   cmsUInt32Number size = 0;
@@ -127,19 +126,13 @@ std::vector<int> Convert(std::vector<int> const& colours, std::string const& fro
   };
   cmsHPROFILE in = open(from), out = open(to);
   bool const cmyk = cmsGetColorSpace(in) == cmsSigCmykData;
-  cmsHTRANSFORM t = cmsCreateTransform(in, cmyk ? TYPE_CMYK_8_REV : TYPE_RGB_8, out, TYPE_RGB_8,
+  cmsHTRANSFORM t = cmsCreateTransform(in, cmyk ? TYPE_CMYK_8 : TYPE_RGB_8, out, TYPE_RGB_8,
                                        INTENT_PERCEPTUAL, 0);
   std::vector<int> result;
-  for (int c : colours) {
-    // RGB as 0xRRGGBB; CMYK inks as 0xCCMMYYKK, handed over inverted.
-    unsigned char pixel[4] = {static_cast<unsigned char>(c >> (cmyk ? 24 : 16)),
-                              static_cast<unsigned char>(c >> (cmyk ? 16 : 8)),
-                              static_cast<unsigned char>(c >> (cmyk ? 8 : 0)),
-                              static_cast<unsigned char>(c)};
-    if (cmyk) {
-      for (unsigned char& v : pixel) v = static_cast<unsigned char>(255 - v);
-    }
-    unsigned char rgb[3];
+  for (int c : colours) {  // RGB as 0xRRGGBB, CMYK inks as 0xCCMMYYKK
+    unsigned char pixel[4], rgb[3];
+    for (int i = 0; i < 4; ++i)
+      pixel[i] = static_cast<unsigned char>(c >> ((cmyk ? 24 : 16) - 8 * i));
     cmsDoTransform(t, pixel, rgb, 1);
     result.push_back((rgb[0] << 16) | (rgb[1] << 8) | rgb[2]);
   }
@@ -158,19 +151,14 @@ gdImagePtr Patches(std::vector<int> const& colours) {
   return image;
 }
 
-// The JPEG of `image` with `segments` (whole marker segments) after APP0.
+// The JPEG of `image` with `segments` (whole marker segments) after SOI.
 std::string Jpeg(gdImagePtr image, std::string const& segments) {
-  std::string jpeg = Bytes([&](int* size) { return gdImageJpegPtr(image, size, 100); });
-  std::size_t const app0 =
-      4 + ((static_cast<unsigned char>(jpeg[4]) << 8) | (unsigned char)jpeg[5]);
-  return jpeg.insert(app0, segments);
+  return Bytes([&](int* size) { return gdImageJpegPtr(image, size, 100); }).insert(2, segments);
 }
 
 std::string Segment(int marker, std::string const& body) {
-  std::size_t const length = body.size() + 2;
-  return std::string{'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8),
-                     static_cast<char>(length & 0xFF)} +
-         body;
+  return std::string{'\xFF', static_cast<char>(marker)} +
+         Int(static_cast<std::uint32_t>(body.size() + 2), 2) + body;
 }
 
 // The profile in two APP2 segments, numbered 1 and 2 of 2.
@@ -194,10 +182,10 @@ std::string AdobeExif() {
 }
 
 std::string Chunk(char const* type, std::string const& data) {
-  std::string chunk = Be32(static_cast<std::uint32_t>(data.size())) + type + data;
+  std::string chunk = Int(static_cast<std::uint32_t>(data.size()), 4) + type + data;
   uLong const crc = crc32(0, reinterpret_cast<Bytef const*>(chunk.data() + 4),
                           static_cast<uInt>(chunk.size() - 4));
-  return chunk + Be32(static_cast<std::uint32_t>(crc));
+  return chunk + Int(static_cast<std::uint32_t>(crc), 4);
 }
 
 std::string Png(gdImagePtr image, std::string const& icc, bool cut = false) {
