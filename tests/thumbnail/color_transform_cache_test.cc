@@ -11,18 +11,22 @@
 
 namespace {
 
+std::string Save(cmsHPROFILE profile) {
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  std::string bytes(size, '\0');
+  cmsSaveProfileToMem(profile, &bytes[0], &size);
+  cmsCloseProfile(profile);
+  return bytes;
+}
+
 // An RGB profile of sRGB's primaries with a plain power curve.
 std::string GammaProfile(double gamma) {
   cmsCIExyY const white = {0.3127, 0.3290, 1.0};
   cmsCIExyYTRIPLE const primaries = {{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
   cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
   cmsToneCurve* curves[3] = {curve, curve, curve};
-  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  std::string bytes(size, '\0');
-  cmsSaveProfileToMem(profile, &bytes[0], &size);
-  cmsCloseProfile(profile);
+  std::string const bytes = Save(cmsCreateRGBProfile(&white, &primaries, curves));
   cmsFreeToneCurve(curve);
   return bytes;
 }
@@ -46,6 +50,9 @@ TEST(ColorTransformCacheTest, BuildsEachProfileOnceAndKeepsAtMostItsBound) {
   EXPECT_NE(first.front(), cache.Get(profiles.front(), QLColorTransform::Input::kRgb, &problem));
   EXPECT_FALSE(cache.Get(profiles.back(), QLColorTransform::Input::kCmyk, &problem));
   EXPECT_NE(std::string::npos, problem.find("unsupported")) << problem;
+  // sRGB by content: lcms2's own sRGB profile converts nothing.
+  EXPECT_TRUE(cache.Get(Save(cmsCreate_sRGBProfile()), QLColorTransform::Input::kRgb, &problem)
+                  ->identity());
 
   // Threads meeting one new profile all get a transform, and one is kept.
   std::string const shared = GammaProfile(3.0);
