@@ -71,6 +71,8 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Depends on the libraries the programs link (libgd, libjpeg, liblcms2-2...)
+# as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The maintainer scripts create the account with adduser.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")

@@ -5,6 +5,7 @@
 
 set(QL_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
 
+ql_fuzz_target(color_profile ql_thumbnail_color ql_log ql_test_support z)
 ql_fuzz_target(command_handler ql_thumbnail ql_protocol ql_test_support)
 ql_fuzz_target(exif_orientation ql_thumbnail ql_test_support)
 ql_fuzz_target(frame_receiver ql_ipc ql_log ql_test_support)

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   libboost-thread-dev libboost-filesystem-dev libboost-system-dev
   libgd-dev libjpeg-dev libpng-dev
-  libexif-dev libid3tag0-dev libavif-dev
+  libexif-dev libid3tag0-dev libavif-dev liblcms2-dev zlib1g-dev
   libraw-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libssl-dev libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev

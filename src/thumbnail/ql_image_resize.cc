@@ -10,6 +10,7 @@
 #include <string>
 
 #include "log/ql_log.h"
+#include "thumbnail/color/ql_color_transform.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_thumbnail_encoder.h"
@@ -75,7 +76,8 @@ bool ResizeImage(QLThumbnailOptions const& options, boost::shared_ptr<gdImageStr
 }
 
 bool ResizeImage(QLThumbnailOptions const& options, boost::shared_ptr<gdImageStruct> image,
-                 QLThumbnailData& data, int orientation, int original_width, int original_height) {
+                 QLThumbnailData& data, int orientation, int original_width, int original_height,
+                 QLColorTransform const* color) {
   if (!image) return false;
   QLTimer timer;
   // The request's unsigned sizes are used as signed 32-bit numbers: a size
@@ -121,6 +123,8 @@ bool ResizeImage(QLThumbnailOptions const& options, boost::shared_ptr<gdImageStr
   } else {
     result = std::move(canvas);
   }
+
+  if (color) color->ConvertCanvas(result.get());
 
   // PNG with libgd's own settings unless the command line chose a format,
   // a level or filters.

@@ -141,6 +141,16 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          return true;
        }});
   options.push_back(
+      {"color-management", false,
+       "      --color-management    convert thumbnails of pictures with a colour profile\n"
+       "                            (Adobe RGB, Display P3, ProPhoto, CMYK...) to sRGB\n"
+       "                            (off by default; clear the cache folders when\n"
+       "                            changing it, cached thumbnails are kept as made)\n",
+       "", [target](char const*) {
+         target->color_management = true;
+         return true;
+       }});
+  options.push_back(
       {"allow-root", true,
        "      --allow-root DIR      requests' files and folders must resolve inside DIR\n"
        "                            (repeatable; default: anywhere)\n",

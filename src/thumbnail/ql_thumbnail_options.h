@@ -62,6 +62,12 @@ struct QLThumbnailOptions {
   enum class Formats { kBasic, kExtended };
   Formats formats = Formats::kBasic;
 
+  // Converts thumbnails of pictures with an embedded or declared colour
+  // profile (Adobe RGB, Display P3, ProPhoto RGB, CMYK...) to sRGB with
+  // lcms2 (color/ql_picture_color.h). Off by default: the cache does not
+  // tell thumbnails made with it from those made without.
+  bool color_management = false;
+
   // The helper process that decodes camera RAW previews and video frames
   // (decode/ql_media_decoders.h).
   QLMediaDecoderSettings media_decoder;
@@ -112,11 +118,10 @@ inline bool ParsePngFilters(char const* text, int* mask) {
 
 // The command-line options that set `*target`, in the order --help lists
 // them: --max-source-pixels, --max-thumbnail-pixels, --jpeg-shrink-on-load,
-// --embedded-previews, --png-level, --png-filters, --thumbnail-format,
-// --thumbnail-quality, --jobs, --lock-wait-ms, --memory-idle-ms,
-// --formats, --allow-root and the media decoder's (media/ql_media_decoder_settings.h). A
-// refused value leaves its field as
-// it was. `target` must outlive the parse.
+// --embedded-previews, --png-level, --png-filters, --thumbnail-format, --thumbnail-quality,
+// --jobs, --lock-wait-ms, --memory-idle-ms, --formats, --color-management, --allow-root and the
+// media decoder's (media/ql_media_decoder_settings.h). A refused value leaves its field as it
+// was. `target` must outlive the parse.
 std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions* target);
 
 // The options GetProcessHelper() gives the process's one provider: filled

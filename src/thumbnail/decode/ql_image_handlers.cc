@@ -12,7 +12,9 @@
 #include <string>
 
 #include "log/ql_log.h"
+#include "thumbnail/color/ql_picture_color.h"
 #include "thumbnail/decode/probe/ql_image_header_probe.h"
+#include "thumbnail/decode/ql_cmyk_jpeg_decoder.h"
 #include "thumbnail/decode/ql_embedded_preview.h"
 #include "thumbnail/decode/ql_exif_orientation.h"
 #include "thumbnail/decode/ql_format_handlers.h"
@@ -52,6 +54,25 @@ struct FileHandlerShape {
 
   bool Has(FileHandlerTrait trait) const { return (traits & trait) != 0; }
 };
+
+// Where the profile of a file with this probed header is kept.
+QLProfileContainer ProfileContainerOf(unsigned format) {
+  switch (format) {
+    case kQLImageJpeg:
+      return QLProfileContainer::kJpeg;
+    case kQLImagePng:
+      return QLProfileContainer::kPng;
+    case kQLImageWebp:
+      return QLProfileContainer::kWebp;
+    case kQLImageTiff:
+      return QLProfileContainer::kTiff;
+    case kQLImageHeif:
+    case kQLImageAvif:
+      return QLProfileContainer::kHeif;
+    default:
+      return QLProfileContainer::kNone;
+  }
+}
 
 QLDecodedPicture DecodeWithLibgd(gdImagePtr (*decode)(FILE*), FILE* file) {
   QLDecodedPicture decoded;
@@ -102,11 +123,22 @@ bool HandleFile(QLHandlerContext const& context, QLThumbnailData& data,
   int const width = static_cast<int>(data.width);
   int const height = static_cast<int>(data.height);
   bool const shrink = context.options.jpeg_shrink_on_load;
+  // The EXIF preview is taken as in the photo's colour space: cameras
+  // write both from the same processing.
+  QLPictureColor color;
+  if (context.options.color_management && probed) {
+    color = FindPictureColor(fileno(file.get()), ProfileContainerOf(header.format), data.path);
+  }
   QLDecodedPicture picture;
   if (!preview.empty()) {
     picture =
         DecodeEmbeddedPreview(preview, static_cast<int>(header.width),
                               static_cast<int>(header.height), width, height, data.full_screen);
+  }
+  if (!picture && !color.cmyk_profile.empty()) {
+    // Without a usable profile the JPEG is decoded as it would be without one.
+    picture = DecodeCmykJpeg(file.get(), color.cmyk_profile, data.path, width, height,
+                             data.full_screen, shrink);
   }
   // Without a usable preview, the file itself is decoded.
   if (!picture && shape.Has(kInHelper)) {
@@ -135,7 +167,7 @@ bool HandleFile(QLHandlerContext const& context, QLThumbnailData& data,
 
   if (picture) {
     return ResizeImage(context.options, picture.picture, data, orientation, picture.original_width,
-                       picture.original_height);
+                       picture.original_height, color.canvas.get());
   }
   QL_ERROR("Invalid " << shape.format_name << " format for \"" << data.path << "\"");
   return HandleImgGeneric(context, data);
