@@ -42,10 +42,10 @@ struct Files {
   boost::shared_ptr<gdImageStruct> photo;
   std::string plain = folder.File("plain.jpg"), profiled = folder.File("profiled.jpg");
   Files() {
-    QLPhotoSpec spec;
-    spec.width = 4000;
-    spec.height = 3000;
-    photo.reset(DrawPhoto(spec).release(), gdImgDestroyDeleter());
+    QLPhotoSpec drawn;
+    drawn.width = 4000;
+    drawn.height = 3000;
+    photo.reset(DrawPhoto(drawn).release(), gdImgDestroyDeleter());
     int size = 0;
     void* data = gdImageJpegPtr(photo.get(), &size, 90);
     std::string jpeg(static_cast<char*>(data), static_cast<std::size_t>(size));

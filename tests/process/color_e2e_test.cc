@@ -380,6 +380,7 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
   gdImageDestroy(adobe);
   // An sRGB profile changes nothing: same bytes with and without.
   gdImagePtr srgb = Patches(kSrgb);
+  std::size_t const srgb_row = rows.size();
   rows.push_back({"srgb.png", Png(srgb, SaveProfile(cmsCreate_sRGBProfile())), kSrgb, kSrgb, 0, 0});
   gdImageDestroy(srgb);
   std::string const cmyk_icc = CmykProfile();
@@ -393,6 +394,7 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
   rows.push_back({"cmyk.jpg", cmyk,
                   Convert(std::vector<int>(kInks.begin(), kInks.end()), cmyk_icc, ""), today, 4,
                   0});
+  rows.push_back({"rgb-in-cmyk.jpg", CmykJpeg(broken), today, today, 4, 1});
   for (Row const& row : rows) {
     ASSERT_FALSE(row.bytes.empty()) << row.file << ": its encoder failed";
     ASSERT_TRUE(qltest::WriteBytes(temp_.File(row.file),
@@ -424,7 +426,7 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
     }
     StopServing();
   }
-  EXPECT_EQ(replies[0][rows.size() - 2], replies[1][rows.size() - 2]) << "sRGB profile";
+  EXPECT_EQ(replies[0][srgb_row], replies[1][srgb_row]) << "sRGB profile";
 }
 
 }  // namespace

@@ -177,6 +177,7 @@ QLEmbeddedProfile ReadJpeg(Reader const& in) {
   std::vector<std::string> parts;               // by sequence number - 1
   std::uint64_t total = 0;
   bool adobe_rgb = false;
+  bool cmyk = false;
   std::uint64_t at = 2;
   for (int step = 0; step < kMaxSteps; ++step) {
     unsigned char m[4];
@@ -209,6 +210,9 @@ QLEmbeddedProfile ReadJpeg(Reader const& in) {
           return Broken("ICC segment " + std::to_string(sequence) + " cut off");
         }
       }
+    } else if (m[1] >= 0xC0 && m[1] <= 0xCF && m[1] != 0xC4 && m[1] != 0xC8 && m[1] != 0xCC) {
+      unsigned char components = 0;  // a frame header: precision, height, width, then this
+      cmyk = in.Read(body + 5, &components, 1) && components == 4;
     } else if (m[1] == 0xE1 && body_size > 14 && !adobe_rgb) {
       char h[6];
       adobe_rgb = in.Read(body, h, 6) && std::memcmp(h, "Exif\0\0", 6) == 0 &&
@@ -216,8 +220,9 @@ QLEmbeddedProfile ReadJpeg(Reader const& in) {
     }
     at = body + body_size;
   }
+  QLEmbeddedProfile result;
+  result.cmyk_jpeg = cmyk;
   if (parts.empty()) {
-    QLEmbeddedProfile result;
     if (adobe_rgb) result.kind = Kind::kAdobeRgb;
     return result;
   }
@@ -228,7 +233,9 @@ QLEmbeddedProfile ReadJpeg(Reader const& in) {
                     " missing");
     joined += parts[i];
   }
-  return Icc(std::move(joined));
+  result.kind = Kind::kIcc;
+  result.icc = std::move(joined);
+  return result;
 }
 
 // ---- PNG ----

@@ -40,6 +40,9 @@ struct QLEmbeddedProfile {
   std::uint16_t primaries = 0;  // ITU-T H.273 ColourPrimaries
   std::uint16_t transfer = 0;   // ITU-T H.273 TransferCharacteristics
   std::string problem;
+  // JPEG: its frame has four components (CMYK or YCCK samples), which only
+  // a CMYK profile can describe.
+  bool cmyk_jpeg = false;
 };
 
 // The layouts profiles are looked for in; HEIF and AVIF share theirs.

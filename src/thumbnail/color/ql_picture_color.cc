@@ -51,6 +51,10 @@ QLPictureColor FindPictureColor(int fd, QLProfileContainer container, std::strin
     result.cmyk_profile = *icc;
     return result;
   }
+  if (found.cmyk_jpeg) {
+    WarnUnused(path, "an RGB or grey profile for CMYK samples");
+    return result;
+  }
   std::string problem;
   result.canvas = ProcessColorTransforms().Get(*icc, QLColorTransform::Input::kRgb, &problem);
   if (!result.canvas) {
