@@ -39,13 +39,12 @@ bool Fail(std::string* error, char const* what) {
 
 // Every file-system right the kernel's Landlock ABI `abi` knows of.
 std::uint64_t HandledRights(long abi) {
-  std::uint64_t rights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
-                         LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR |
-                         LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
-                         LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR |
-                         LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_MAKE_SOCK |
-                         LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK |
-                         LANDLOCK_ACCESS_FS_MAKE_SYM;
+  std::uint64_t rights =
+      LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_READ_FILE |
+      LANDLOCK_ACCESS_FS_READ_DIR | LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
+      LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
+      LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK |
+      LANDLOCK_ACCESS_FS_MAKE_SYM;
   if (abi >= 2) rights |= 1ull << 13;  // REFER
   if (abi >= 3) rights |= 1ull << 14;  // TRUNCATE
   if (abi >= 5) rights |= 1ull << 15;  // IOCTL_DEV
@@ -58,8 +57,8 @@ bool RestrictFiles(std::string* error) {
   if (abi < 1) return true;  // no Landlock in this kernel
   struct landlock_ruleset_attr attributes = {};
   attributes.handled_access_fs = HandledRights(abi);
-  QLUniqueFd ruleset(static_cast<int>(
-      syscall(SYS_landlock_create_ruleset, &attributes, sizeof attributes, 0u)));
+  QLUniqueFd ruleset(
+      static_cast<int>(syscall(SYS_landlock_create_ruleset, &attributes, sizeof attributes, 0u)));
   if (!ruleset.valid()) return Fail(error, "landlock_create_ruleset");
   for (char const* folder : kQLSandboxReadableFolders) {
     QLUniqueFd path(open(folder, O_PATH | O_CLOEXEC));
@@ -83,19 +82,19 @@ bool RestrictFiles(std::string* error) {
 bool ForbidSockets(std::string* error) {
 #ifdef QL_AUDIT_ARCH
   struct sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, QL_AUDIT_ARCH, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, QL_AUDIT_ARCH, 1, 0),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
 #if defined(__x86_64__)
-      // The x32 table shares the architecture number.
-      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 0x40000000u, 1, 0),
+    // The x32 table shares the architecture number.
+    BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 0x40000000u, 1, 0),
 #else
-      BPF_JUMP(BPF_JMP | BPF_JA, 0, 0, 0),
+    BPF_JUMP(BPF_JMP | BPF_JA, 0, 0, 0),
 #endif
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 1),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
   struct sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]),
                                filter};

@@ -58,8 +58,7 @@ bool ReadPrefix(int fd, std::vector<std::uint8_t>* bytes, std::string* error) {
 
 }  // namespace
 
-QLDecodedPicture DecodeFirstWebpFrame(int fd, std::uint64_t max_canvas_pixels,
-                                      std::string* error) {
+QLDecodedPicture DecodeFirstWebpFrame(int fd, std::uint64_t max_canvas_pixels, std::string* error) {
   std::vector<std::uint8_t> bytes;
   if (!ReadPrefix(fd, &bytes, error)) return QLDecodedPicture();
   WebPData const data = {bytes.data(), bytes.size()};
@@ -96,9 +95,9 @@ QLDecodedPicture DecodeFirstWebpFrame(int fd, std::uint64_t max_canvas_pixels,
     return Fail(error, "the first frame does not decode");
   }
   QLDecodedPicture decoded;
-  decoded.picture.reset(gdImageCreateTrueColor(static_cast<int>(canvas_width),
-                                               static_cast<int>(canvas_height)),
-                        gdImgDestroyDeleter());
+  decoded.picture.reset(
+      gdImageCreateTrueColor(static_cast<int>(canvas_width), static_cast<int>(canvas_height)),
+      gdImgDestroyDeleter());
   if (!decoded.picture) return Fail(error, "out of memory");
   gdImagePtr const canvas = decoded.picture.get();
   int const transparent = gdTrueColorAlpha(0, 0, 0, gdAlphaTransparent);

@@ -27,7 +27,6 @@ constexpr std::uint64_t kQLMaxWebpPrefixBytes = 64ull << 20;
 
 // An empty picture, with `*error` saying why, when the first frame cannot
 // be decoded.
-QLDecodedPicture DecodeFirstWebpFrame(int fd, std::uint64_t max_canvas_pixels,
-                                      std::string* error);
+QLDecodedPicture DecodeFirstWebpFrame(int fd, std::uint64_t max_canvas_pixels, std::string* error);
 
 #endif  // QUORLIN_THUMBNAIL_DECODE_QL_WEBP_ANIMATION_H_
