@@ -46,12 +46,12 @@ enum FileHandlerTrait : unsigned {
 
 // The file handlers share one shape and differ in these points only.
 struct FileHandlerShape {
-  char const* timing_text;      // null: no timer and no timing line
-  char const* format_name;      // "JPEG" in "Invalid JPEG format for "
-  gdImagePtr (*decode)(FILE*);  // null: the JPEG decoder, shrinking on load if asked
-  unsigned header_formats;      // whose headers the decoders below would read
-  unsigned traits;              // FileHandlerTrait bits
-  char const* helper_format;    // kInHelper: the still-picture helper's mode
+  char const* timing_text;              // null: no timer and no timing line
+  char const* format_name;              // "JPEG" in "Invalid JPEG format for "
+  gdImagePtr (*decode)(FILE*);          // null: the JPEG decoder, shrinking on load if asked
+  unsigned header_formats;              // whose headers the decoders below would read
+  unsigned traits;                      // FileHandlerTrait bits
+  char const* helper_format = nullptr;  // kInHelper: the still-picture helper's mode
 
   bool Has(FileHandlerTrait trait) const { return (traits & trait) != 0; }
 };
@@ -155,36 +155,32 @@ bool HandleFile(QLHandlerContext const& context, QLThumbnailData& data,
 }  // namespace
 
 bool HandleImgJpg(QLHandlerContext const& context, QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {
-      "HandleImgJpg: open file took: ", "JPEG", nullptr, kQLImageJpeg, kReadsExif, nullptr};
+  static FileHandlerShape const kShape = {"HandleImgJpg: open file took: ", "JPEG", nullptr,
+                                          kQLImageJpeg, kReadsExif};
   return HandleFile(context, data, kShape);
 }
 
 bool HandleImgPng(QLHandlerContext const& context, QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgPng: open file took: ",
-                                          "PNG",
-                                          gdImageCreateFromPng,
-                                          kQLImagePng | kQLImageJpeg,
-                                          kReadsExif | kTimerCoversOpen | kJpegRetry,
-                                          nullptr};
+  static FileHandlerShape const kShape = {"HandleImgPng: open file took: ", "PNG",
+                                          gdImageCreateFromPng, kQLImagePng | kQLImageJpeg,
+                                          kReadsExif | kTimerCoversOpen | kJpegRetry};
   return HandleFile(context, data, kShape);
 }
 
 bool HandleImgGif(QLHandlerContext const& context, QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {
-      "HandleImgGif: open file took: ", "GIF", gdImageCreateFromGif, kQLImageGif, 0, nullptr};
+  static FileHandlerShape const kShape = {"HandleImgGif: open file took: ", "GIF",
+                                          gdImageCreateFromGif, kQLImageGif, 0};
   return HandleFile(context, data, kShape);
 }
 
 bool HandleImgBmp(QLHandlerContext const& context, QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {
-      "HandleImgBmp: open file took: ", "BMP", gdImageCreateFromBmp, kQLImageBmp, 0, nullptr};
+  static FileHandlerShape const kShape = {"HandleImgBmp: open file took: ", "BMP",
+                                          gdImageCreateFromBmp, kQLImageBmp, 0};
   return HandleFile(context, data, kShape);
 }
 
 bool HandleImgWBMP(QLHandlerContext const& context, QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {nullptr,      "WBMP", gdImageCreateFromWBMP,
-                                          kQLImageWbmp, 0,      nullptr};
+  static FileHandlerShape const kShape = {nullptr, "WBMP", gdImageCreateFromWBMP, kQLImageWbmp, 0};
   return HandleFile(context, data, kShape);
 }
 
@@ -219,21 +215,13 @@ bool HandleImgJxl(QLHandlerContext const& context, QLThumbnailData& data) {
 // An animated WebP (the probe reads the flag) gets its first frame through
 // libwebp's demuxer; a still one libgd's reader.
 bool HandleImgWebp(QLHandlerContext const& context, QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgWebp: open file took: ",
-                                          "WebP",
-                                          gdImageCreateFromWebp,
-                                          kQLImageWebp,
-                                          kNeedsHeader,
-                                          nullptr};
+  static FileHandlerShape const kShape = {"HandleImgWebp: open file took: ", "WebP",
+                                          gdImageCreateFromWebp, kQLImageWebp, kNeedsHeader};
   return HandleFile(context, data, kShape);
 }
 
 bool HandleImgTiff(QLHandlerContext const& context, QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgTiff: open file took: ",
-                                          "TIFF",
-                                          gdImageCreateFromTiff,
-                                          kQLImageTiff,
-                                          kNeedsHeader,
-                                          nullptr};
+  static FileHandlerShape const kShape = {"HandleImgTiff: open file took: ", "TIFF",
+                                          gdImageCreateFromTiff, kQLImageTiff, kNeedsHeader};
   return HandleFile(context, data, kShape);
 }
