@@ -178,7 +178,7 @@ TEST_F(MediaDecoderEndToEndTest, HangingOrCrashingDecoderGetsTheVideoPictureWhil
 }
 
 TEST_F(MediaDecoderEndToEndTest, PdfFirstPagesAreDrawnAndTheOthersGetTheirDefaultPicture) {
-  using qltest::PdfSpec;
+  using qltest::PdfRecipe;
   int const kTimeoutMs = 2000;
   // Named, the helper is started per file, so every child of the daemon
   // after the last reply would be one not reaped.
@@ -194,22 +194,22 @@ TEST_F(MediaDecoderEndToEndTest, PdfFirstPagesAreDrawnAndTheOthersGetTheirDefaul
   // none of the black around the crop box.
   struct {
     char const* file;
-    PdfSpec spec;
+    PdfRecipe recipe;
     int width, height;  // of the thumbnail; 0: a default picture
     int centre;         // of that default picture
   } const kRows[] = {
       {"portrait.pdf", {64, 96}, 32, 48, 0},
       {"landscape.pdf", {96, 64}, 48, 32, 0},
       {"rotated.pdf", {96, 64, 90}, 48, 32, 0},
-      {"locked.pdf", {96, 64, 0, PdfSpec::kLocked}, 0, 0, doc_centre},
-      {"cut.pdf", {96, 64, 0, PdfSpec::kCutInHalf}, 0, 0, doc_centre},
+      {"locked.pdf", {96, 64, 0, PdfRecipe::kLocked}, 0, 0, doc_centre},
+      {"cut.pdf", {96, 64, 0, PdfRecipe::kCutInHalf}, 0, 0, doc_centre},
       // A page of 1 x 100000 points drawn 48 wide is 4.8 million pixels high.
       {"needle.pdf", {1, 100000}, 0, 0, doc_centre},
   };
   int id = 1;
   for (auto const& row : kRows) {
     std::string const path = files_.File(row.file);
-    ASSERT_TRUE(WriteFileText(path, qltest::MakePdf(row.spec)));
+    ASSERT_TRUE(WriteFileText(path, qltest::MakePdf(row.recipe)));
     int width = 0, height = 0;
     std::string const reply = Ask(path, 48, 48, id++, true);
     int const centre = CentreColour(reply, &width, &height);
@@ -239,7 +239,7 @@ TEST_F(MediaDecoderEndToEndTest, PdfFirstPagesAreDrawnAndTheOthersGetTheirDefaul
   // A page that takes far longer than the limit is given up on, while a
   // photo is served.
   std::string const endless = files_.File("endless.pdf");
-  ASSERT_TRUE(WriteFileText(endless, qltest::MakePdf({96, 64, 0, PdfSpec::kEndlessForms})));
+  ASSERT_TRUE(WriteFileText(endless, qltest::MakePdf({96, 64, 0, PdfRecipe::kEndlessForms})));
   std::string const photo = files_.File("photo.jpg");
   ASSERT_TRUE(WriteFileText(photo, Picture(qltest::Format::kJpeg, 64, 48, 0x1e8cd2)));
   Clock::time_point const start = Clock::now();

@@ -148,18 +148,18 @@ gdImagePtr DrawShownPicture(int width, int height, int bottom_right) {
   return image;
 }
 
-std::string MakePdf(PdfSpec const& spec) {
-  int const w = spec.width, h = spec.height, m = 20;  // m: the black margin
+std::string MakePdf(PdfRecipe const& recipe) {
+  int const w = recipe.width, h = recipe.height, m = 20;  // m: the black margin
   // A rectangle of the page as shown (y down) in the page's own space
   // (y up): /Rotate 90 shows the page turned clockwise.
   auto rect = [&](int x0, int y0, int x1, int y1) {
-    int const px = spec.rotate == 90 ? y0 : x0, py = spec.rotate == 90 ? x0 : h - y1;
-    int const pw = spec.rotate == 90 ? y1 - y0 : x1 - x0,
-              ph = spec.rotate == 90 ? x1 - x0 : y1 - y0;
+    int const px = recipe.rotate == 90 ? y0 : x0, py = recipe.rotate == 90 ? x0 : h - y1;
+    int const pw = recipe.rotate == 90 ? y1 - y0 : x1 - x0,
+              ph = recipe.rotate == 90 ? x1 - x0 : y1 - y0;
     return std::to_string(px + m) + " " + std::to_string(py + m) + " " + std::to_string(pw) + " " +
            std::to_string(ph) + " re f\n";
   };
-  int const sw = spec.rotate == 90 ? h : w, sh = spec.rotate == 90 ? w : h;  // as stored
+  int const sw = recipe.rotate == 90 ? h : w, sh = recipe.rotate == 90 ? w : h;  // as stored
   std::string const outer = std::to_string(sw + 2 * m) + " " + std::to_string(sh + 2 * m);
   std::string content = "0 g 0 0 " + outer + " re " + std::to_string(m) + " " + std::to_string(m) +
                         " " + std::to_string(sw) + " " + std::to_string(sh) + " re f*\n";
@@ -169,9 +169,9 @@ std::string MakePdf(PdfSpec const& spec) {
       "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + outer + "] /CropBox [" + std::to_string(m) +
           " " + std::to_string(m) + " " + std::to_string(sw + m) + " " + std::to_string(sh + m) +
-          "] /Rotate " + std::to_string(spec.rotate) +
+          "] /Rotate " + std::to_string(recipe.rotate) +
           " /Contents 4 0 R /Resources << /XObject << /F0 5 0 R >> >> >>"};
-  if (spec.damage == PdfSpec::kEndlessForms) {
+  if (recipe.damage == PdfRecipe::kEndlessForms) {
     content = "/F0 Do\n";
     for (int i = 0; i < 28; ++i) {
       std::string const next = "/F" + std::to_string(i + 1);
@@ -185,7 +185,7 @@ std::string MakePdf(PdfSpec const& spec) {
   objects.insert(objects.begin() + 3, "<< /Length " + std::to_string(content.size()) +
                                           " >>\nstream\n" + content + "\nendstream");
   std::string trailer;
-  if (spec.damage == PdfSpec::kLocked) {
+  if (recipe.damage == PdfRecipe::kLocked) {
     objects.push_back("<< /Filter /Standard /V 1 /R 2 /O <" + std::string(64, '1') + "> /U <" +
                       std::string(64, '2') + "> /P -4 >>");
     trailer = " /Encrypt " + std::to_string(objects.size()) + " 0 R /ID [<" + std::string(32, '0') +
@@ -202,7 +202,7 @@ std::string MakePdf(PdfSpec const& spec) {
   std::size_t const start = pdf.size();
   pdf += xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" +
          trailer + " >>\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
-  return spec.damage == PdfSpec::kCutInHalf ? pdf.substr(0, pdf.size() / 2) : pdf;
+  return recipe.damage == PdfRecipe::kCutInHalf ? pdf.substr(0, pdf.size() / 2) : pdf;
 }
 
 std::string JxlHeaderOnly(std::uint32_t width, std::uint32_t height) {

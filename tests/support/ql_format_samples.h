@@ -49,7 +49,7 @@ gdImagePtr DrawShownPicture(int width, int height, int bottom_right = gdTrueColo
 // (DrawShownPicture with white), inside a crop box with black all around
 // it. With rotate 90 the page is stored height x width and turned by
 // /Rotate.
-struct PdfSpec {
+struct PdfRecipe {
   int width;
   int height;
   int rotate = 0;  // 0 or 90
@@ -60,7 +60,7 @@ struct PdfSpec {
     kEndlessForms  // the page draws a form that draws the next one twice, 28 deep
   } damage = kNone;
 };
-std::string MakePdf(PdfSpec const& spec);
+std::string MakePdf(PdfRecipe const& recipe);
 
 // The first bytes of a JPEG XL codestream declaring width x height pixels,
 // and nothing more.
