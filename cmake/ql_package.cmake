@@ -13,7 +13,7 @@ set(QL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${QL_PACKAGE_NAME})
 # Man pages, with the version and the tools' default folder filled in,
 # compressed as Debian wants them (gzip -9n: no name, no time stamp).
 set(QL_MAN_PAGES quorlin_gd.8 quorlin_gd_client.1 quorlin_gd_pregen.1 quorlin_gd_media_decoder.8
-                 quorlin_gd_still_decoder.8)
+                 quorlin_gd_still_decoder.8 quorlin_gd_document_decoder.8)
 set(QL_COMPRESSED_MAN_PAGES)
 foreach(page ${QL_MAN_PAGES})
   configure_file(${QL_PACKAGING_DIR}/man/${page} ${QL_PACKAGE_BUILD_DIR}/${page} @ONLY)

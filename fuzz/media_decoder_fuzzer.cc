@@ -1,18 +1,20 @@
-// Fuzz target for the media decoder helper's decoders, in-process: camera
-// RAW bytes through LibRaw's preview extraction, video bytes through the
-// demuxers, decoders and scaler, HEIF and AVIF bytes through libheif and
-// libavif, exactly as the helper runs them on its standard input (here a
-// memory file). libdav1d 1.0.0 loses 40 bytes on some damaged AV1 streams
+// Fuzz target for the decoder helpers' decoders, in-process: camera RAW
+// bytes through LibRaw's preview extraction, video bytes through the
+// demuxers, decoders and scaler, HEIF, AVIF and JPEG XL bytes through
+// libheif, libavif and libjxl, PDF bytes through poppler's first page,
+// exactly as the helpers run them on their standard input (here a memory
+// file). libdav1d 1.0.0 loses 40 bytes on some damaged AV1 streams
 // (fuzz/media_decoder.lsan.supp): in the helper that memory dies with it.
 //
 // Input layout:
-//   byte 0   % 4: 0 camera RAW, 1 video, 2 HEIF, 3 AVIF
+//   byte 0   % 6: 0 camera RAW, 1 video, 2 HEIF, 3 AVIF, 4 JPEG XL, 5 PDF
 //   rest     the file
 //
 // Checks beyond "no crash, no leak, no sanitizer report": an answer the
 // decoders give is one the daemon accepts under the same limits (it
 // survives encoding and the daemon's strict reading), its RGB frame covers
-// the box or the whole source, and it declares no more than the limits.
+// the box or the whole source, and it declares no more than the limits; a
+// refusal (PDF) is only ever a PDF's.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 #include "base/ql_write_all.h"
 #include "fuzz_support.h"
 #include "media/ql_media_frame.h"
+#include "media/ql_pdf_page.h"
 #include "media/ql_raw_preview.h"
 #include "media/ql_still_image.h"
 #include "media/ql_video_frame.h"
@@ -39,7 +42,7 @@ std::uint64_t const kMaxOutputPixels = 64 * 64 * 4;
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   if (size < 1) return 0;
-  int const kind = data[0] % 4;
+  int const kind = data[0] % 6;
   QLUniqueFd file(memfd_create("media", MFD_CLOEXEC));
   FuzzCheck(file.valid(), "memfd_create");
   FuzzCheck(WriteAll(file.get(), data + 1, size - 1), "write the input");
@@ -56,12 +59,17 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     request.box_width = 64;
     request.box_height = 48;
     request.max_output_pixels = kMaxOutputPixels;
+    static QLStillFormat const kStill[] = {QLStillFormat::kHeif, QLStillFormat::kAvif,
+                                           QLStillFormat::kJxl};
     if (kind == 1) {
       ok = ExtractVideoFrame(file.get(), request, &answer, &error);
+    } else if (kind == 5) {
+      ok = ExtractPdfPage(file.get(), request, &answer, &error);
     } else {
-      ok = ExtractStillImage(file.get(), kind == 2 ? QLStillFormat::kHeif : QLStillFormat::kAvif,
-                             request, &answer, &error);
+      ok = ExtractStillImage(file.get(), kStill[kind - 2], request, &answer, &error);
     }
+    FuzzCheck(ok || kind == 5 || answer.kind != QLMediaAnswerKind::kRefused,
+              "only a PDF is refused");
     if (ok) {
       FuzzCheck(answer.kind == QLMediaAnswerKind::kRgbPixels, "a frame answer holds pixels");
       FuzzCheck(answer.width >= std::min<std::uint32_t>(64, answer.original_width) ||

@@ -7,14 +7,15 @@ packages=(
   build-essential cmake pkg-config git
   libboost-thread-dev libboost-filesystem-dev libboost-system-dev
   libgd-dev libjpeg-dev libpng-dev
-  libexif-dev libid3tag0-dev libavif-dev liblcms2-dev zlib1g-dev
+  libexif-dev libid3tag0-dev libavif-dev liblcms2-dev zlib1g-dev libjxl-dev libwebp-dev
+  libpoppler-cpp-dev
   libraw-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libssl-dev libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   libsystemd-dev
   exif procps psmisc
-  libheif-examples libavif-bin webp ffmpeg libtiff-tools
+  libheif-examples libavif-bin webp ffmpeg libtiff-tools libjxl-tools
   "$@"
 )
 

@@ -80,9 +80,14 @@ int RunDecoderHelper(int argc, char** argv, QLHelperDecoders const& decoders) {
     decoded = decoders.raw(STDIN_FILENO, max_source_pixels, &answer, &error);
   } else if (argc == 6) {
     bool const video = std::strcmp(argv[1], "video") == 0;
+    bool const pdf = std::strcmp(argv[1], "pdf") == 0;
     bool const heif = std::strcmp(argv[1], "heif") == 0;
     bool const avif = std::strcmp(argv[1], "avif") == 0;
-    if (!(video && decoders.video) && !((heif || avif) && decoders.still)) return usage();
+    bool const jxl = std::strcmp(argv[1], "jxl") == 0;
+    if (!(video && decoders.video) && !(pdf && decoders.document) &&
+        !((heif || avif || jxl) && decoders.still)) {
+      return usage();
+    }
     QLFrameRequest request;
     request.max_source_pixels = max_source_pixels;
     std::uint64_t width = 0;
@@ -93,16 +98,21 @@ int RunDecoderHelper(int argc, char** argv, QLHelperDecoders const& decoders) {
     }
     request.box_width = static_cast<std::uint32_t>(width);
     request.box_height = static_cast<std::uint32_t>(height);
-    decoded = video
-                  ? decoders.video(STDIN_FILENO, request, &answer, &error)
-                  : decoders.still(STDIN_FILENO, heif ? QLStillFormat::kHeif : QLStillFormat::kAvif,
-                                   request, &answer, &error);
+    QLStillFormat const format = heif   ? QLStillFormat::kHeif
+                                 : avif ? QLStillFormat::kAvif
+                                        : QLStillFormat::kJxl;
+    decoded = video ? decoders.video(STDIN_FILENO, request, &answer, &error)
+              : pdf ? decoders.document(STDIN_FILENO, request, &answer, &error)
+                    : decoders.still(STDIN_FILENO, format, request, &answer, &error);
   } else {
     return usage();
   }
   if (!decoded) {
+    QLMediaAnswerKind const kind = answer.kind == QLMediaAnswerKind::kRefused
+                                       ? QLMediaAnswerKind::kRefused
+                                       : QLMediaAnswerKind::kError;
     answer = QLMediaAnswer();
-    answer.kind = QLMediaAnswerKind::kError;
+    answer.kind = kind;
     answer.payload.assign(error.begin(), error.begin() + std::min<std::size_t>(error.size(), 512));
   }
   std::vector<std::uint8_t> const bytes = EncodeMediaAnswer(answer);

@@ -1,12 +1,13 @@
 // The command line, the "wait" mode and the answer of a decoder helper
-// program, shared by the two helpers: quorlin_gd_media_decoder (camera RAW,
-// video, HEIF, AVIF) and quorlin_gd_still_decoder (HEIF and AVIF only,
-// without LibRaw and FFmpeg, so that it starts in a fraction of the time).
-// Each program's main hands in the decoders it links; a mode whose decoder
-// is null is a bad command line.
+// program, shared by the three helpers: quorlin_gd_media_decoder (camera
+// RAW, video, PDF, HEIF, AVIF, JPEG XL), quorlin_gd_still_decoder (HEIF,
+// AVIF and JPEG XL only, without LibRaw and FFmpeg, so that it starts in a
+// fraction of the time) and quorlin_gd_document_decoder (PDF only, in a
+// sandbox of its own). Each program's main hands in the decoders it links;
+// a mode whose decoder is null is a bad command line.
 //
 //   PROGRAM raw MAX_SOURCE_PIXELS < FILE
-//   PROGRAM video|heif|avif MAX_SOURCE_PIXELS BOX_WIDTH BOX_HEIGHT
+//   PROGRAM video|pdf|heif|avif|jxl MAX_SOURCE_PIXELS BOX_WIDTH BOX_HEIGHT
 //       MAX_OUTPUT_PIXELS < FILE
 //
 // The file is standard input (the daemon opens it and checks it is a
@@ -37,6 +38,9 @@ struct QLHelperDecoders {
                 std::string* error) = nullptr;
   bool (*still)(int fd, QLStillFormat format, QLFrameRequest const& request, QLMediaAnswer* answer,
                 std::string* error) = nullptr;
+  // A failure that leaves answer->kind kRefused is written as a refusal.
+  bool (*document)(int fd, QLFrameRequest const& request, QLMediaAnswer* answer,
+                   std::string* error) = nullptr;
   char const* usage = "";  // printed to standard error on a bad command line
 };
 

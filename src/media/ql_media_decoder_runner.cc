@@ -274,7 +274,7 @@ bool FinishRun(pid_t pid, QLUniqueFd& read_end, Clock::time_point deadline,
     *error = "refused answer: " + parse_error;
     return false;
   }
-  if (parsed.kind == QLMediaAnswerKind::kError) {
+  if (parsed.kind == QLMediaAnswerKind::kError || parsed.kind == QLMediaAnswerKind::kRefused) {
     // The text comes from a program reading hostile files: it stays on
     // one printable line.
     std::string text(parsed.payload.begin(), parsed.payload.end());
@@ -282,6 +282,7 @@ bool FinishRun(pid_t pid, QLUniqueFd& read_end, Clock::time_point deadline,
       if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
     }
     *error = "\"" + text + "\"";
+    answer->kind = parsed.kind;
     return false;
   }
   if (WEXITSTATUS(status) != 0) {

@@ -45,8 +45,8 @@ struct QLChildLimits {
 // answer, which is then in `*answer`. Otherwise false, with `*error` saying
 // what happened: the program could not start, it was killed by a signal
 // (a crash, the CPU limit), it ran past the deadline, it answered with an
-// error text (quoted), or its answer was malformed, too large, cut short
-// or followed by more bytes.
+// error or refusal text (quoted; `answer->kind` then says which), or its
+// answer was malformed, too large, cut short or followed by more bytes.
 //
 // `prestarted` > 0: the program knows the "wait" mode (argv[1] "wait": it
 // reads one job, its arguments NUL-separated with the file's descriptor

@@ -53,13 +53,20 @@ std::string StillDecoderProgram(QLMediaDecoderSettings const& settings) {
                               : next_to_self;
 }
 
+std::string DocumentDecoderProgram(QLMediaDecoderSettings const& settings) {
+  if (!settings.program.empty()) return settings.program;
+  static std::string const next_to_self = ProgramNextToSelf("quorlin_gd_document_decoder");
+  return next_to_self.empty() ? QL_HELPERS_INSTALLED_FOLDER "/quorlin_gd_document_decoder"
+                              : next_to_self;
+}
+
 std::vector<QLCommandLineOption> MediaDecoderCommandLineOptions(QLMediaDecoderSettings* target) {
   std::vector<QLCommandLineOption> options;
   options.push_back(NumberOption(
       "decoder-timeout-ms",
       "      --decoder-timeout-ms N\n"
       "                            wall-clock limit of one decode in a helper process\n"
-      "                            (RAW, video, HEIF, AVIF) (default " +
+      "                            (RAW, video, PDF, HEIF, AVIF, JPEG XL) (default " +
           std::to_string(QLMediaDecoderSettings::kDefaultTimeoutMs) + ")\n",
       "100 to 60000", 100, 60000, &target->timeout_ms));
   options.push_back(NumberOption(
@@ -70,8 +77,9 @@ std::vector<QLCommandLineOption> MediaDecoderCommandLineOptions(QLMediaDecoderSe
       "64 to 65536", 64, 65536, &target->memory_mb));
   options.push_back({"media-decoder", true,
                      "      --media-decoder PATH  the decoder helper for every format (default:\n"
-                     "                            quorlin_gd_media_decoder and\n"
-                     "                            quorlin_gd_still_decoder next to the daemon,\n"
+                     "                            quorlin_gd_media_decoder,\n"
+                     "                            quorlin_gd_still_decoder and\n"
+                     "                            quorlin_gd_document_decoder next to the daemon,\n"
                      "                            else in " QL_HELPERS_INSTALLED_FOLDER ")\n",
                      "a program", [target](char const* value) {
                        if (*value == '\0') return false;

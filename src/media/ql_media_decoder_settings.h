@@ -1,7 +1,7 @@
 // Settings of the decoder helpers, which decode camera RAW previews, video
-// frames (quorlin_gd_media_decoder) and HEIF and AVIF pictures
-// (quorlin_gd_still_decoder) in a child process: where they are, and the
-// limits each run gets.
+// frames (quorlin_gd_media_decoder), HEIF, AVIF and JPEG XL pictures
+// (quorlin_gd_still_decoder) and PDF pages (quorlin_gd_document_decoder) in
+// a child process: where they are, and the limits each run gets.
 //
 // Contract: a plain value inside QLThumbnailOptions, filled on the main
 // thread by the command line before the provider serves and read-only
@@ -51,10 +51,13 @@ unsigned MediaDecoderCpuSeconds(QLMediaDecoderSettings const& settings);
 // is there; else the path the package installs it at.
 std::string MediaDecoderProgram(QLMediaDecoderSettings const& settings);
 
-// The HEIF and AVIF helper, found the same way: settings.program when set
-// (it decodes every format); else "quorlin_gd_still_decoder" next to the
-// running program, else where the package installs it.
+// The HEIF, AVIF and JPEG XL helper, found the same way: settings.program
+// when set (it decodes every format); else "quorlin_gd_still_decoder" next
+// to the running program, else where the package installs it.
 std::string StillDecoderProgram(QLMediaDecoderSettings const& settings);
+
+// The PDF helper, found the same way ("quorlin_gd_document_decoder").
+std::string DocumentDecoderProgram(QLMediaDecoderSettings const& settings);
 
 // --decoder-timeout-ms, --decoder-memory-mb and --media-decoder, setting
 // `*target`. A refused value leaves its field as it was.

@@ -73,6 +73,7 @@ bool CheckMediaAnswerHeader(std::uint8_t const* header, QLMediaAnswerLimits cons
       }
       break;
     case QLMediaAnswerKind::kError:
+    case QLMediaAnswerKind::kRefused:
       if (width != 0 || height != 0 || !unscaled) return Fail(error, "bad header field");
       if (size > limits.max_error_bytes) return Fail(error, "error text too long");
       break;

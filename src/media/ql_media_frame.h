@@ -4,7 +4,9 @@
 // One answer per run: a 28-byte header, then the payload.
 //   0  "QLMF"                magic
 //   4  1                     version
-//   5  kind                  1 JPEG preview, 2 RGB pixels, 3 error text
+//   5  kind                  1 JPEG preview, 2 RGB pixels, 3 error text,
+//                            4 refusal text (a sound file the daemon does not
+//                            draw: locked, empty, too large at its size)
 //   6  orientation           1..8, the EXIF numbering (1: upright)
 //   7  0                     reserved
 //   8  width, height         big-endian 32-bit; RGB: the pixel rows' size;
@@ -14,7 +16,7 @@
 //                            width x height); JPEG and error: 0
 //  24  payload length        big-endian 32-bit
 //  28  payload               JPEG bytes, width x height x 3 RGB bytes (rows
-//                            top to bottom), or an error text
+//                            top to bottom), or an error or refusal text
 //
 // The helper runs on untrusted files, so its answer is untrusted too: the
 // reader checks every field against the limits it is given before it sizes
@@ -33,6 +35,7 @@ enum class QLMediaAnswerKind : std::uint8_t {
   kJpegPreview = 1,
   kRgbPixels = 2,
   kError = 3,
+  kRefused = 4,  // like kError, but the file is not damaged: the daemon warns
 };
 
 struct QLMediaAnswer {

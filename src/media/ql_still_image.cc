@@ -1,15 +1,15 @@
 #include "media/ql_still_image.h"
 
 #include <avif/avif.h>
+#include <jxl/decode.h>
 #include <libheif/heif.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 #include <new>
 #include <vector>
+
+#include "media/ql_decoder_input.h"
 
 namespace {
 
@@ -18,72 +18,8 @@ bool Fail(std::string* error, std::string why) {
   return false;
 }
 
-// The whole file from offset 0: the daemon's header probe has moved the
-// shared offset.
-bool ReadWholeFile(int fd, std::vector<std::uint8_t>* bytes, std::string* error) {
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return Fail(error, "not a regular file");
-  if (info.st_size <= 0) return Fail(error, "empty file");
-  if (static_cast<std::uint64_t>(info.st_size) > kQLMaxStillFileBytes) {
-    return Fail(error, "file too large");
-  }
-  try {
-    bytes->resize(static_cast<std::size_t>(info.st_size));
-  } catch (std::bad_alloc const&) {
-    return Fail(error, "out of memory");
-  }
-  std::size_t have = 0;
-  while (have < bytes->size()) {
-    ssize_t const got =
-        pread(fd, bytes->data() + have, bytes->size() - have, static_cast<off_t>(have));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return Fail(error, "cannot read the file");
-    have += static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-bool OverLimit(std::uint64_t width, std::uint64_t height, std::uint64_t max_pixels) {
-  return width == 0 || height == 0 || width > (1u << 20) || height > (1u << 20) ||
-         width * height > max_pixels;
-}
-
 std::string SizeText(std::uint64_t width, std::uint64_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
-}
-
-// Samples the decoded rows (3 or 4 bytes a pixel) down to the answer's size.
-bool SampleToAnswer(std::uint8_t const* pixels, std::size_t stride, int channels,
-                    std::uint32_t width, std::uint32_t height, QLFrameRequest const& request,
-                    QLMediaAnswer* answer, std::string* error) {
-  std::uint32_t out_width = 0;
-  std::uint32_t out_height = 0;
-  ChooseVideoOutputSize(width, height, request, &out_width, &out_height);
-  try {
-    answer->payload.resize(static_cast<std::size_t>(out_width) * out_height * 3);
-  } catch (std::bad_alloc const&) {
-    return Fail(error, "out of memory");
-  }
-  std::uint8_t* out = answer->payload.data();
-  for (std::uint32_t y = 0; y < out_height; ++y) {
-    std::uint8_t const* row =
-        pixels + stride * static_cast<std::size_t>(
-                              (static_cast<std::uint64_t>(y) * height + height / 2) / out_height);
-    for (std::uint32_t x = 0; x < out_width; ++x, out += 3) {
-      std::size_t const column =
-          static_cast<std::size_t>((static_cast<std::uint64_t>(x) * width + width / 2) / out_width);
-      std::uint8_t const* p = row + column * static_cast<std::size_t>(channels);
-      unsigned const alpha = channels == 4 ? p[3] : 255;
-      for (int c = 0; c < 3; ++c) out[c] = static_cast<std::uint8_t>((p[c] * alpha + 127) / 255);
-    }
-  }
-  answer->kind = QLMediaAnswerKind::kRgbPixels;
-  answer->orientation = 1;
-  answer->width = out_width;
-  answer->height = out_height;
-  answer->original_width = width;
-  answer->original_height = height;
-  return true;
 }
 
 struct HeifContextFree {
@@ -122,8 +58,8 @@ bool DecodeHeif(std::vector<std::uint8_t> const& bytes, QLFrameRequest const& re
   int const ispe_width = heif_image_handle_get_ispe_width(handle.get());
   int const ispe_height = heif_image_handle_get_ispe_height(handle.get());
   if (ispe_width < 0 || ispe_height < 0 ||
-      OverLimit(static_cast<std::uint64_t>(ispe_width), static_cast<std::uint64_t>(ispe_height),
-                request.max_source_pixels)) {
+      PictureOverLimit(static_cast<std::uint64_t>(ispe_width),
+                       static_cast<std::uint64_t>(ispe_height), request.max_source_pixels)) {
     return Fail(error, "picture of " + SizeText(ispe_width, ispe_height) +
                            " pixels is over the source limit");
   }
@@ -153,14 +89,14 @@ bool DecodeHeif(std::vector<std::uint8_t> const& bytes, QLFrameRequest const& re
       stride < width * channels) {
     return Fail(error, "libheif: no 8-bit RGB picture");
   }
-  if (OverLimit(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
-                request.max_source_pixels)) {
+  if (PictureOverLimit(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
+                       request.max_source_pixels)) {
     return Fail(error, "decoded picture of " + SizeText(width, height) +
                            " pixels is over the source limit");
   }
-  return SampleToAnswer(pixels, static_cast<std::size_t>(stride), channels,
-                        static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
-                        request, answer, error);
+  return SampleRowsToAnswer(pixels, static_cast<std::size_t>(stride), channels,
+                            static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                            request, answer, error);
 }
 
 struct AvifDecoderDestroy {
@@ -184,7 +120,7 @@ bool DecodeAvif(std::vector<std::uint8_t> const& bytes, QLFrameRequest const& re
   if (result != AVIF_RESULT_OK)
     return Fail(error, std::string("libavif: ") + avifResultToString(result));
   avifImage const* image = decoder->image;
-  if (OverLimit(image->width, image->height, request.max_source_pixels)) {
+  if (PictureOverLimit(image->width, image->height, request.max_source_pixels)) {
     return Fail(error, "picture of " + SizeText(image->width, image->height) +
                            " pixels is over the source limit");
   }
@@ -200,7 +136,78 @@ bool DecodeAvif(std::vector<std::uint8_t> const& bytes, QLFrameRequest const& re
   result = avifImageYUVToRGB(image, &rgb);
   if (result != AVIF_RESULT_OK)
     return Fail(error, std::string("libavif: ") + avifResultToString(result));
-  return SampleToAnswer(rgb.pixels, rgb.rowBytes, 4, rgb.width, rgb.height, request, answer, error);
+  return SampleRowsToAnswer(rgb.pixels, rgb.rowBytes, 4, rgb.width, rgb.height, request, answer,
+                            error);
+}
+
+struct JxlDecoderFree {
+  void operator()(JxlDecoder* decoder) const { JxlDecoderDestroy(decoder); }
+};
+
+// The first frame, as stored: libjxl keeps the orientation for the daemon,
+// which turns the thumbnail. The size in the basic info is checked before
+// the output buffer exists. Colour management would take the file's profile
+// at JXL_DEC_COLOR_ENCODING (JxlDecoderGetColorAsICCProfile); the pixels
+// are libjxl's default rendition, sRGB for the files encoders write.
+bool DecodeJxl(std::vector<std::uint8_t> const& bytes, QLFrameRequest const& request,
+               QLMediaAnswer* answer, std::string* error) {
+  std::unique_ptr<JxlDecoder, JxlDecoderFree> decoder(JxlDecoderCreate(nullptr));
+  if (!decoder) return Fail(error, "out of memory");
+  if (JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) !=
+          JXL_DEC_SUCCESS ||
+      JxlDecoderSetKeepOrientation(decoder.get(), JXL_TRUE) != JXL_DEC_SUCCESS ||
+      JxlDecoderSetInput(decoder.get(), bytes.data(), bytes.size()) != JXL_DEC_SUCCESS) {
+    return Fail(error, "libjxl: cannot set up the decoder");
+  }
+  JxlDecoderCloseInput(decoder.get());
+  JxlBasicInfo info = {};
+  bool have_info = false;
+  JxlPixelFormat format = {3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+  std::vector<std::uint8_t> pixels;
+  for (;;) {
+    JxlDecoderStatus const status = JxlDecoderProcessInput(decoder.get());
+    if (status == JXL_DEC_BASIC_INFO) {
+      if (JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS) {
+        return Fail(error, "libjxl: no basic info");
+      }
+      if (PictureOverLimit(info.xsize, info.ysize, request.max_source_pixels)) {
+        return Fail(error, "picture of " + SizeText(info.xsize, info.ysize) +
+                               " pixels is over the source limit");
+      }
+      format.num_channels = info.alpha_bits > 0 ? 4 : 3;
+      have_info = true;
+    } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
+      std::size_t size = 0;
+      if (!have_info ||
+          JxlDecoderImageOutBufferSize(decoder.get(), &format, &size) != JXL_DEC_SUCCESS ||
+          size != static_cast<std::size_t>(info.xsize) * info.ysize * format.num_channels) {
+        return Fail(error, "libjxl: unexpected output size");
+      }
+      try {
+        pixels.resize(size);
+      } catch (std::bad_alloc const&) {
+        return Fail(error, "out of memory");
+      }
+      if (JxlDecoderSetImageOutBuffer(decoder.get(), &format, pixels.data(), pixels.size()) !=
+          JXL_DEC_SUCCESS) {
+        return Fail(error, "libjxl: output buffer refused");
+      }
+    } else if (status == JXL_DEC_FULL_IMAGE) {
+      break;  // the first frame is the picture
+    } else if (status == JXL_DEC_NEED_MORE_INPUT) {
+      return Fail(error, "libjxl: the file ends early");
+    } else {
+      return Fail(error, "libjxl: the file does not decode");
+    }
+  }
+  if (pixels.empty()) return Fail(error, "libjxl: no picture");
+  if (!SampleRowsToAnswer(pixels.data(), static_cast<std::size_t>(info.xsize) * format.num_channels,
+                          static_cast<int>(format.num_channels), info.xsize, info.ysize, request,
+                          answer, error)) {
+    return false;
+  }
+  answer->orientation = info.orientation >= 1 && info.orientation <= 8 ? info.orientation : 1;
+  return true;
 }
 
 }  // namespace
@@ -208,7 +215,14 @@ bool DecodeAvif(std::vector<std::uint8_t> const& bytes, QLFrameRequest const& re
 bool ExtractStillImage(int fd, QLStillFormat format, QLFrameRequest const& request,
                        QLMediaAnswer* answer, std::string* error) {
   std::vector<std::uint8_t> bytes;
-  if (!ReadWholeFile(fd, &bytes, error)) return false;
-  return format == QLStillFormat::kHeif ? DecodeHeif(bytes, request, answer, error)
-                                        : DecodeAvif(bytes, request, answer, error);
+  if (!ReadWholeFile(fd, kQLMaxStillFileBytes, &bytes, error)) return false;
+  switch (format) {
+    case QLStillFormat::kHeif:
+      return DecodeHeif(bytes, request, answer, error);
+    case QLStillFormat::kAvif:
+      return DecodeAvif(bytes, request, answer, error);
+    case QLStillFormat::kJxl:
+      return DecodeJxl(bytes, request, answer, error);
+  }
+  return Fail(error, "unknown format");
 }

@@ -56,8 +56,9 @@ struct QLThumbnailOptions {
   unsigned int memory_idle_ms = kDefaultMemoryIdleMs;
 
   // Which files are decoded. kBasic: JPEG, PNG, GIF, BMP, WBMP and MP3
-  // covers, everything else a default picture. kExtended adds HEIF, AVIF,
-  // WebP and TIFF through libgd, camera RAW previews and video frames
+  // covers, everything else a default picture. kExtended adds HEIF, AVIF and
+  // JPEG XL in a helper, WebP (an animation's first frame) and TIFF in the
+  // daemon, camera RAW previews, video frames and PDF first pages
   // (decode/ql_extended_formats.h), each falling back to its type's default picture.
   enum class Formats { kBasic, kExtended };
   Formats formats = Formats::kBasic;
@@ -68,8 +69,8 @@ struct QLThumbnailOptions {
   // tell thumbnails made with it from those made without.
   bool color_management = false;
 
-  // The helper process that decodes camera RAW previews and video frames
-  // (decode/ql_media_decoders.h).
+  // The helper processes that decode camera RAW previews, video frames, PDF
+  // pages and HEIF, AVIF and JPEG XL pictures (decode/ql_media_decoders.h).
   QLMediaDecoderSettings media_decoder;
 
   // Folders every request's file, cache folder and default-picture folder

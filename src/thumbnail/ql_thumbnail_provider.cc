@@ -69,6 +69,8 @@ QLThumbnailProvider::HandlerTable QLThumbnailProvider::BuildHandlerTable(
   table["webp"] = &QLThumbnailProvider::HandleImgWebp;
   table["tif"] = &QLThumbnailProvider::HandleImgTiff;
   table["tiff"] = &QLThumbnailProvider::HandleImgTiff;
+  table["jxl"] = &QLThumbnailProvider::HandleImgJxl;
+  table["pdf"] = &QLThumbnailProvider::HandleDocPdf;
   return table;
 }
 
@@ -130,6 +132,14 @@ bool QLThumbnailProvider::HandleImgCameraRaw(QLThumbnailData& data) {
 
 bool QLThumbnailProvider::HandleVideoFrame(QLThumbnailData& data) {
   return ::HandleVideoFrame(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleImgJxl(QLThumbnailData& data) {
+  return ::HandleImgJxl(ContextFor(data), data);
+}
+
+bool QLThumbnailProvider::HandleDocPdf(QLThumbnailData& data) {
+  return ::HandleDocPdf(ContextFor(data), data);
 }
 
 bool QLThumbnailProvider::HandleImgGeneric(QLThumbnailData& data) {

@@ -82,6 +82,8 @@ class QLThumbnailProvider : private boost::noncopyable {
   bool HandleImgTiff(QLThumbnailData& data);
   bool HandleImgCameraRaw(QLThumbnailData& data);
   bool HandleVideoFrame(QLThumbnailData& data);
+  bool HandleImgJxl(QLThumbnailData& data);  // falls back to the image picture
+  bool HandleDocPdf(QLThumbnailData& data);  // falls back to the document picture
   // Default-picture handlers: never leave save_to_cache set.
   bool HandleImgGeneric(QLThumbnailData& data);
   bool HandleAudioGeneric(QLThumbnailData& data);

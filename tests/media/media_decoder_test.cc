@@ -1,12 +1,19 @@
 // The helper's decoders on files they must refuse or read: videos made by
-// ffmpeg (skipped when it is missing), a hand-written DNG and an AVIF made by
-// avifenc. The frame a good video gives and the turned HEIF and AVIF
-// pictures are checked end to end, through the daemon.
+// ffmpeg (skipped when it is missing), a hand-written DNG, an AVIF made by
+// avifenc and an A4 PDF written here; the document helper's sandbox. The frame a good video gives
+// and the turned HEIF and AVIF pictures are checked end to end, through the daemon.
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "base/ql_unique_fd.h"
 #include "gtest/gtest.h"
+#include "media/ql_helper_sandbox.h"
+#include "media/ql_pdf_page.h"
 #include "media/ql_raw_preview.h"
 #include "media/ql_still_image.h"
 #include "media/ql_video_frame.h"
@@ -169,6 +176,50 @@ TEST(FrameRequestTest, ScaledSizeCoversTheBoxWithinThePixelCap) {
     EXPECT_EQ(c.width, width) << c.source_width << "x" << c.source_height << " cap " << c.cap;
     EXPECT_EQ(c.height, height) << c.source_width << "x" << c.source_height << " cap " << c.cap;
   }
+}
+
+TEST(PdfPageTest, AnA4PageIsDrawnJustLargeEnoughForTheBox) {
+  QLTempDir dir;
+  std::string const path = dir.File("a4.pdf");
+  ASSERT_TRUE(WriteFileText(path, qltest::MakePdf({595, 842})));
+  QLUniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  QLFrameRequest request = Request();
+  request.max_source_pixels = 50000000;
+  QLMediaAnswer answer;
+  std::string error;
+  ASSERT_TRUE(ExtractPdfPage(file.get(), request, &answer, &error)) << error;
+  // 160 points wide at 19.4 dpi, not 2480 x 3508 pixels at 300 dpi.
+  EXPECT_EQ(160u, answer.original_width);
+  EXPECT_NEAR(842.0 * 160 / 595, answer.original_height, 1.0);  // poppler rounds its way
+  EXPECT_EQ(1, answer.orientation);
+}
+
+// In a child: what the sandbox leaves possible, one bit per expectation met.
+TEST(DocumentSandboxTest, LeavesFontsReadableAndNothingElse) {
+  QLTempDir dir;
+  std::string const outside = dir.File("user-file");
+  ASSERT_TRUE(WriteFileText(outside, "private"));
+  pid_t const child = fork();
+  if (child == 0) {
+    std::string error;
+    if (!EnterDocumentSandbox(&error)) _exit(100);
+    int seen = 0;
+    int fd = open("/usr/share/fonts", O_RDONLY | O_DIRECTORY);
+    seen |= fd >= 0 ? 1 : 0;
+    fd = open(outside.c_str(), O_RDONLY);
+    seen |= fd < 0 && errno == EACCES ? 2 : 0;
+    fd = open(dir.File("new").c_str(), O_WRONLY | O_CREAT, 0600);
+    seen |= fd < 0 && errno == EACCES ? 4 : 0;
+    fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    seen |= fd < 0 && errno == EACCES ? 8 : 0;
+    _exit(seen);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  // Without Landlock in the kernel only the socket filter is left.
+  bool const landlock = syscall(SYS_landlock_create_ruleset, nullptr, 0, 1u) >= 1;
+  EXPECT_EQ(landlock ? 15 : 9, WEXITSTATUS(status));
 }
 
 }  // namespace

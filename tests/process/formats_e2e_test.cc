@@ -1,6 +1,8 @@
 // End to end through the real daemon: `--formats extended` makes upright,
-// cached thumbnails of HEIF, AVIF, WebP and TIFF files made here by Debian's
-// encoders (libgd leaves the HEIF, AVIF and TIFF turns to the daemon).
+// cached thumbnails of HEIF, AVIF, WebP (still and animated), TIFF and JPEG
+// XL files made here by Debian's encoders (libgd leaves the HEIF, AVIF and
+// TIFF turns to the daemon, libjxl the JPEG XL one); `--formats basic`
+// leaves the new ones their default pictures.
 #include <gd.h>
 #include <gtest/gtest.h>
 
@@ -38,6 +40,8 @@ DecodedRow const kDecoded[] = {
     {"deep7.tif", SampleFormat::kTiffRgb16, 7},
     // ffmpeg's palette moves the colours by up to 60 in a channel.
     {"palette4.tif", SampleFormat::kTiffPalette, 4, 30},
+    {"turned.jxl", SampleFormat::kJxl, 6},
+    {"animated.webp", SampleFormat::kWebpAnimated, 1},  // the first frame, not its negative
 };
 
 int Gray(int c) {
@@ -114,6 +118,40 @@ TEST_F(ExtendedFormatsTest, ExtendedDecodesEachFormatUprightAndCachesIt) {
   }
   gdImageDestroy(shown);
   if (!skip_.empty()) GTEST_SKIP() << skip_;
+  // A JPEG XL declaring 8000 x 8000 pixels, over the 50 MP limit, is refused
+  // on its header (a buffer of that size would fit in the helper's memory):
+  // the image picture, as a .tga gets it.
+  std::string const huge = temp_.File("huge.jxl");
+  std::string const tga = temp_.File("any.tga");
+  ASSERT_TRUE(WriteFileText(huge, qltest::JxlHeaderOnly(8000, 8000)));
+  ASSERT_TRUE(WriteFileText(tga, ""));
+  std::string const image_picture = Ask(tga, id);
+  EXPECT_EQ(image_picture, Ask(huge, id + 1));
+  EXPECT_EQ(1, CountLogLines(daemon_->LogText(),
+                             "ERROR:", "8000x8000 pixels is over the source limit\""));
+}
+
+// With `--formats basic` the new formats get exactly the replies they got
+// before them: those of the default pictures of their kinds.
+TEST_F(ExtendedFormatsTest, BasicGivesTheNewFormatsTheirDefaultPictures) {
+  StartDaemon({"-l", "1"});
+  std::string const pdf = temp_.File("page.pdf");
+  ASSERT_TRUE(WriteFileText(pdf, qltest::MakePdf({96, 64})));
+  struct {
+    std::string file, same_as;
+  } const kRows[] = {
+      {pdf, temp_.File("any.doc")},
+      {Sample("turned.jxl", SampleFormat::kJxl, 6), temp_.File("any.zzz")},
+      {Sample("animated.webp", SampleFormat::kWebpAnimated, 1), temp_.File("any.tga")}};
+  if (!skip_.empty()) GTEST_SKIP() << skip_;
+  int id = 1;
+  for (auto const& row : kRows) {
+    ASSERT_TRUE(WriteFileText(row.same_as, ""));
+    std::string const reply = Ask(row.file, id++);
+    EXPECT_TRUE(IsPng(reply)) << row.file;
+    EXPECT_EQ(Ask(row.same_as, id++), reply) << row.file;
+  }
+  EXPECT_EQ(0u, DirEntries(cache_).size());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // End to end with `--formats extended`: the real daemon runs the real media
-// decoder helper on a video and a DNG made here, and fake helpers (given
-// with --media-decoder) that hang, crash or abort on a video, a HEIC or an
-// AVIF cost only their own request.
+// decoder helper on a video and a DNG made here, and the real document
+// helper on PDFs written here; fake helpers (given with --media-decoder)
+// that hang, crash or abort on a video, a HEIC or an AVIF, and a PDF that
+// never finishes, cost only their own request.
 #include <gd.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -59,15 +60,30 @@ int ChildrenOf(pid_t pid) {
   return count;
 }
 
+// The centre colour of a default picture, or -1.
+int DefaultCentre(char const* name) {
+  gdImagePtr picture = nullptr;
+  if (FILE* file = std::fopen((std::string(QL_DEFAULT_PICTURES_DIR "/") + name).c_str(), "rb")) {
+    picture = gdImageCreateFromJpeg(file);
+    std::fclose(file);
+  }
+  if (!picture) return -1;
+  qltest::Rgb const c = qltest::ColorAt(picture, gdImageSX(picture) / 2, gdImageSY(picture) / 2);
+  gdImageDestroy(picture);
+  return (c.r << 16) | (c.g << 8) | c.b;
+}
+
 class MediaDecoderEndToEndTest : public LiveDaemonTest {
  protected:
-  std::string Ask(std::string const& path, int width, int height, int id) {
+  std::string Ask(std::string const& path, int width, int height, int id,
+                  bool full_screen = false) {
     LoadConnection connection;
     std::string reply;
     EXPECT_TRUE(connection.ok());
-    EXPECT_TRUE(connection.Ask(
-        RequestBody(path, width, height, static_cast<std::uint64_t>(id), cache_.File("cache")),
-        &reply, ReplyTimeoutMs()));
+    EXPECT_TRUE(
+        connection.Ask(RequestBody(path, width, height, static_cast<std::uint64_t>(id),
+                                   cache_.File("cache"), QL_DEFAULT_PICTURES_DIR, full_screen),
+                       &reply, ReplyTimeoutMs()));
     return reply;
   }
 
@@ -128,20 +144,8 @@ TEST_F(MediaDecoderEndToEndTest, HangingOrCrashingDecoderGetsTheVideoPictureWhil
   StartDaemon({"-l", "1", "--formats", "extended", "--jobs", "2", "--decoder-timeout-ms",
                std::to_string(kTimeoutMs), "--media-decoder", fake});
 
-  // The centre colour of a default picture.
-  auto centre_of = [](char const* name) {
-    gdImagePtr picture = nullptr;
-    if (FILE* file = std::fopen((std::string(QL_DEFAULT_PICTURES_DIR "/") + name).c_str(), "rb")) {
-      picture = gdImageCreateFromJpeg(file);
-      std::fclose(file);
-    }
-    if (!picture) return -1;
-    qltest::Rgb const c = qltest::ColorAt(picture, gdImageSX(picture) / 2, gdImageSY(picture) / 2);
-    gdImageDestroy(picture);
-    return (c.r << 16) | (c.g << 8) | c.b;
-  };
-  int const video_centre = centre_of("video.jpg");
-  int const image_centre = centre_of("image.jpg");
+  int const video_centre = DefaultCentre("video.jpg");
+  int const image_centre = DefaultCentre("image.jpg");
   ASSERT_TRUE(video_centre >= 0 && image_centre >= 0);
 
   struct {
@@ -170,6 +174,88 @@ TEST_F(MediaDecoderEndToEndTest, HangingOrCrashingDecoderGetsTheVideoPictureWhil
   EXPECT_EQ(0, ChildrenOf(daemon_->pid()));  // every decoder reaped
   EXPECT_EQ(
       1u, DirEntries(cache_.File("cache")).size());  // the photo's; default pictures are not cached
+  StopServing();
+}
+
+TEST_F(MediaDecoderEndToEndTest, PdfFirstPagesAreDrawnAndTheOthersGetTheirDefaultPicture) {
+  using qltest::PdfRecipe;
+  int const kTimeoutMs = 2000;
+  // Named, the helper is started per file, so every child of the daemon
+  // after the last reply would be one not reaped.
+  std::string const helper =
+      std::string(QL_DAEMON_BINARY).substr(0, std::string(QL_DAEMON_BINARY).rfind('/') + 1) +
+      "quorlin_gd_document_decoder";
+  StartDaemon({"-l", "1", "--formats", "extended", "--jobs", "2", "--decoder-timeout-ms",
+               std::to_string(kTimeoutMs), "--media-decoder", helper});
+  int const doc_centre = DefaultCentre("doc.jpg");
+  ASSERT_GE(doc_centre, 0);
+  // Pages asked for as full-screen 48 x 48 thumbnails: the left half red, the
+  // top right quarter green, the bottom right quarter the white paper, and
+  // none of the black around the crop box.
+  struct {
+    char const* file;
+    PdfRecipe recipe;
+    int width, height;  // of the thumbnail; 0: a default picture
+    int centre;         // of that default picture
+  } const kRows[] = {
+      {"portrait.pdf", {64, 96}, 32, 48, 0},
+      {"landscape.pdf", {96, 64}, 48, 32, 0},
+      {"rotated.pdf", {96, 64, 90}, 48, 32, 0},
+      {"locked.pdf", {96, 64, 0, PdfRecipe::kLocked}, 0, 0, doc_centre},
+      {"cut.pdf", {96, 64, 0, PdfRecipe::kCutInHalf}, 0, 0, doc_centre},
+      // A page of 1 x 100000 points drawn 48 wide is 4.8 million pixels high.
+      {"needle.pdf", {1, 100000}, 0, 0, doc_centre},
+  };
+  int id = 1;
+  for (auto const& row : kRows) {
+    std::string const path = files_.File(row.file);
+    ASSERT_TRUE(WriteFileText(path, qltest::MakePdf(row.recipe)));
+    int width = 0, height = 0;
+    std::string const reply = Ask(path, 48, 48, id++, true);
+    int const centre = CentreColour(reply, &width, &height);
+    if (row.width == 0) {
+      EXPECT_TRUE(NearColour(row.centre, centre)) << row.file;
+      continue;
+    }
+    ASSERT_EQ(row.width, width) << row.file;
+    ASSERT_EQ(row.height, height) << row.file;
+    gdImagePtr page =
+        gdImageCreateFromPngPtr(static_cast<int>(reply.size()), const_cast<char*>(reply.data()));
+    ASSERT_NE(nullptr, page);
+    struct {
+      int x, y;
+      qltest::Rgb colour;
+    } const kPoints[] = {{1, 1, {220, 30, 30}},
+                         {width / 4, height / 2, {220, 30, 30}},
+                         {width * 3 / 4, height / 4, {30, 200, 30}},
+                         {width * 3 / 4, height * 3 / 4, {255, 255, 255}},
+                         {width - 2, height - 2, {255, 255, 255}}};
+    for (auto const& point : kPoints) {
+      EXPECT_TRUE(qltest::Near(qltest::ColorAt(page, point.x, point.y), point.colour))
+          << row.file << " at " << point.x << "," << point.y;
+    }
+    gdImageDestroy(page);
+  }
+  // A page that takes far longer than the limit is given up on, while a
+  // photo is served.
+  std::string const endless = files_.File("endless.pdf");
+  ASSERT_TRUE(WriteFileText(endless, qltest::MakePdf({96, 64, 0, PdfRecipe::kEndlessForms})));
+  std::string const photo = files_.File("photo.jpg");
+  ASSERT_TRUE(WriteFileText(photo, Picture(qltest::Format::kJpeg, 64, 48, 0x1e8cd2)));
+  Clock::time_point const start = Clock::now();
+  auto pending = std::async(std::launch::async, [&] { return Ask(endless, 48, 48, id, true); });
+  EXPECT_TRUE(NearColour(0x1e8cd2, CentreColour(Ask(photo, 64, 48, id + 1))));
+  EXPECT_LT(MillisecondsSince(start), kTimeoutMs);
+  EXPECT_TRUE(NearColour(doc_centre, CentreColour(pending.get())));
+  EXPECT_LT(MillisecondsSince(start), kTimeoutMs + 1500);
+
+  std::string const log = daemon_->LogText();
+  EXPECT_EQ(1, CountLogLines(log, "WARN: ", "encrypted with a password\"")) << log;
+  EXPECT_EQ(1, CountLogLines(log, "WARN: ", "dpi, over the source limit\"")) << log;
+  EXPECT_EQ(2, CountLogLines(log, "ERROR:", "")) << log;  // cut, endless
+  EXPECT_EQ(1, CountLogLines(log, "ERROR:", "no answer within 2000 ms")) << log;
+  EXPECT_EQ(0, ChildrenOf(daemon_->pid()));
+  EXPECT_EQ(4u, DirEntries(cache_.File("cache")).size());  // the three pages and the photo
   StopServing();
 }
 

@@ -1,7 +1,8 @@
 // Sample files of the formats decoded with `--formats extended` (HEIF, AVIF,
-// WebP, TIFF), made by Debian's encoders (heif-enc, avifenc, cwebp,
-// webpmux, ffmpeg, tiffset) from a picture drawn here, so that tests and
-// fuzz seeds never need a file from elsewhere.
+// WebP, TIFF, JPEG XL, PDF), made by Debian's encoders (heif-enc, avifenc,
+// cwebp, webpmux, img2webp, ffmpeg, tiffset, exif, cjxl) from a picture drawn
+// here, or written here, so that tests and fuzz seeds never need a file from
+// elsewhere.
 //
 // The drawn picture is the one a viewer should show: left half red, top
 // right quarter green, bottom right quarter blue, so every turn and mirror
@@ -13,6 +14,7 @@
 
 #include <gd.h>
 
+#include <cstdint>
 #include <string>
 
 namespace qltest {
@@ -26,6 +28,8 @@ enum class SampleFormat {
   kTiffGray,      // ffmpeg, 8-bit grey
   kTiffRgb16,     // ffmpeg, 16 bits per channel
   kTiffPalette,   // ffmpeg, 8-bit palette
+  kJxl,           // ffmpeg's JPEG with its EXIF Orientation (exif), recompressed by cjxl
+  kWebpAnimated,  // img2webp: the picture, then its negative as a second frame
 };
 
 struct SampleSpec {
@@ -35,8 +39,32 @@ struct SampleSpec {
   int orientation;  // 1..8, EXIF numbering. HEIF: one of 1, 2, 3, 4, 6, 8.
 };
 
-// The picture as shown: width x height, the three colour areas above.
-gdImagePtr DrawShownPicture(int width, int height);
+// The picture as shown: width x height, the three colour areas above; the
+// bottom right quarter in `bottom_right`.
+gdImagePtr DrawShownPicture(int width, int height, int bottom_right = gdTrueColor(30, 30, 220));
+
+// A one-page PDF, written here (a PDF is text with a table of byte
+// offsets). Its page as shown is width x height points: the left half red,
+// the top right quarter green, the bottom right quarter left to the paper
+// (DrawShownPicture with white), inside a crop box with black all around
+// it. With rotate 90 the page is stored height x width and turned by
+// /Rotate.
+struct PdfRecipe {
+  int width;
+  int height;
+  int rotate = 0;  // 0 or 90
+  enum Damage {
+    kNone,
+    kLocked,       // an /Encrypt dictionary whose empty user password fails
+    kCutInHalf,    // the file's first half
+    kEndlessForms  // the page draws a form that draws the next one twice, 28 deep
+  } damage = kNone;
+};
+std::string MakePdf(PdfRecipe const& recipe);
+
+// The first bytes of a JPEG XL codestream declaring width x height pixels,
+// and nothing more.
+std::string JxlHeaderOnly(std::uint32_t width, std::uint32_t height);
 
 // Writes the sample to `path`. Empty on success, else why not (a tool is
 // missing or failed), for a skip or failure message.

@@ -1,4 +1,4 @@
-// Camera RAW previews and video frames are decoded by the media decoder
+// Camera RAW previews, video frames and PDF pages are decoded by a decoder
 // helper in a child process with limits (ql_media_decoders.h); these are
 // the provider's entries to it.
 #include "thumbnail/decode/ql_extended_formats.h"
@@ -28,4 +28,9 @@ bool DecodeCameraRawPreview(QLExtendedDecodeRequest const& request,
 bool DecodeVideoFrame(QLExtendedDecodeRequest const& request, QLExtendedDecodeResult* result) {
   return DecodeVideoFrameInHelper(TargetOf(request), *request.options, &result->picture,
                                   &result->orientation);
+}
+
+bool DecodePdfFirstPage(QLExtendedDecodeRequest const& request, QLExtendedDecodeResult* result) {
+  result->orientation = 1;
+  return DecodePdfPageInHelper(TargetOf(request), *request.options, &result->picture);
 }

@@ -1,5 +1,5 @@
-// The decoders behind `--formats extended` for camera RAW files and videos,
-// as the thumbnail provider calls them.
+// The decoders behind `--formats extended` for camera RAW files, videos and
+// PDFs, as the thumbnail provider calls them.
 //
 // The provider sends every file whose extension is in kCameraRawExtensions
 // (ql_thumbnail_extensions.h),
@@ -19,7 +19,7 @@
 //   or never-ending; the source-pixel limit
 //   (request.options->max_source_pixels) is checked against the size the
 //   file declares before anything of that size is allocated;
-// - returns within a bounded time, logs its own ERROR line on a failure,
+// - returns within a bounded time, logs its own ERROR (or WARN) line on a failure,
 //   never throws;
 // - on success fills `result->picture` (owned by its shared_ptr with
 //   gdImgDestroyDeleter) and its original size, and sets `result->orientation`
@@ -53,5 +53,10 @@ bool DecodeCameraRawPreview(QLExtendedDecodeRequest const& request, QLExtendedDe
 
 // One representative frame of a video. False when none can be decoded.
 bool DecodeVideoFrame(QLExtendedDecodeRequest const& request, QLExtendedDecodeResult* result);
+
+// The first page of a PDF, upright, drawn at the size the thumbnail needs.
+// False when it cannot be drawn (a locked or empty document, or a page too
+// large at that size, with a WARN line instead of the ERROR line).
+bool DecodePdfFirstPage(QLExtendedDecodeRequest const& request, QLExtendedDecodeResult* result);
 
 #endif  // QUORLIN_THUMBNAIL_DECODE_QL_EXTENDED_FORMATS_H_

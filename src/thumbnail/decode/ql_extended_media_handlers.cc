@@ -1,4 +1,4 @@
-// The camera RAW and video handlers (only in the
+// The camera RAW, video and PDF handlers (only in the
 // table with `--formats extended`): the decoders of ql_extended_formats.h,
 // then the scale, turn and cache of any decoded file. A failed decode gets
 // the default picture the file's type gets with `--formats basic`; a "cr3",
@@ -50,4 +50,9 @@ bool HandleImgCameraRaw(QLHandlerContext const& context, QLThumbnailData& data) 
 bool HandleVideoFrame(QLHandlerContext const& context, QLThumbnailData& data) {
   return HandleWithDecoder(context, data, DecodeVideoFrame, HandleVideoGeneric,
                            "HandleVideoFrame: decode took: ");
+}
+
+bool HandleDocPdf(QLHandlerContext const& context, QLThumbnailData& data) {
+  return HandleWithDecoder(context, data, DecodePdfFirstPage, HandleDoc,
+                           "HandleDocPdf: decode took: ");
 }

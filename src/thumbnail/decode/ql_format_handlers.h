@@ -38,10 +38,11 @@ bool HandleImgPng(QLHandlerContext const& context, QLThumbnailData& data);
 bool HandleImgGif(QLHandlerContext const& context, QLThumbnailData& data);
 bool HandleImgBmp(QLHandlerContext const& context, QLThumbnailData& data);
 bool HandleImgWBMP(QLHandlerContext const& context, QLThumbnailData& data);
-// With --formats extended only: WebP and TIFF in the daemon, HEIF and AVIF
-// in the still-picture helper.
+// With --formats extended only: WebP and TIFF in the daemon, HEIF, AVIF
+// and JPEG XL in the still-picture helper.
 bool HandleImgHeif(QLHandlerContext const& context, QLThumbnailData& data);
 bool HandleImgAvif(QLHandlerContext const& context, QLThumbnailData& data);
+bool HandleImgJxl(QLHandlerContext const& context, QLThumbnailData& data);
 bool HandleImgWebp(QLHandlerContext const& context, QLThumbnailData& data);
 bool HandleImgTiff(QLHandlerContext const& context, QLThumbnailData& data);
 // The cover picture of an MP3's ID3v2 tag (ql_mp3_handler.cc).
@@ -50,6 +51,9 @@ bool HandleAudioMp3(QLHandlerContext const& context, QLThumbnailData& data);
 // (ql_extended_media_handlers.cc).
 bool HandleImgCameraRaw(QLHandlerContext const& context, QLThumbnailData& data);
 bool HandleVideoFrame(QLHandlerContext const& context, QLThumbnailData& data);
+// The first page of a PDF, in the document helper; falls back to the
+// document picture.
+bool HandleDocPdf(QLHandlerContext const& context, QLThumbnailData& data);
 // Default pictures (ql_default_picture_handlers.cc).
 bool HandleImgGeneric(QLHandlerContext const& context, QLThumbnailData& data);
 bool HandleAudioGeneric(QLHandlerContext const& context, QLThumbnailData& data);

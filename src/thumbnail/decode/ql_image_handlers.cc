@@ -1,8 +1,9 @@
 // The file handlers: JPEG, PNG, GIF, BMP and WBMP
 // files decoded straight from an open handle, by libgd or, for JPEG when the
 // options ask for it, by the shrink-on-load decoder or from the EXIF
-// preview; WebP and TIFF by libgd; HEIF and AVIF by the media decoder helper
-// in a child process (ql_media_decoders.h). The size in the file's header is
+// preview; WebP and TIFF by libgd (an animated WebP's first frame by
+// libwebp's demuxer); HEIF, AVIF and JPEG XL by the still-picture helper in
+// a child process (ql_media_decoders.h). The size in the file's header is
 // checked against the source limit before any decoder runs. Only regular
 // files are read (ql_regular_file.h).
 #include <gd.h>
@@ -20,6 +21,7 @@
 #include "thumbnail/decode/ql_format_handlers.h"
 #include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/decode/ql_media_decoders.h"
+#include "thumbnail/decode/ql_webp_animation.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_resize.h"
 #include "thumbnail/ql_regular_file.h"
@@ -46,11 +48,12 @@ enum FileHandlerTrait : unsigned {
 
 // The file handlers share one shape and differ in these points only.
 struct FileHandlerShape {
-  char const* timing_text;      // null: no timer and no timing line
-  char const* format_name;      // "JPEG" in "Invalid JPEG format for "
-  gdImagePtr (*decode)(FILE*);  // null: the JPEG decoder, shrinking on load if asked
-  unsigned header_formats;      // whose headers the decoders below would read
-  unsigned traits;              // FileHandlerTrait bits
+  char const* timing_text;              // null: no timer and no timing line
+  char const* format_name;              // "JPEG" in "Invalid JPEG format for "
+  gdImagePtr (*decode)(FILE*);          // null: the JPEG decoder, shrinking on load if asked
+  unsigned header_formats;              // whose headers the decoders below would read
+  unsigned traits;                      // FileHandlerTrait bits
+  char const* helper_format = nullptr;  // kInHelper: the still-picture helper's mode
 
   bool Has(FileHandlerTrait trait) const { return (traits & trait) != 0; }
 };
@@ -149,8 +152,16 @@ bool HandleFile(QLHandlerContext const& context, QLThumbnailData& data,
     target.height = height;
     target.full_screen = data.full_screen;
     // A failure has had its ERROR line.
-    if (!DecodeStillImageInHelper(target, context.options, shape.header_formats == kQLImageHeif,
-                                  &picture)) {
+    int turn = 1;
+    if (!DecodeStillImageInHelper(target, context.options, shape.helper_format, &picture, &turn)) {
+      return HandleImgGeneric(context, data);
+    }
+    if (turn != 1) orientation = turn;  // the helper read it (JPEG XL)
+  } else if (!picture && probed && header.animated) {
+    std::string why;
+    picture = DecodeFirstWebpFrame(fileno(file.get()), context.options.max_source_pixels, &why);
+    if (!picture) {
+      QL_ERROR("Invalid " << shape.format_name << " animation in \"" << data.path << "\": " << why);
       return HandleImgGeneric(context, data);
     }
   } else if (!picture && shape.decode) {
@@ -212,17 +223,29 @@ bool HandleImgWBMP(QLHandlerContext const& context, QLThumbnailData& data) {
 // in the daemon: libgd's readers of them are small and old, and the child
 // would add its start-up to a decode of a few milliseconds.
 bool HandleImgHeif(QLHandlerContext const& context, QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgHeif: open file took: ", "HEIF", nullptr,
-                                          kQLImageHeif, kNeedsHeader | kInHelper};
+  static FileHandlerShape const kShape = {
+      "HandleImgHeif: open file took: ", "HEIF", nullptr, kQLImageHeif,
+      kNeedsHeader | kInHelper,          "heif"};
   return HandleFile(context, data, kShape);
 }
 
 bool HandleImgAvif(QLHandlerContext const& context, QLThumbnailData& data) {
-  static FileHandlerShape const kShape = {"HandleImgAvif: open file took: ", "AVIF", nullptr,
-                                          kQLImageAvif, kNeedsHeader | kInHelper};
+  static FileHandlerShape const kShape = {
+      "HandleImgAvif: open file took: ", "AVIF", nullptr, kQLImageAvif,
+      kNeedsHeader | kInHelper,          "avif"};
   return HandleFile(context, data, kShape);
 }
 
+// JPEG XL: no header probe of its own; the helper checks the codestream's
+// size before it allocates, and reads the orientation.
+bool HandleImgJxl(QLHandlerContext const& context, QLThumbnailData& data) {
+  static FileHandlerShape const kShape = {
+      "HandleImgJxl: open file took: ", "JPEG XL", nullptr, 0, kInHelper, "jxl"};
+  return HandleFile(context, data, kShape);
+}
+
+// An animated WebP (the probe reads the flag) gets its first frame through
+// libwebp's demuxer; a still one libgd's reader.
 bool HandleImgWebp(QLHandlerContext const& context, QLThumbnailData& data) {
   static FileHandlerShape const kShape = {"HandleImgWebp: open file took: ", "WebP",
                                           gdImageCreateFromWebp, kQLImageWebp, kNeedsHeader};

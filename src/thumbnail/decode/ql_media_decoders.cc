@@ -31,7 +31,12 @@ bool RunOnFile(QLMediaDecodeTarget const& target, QLThumbnailOptions const& opti
   unsigned const ahead = options.media_decoder.program.empty() ? std::max(options.jobs, 1u) : 0;
   if (!RunMediaDecoder(program, arguments, target.fd, LimitsOf(options.media_decoder), limits,
                        answer, &error, ahead)) {
-    QL_ERROR("Media decoder failed for \"" << target.path << "\": " << error);
+    // A sound file the helper declines to draw is no fault.
+    if (answer->kind == QLMediaAnswerKind::kRefused) {
+      QL_WARN("Not drawing \"" << target.path << "\": " << error);
+    } else {
+      QL_ERROR("Media decoder failed for \"" << target.path << "\": " << error);
+    }
     return false;
   }
   return true;
@@ -147,8 +152,14 @@ bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOpti
 }
 
 bool DecodeStillImageInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
-                              bool heif, QLDecodedPicture* picture) {
-  int ignored = 1;  // the stored picture: the caller turns it by its own header probe
-  return DecodeRgbInHelper(target, options, StillDecoderProgram(options.media_decoder),
-                           heif ? "heif" : "avif", options.max_source_pixels, picture, &ignored);
+                              char const* format, QLDecodedPicture* picture, int* orientation) {
+  return DecodeRgbInHelper(target, options, StillDecoderProgram(options.media_decoder), format,
+                           options.max_source_pixels, picture, orientation);
+}
+
+bool DecodePdfPageInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                           QLDecodedPicture* picture) {
+  int upright = 1;  // the helper applies the page's /Rotate
+  return DecodeRgbInHelper(target, options, DocumentDecoderProgram(options.media_decoder), "pdf",
+                           options.max_source_pixels, picture, &upright);
 }

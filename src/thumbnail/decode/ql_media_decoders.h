@@ -1,7 +1,7 @@
-// Camera RAW previews, video frames and HEIF and AVIF pictures for the
-// thumbnail provider, decoded by the media decoder helper in a child process
-// (media/ql_media_decoder_runner.h) so that LibRaw, FFmpeg, libheif and libavif
-// never run inside the daemon.
+// Camera RAW previews, video frames, PDF pages and HEIF, AVIF and JPEG XL
+// pictures for the thumbnail provider, decoded by a decoder helper in a child
+// process (media/ql_media_decoder_runner.h) so that LibRaw, FFmpeg, poppler,
+// libheif, libavif and libjxl never run inside the daemon.
 //
 // RAW: the helper hands back the embedded JPEG preview and LibRaw's turn;
 // the preview's JPEG header is checked against the source-pixel limit, then
@@ -42,8 +42,15 @@ bool DecodeRawPreviewInHelper(QLMediaDecodeTarget const& target, QLThumbnailOpti
 bool DecodeVideoFrameInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
                               QLDecodedPicture* picture, int* orientation);
 
-// `heif`: a HEIF picture; otherwise an AVIF one.
+// `format`: "heif", "avif" or "jxl". `*orientation`: 1 for HEIF and AVIF
+// (the caller turns them by its header probe), the file's for JPEG XL.
 bool DecodeStillImageInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
-                              bool heif, QLDecodedPicture* picture);
+                              char const* format, QLDecodedPicture* picture, int* orientation);
+
+// The first page of a PDF, upright, drawn just large enough for the
+// thumbnail. A locked document, one without pages or a page over the
+// source limit at that size logs one WARN line instead of the ERROR line.
+bool DecodePdfPageInHelper(QLMediaDecodeTarget const& target, QLThumbnailOptions const& options,
+                           QLDecodedPicture* picture);
 
 #endif  // QUORLIN_THUMBNAIL_DECODE_QL_MEDIA_DECODERS_H_

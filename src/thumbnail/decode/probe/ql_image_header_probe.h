@@ -56,6 +56,9 @@ struct QLImageHeader {
   // The EXIF-style turn the file asks for where its probe reads one (TIFF's
   // Orientation tag, a WebP's EXIF chunk); 1 otherwise.
   int orientation = 1;
+  // A WebP whose VP8X header announces an animation (libgd reads only
+  // still WebP files).
+  bool animated = false;
   std::uint64_t pixels() const { return static_cast<std::uint64_t>(width) * height; }
 };
 

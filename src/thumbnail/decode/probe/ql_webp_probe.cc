@@ -63,6 +63,7 @@ bool ProbeWebp(ByteSource& in, QLImageHeader* header) {
     header->width = (body[4] | (std::uint32_t{body[5]} << 8) | (std::uint32_t{body[6]} << 16)) + 1;
     header->height = (body[7] | (std::uint32_t{body[8]} << 8) | (std::uint32_t{body[9]} << 16)) + 1;
     bool const has_exif = (body[0] & 0x08) != 0;
+    header->animated = (body[0] & 0x02) != 0;
     if (has_exif && in.Skip(size + (size & 1) - 10)) header->orientation = WebpExifOrientation(in);
   } else {
     return false;

@@ -1,5 +1,6 @@
-// The WebP walker of the picture-header probe: the VP8, VP8L or VP8X header,
-// and the Orientation in the EXIF chunk of an extended file.
+// The WebP walker of the picture-header probe: the VP8, VP8L or VP8X header
+// (for an animation its canvas, the size every frame is composed onto), the
+// animation flag and the Orientation in the EXIF chunk of an extended file.
 #ifndef QUORLIN_THUMBNAIL_DECODE_PROBE_QL_WEBP_PROBE_H_
 #define QUORLIN_THUMBNAIL_DECODE_PROBE_QL_WEBP_PROBE_H_
 
