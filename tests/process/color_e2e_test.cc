@@ -130,8 +130,8 @@ std::vector<int> Convert(std::vector<int> const& colours, std::string const& fro
                                        INTENT_PERCEPTUAL, 0);
   std::vector<int> result;
   for (int c : colours) {  // RGB as 0xRRGGBB, CMYK inks as 0xCCMMYYKK
-    unsigned char pixel[4], rgb[3];
-    for (int i = 0; i < 4; ++i)
+    unsigned char pixel[4] = {0, 0, 0, 0}, rgb[3];
+    for (int i = 0; i < (cmyk ? 4 : 3); ++i)
       pixel[i] = static_cast<unsigned char>(c >> ((cmyk ? 24 : 16) - 8 * i));
     cmsDoTransform(t, pixel, rgb, 1);
     result.push_back((rgb[0] << 16) | (rgb[1] << 8) | rgb[2]);
