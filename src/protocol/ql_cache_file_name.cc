@@ -19,6 +19,12 @@ std::string CacheFileName(QLCacheEntryKey const& key, std::int64_t modified) {
   return name.str();
 }
 
+char const kCacheDirTagName[] = "CACHEDIR.TAG";
+char const kCacheDirTagContent[] =
+    "Signature: 8a477f597d28d172789f06886806bc55\n"
+    "# This file is a cache directory tag created by quorlin_gd.\n"
+    "# For information about cache directory tags, see https://bford.info/cachedir/\n";
+
 bool ParseCacheFileName(std::string const& name, QLCacheEntryKey* key, std::int64_t* modified) {
   std::string::size_type const dot = name.rfind('.');
   if (dot == std::string::npos) return false;

@@ -40,4 +40,10 @@ std::string CacheFileName(QLCacheEntryKey const& key, std::int64_t modified);
 // before or after); false for any other name, temporary files included.
 bool ParseCacheFileName(std::string const& name, QLCacheEntryKey* key, std::int64_t* modified);
 
+// The file a cache folder the daemon made holds beside its thumbnails, so
+// that backup tools that honour the convention skip the folder: its name,
+// and its content, whose first line is the convention's fixed signature.
+extern char const kCacheDirTagName[];
+extern char const kCacheDirTagContent[];
+
 #endif  // QUORLIN_PROTOCOL_QL_CACHE_FILE_NAME_H_

@@ -173,8 +173,24 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
       made = provider_.GetThumbnailFor(data);
     }
   }
-  // The one place the request's file and cache failures are logged.
-  for (QLStatus const& failure : data.failures) QL_ERROR(failure.ToString());
+  // The one place the request's file and cache failures are logged; a full
+  // disk, which fails every save to the folder, at most once a minute.
+  for (QLStatus const& failure : data.failures) {
+    if (failure.kind() != QLStatus::Kind::kNoSpace) {
+      QL_ERROR(failure.ToString());
+      continue;
+    }
+    std::uint64_t dropped = 0;
+    if (!full_folders_.Admit(data.thumbnail_folder, QLFullFolderReports::Clock::now(), &dropped)) {
+      continue;
+    }
+    if (dropped == 1) {
+      QL_ERROR(failure.ToString());
+    } else {
+      QL_ERROR(failure.ToString() << " Saves dropped in \"" << data.thumbnail_folder
+                                  << "\" since the last such line: " << dropped << ".");
+    }
+  }
   if (!made) {
     ++counters_.failures;
     SendFailure(socket);

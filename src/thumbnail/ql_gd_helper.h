@@ -7,7 +7,8 @@
 // counters are atomic; the confinement and the memory trimmer are set before
 // serving and then only read. ProcessCommand is the boundary of a request's
 // errors: the failures the provider, the cache and the request's files hand
-// up in the record are logged there, one ERROR line each.
+// up in the record are logged there, one ERROR line each (failed saves to a
+// full disk at most once a minute per cache folder).
 #ifndef QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
 #define QUORLIN_THUMBNAIL_QL_GD_HELPER_H_
 
@@ -18,6 +19,7 @@
 
 #include "base/ql_command_line_option.h"
 #include "ipc/ql_abstract_helper.h"
+#include "thumbnail/cache/ql_full_folder_reports.h"
 #include "thumbnail/ql_decode_memory.h"
 #include "thumbnail/ql_path_confinement.h"
 #include "thumbnail/ql_thumbnail_counters.h"
@@ -50,6 +52,7 @@ class QLGDHelper : public QLAbstractHelper {
   QLThumbnailProvider provider_;
   QLThumbnailCounters counters_;
   QLPathConfinement confinement_;
+  QLFullFolderReports full_folders_;
   std::unique_ptr<QLIdleMemoryTrimmer> trimmer_;  // set by InitHelper, then only read
 };
 

@@ -146,8 +146,10 @@ QLUniqueFd QLPathConfinement::Open(std::string const& path, int flags) const {
   return OpenResolved(resolved, flags);
 }
 
-QLUniqueFd QLPathConfinement::OpenFolder(std::string const& path, bool create) const {
+QLUniqueFd QLPathConfinement::OpenFolder(std::string const& path, bool create,
+                                         bool* created) const {
   int const folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  if (created) *created = false;
   std::string existing;
   std::string missing;
   if (!Split(path, &existing, &missing)) return QLUniqueFd();
@@ -165,10 +167,12 @@ QLUniqueFd QLPathConfinement::OpenFolder(std::string const& path, bool create) c
     std::string::size_type end = missing.find('/', start);
     if (end == std::string::npos) end = missing.size();
     std::string const name = missing.substr(start, end - start);
-    if (mkdirat(folder.get(), name.c_str(), 0777) != 0 && errno != EEXIST) return QLUniqueFd();
+    bool const made = mkdirat(folder.get(), name.c_str(), 0777) == 0;
+    if (!made && errno != EEXIST) return QLUniqueFd();
     folder = QLUniqueFd(openat(folder.get(), name.c_str(), folder_flags | O_NOFOLLOW));
     if (!folder.valid()) return folder;
     start = end + 1;
+    if (created) *created = made && start >= missing.size();
   }
   return folder;
 }

@@ -56,8 +56,9 @@ class QLPathConfinement {
   // Opens the folder `path` for reading its entries; with `create`, first
   // makes the folders missing below its deepest existing one, each opened
   // without following a symlink. Inside a root when the confinement
-  // restricts. -1 with errno on failure (EXDEV as above).
-  QLUniqueFd OpenFolder(std::string const& path, bool create) const;
+  // restricts. -1 with errno on failure (EXDEV as above). *created (when
+  // given) tells whether this call made the folder `path` itself.
+  QLUniqueFd OpenFolder(std::string const& path, bool create, bool* created = nullptr) const;
 
  private:
   struct Root {

@@ -5,7 +5,10 @@
 
 #include <boost/filesystem/path.hpp>
 #include <cerrno>
+#include <cstring>
 #include <utility>
+
+#include "protocol/ql_cache_file_name.h"
 
 QLRequestFiles::QLRequestFiles(QLPathConfinement const& confinement, QLThumbnailData& data)
     : confinement_(confinement), data_(data) {
@@ -37,12 +40,27 @@ QLStatus QLRequestFiles::SourceModified(std::time_t* modified) const {
   return QLStatus();
 }
 
+// Marks a folder the daemon has just made as a cache, for backup tools. The
+// tag is a courtesy: when it cannot be written (a full disk), the folder
+// serves as well without it, so a failure only removes what was begun.
+static void TagCacheFolder(int dir) {
+  QLUniqueFd tag(
+      openat(dir, kCacheDirTagName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!tag.valid()) return;
+  std::size_t const size = std::strlen(kCacheDirTagContent);
+  if (write(tag.get(), kCacheDirTagContent, size) != static_cast<ssize_t>(size)) {
+    unlinkat(dir, kCacheDirTagName, 0);
+  }
+}
+
 QLStatus QLRequestFiles::CacheFolder(bool create, int* fd) {
   // A refused folder stays refused; a missing one may be made by a save.
   bool const settled = folder_.valid() || folder_status_.kind() == QLStatus::Kind::kRefused;
   if (!settled && (folder_status_.ok() || create)) {
-    folder_ = confinement_.OpenFolder(data_.thumbnail_folder, create);
+    bool created = false;
+    folder_ = confinement_.OpenFolder(data_.thumbnail_folder, create, &created);
     int const error = folder_.valid() ? 0 : errno;
+    if (created) TagCacheFolder(folder_.get());
     std::string const& folder = data_.thumbnail_folder;
     folder_status_ =
         error == 0

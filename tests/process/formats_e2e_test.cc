@@ -105,7 +105,7 @@ TEST_F(ExtendedFormatsTest, ExtendedDecodesEachFormatUprightAndCachesIt) {
   for (DecodedRow const& row : kDecoded) {
     std::string const path = Sample(row.file, row.format, row.orientation);
     if (!skip_.empty()) break;
-    std::size_t const cached = DirEntries(cache_).size();
+    std::size_t const cached = CacheFolderEntries(cache_).size();
     std::string const reply = Ask(path, id++);
     gdImagePtr thumbnail =
         gdImageCreateFromPngPtr(static_cast<int>(reply.size()), const_cast<char*>(reply.data()));
@@ -114,7 +114,7 @@ TEST_F(ExtendedFormatsTest, ExtendedDecodesEachFormatUprightAndCachesIt) {
     EXPECT_EQ(32, gdImageSY(thumbnail)) << row.file;
     EXPECT_LT(MeanDifference(thumbnail, shown, row.gray), row.bound) << row.file;
     gdImageDestroy(thumbnail);
-    EXPECT_EQ(cached + 1, DirEntries(cache_).size()) << row.file << " is cached";
+    EXPECT_EQ(cached + 1, CacheFolderEntries(cache_).size()) << row.file << " is cached";
   }
   gdImageDestroy(shown);
   if (!skip_.empty()) GTEST_SKIP() << skip_;
@@ -151,7 +151,7 @@ TEST_F(ExtendedFormatsTest, BasicGivesTheNewFormatsTheirDefaultPictures) {
     EXPECT_TRUE(IsPng(reply)) << row.file;
     EXPECT_EQ(Ask(row.same_as, id++), reply) << row.file;
   }
-  EXPECT_EQ(0u, DirEntries(cache_).size());
+  EXPECT_EQ(0u, CacheFolderEntries(cache_).size());
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ TEST_F(MediaDecoderEndToEndTest, TurnedVideoFrameAndRawPreviewAreThumbnailedAndC
   // The box fits the picture as stored; the thumbnail is then turned.
   EXPECT_EQ("bl", BlueCorner(Ask(video, 160, 120, 1), 120, 160));
   EXPECT_EQ("tr", BlueCorner(Ask(dng, 64, 48, 2), 48, 64));
-  EXPECT_EQ(2u, DirEntries(cache_.File("cache")).size());
+  EXPECT_EQ(2u, CacheFolderEntries(cache_.File("cache")).size());
   EXPECT_EQ(0, CountLogLines(daemon_->LogText(), "ERROR:", ""));
   StopServing();
 }
@@ -172,8 +172,8 @@ TEST_F(MediaDecoderEndToEndTest, HangingOrCrashingDecoderGetsTheVideoPictureWhil
   EXPECT_EQ(1, CountLogLines(log, "ERROR:", "killed by signal 11 (Segmentation fault)")) << log;
   EXPECT_EQ(2, CountLogLines(log, "ERROR:", "killed by signal 6 (Aborted)")) << log;
   EXPECT_EQ(0, ChildrenOf(daemon_->pid()));  // every decoder reaped
-  EXPECT_EQ(
-      1u, DirEntries(cache_.File("cache")).size());  // the photo's; default pictures are not cached
+  EXPECT_EQ(1u, CacheFolderEntries(cache_.File("cache"))
+                    .size());  // the photo's; default pictures are not cached
   StopServing();
 }
 
@@ -255,7 +255,7 @@ TEST_F(MediaDecoderEndToEndTest, PdfFirstPagesAreDrawnAndTheOthersGetTheirDefaul
   EXPECT_EQ(2, CountLogLines(log, "ERROR:", "")) << log;  // cut, endless
   EXPECT_EQ(1, CountLogLines(log, "ERROR:", "no answer within 2000 ms")) << log;
   EXPECT_EQ(0, ChildrenOf(daemon_->pid()));
-  EXPECT_EQ(4u, DirEntries(cache_.File("cache")).size());  // the three pages and the photo
+  EXPECT_EQ(4u, CacheFolderEntries(cache_.File("cache")).size());  // the three pages and the photo
   StopServing();
 }
 

@@ -163,7 +163,7 @@ TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
   EXPECT_NE(std::string::npos, first.messages.find(bad_line + ": bad resource id"))
       << first.messages;
   // "made" is what the cache folder really holds.
-  EXPECT_EQ(static_cast<std::size_t>(decodable * sizes), DirEntries(cache).size());
+  EXPECT_EQ(static_cast<std::size_t>(decodable * sizes), CacheFolderEntries(cache).size());
 
   QLToolRun const second = RunPregenTool(arguments, scratch.path());
   EXPECT_EQ(1, second.status) << second.messages;

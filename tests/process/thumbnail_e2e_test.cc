@@ -2,6 +2,8 @@
 // Every input file is made here.
 #include <gd.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "process/load_harness.h"
+#include "protocol/ql_cache_file_name.h"
 #include "protocol/ql_thumbnail_format.h"
 #include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
@@ -106,9 +109,10 @@ double MeanAbsoluteDifference(gdImagePtr a, gdImagePtr b) {
 // One cache folder, the daemon restarted in each format in turn: every reply
 // is in the format asked for, its cache file ends and starts as that format,
 // a hit serves those very bytes, and a file of another format is never
-// served for it. The lossy ones look like the PNG.
+// served for it. The lossy ones look like the PNG. (The upper-case extension
+// is how cameras name files; it must still find the JPEG decoder.)
 TEST_F(ThumbnailEndToEndTest, EachThumbnailFormatIsMadeCachedAndKeptApart) {
-  std::string const photo = Source("gradient.jpg", GradientJpeg());
+  std::string const photo = Source("Gradient.JPG", GradientJpeg());
   struct {
     char const* option;
     QLThumbnailFormat format;
@@ -125,7 +129,7 @@ TEST_F(ThumbnailEndToEndTest, EachThumbnailFormatIsMadeCachedAndKeptApart) {
     std::string const made = ReadFileText(output_);
     EXPECT_TRUE(HasThumbnailSignature(
         run.format, reinterpret_cast<unsigned char const*>(made.data()), made.size()));
-    std::vector<std::string> const cached = DirEntries(cache_);
+    std::vector<std::string> const cached = CacheFolderEntries(cache_);
     ASSERT_EQ(1u, cached.size()) << "the entry's file of another format is gone";
     std::string const extension = ThumbnailFormatExtension(run.format);
     EXPECT_EQ(cached[0].size() - extension.size(), cached[0].rfind(extension)) << cached[0];
@@ -148,6 +152,46 @@ TEST_F(ThumbnailEndToEndTest, EachThumbnailFormatIsMadeCachedAndKeptApart) {
     ASSERT_EQ(gdImageSY(expected.get()), gdImageSY(got.get()));
     EXPECT_LE(MeanAbsoluteDifference(expected.get(), got.get()), 6.0);
   }
+  // The daemon made the folder, so it marked it for backup tools to skip.
+  EXPECT_EQ(0u, ReadFileText(cache_ + "/CACHEDIR.TAG")
+                    .rfind("Signature: 8a477f597d28d172789f06886806bc55\n", 0));
+}
+
+// A disk that fills up: every reply is still sent, no temporary file is
+// left, and the full folder is reported once, not once per miss.
+TEST_F(ThumbnailEndToEndTest, FullDiskIsReportedOnceAndEveryReplyIsSent) {
+  StopServing();
+  std::string const small = temp_.File("small");
+  ASSERT_EQ(0, mkdir(small.c_str(), 0755));
+  // A private mount namespace, which the daemon started below inherits.
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } const unmount{small};
+  cache_ = small + "/cache";
+  StartDaemon({"-l", "3"});
+  std::string const photo = Source("gradient.jpg", GradientJpeg());
+  LoadConnection connection;
+  int const kMisses = 40;
+  for (int id = 1; id <= kMisses; ++id) {
+    std::string reply;
+    ASSERT_TRUE(connection.Ask(RequestBody(photo, 160, 120, id, cache_), &reply, ReplyTimeoutMs()));
+    EXPECT_TRUE(IsPng(reply)) << id;
+  }
+  std::vector<std::string> const cached = CacheFolderEntries(cache_);
+  EXPECT_LT(cached.size(), static_cast<std::size_t>(kMisses) / 2) << "the disk never filled";
+  for (std::string const& name : cached) {
+    QLCacheEntryKey key;
+    std::int64_t modified = 0;
+    EXPECT_TRUE(ParseCacheFileName(name, &key, &modified)) << name << " left behind";
+  }
+  std::string const log = daemon_->LogText();
+  EXPECT_EQ(1, CountLogLines(log, "ERROR:", "")) << log;
 }
 
 }  // namespace

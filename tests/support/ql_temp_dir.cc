@@ -2,10 +2,13 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "protocol/ql_cache_file_name.h"
 
 QLTempDir::QLTempDir() {
   char const* root = getenv("TMPDIR");
@@ -31,4 +34,15 @@ bool WriteFileText(std::string const& path, std::string const& text) {
   out << text;
   out.close();
   return static_cast<bool>(out);
+}
+
+std::vector<std::string> CacheFolderEntries(std::string const& folder) {
+  std::vector<std::string> names;
+  boost::system::error_code error;
+  for (boost::filesystem::directory_iterator it(folder, error), end; !error && it != end; ++it) {
+    std::string name = it->path().filename().string();
+    if (name != kCacheDirTagName) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }

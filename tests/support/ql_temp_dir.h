@@ -5,6 +5,7 @@
 #define QUORLIN_TESTS_SUPPORT_QL_TEMP_DIR_H_
 
 #include <string>
+#include <vector>
 
 class QLTempDir {
  public:
@@ -26,5 +27,8 @@ class QLTempDir {
 std::string ReadFileText(std::string const& path);
 // Writes `text` to `path`, replacing it; false on failure.
 bool WriteFileText(std::string const& path, std::string const& text);
+// Sorted names in a cache folder but its CACHEDIR.TAG: the thumbnails and
+// whatever else was left there; none when it cannot be listed.
+std::vector<std::string> CacheFolderEntries(std::string const& folder);
 
 #endif  // QUORLIN_TESTS_SUPPORT_QL_TEMP_DIR_H_

@@ -20,6 +20,7 @@
 #include "support/ql_socket_pair.h"
 #include "thumbnail/cache/ql_cache_entry_locks.h"
 #include "thumbnail/cache/ql_cache_folder_index.h"
+#include "thumbnail/cache/ql_full_folder_reports.h"
 #include "thumbnail/ql_gd_helper.h"
 #include "thumbnail_fixture.h"
 
@@ -61,7 +62,7 @@ TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
   QLStatus const failed = Save(Bytes(4096, 0xab));
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, handler);
-  EXPECT_TRUE(qltest::ListFolder(cache_).empty()) << "partial or temporary file left";
+  EXPECT_TRUE(CacheFolderEntries(cache_).empty()) << "partial or temporary file left";
   EXPECT_EQ(QLStatus::Kind::kNoSpace, failed.kind()) << failed.ToString();
   EXPECT_EQ(EFBIG, failed.error());
   EXPECT_EQ(QLStatus::Kind::kNotFound, provider_.GetCachedThumbnail(data_).kind());
@@ -70,7 +71,7 @@ TEST_F(CacheTest, FailedWriteLeavesNoFileUnderFinalName) {
   Bytes const png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 7, 9};
   EXPECT_TRUE(Save(png).ok());
   EXPECT_EQ(listings, provider_.cache_index().listings()) << "the clean-up was followed";
-  EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
+  EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, CacheFolderEntries(cache_));
   data_.thumbnail.reset();
   ASSERT_TRUE(provider_.GetCachedThumbnail(data_).ok()) << "read back to its last byte";
   auto const* const stored = static_cast<unsigned char const*>(data_.thumbnail.get());
@@ -102,7 +103,7 @@ TEST_F(CacheTest, ManyParallelRequestsForOneEntryGenerateOnceAndAllAgree) {
   }
   go.set_value();
   for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, qltest::ListFolder(cache_));
+  EXPECT_EQ(Names{"ff_160x120_0_5f5e1000.png"}, CacheFolderEntries(cache_));
   Bytes const stored = qltest::ReadBytes(cache_ + "/ff_160x120_0_5f5e1000.png");
   EXPECT_TRUE(qltest::Near({200, 40, 90}, qltest::CentreColour(stored)));
   for (Bytes const& reply : replies) EXPECT_EQ(stored, reply);
@@ -111,8 +112,8 @@ TEST_F(CacheTest, ManyParallelRequestsForOneEntryGenerateOnceAndAllAgree) {
 }
 
 // A save that fails costs the request nothing: the thumbnail is still sent,
-// and the one ERROR line, in the words operators look for, is written by the
-// command handler.
+// and the ERROR line, in the words operators look for, is written by the
+// command handler; once for a disk that stays full.
 TEST_F(CacheTest, FailedSaveStillAnswersAndIsLoggedOnceByTheCommandHandler) {
   Write("photo.jpg", qltest::Solid(qltest::Format::kJpeg, 64, 48, {200, 40, 90}));
   QLGDHelper helper;
@@ -127,10 +128,13 @@ TEST_F(CacheTest, FailedSaveStillAnswersAndIsLoggedOnceByTheCommandHandler) {
   std::copy(body.begin(), body.end(), message.get());
   QLSocketPair pair;
   std::string reply;
-  EXPECT_TRUE(helper.ProcessCommand(message, static_cast<unsigned>(body.size()), pair.ours()));
-  ASSERT_TRUE(ReadFrame(pair.peer(), &reply));
-  EXPECT_TRUE(qltest::Near({200, 40, 90}, qltest::CentreColour(Bytes(reply.begin(), reply.end()))));
-  EXPECT_TRUE(qltest::ListFolder(cache_).empty());
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(helper.ProcessCommand(message, static_cast<unsigned>(body.size()), pair.ours()));
+    ASSERT_TRUE(ReadFrame(pair.peer(), &reply));
+    EXPECT_TRUE(
+        qltest::Near({200, 40, 90}, qltest::CentreColour(Bytes(reply.begin(), reply.end()))));
+  }
+  EXPECT_TRUE(CacheFolderEntries(cache_).empty());
   EXPECT_EQ(1, log_.Count("ERROR:"));
   EXPECT_EQ(1, log_.Count("Unable to cache thumbnail. Insufficient disk space. Require " +
                           std::to_string(reply.size()) + " but availble only 0. "));
@@ -183,6 +187,22 @@ TEST_F(CacheTest, OtherEntryWaitsForTheProviderLockOnlyWithoutJobs) {
     holder.join();
   }
   EXPECT_TRUE(Logged("after waiting 50 ms for the provider lock"));
+}
+
+// After the first line, a full folder is reported at most once a minute,
+// with the saves dropped since; other folders are reported on their own.
+TEST(QLFullFolderReportsTest, OneLineAMinutePerFolderWithTheSavesDropped) {
+  QLFullFolderReports reports;
+  QLFullFolderReports::Clock::time_point const start;
+  std::uint64_t dropped = 0;
+  EXPECT_TRUE(reports.Admit("/a", start, &dropped));
+  EXPECT_EQ(1u, dropped);
+  EXPECT_FALSE(reports.Admit("/a", start + std::chrono::seconds(59), &dropped));
+  EXPECT_TRUE(reports.Admit("/b", start + std::chrono::seconds(59), &dropped));
+  EXPECT_FALSE(reports.Admit("/a", start + std::chrono::seconds(59), &dropped));
+  EXPECT_TRUE(reports.Admit("/a", start + std::chrono::seconds(60), &dropped));
+  EXPECT_EQ(3u, dropped);
+  EXPECT_FALSE(reports.Admit("/a", start + std::chrono::seconds(119), &dropped));
 }
 
 class CacheFolderIndexTest : public testing::Test {

@@ -55,7 +55,7 @@ TEST_F(EmbeddedPreviewTest, PreviewStandsInOnlyWhenItHasThePixelsAndShape) {
     data_.height = 120;
     data_.full_screen = row.full_screen;
     ASSERT_TRUE(provider_.GetThumbnailFor(data_));
-    EXPECT_EQ(static_cast<std::size_t>(id - 1), qltest::ListFolder(cache_).size())
+    EXPECT_EQ(static_cast<std::size_t>(id - 1), CacheFolderEntries(cache_).size())
         << "cached like any thumbnail";
     EXPECT_EQ(row.preview_used,
               qltest::Near(kPreview, qltest::CentreColour(qltest::ThumbnailBytes(data_))));

@@ -46,12 +46,14 @@ TEST(CommandLineOptionsTest, EachOptionTakesItsRangeAndRefusesBeyond) {
   EXPECT_EQ(defaults.memory_idle_ms, options.memory_idle_ms);
   EXPECT_EQ(defaults.media_decoder.program, options.media_decoder.program);
   EXPECT_EQ("", parse({"--max-source-pixels=18446744073709551615", "--max-thumbnail-pixels=1",
-                       "--jobs=64", "--lock-wait-ms=3600000", "--decoder-memory-mb=65536",
-                       "--media-decoder=/opt/decoder", "--jpeg-shrink-on-load"}));
+                       "--jobs=64", "--lock-wait-ms=3600000", "--png-level=0",
+                       "--decoder-memory-mb=65536", "--media-decoder=/opt/decoder",
+                       "--jpeg-shrink-on-load"}));
   EXPECT_TRUE(options.jpeg_shrink_on_load);
   EXPECT_EQ(UINT64_MAX, options.max_source_pixels);
   EXPECT_EQ(1u, options.max_thumbnail_pixels);
   EXPECT_EQ(64u, options.jobs);
+  EXPECT_EQ(0, options.png_compression_level);
   EXPECT_EQ(3600000u, options.lock_wait_ms);
   EXPECT_EQ(65536u, options.media_decoder.memory_mb);
   EXPECT_EQ("/opt/decoder", options.media_decoder.program);

@@ -46,16 +46,6 @@ inline void SetMtime(std::string const& path, std::time_t when) {
   EXPECT_EQ(0, utime(path.c_str(), &times)) << path;
 }
 
-// Names in `folder`, sorted.
-inline std::vector<std::string> ListFolder(std::string const& folder) {
-  std::vector<std::string> names;
-  boost::system::error_code error;
-  for (boost::filesystem::directory_iterator it(folder, error), end; !error && it != end; ++it)
-    names.push_back(it->path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Where a picture carrying EXIF `orientation` (2..8; others: unturned) shows
 // stored pixel (x, y) of a W x H picture.
 inline void Upright(int orientation, int W, int H, int* x, int* y) {
