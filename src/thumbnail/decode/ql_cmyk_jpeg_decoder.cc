@@ -1,30 +1,11 @@
 #include "thumbnail/decode/ql_cmyk_jpeg_decoder.h"
 
-// jpeglib.h needs FILE and size_t declared before it.
-#include <jpeglib.h>
-
-#include <csetjmp>
-
 #include "log/ql_log.h"
 #include "thumbnail/color/ql_color_transform_cache.h"
+#include "thumbnail/decode/ql_jpeg_errors.h"
 #include "thumbnail/ql_gd_deleters.h"
 
 namespace {
-
-struct ErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-  char message[JMSG_LENGTH_MAX];
-};
-
-extern "C" void ErrorExit(j_common_ptr cinfo) {
-  ErrorManager* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
-  (*cinfo->err->format_message)(cinfo, manager->message);
-  std::longjmp(manager->jump, 1);
-}
-
-// Warnings are not worth a line: the picture still decodes.
-extern "C" void IgnoreMessage(j_common_ptr) {}
 
 // What the header pass finds.
 struct Header {
@@ -34,16 +15,13 @@ struct Header {
   int height;
 };
 
-void Prepare(jpeg_decompress_struct* cinfo, ErrorManager* errors, std::FILE* file) {
-  cinfo->err = jpeg_std_error(&errors->pub);
-  errors->pub.error_exit = ErrorExit;
-  errors->pub.output_message = IgnoreMessage;
-  errors->message[0] = '\0';
+void Prepare(jpeg_decompress_struct* cinfo, QLJpegErrors* errors, std::FILE* file) {
+  UseJpegErrors(cinfo, errors);
   jpeg_create_decompress(cinfo);
   jpeg_stdio_src(cinfo, file);
 }
 
-bool ReadHeader(std::FILE* file, ErrorManager* errors, Header* out) {
+bool ReadHeader(std::FILE* file, QLJpegErrors* errors, Header* out) {
   jpeg_decompress_struct cinfo;
   if (setjmp(errors->jump) != 0) {
     jpeg_destroy_decompress(&cinfo);
@@ -61,7 +39,7 @@ bool ReadHeader(std::FILE* file, ErrorManager* errors, Header* out) {
 
 // The decode proper; `image` is volatile because it changes after setjmp
 // and is read after the jump.
-gdImagePtr DecodeRows(std::FILE* file, ErrorManager* errors, int denominator,
+gdImagePtr DecodeRows(std::FILE* file, QLJpegErrors* errors, int denominator,
                       QLColorTransform const* transform) {
   jpeg_decompress_struct cinfo;
   gdImagePtr volatile image = nullptr;
@@ -106,7 +84,7 @@ bool Rewind(std::FILE* file) {
 QLDecodedPicture DecodeCmykJpeg(std::FILE* file, std::string const& icc, std::string const& path,
                                 int width, int height, bool full_screen, bool shrink_on_load) {
   QLDecodedPicture decoded;
-  ErrorManager errors;
+  QLJpegErrors errors;
   Header header = {false, false, 0, 0};
   if (!file || !ReadHeader(file, &errors, &header) || !Rewind(file)) return decoded;
   std::string problem = "a CMYK profile in a JPEG whose samples are not CMYK";
@@ -129,7 +107,7 @@ QLDecodedPicture DecodeCmykJpeg(std::FILE* file, std::string const& icc, std::st
   }
   gdImagePtr const image = DecodeRows(file, &errors, denominator, transform.get());
   if (!image) {
-    QL_WARN("JPEG decoder: " << (errors.message[0] ? errors.message : "no CMYK picture") << " in \""
+    QL_WARN("JPEG decoder: " << (errors.error[0] ? errors.error : "no CMYK picture") << " in \""
                              << path << "\"");
     Rewind(file);
     return decoded;

@@ -1,40 +1,15 @@
 #include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 
-// jpeglib.h needs FILE and size_t declared before it.
-#include <jpeglib.h>
-
 #include <climits>
-#include <csetjmp>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 #include "log/ql_log.h"
+#include "thumbnail/decode/ql_jpeg_errors.h"
 #include "thumbnail/ql_gd_deleters.h"
 
 namespace {
-
-// libjpeg's error manager extended with the place to jump back to and the
-// texts of the fatal error and of the first warning.
-struct JpegErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-  char error[JMSG_LENGTH_MAX];
-  char warning[JMSG_LENGTH_MAX];
-};
-
-extern "C" void JpegErrorExit(j_common_ptr cinfo) {
-  JpegErrorManager* manager = reinterpret_cast<JpegErrorManager*>(cinfo->err);
-  (*cinfo->err->format_message)(cinfo, manager->error);
-  std::longjmp(manager->jump, 1);
-}
-
-// libjpeg's default prints warnings to stderr; keep the first one for the
-// log instead.
-extern "C" void JpegOutputMessage(j_common_ptr cinfo) {
-  JpegErrorManager* manager = reinterpret_cast<JpegErrorManager*>(cinfo->err);
-  if (manager->warning[0] == '\0') (*cinfo->err->format_message)(cinfo, manager->warning);
-}
 
 // What the C-style decode hands back: plain values only.
 struct RawDecode {
@@ -48,17 +23,13 @@ enum RawStatus { kRawDecoded, kRawFailed, kRawUnsupported, kRawNoMemory };
 
 // The whole libjpeg conversation. Between setjmp and the last libjpeg call
 // only plain C data lives in this frame, so the longjmp from JpegErrorExit
-// skips no destructor. `image` is volatile because it changes after setjmp
+// skips no destructor (ql_jpeg_errors.h). `image` is volatile because it changes after setjmp
 // and is read after the jump.
 RawStatus DecodeRaw(std::FILE* file, unsigned char const* bytes, unsigned long size, int width,
-                    int height, bool full_screen, JpegErrorManager* errors, RawDecode* out) {
+                    int height, bool full_screen, QLJpegErrors* errors, RawDecode* out) {
   jpeg_decompress_struct cinfo;
   gdImagePtr volatile image = nullptr;
-  cinfo.err = jpeg_std_error(&errors->pub);
-  errors->pub.error_exit = JpegErrorExit;
-  errors->pub.output_message = JpegOutputMessage;
-  errors->error[0] = '\0';
-  errors->warning[0] = '\0';
+  UseJpegErrors(&cinfo, errors);
   if (setjmp(errors->jump) != 0) {
     jpeg_destroy_decompress(&cinfo);
     if (image) gdImageDestroy(image);
@@ -115,7 +86,7 @@ QLJpegDecodeStatus Decode(std::FILE* file, unsigned char const* bytes, std::size
                           int height, bool full_screen, QLDecodedPicture* out) {
   if (!out || (!file && !bytes)) return QLJpegDecodeStatus::kFailed;
   if (!file && size > ULONG_MAX) return QLJpegDecodeStatus::kFailed;
-  JpegErrorManager errors;
+  QLJpegErrors errors;
   RawDecode raw = {nullptr, 0, 0, 1};
   RawStatus const status = DecodeRaw(file, bytes, static_cast<unsigned long>(size), width, height,
                                      full_screen, &errors, &raw);
