@@ -81,16 +81,22 @@ std::string GradientJpeg() {
 }
 
 qltest::Picture DecodeReply(std::string const& bytes) {
-  // In the order of QLThumbnailFormat.
-  static gdImagePtr (*const kDecoders[])(int, void*) = {
-      gdImageCreateFromPngPtr, gdImageCreateFromJpegPtr, gdImageCreateFromWebpPtr};
   QLThumbnailFormat format;
   if (!SniffThumbnailFormat(reinterpret_cast<unsigned char const*>(bytes.data()), bytes.size(),
                             &format)) {
     return nullptr;
   }
-  return qltest::Picture(kDecoders[static_cast<int>(format)](static_cast<int>(bytes.size()),
-                                                             const_cast<char*>(bytes.data())));
+  int const size = static_cast<int>(bytes.size());
+  void* const data = const_cast<char*>(bytes.data());
+  switch (format) {
+    case QLThumbnailFormat::kPng:
+      return qltest::Picture(gdImageCreateFromPngPtr(size, data));
+    case QLThumbnailFormat::kJpeg:
+      return qltest::Picture(gdImageCreateFromJpegPtr(size, data));
+    case QLThumbnailFormat::kWebp:
+      return qltest::Picture(gdImageCreateFromWebpPtr(size, data));
+  }
+  return nullptr;
 }
 
 // The mean over pixels and channels of |a - b|; pictures of one size.
