@@ -1,13 +1,19 @@
-// quorlin_gd_pregen: its list and size parsing on their own, then the real
-// tool against the real daemon over generated files.
+// quorlin_gd_pregen: its list and size parsing on their own, the real tool
+// against the real daemon over generated files, and its prune of a cache
+// written by name.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "process/load_harness.h"
+#include "protocol/ql_cache_file_name.h"
 #include "ql_pregen_entries.h"
 #include "ql_pregen_options.h"
 #include "support/ql_temp_dir.h"
@@ -189,6 +195,81 @@ TEST_F(PregenRunTest, CountsEachOutcomeAndASecondRunMakesNothing) {
                           std::to_string(decodable + defaults - 1) + " requests"))
       << again.messages;
   EXPECT_NE(std::string::npos, Summary(again.messages).find("made 0,")) << again.messages;
+}
+
+// --prune asks no daemon: cache files written by name for sources current,
+// changed, renamed under their id (a rename keeps the time), deleted, listed
+// twice and not listed, beside entries that are no cache files.
+TEST(PregenPruneTest, RemovesExactlyTheStaleFiles) {
+  QLTempDir library;
+  QLTempDir scratch;
+  std::string const cache = scratch.File("cache");
+  ASSERT_EQ(0, mkdir(cache.c_str(), 0700));
+  std::int64_t const t = 1500000000;
+  auto source = [&](std::string const& name, std::int64_t modified) {
+    struct timespec const times[2] = {{modified, 0}, {modified, 0}};
+    ASSERT_TRUE(WriteFileText(library.File(name), "source"));
+    ASSERT_EQ(0, utimensat(AT_FDCWD, library.File(name).c_str(), times, 0));
+  };
+  std::vector<std::string> remaining = {"CACHEDIR.TAG", "notes.txt", "sub"};
+  // A file of `id` bytes: the stale ones (ids 2, 4 and 9) hold 15.
+  auto cached = [&](std::uint64_t id, std::uint32_t width, QLThumbnailFormat format,
+                    std::int64_t modified, bool stays) {
+    std::string const name = CacheFileName({id, width, width, width > 32, format}, modified);
+    ASSERT_TRUE(WriteFileText(cache + "/" + name, std::string(id, 'x')));
+    if (stays) remaining.push_back(name);
+  };
+  source("current.jpg", t);
+  cached(1, 32, QLThumbnailFormat::kPng, t, true);
+  cached(1, 64, QLThumbnailFormat::kJpeg, t, true);
+  source("changed.jpg", t + 60);
+  cached(2, 32, QLThumbnailFormat::kPng, t, false);
+  cached(2, 32, QLThumbnailFormat::kWebp, t + 60, true);
+  source("before.jpg", t);
+  ASSERT_EQ(0, rename(library.File("before.jpg").c_str(), library.File("after.jpg").c_str()));
+  cached(3, 32, QLThumbnailFormat::kPng, t, true);
+  cached(4, 32, QLThumbnailFormat::kPng, t, false);  // deleted.jpg is gone
+  source("five.jpg", t + 5);
+  cached(5, 32, QLThumbnailFormat::kPng, t + 5, true);
+  cached(9, 32, QLThumbnailFormat::kJpeg, t, false);
+  std::string list;
+  for (char const* line : {"1\tcurrent.jpg", "2\tchanged.jpg", "3\tafter.jpg", "4\tdeleted.jpg",
+                           "5\tgone.jpg", "5\tfive.jpg"}) {
+    list += std::string(line, 2) + library.File(line + 2) + "\n";
+  }
+  // Never touched: other names, folders, and a link named like a stale file.
+  ASSERT_TRUE(WriteFileText(cache + "/CACHEDIR.TAG", "x") &&
+              WriteFileText(cache + "/notes.txt", ""));
+  remaining.push_back(CacheFileName({9, 48, 48, false, QLThumbnailFormat::kPng}, t));
+  remaining.push_back(CacheFileName({9, 16, 16, false, QLThumbnailFormat::kPng}, t));
+  ASSERT_EQ(0, mkdir((cache + "/sub").c_str(), 0700));
+  ASSERT_EQ(0, mkdir((cache + "/" + remaining[remaining.size() - 2]).c_str(), 0700));
+  ASSERT_EQ(0,
+            symlink(library.File("current.jpg").c_str(), (cache + "/" + remaining.back()).c_str()));
+  std::sort(remaining.begin(), remaining.end());
+  std::vector<std::string> const before = DirEntries(cache);
+
+  // A bad line could have named any id: no unlisted file goes, and the run failed.
+  std::vector<std::string> args = {"--list=" + scratch.File("list"), "--thumbnail-folder=" + cache,
+                                   "--prune", "--dry-run"};
+  ASSERT_TRUE(WriteFileText(scratch.File("list"), list + "bad line\n"));
+  QLToolRun const partial = RunPregenTool(args, scratch.path());
+  EXPECT_EQ(1, partial.status) << partial.messages;
+  EXPECT_NE(std::string::npos, partial.messages.find("would remove 2 cache files ("))
+      << partial.messages;
+  std::string const counts =
+      "3 cache files (15 bytes), kept 5, 5 other entries left alone, 0 failed";
+  ASSERT_TRUE(WriteFileText(scratch.File("list"), list));
+  QLToolRun const dry = RunPregenTool(args, scratch.path());
+  EXPECT_EQ(0, dry.status) << dry.messages;
+  EXPECT_NE(std::string::npos, dry.messages.find("would remove " + counts)) << dry.messages;
+  EXPECT_EQ(before, DirEntries(cache));
+  args.pop_back();
+  QLToolRun const pruned = RunPregenTool(args, scratch.path());
+  EXPECT_EQ(0, pruned.status) << pruned.messages;
+  EXPECT_NE(std::string::npos, pruned.messages.find("removed " + counts)) << pruned.messages;
+  EXPECT_EQ(remaining, DirEntries(cache));
+  EXPECT_EQ(2, RunPregenTool({"--list=-", "--size=8x8", "--dry-run"}, scratch.path()).status);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "base/ql_parse_number.h"
 #include "ql_client_options.h"
+#include "ql_pregen_prune.h"
 
 bool ParsePregenSize(std::string const& text, QLPregenSize* size) {
   std::string dimensions = text;
@@ -76,6 +77,8 @@ bool ParsePregenOptions(int argc, char** argv, QLPregenOptions* options, std::st
       ToolTextOption("default-folder", &parsed.default_folder),
       ToolTextOption("socket", &parsed.socket),
       ToolTimeoutOption(&parsed.timeout_seconds),
+      FlagOption("prune", &parsed.prune),
+      FlagOption("dry-run", &parsed.dry_run),
       ToolHelpOption(&parsed.help),
   };
   if (!ParseToolCommandLine(argc, argv, table, nullptr, error)) return false;
@@ -88,7 +91,12 @@ bool ParsePregenOptions(int argc, char** argv, QLPregenOptions* options, std::st
     *error = "--list FILE (\"-\" for standard input) or --walk DIR is required";
     return false;
   }
-  if (parsed.sizes.empty()) {
+  if (parsed.dry_run && !parsed.prune) {
+    *error = "--dry-run goes only with --prune";
+    return false;
+  }
+  // A prune judges the files of every size alike, so it needs none.
+  if (parsed.sizes.empty() && !parsed.prune) {
     *error = "at least one --size WxH[:full] is required";
     return false;
   }
@@ -110,8 +118,12 @@ bool ParsePregenOptions(int argc, char** argv, QLPregenOptions* options, std::st
 std::string PregenUsage(std::string const& program) {
   return "Usage: " + program +
          " (--list FILE|- | --walk DIR) --size WxH[:full] [--size ...] [options]\n"
+         "       " +
+         program +
+         " (--list FILE|- | --walk DIR) --prune [--dry-run] [--thumbnail-folder DIR]\n"
          "Has the running quorlin_gd daemon make the thumbnails of a whole library ahead of\n"
-         "time, so later requests are cache hits.\n"
+         "time, so later requests are cache hits; or, with --prune, removes the cache files\n"
+         "nobody will ask for again.\n"
          "\n"
          "  --list FILE|-            lines \"resource_id<TAB>path\" (id decimal or 0x-hex,\n"
          "                           or negative decimal as the web application sends it;\n"
@@ -136,6 +148,18 @@ std::string PregenUsage(std::string const& program) {
          std::string(DefaultSocketPath()) +
          ")\n"
          "  --timeout SECONDS        how long to wait for each reply (default 60)\n"
+         "  --prune                  ask the daemon nothing: remove from the cache folder\n"
+         "                           the files (every size, mode and format; --size is\n"
+         "                           ignored) of ids not among the entries, and those whose\n"
+         "                           time is not their source's modification time now (the\n"
+         "                           source deleted or changed). An id listed with several\n"
+         "                           paths keeps the files of each path's time. After a bad\n"
+         "                           list line or a skipped walk folder, files of unlisted\n"
+         "                           ids are kept. Only regular files with cache names are\n"
+         "                           removed; at most " +
+         std::to_string(kMaxPruneNames) +
+         " names are looked at\n"
+         "  --dry-run                with --prune: remove nothing, report the same counts\n"
          "  -h, --help               this text\n"
          "\n"
          "Requests are sent as background requests: the daemon lets requests of people\n"
@@ -149,5 +173,7 @@ std::string PregenUsage(std::string const& program) {
          "picture (and for each size of a bad list line).\n"
          "\n"
          "Exit status: 0 every request got a thumbnail; 1 some failed; 2 bad command line\n"
-         "or unreadable list; 3 daemon not reachable; 130 interrupted (Ctrl-C).\n";
+         "or unreadable list; 3 daemon not reachable; 130 interrupted (Ctrl-C).\n"
+         "With --prune: 0 the whole folder was judged; 1 a removal, a list line or a look\n"
+         "at a source failed, or the folder was not listed to its end; 2 and 130 as above.\n";
 }

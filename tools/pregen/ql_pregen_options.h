@@ -1,6 +1,7 @@
 // The command line of quorlin_gd_pregen: where the entries come from (a list
 // or a folder walk), the thumbnail sizes, how many connections, and the same
-// folder, socket and timeout options as the client.
+// folder, socket and timeout options as the client; or, with --prune, the
+// entries and cache folder whose stale files are to be removed.
 //
 // Plain data and pure parsers; no shared state, any thread may call.
 #ifndef QUORLIN_TOOLS_PREGEN_QL_PREGEN_OPTIONS_H_
@@ -28,6 +29,8 @@ struct QLPregenOptions {
   std::string default_folder;                // --default-folder, made absolute
   std::string socket = DefaultSocketPath();  // --socket
   unsigned int timeout_seconds = 60;         // --timeout, per request
+  bool prune = false;                        // --prune: remove stale cache files instead
+  bool dry_run = false;                      // --dry-run, only with --prune
   bool help = false;                         // --help
 };
 

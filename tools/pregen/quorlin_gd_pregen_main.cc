@@ -1,5 +1,5 @@
 // quorlin_gd_pregen: has the running daemon make the thumbnails of a whole
-// library ahead of time.
+// library ahead of time, or removes the stale ones (--prune).
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,6 +10,7 @@
 
 #include "ql_pregen_entries.h"
 #include "ql_pregen_options.h"
+#include "ql_pregen_prune.h"
 #include "ql_pregen_run.h"
 
 namespace {
@@ -46,10 +47,13 @@ int main(int argc, char** argv) {
 
   std::vector<QLPregenEntry> entries;
   bool read = false;
+  // A walk that skipped folders may leave out files that are still there.
+  bool complete = true;
   if (!options.walk.empty()) {
     std::vector<std::string> warnings;
     read = WalkFolder(options.walk, options.thumbnail_folder, &entries, &warnings, &error);
     for (std::string const& warning : warnings) std::cerr << program << ": " << warning << "\n";
+    complete = warnings.empty();
   } else if (options.list == "-") {
     read = ReadList(std::cin, &entries, &error);
   } else {
@@ -67,6 +71,10 @@ int main(int argc, char** argv) {
 
   InstallStopHandler(SIGINT);
   InstallStopHandler(SIGTERM);
+  if (options.prune) {
+    return PruneExitStatus(PruneCache(
+        options, entries, complete, [] { return g_stop_signal != 0; }, std::cerr));
+  }
   // The last reply of an interrupted run must still be read; a write to a
   // connection the daemon closed must come back as an error, not kill us.
   signal(SIGPIPE, SIG_IGN);
