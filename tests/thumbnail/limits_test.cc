@@ -48,6 +48,8 @@ TEST(ImageHeaderProbeTest, EveryFormatIsReadAndEveryCutHeaderHasNoSize) {
   std::uint32_t const kWidth = 291;  // over 255: both bytes of a 16-bit field count
   qltest::Picture picture = qltest::CoordinatePicture(kWidth, 45);
   Bytes const jpeg = qltest::Encode(picture.get(), Format::kJpeg);
+  Bytes gif87 = qltest::Encode(picture.get(), Format::kGif);
+  gif87[4] = '7';  // the older version, which old files still carry
   struct {
     Bytes bytes;
     unsigned format;
@@ -57,6 +59,7 @@ TEST(ImageHeaderProbeTest, EveryFormatIsReadAndEveryCutHeaderHasNoSize) {
        kQLImageJpeg},
       {qltest::Encode(picture.get(), Format::kPng), kQLImagePng},
       {qltest::Encode(picture.get(), Format::kGif), kQLImageGif},
+      {gif87, kQLImageGif},
       {qltest::Encode(picture.get(), Format::kBmp), kQLImageBmp},
       {Bmp(12, kWidth, 45), kQLImageBmp},
       {Bmp(16, kWidth, 45), kQLImageBmp},  // the shortest header with 32-bit sizes

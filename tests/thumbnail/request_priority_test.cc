@@ -54,8 +54,12 @@ TEST(RequestPriorityTest, GateHoldsBackgroundWhileInteractiveWaitsAndLetsOneInAt
     person.Locked();
     QLBackgroundGate::Pass after(&gate, true, milliseconds(20));
     EXPECT_TRUE(after.admitted()) << "the person holds the lock: the sweep may queue behind";
-    QLBackgroundGate::Pass second(&gate, true, milliseconds(20));
-    EXPECT_FALSE(second.admitted()) << "one background request at the lock at a time";
+    {
+      QLBackgroundGate::Pass second(&gate, true, milliseconds(20));
+      EXPECT_FALSE(second.admitted()) << "one background request at the lock at a time";
+    }
+    QLBackgroundGate::Pass third(&gate, true, milliseconds(20));
+    EXPECT_FALSE(third.admitted()) << "a pass that gave up gave back no place";
   }
   QLBackgroundGate::Pass later(&gate, true, milliseconds(20));
   EXPECT_TRUE(later.admitted()) << "every pass gave its place back";
