@@ -249,19 +249,29 @@ QLStatus QLCacheFolderIndex::Evict(std::string const& folder, int dir, std::uint
     struct timespec used;
     std::uint64_t bytes;
   };
+  // The folder is given back whichever way this ends (after the lock of the
+  // block that claims it is released).
+  struct Claim {
+    QLCacheFolderIndex* index;
+    std::string const& folder;
+    bool held;
+    ~Claim() {
+      if (!held) return;
+      QLMutexLock lock(&index->mutex_);
+      index->evicting_.erase(folder);
+    }
+  } claim{this, folder, false};
   std::vector<Victim> victims;
   {
     QLMutexLock lock(&mutex_);
     if (!track_ || !evicting_.insert(folder).second) return QLStatus();
+    claim.held = true;
     Clock::time_point const now = Clock::now();
     Folders::iterator known = Trusted(folder, dir, now);
     if (known == folders_.end()) {
       QLStatus const listed = List(folder, dir, std::string(), now, nullptr);
       known = folders_.find(folder);
-      if (!listed.ok() || known == folders_.end()) {
-        evicting_.erase(folder);
-        return listed;
-      }
+      if (!listed.ok() || known == folders_.end()) return listed;
     }
     Folder const& state = known->second;
     // Oldest time first; among equal times (coarse clocks), the first made.
@@ -320,8 +330,6 @@ QLStatus QLCacheFolderIndex::Evict(std::string const& folder, int dir, std::uint
       done->bytes += victim.bytes;
     }
   }
-  QLMutexLock lock(&mutex_);
-  evicting_.erase(folder);
   return status;
 }
 

@@ -30,10 +30,12 @@
 // Threads: every member may be called from any thread. `mutex_` guards all
 // state and is held across a listing and across the single file-system call
 // passed to Apply(), so the time recorded after a change is the time of that
-// change. Evict() takes it once to choose and then once per file it removes,
-// so a save or a look-up waits at most for one unlinkat, never for a whole
-// eviction. Callers hold no lock of this index when calling it. Failures are
-// returned as statuses, never logged here.
+// change. Evict() takes it once to choose (one pass over the folder's names
+// and a sort of its cache files) and then once per file it removes, so a
+// concurrent save waits for the choice or one unlinkat, never for a whole
+// eviction (the cache's look-ups do not call the index before their reply).
+// Callers hold no lock of this index when calling it. Failures are returned
+// as statuses, never logged here.
 #ifndef QUORLIN_THUMBNAIL_CACHE_QL_CACHE_FOLDER_INDEX_H_
 #define QUORLIN_THUMBNAIL_CACHE_QL_CACHE_FOLDER_INDEX_H_
 
