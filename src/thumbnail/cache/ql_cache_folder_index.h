@@ -60,7 +60,8 @@ class QLCacheFolderIndex {
 
   struct Limits {
     std::size_t max_folders = 32;
-    // About 100 bytes a name: the whole index stays near 25 MB at worst.
+    // About 130 bytes a name (with the size and time the cap uses): the
+    // whole index stays near 33 MB at worst.
     std::size_t max_names = 250000;
     Clock::duration max_trust_age = std::chrono::seconds(60);
     Clock::duration idle_drop = std::chrono::minutes(10);
