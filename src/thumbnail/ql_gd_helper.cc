@@ -226,6 +226,13 @@ bool QLGDHelper::ProcessCommand(boost::shared_ptr<unsigned char> const& message,
                  static_cast<unsigned int>(data.thumbnail_size));
   }
   QL_DEBUG("Processcommand send result took: " << timer.get_duration());
+  // The cache's housekeeping (a hit's time, an eviction) waits until the
+  // client has its reply, and acts with the caller's rights as the request did.
+  if (data.upkeep) {
+    QLActAs acting(caller);
+    QLStatus const kept = acting.ok() ? provider_.AfterReply(data) : QLStatus();
+    if (!kept.ok()) QL_ERROR(kept.ToString());
+  }
   return true;
 }
 

@@ -20,6 +20,7 @@
 #include "protocol/ql_thumbnail_format.h"
 
 class QLRequestFiles;
+struct QLCacheUpkeep;
 
 class QLThumbnailData : private boost::noncopyable {
  public:
@@ -53,6 +54,9 @@ class QLThumbnailData : private boost::noncopyable {
   // The request's opened source, cache folder and default pictures, made by
   // QLThumbnailProvider::FilesOf once the request holds its lock or slot.
   std::shared_ptr<QLRequestFiles> files;
+  // What the cache leaves for after the reply (cache/ql_thumbnail_cache.h);
+  // null without a size cap and whenever there is nothing to do.
+  std::shared_ptr<QLCacheUpkeep> upkeep;
   // What went wrong on the way, in the order met, each failure once (a
   // refused folder met by the look-up and again by the save is one line).
   std::vector<QLStatus> failures;

@@ -125,6 +125,14 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          target->memory_idle_ms = static_cast<unsigned int>(idle);
          return true;
        }});
+  QLCommandLineOption cap = NumberOption("cache-max-mb", 1, QLThumbnailOptions::kMaxCacheMb,
+                                         "1 to " + std::to_string(QLThumbnailOptions::kMaxCacheMb),
+                                         [target](std::uint64_t mb) { target->cache_max_mb = mb; });
+  cap.help =
+      "      --cache-max-mb N      cap each cache folder's thumbnails at N MiB (2^20\n"
+      "                            bytes): past it, the least recently used go until\n"
+      "                            90% of N is left (default: no cap)\n";
+  options.push_back(std::move(cap));
   options.push_back(
       {"formats", true,
        "      --formats SET         basic (the default): JPEG, PNG, GIF, BMP, WBMP, MP3;\n"

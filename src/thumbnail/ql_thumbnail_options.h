@@ -33,6 +33,9 @@ struct QLThumbnailOptions {
   // span the pauses of a client paging through a folder, short enough that
   // an idle daemon soon holds no more than before.
   static constexpr unsigned int kDefaultMemoryIdleMs = 5000;
+  // --cache-max-mb counts in MiB.
+  static constexpr std::uint64_t kBytesPerCacheMb = 1024ull * 1024ull;
+  static constexpr std::uint64_t kMaxCacheMb = 16777216ull;  // 16 TiB
 
   std::uint64_t max_source_pixels = kDefaultMaxSourcePixels;
   std::uint64_t max_thumbnail_pixels = kDefaultMaxThumbnailPixels;
@@ -54,6 +57,10 @@ struct QLThumbnailOptions {
   // 0: freed memory goes back to the kernel at once, as glibc does by
   // default; N: kept for the next request, given back N ms after the last.
   unsigned int memory_idle_ms = kDefaultMemoryIdleMs;
+  // 0: cache folders grow without bound; N: after a save takes a folder's
+  // cache files over N MiB, its least recently used ones are removed until
+  // they take at most 90% of it.
+  std::uint64_t cache_max_mb = 0;
 
   // Which files are decoded. kBasic: JPEG, PNG, GIF, BMP, WBMP and MP3
   // covers, everything else a default picture. kExtended adds HEIF, AVIF and
@@ -120,9 +127,9 @@ inline bool ParsePngFilters(char const* text, int* mask) {
 // The command-line options that set `*target`, in the order --help lists
 // them: --max-source-pixels, --max-thumbnail-pixels, --jpeg-shrink-on-load,
 // --embedded-previews, --png-level, --png-filters, --thumbnail-format, --thumbnail-quality,
-// --jobs, --lock-wait-ms, --memory-idle-ms, --formats, --color-management, --allow-root and the
-// media decoder's (media/ql_media_decoder_settings.h). A refused value leaves its field as it
-// was. `target` must outlive the parse.
+// --jobs, --lock-wait-ms, --memory-idle-ms, --cache-max-mb, --formats, --color-management,
+// --allow-root and the media decoder's (media/ql_media_decoder_settings.h). A refused value leaves
+// its field as it was. `target` must outlive the parse.
 std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions* target);
 
 // The options GetProcessHelper() gives the process's one provider: filled

@@ -166,6 +166,7 @@ void QLThumbnailProvider::SetOptions(QLThumbnailOptions const& options) {
   options_ = options;
   handlers_ = BuildHandlerTable(options_.formats);
   job_slots_.reset(options_.jobs > 0 ? new QLJobSlots(options_.jobs) : nullptr);
+  cache_.SetMaxBytes(options_.cache_max_mb * QLThumbnailOptions::kBytesPerCacheMb);
 }
 
 bool QLThumbnailProvider::GetThumbnailFor(QLThumbnailData& data) {

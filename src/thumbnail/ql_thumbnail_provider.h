@@ -14,7 +14,8 @@
 // cache index, which has its own mutex. The handler table and the options
 // are set before serving and only read afterwards. With options().lock_wait_ms
 // > 0 each of those waits is bounded: a request that runs out of time gets
-// false (the failure reply) and one ERROR line.
+// false (the failure reply) and one ERROR line. With a cache size cap,
+// AfterReply runs outside all of these locks, after the reply.
 #ifndef QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_
 #define QUORLIN_THUMBNAIL_QL_THUMBNAIL_PROVIDER_H_
 
@@ -58,6 +59,12 @@ class QLThumbnailProvider : private boost::noncopyable {
   // failures (a plain miss is none) to the record's `failures`; it never logs them.
   QLStatus GetCachedThumbnail(QLThumbnailData& data) { return cache_.LookUp(data, FilesOf(data)); }
   QLStatus SaveThumbnail(QLThumbnailData& data) { return cache_.Save(data, FilesOf(data)); }
+  // The cache's work left for after the reply (QLThumbnailCache::AfterReply):
+  // called by the command handler once the reply is sent, holding no lock of
+  // the provider; nothing to do without an upkeep in the record.
+  QLStatus AfterReply(QLThumbnailData& data) {
+    return data.upkeep ? cache_.AfterReply(*data.upkeep) : QLStatus();
+  }
   void SetSpaceQuery(SpaceQuery query) { cache_.SetSpaceQuery(query); }
 
   // ResizeImage (ql_image_resize.h) with the provider's options.

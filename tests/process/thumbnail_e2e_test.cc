@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -198,6 +200,75 @@ TEST_F(ThumbnailEndToEndTest, FullDiskIsReportedOnceAndEveryReplyIsSent) {
   }
   std::string const log = daemon_->LogText();
   EXPECT_EQ(1, CountLogLines(log, "ERROR:", "")) << log;
+}
+
+// 2,000 misses (distinct ids, thumbnails of about 2 KB) into a folder capped
+// at 1 MiB, where a foreign file of half that appears halfway; the first
+// four ids are asked again every 50 misses. One connection's requests run one after
+// another and each eviction runs after its reply, before the next request
+// is read: so after every miss's reply the cache files but the one it just
+// saved (the reply's bytes) take at most the cap. Each time they are asked
+// again, the four hit entries are still there (recency is the hit's), while
+// at the end the oldest never hit are gone; the foreign file neither counts
+// nor goes, and the eviction stops at 90% of the cap.
+TEST_F(ThumbnailEndToEndTest, CappedFolderStaysUnderItsCapAndKeepsWhatIsHit) {
+  StopServing();
+  StartDaemon({"-l", "1", "--cache-max-mb", "1"});
+  std::uint64_t const cap = 1u << 20;
+  qltest::Picture noise(gdImageCreateTrueColor(24, 24));
+  unsigned seed = 1;
+  for (int i = 0; i < 24 * 24; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    gdImageSetPixel(noise.get(), i % 24, i / 24, static_cast<int>((seed >> 8) & 0xffffff));
+  }
+  qltest::Bytes const png = qltest::Encode(noise.get(), qltest::Format::kPng);
+  std::string const source = Source("noise.png", std::string(png.begin(), png.end()));
+  struct stat info;
+  ASSERT_EQ(0, stat(source.c_str(), &info));
+  auto const file_of = [&](int id) {
+    return cache_ + "/" + CacheFileName({std::uint64_t(id), 24, 24, false}, info.st_mtime);
+  };
+  std::string const foreign = cache_ + "/notes.bin";
+  auto const cache_bytes = [&] {
+    std::uint64_t total = 0;
+    QLCacheEntryKey key;
+    std::int64_t time = 0;
+    struct stat file;
+    for (std::string const& name : DirEntries(cache_)) {
+      if (ParseCacheFileName(name, &key, &time) &&
+          stat((cache_ + "/" + name).c_str(), &file) == 0) {
+        total += static_cast<std::uint64_t>(file.st_size);
+      }
+    }
+    return total;
+  };
+  LoadConnection connection;
+  ASSERT_TRUE(connection.ok());
+  std::string reply;
+  auto const start = std::chrono::steady_clock::now();
+  for (int id = 1; id <= 2000; ++id) {
+    // Someone else changes the folder: the index lists it again.
+    if (id == 1000) {
+      ASSERT_TRUE(WriteFileText(foreign, std::string(cap / 2, 'x')));
+    }
+    ASSERT_TRUE(connection.Ask(RequestBody(source, 24, 24, id, cache_), &reply, ReplyTimeoutMs()));
+    ASSERT_TRUE(IsPng(reply)) << id;
+    ASSERT_LE(cache_bytes(), cap + reply.size()) << "after the miss of " << id;
+    for (int hit = 1; id % 50 == 0 && hit <= 4; ++hit) {
+      ASSERT_EQ(0, access(file_of(hit).c_str(), F_OK)) << hit << " gone by miss " << id;
+      ASSERT_TRUE(connection.Ask(RequestBody(source, 24, 24, hit, cache_), &reply, 20000));
+    }
+  }
+  std::cout << "2,000 misses: "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+                   .count()
+            << " ms\n";
+  int survivors = 0;
+  for (int id = 5; id <= 100; ++id) survivors += access(file_of(id).c_str(), F_OK) == 0;
+  EXPECT_EQ(0, survivors) << "of the oldest entries never hit";
+  EXPECT_GT(cache_bytes(), cap * 8 / 10);
+  EXPECT_EQ(cap / 2, ReadFileText(foreign).size());
 }
 
 }  // namespace

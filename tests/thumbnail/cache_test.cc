@@ -256,4 +256,32 @@ TEST_F(CacheFolderIndexTest, FolderOverTheNameBudgetIsListedEveryTime) {
   EXPECT_EQ(1u, index.folder_count());
 }
 
+// With sizes tracked, a symlink and other names count for nothing; eviction
+// goes oldest first but never takes the kept file, nor one whose time moved
+// on disk since the index saw it (a hit whose reply is still going out).
+TEST_F(CacheFolderIndexTest, EvictsOldestFirstButNotTheKeptNorTheFreshlyHit) {
+  std::string const name = "ab_1x1_0_";
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(qltest::WriteBytes(folder_ + name + std::to_string(i) + ".png", Bytes(100, 'x')));
+    qltest::SetMtime(folder_ + name + std::to_string(i) + ".png", 1000 + i);
+  }
+  ASSERT_EQ(0, symlink((name + "0.png").c_str(), (folder_ + name + "5.png").c_str()));
+  QLCacheFolderIndex index;
+  index.TrackCacheFiles(true);
+  Find(index, "x", folder_);
+  std::uint64_t bytes = 0;
+  ASSERT_TRUE(index.CacheBytes(folder_, &bytes));
+  EXPECT_EQ(500u, bytes);
+  qltest::SetMtime(folder_ + name + "1.png", 2000);
+  QLUniqueFd dir(open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  QLCacheFolderIndex::Eviction done;
+  ASSERT_TRUE(index.Evict(folder_, dir.get(), 200, name + "0.png", &done).ok());
+  EXPECT_EQ(2u, done.files);
+  Names left;
+  for (std::string const& entry : qltest::ListFolder(folder_)) {
+    if (entry.compare(0, name.size(), name) == 0) left.push_back(entry);
+  }
+  EXPECT_EQ((Names{name + "0.png", name + "1.png", name + "4.png", name + "5.png"}), left);
+}
+
 }  // namespace

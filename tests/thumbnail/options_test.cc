@@ -35,8 +35,10 @@ TEST(CommandLineOptionsTest, EachOptionTakesItsRangeAndRefusesBeyond) {
   std::string const said =
       parse({"--png-level=10", "--png-filters=sub,bogus", "--jobs=0", "--jobs=65",
              "--max-source-pixels=-5", "--max-thumbnail-pixels=0", "--lock-wait-ms=3600001",
-             "--memory-idle-ms=3600001", "--media-decoder="});
-  EXPECT_EQ(9, std::count(said.begin(), said.end(), '\n')) << said;
+             "--memory-idle-ms=3600001", "--media-decoder=", "--cache-max-mb=0",
+             "--cache-max-mb=16777217"});
+  EXPECT_EQ(11, std::count(said.begin(), said.end(), '\n')) << said;
+  EXPECT_EQ(0u, options.cache_max_mb);
   EXPECT_EQ(defaults.png_compression_level, options.png_compression_level);
   EXPECT_EQ(defaults.png_filters, options.png_filters);
   EXPECT_EQ(defaults.jobs, options.jobs);
@@ -48,7 +50,8 @@ TEST(CommandLineOptionsTest, EachOptionTakesItsRangeAndRefusesBeyond) {
   EXPECT_EQ("", parse({"--max-source-pixels=18446744073709551615", "--max-thumbnail-pixels=1",
                        "--jobs=64", "--lock-wait-ms=3600000", "--png-level=0",
                        "--decoder-memory-mb=65536", "--media-decoder=/opt/decoder",
-                       "--jpeg-shrink-on-load"}));
+                       "--jpeg-shrink-on-load", "--cache-max-mb=16777216"}));
+  EXPECT_EQ(16777216u, options.cache_max_mb);
   EXPECT_TRUE(options.jpeg_shrink_on_load);
   EXPECT_EQ(UINT64_MAX, options.max_source_pixels);
   EXPECT_EQ(1u, options.max_thumbnail_pixels);

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -166,10 +167,23 @@ QLStatus QLThumbnailCache::LookUp(QLThumbnailData& data, QLRequestFiles& files) 
   data.thumbnail = bytes;
   data.thumbnail_size = static_cast<std::int64_t>(size);
   QL_INFO("Sending cached thumbanil for \"" << data.path << "\".");
+  if (max_bytes_ > 0) {
+    // Recency for the cap: the hit file's own time, on the very file read.
+    static struct timespec const kNow[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+    struct stat info;
+    if (futimens(file.fd(), kNow) == 0 && fstat(file.fd(), &info) == 0) {
+      std::shared_ptr<QLCacheUpkeep> const upkeep = std::make_shared<QLCacheUpkeep>();
+      upkeep->folder = name.folder;
+      upkeep->file = name.file;
+      upkeep->hit = true;
+      upkeep->used = info.st_mtim;
+      data.upkeep = upkeep;
+    }
+  }
   return QLStatus();
 }
 
-QLStatus QLThumbnailCache::Save(QLThumbnailData const& data, QLRequestFiles& files) {
+QLStatus QLThumbnailCache::Save(QLThumbnailData& data, QLRequestFiles& files) {
   std::string const lead = "Problems when trying to obtain info from resource " +
                            std::to_string(data.resource_id) + ". ";
   std::time_t modified = 0;
@@ -189,7 +203,48 @@ QLStatus QLThumbnailCache::Save(QLThumbnailData const& data, QLRequestFiles& fil
   }
   QLStatus const cleaned = RemoveOutdated(data, name, folder);
   if (!cleaned.ok()) return cleaned;
-  return SaveAtomically(data, name, folder);
+  QLStatus const saved = SaveAtomically(data, name, folder);
+  std::uint64_t bytes = 0;
+  if (!saved.ok() || max_bytes_ == 0 || !index_.CacheBytes(name.folder, &bytes) ||
+      bytes <= max_bytes_) {
+    return saved;
+  }
+  // The folder must outlive the request's files, which close before the reply.
+  QLUniqueFd dir(fcntl(folder, F_DUPFD_CLOEXEC, 0));
+  if (dir.valid()) {
+    std::shared_ptr<QLCacheUpkeep> const upkeep = std::make_shared<QLCacheUpkeep>();
+    upkeep->folder = name.folder;
+    upkeep->file = name.file;
+    upkeep->dir = std::move(dir);
+    data.upkeep = upkeep;
+  }
+  return saved;
+}
+
+void QLThumbnailCache::SetMaxBytes(std::uint64_t bytes) {
+  max_bytes_ = bytes;
+  index_.TrackCacheFiles(bytes > 0);
+}
+
+QLStatus QLThumbnailCache::AfterReply(QLCacheUpkeep& upkeep) {
+  if (upkeep.hit) {
+    index_.Touch(upkeep.folder, upkeep.file, upkeep.used);
+    return QLStatus();
+  }
+  if (!upkeep.dir.valid() || max_bytes_ == 0) return QLStatus();
+  QLCacheFolderIndex::Eviction done;
+  QLStatus const evicted = index_.Evict(upkeep.folder, upkeep.dir.get(),
+                                        max_bytes_ - max_bytes_ / 10, upkeep.file, &done);
+  if (done.files > 0) {
+    QL_INFO("Removed " << done.files << " least recently used thumbnails (" << done.bytes
+                       << " bytes) from \"" << upkeep.folder << "\" to keep it under its cap of "
+                       << max_bytes_ << " bytes.");
+  }
+  if (evicted.ok()) return evicted;
+  return QLPosixError(evicted.where(),
+                      "Problems when trying to remove least recently used thumbnails. " +
+                          evicted.where() + ": " + QLErrnoText(evicted.error()),
+                      evicted.error());
 }
 
 QLStatus QLThumbnailCache::RemoveOutdated(QLThumbnailData const& data,

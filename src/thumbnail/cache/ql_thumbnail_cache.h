@@ -17,7 +17,22 @@
 // reached through the folder's descriptor, never following a symlink at the
 // entry's own name. A cache file is trusted with nothing: it is served only
 // when it is a regular file of a sane size that starts like a PNG.
-// SetSpaceQuery is called before the cache serves.
+// SetSpaceQuery and SetMaxBytes are called before the cache serves.
+//
+// Size cap (SetMaxBytes, off by default): the index then tracks the sizes
+// and times of each folder's cache files. A hit sets its file's
+// modification time (futimens on the descriptor read; the name does not use
+// it), so that time says when the entry was last made or used. A save that
+// takes its folder over the cap leaves an eviction for after the reply:
+// LookUp and Save only record what is to be done in the record's `upkeep`,
+// and the command handler calls AfterReply once the reply is sent, with no
+// lock of the provider held; it runs on the request's own thread, with the
+// caller's rights, so it needs no queue of its own, no other thread waits
+// for it, and a flood of requests brings at most one eviction per folder at
+// a time (the index lets a second one return at once). One connection's
+// requests run one after another, so its next request sees the folder
+// evicted. Without a cap LookUp and Save make exactly the calls they made
+// before and leave no upkeep.
 // Failures are returned as statuses worded as the log shows them; the cache
 // logs only its progress (hit, miss, files marked for deletion), and the
 // command handler logs the failures the provider hands it.
@@ -31,6 +46,7 @@
 #include <string>
 
 #include "base/ql_status.h"
+#include "base/ql_unique_fd.h"
 #include "thumbnail/cache/ql_cache_folder_index.h"
 #include "thumbnail/ql_request_files.h"
 #include "thumbnail/ql_thumbnail_data.h"
@@ -40,6 +56,16 @@ struct QLThumbnailCacheName {
   std::string folder;  // absolute, with a trailing "/" unless empty
   std::string prefix;  // CacheFilePrefix (protocol/ql_cache_file_name.h)
   std::string file;    // CacheFileName
+};
+
+// What a request leaves for after its reply, with a size cap: a hit's new
+// time for the index, or the eviction of a folder a save took over the cap.
+struct QLCacheUpkeep {
+  std::string folder;  // absolute, as the index names it
+  std::string file;    // the file hit, or the file just saved (never evicted)
+  bool hit = false;
+  struct timespec used = {0, 0};  // a hit: the file's new modification time
+  QLUniqueFd dir;                 // an eviction: the folder, still open
 };
 
 class QLThumbnailCache : private boost::noncopyable {
@@ -62,13 +88,22 @@ class QLThumbnailCache : private boost::noncopyable {
   // thumbnail and thumbnail_size. kNotFound is the plain miss (no such file,
   // or no source to name one by); any other kind is a miss whose cache file
   // or folder could not be used (kRefused: the folder leads out of the
-  // allowed ones; kInvalid: not a regular PNG file of a sane size).
+  // allowed ones; kInvalid: not a regular PNG file of a sane size). With a
+  // cap, a hit also sets the file's modification time to now and leaves the
+  // record an upkeep (a file the caller may not change keeps its time).
   QLStatus LookUp(QLThumbnailData& data, QLRequestFiles& files);
 
   // Stores the record's thumbnail under its cache name: opens (or makes) the
   // folder, then RemoveOutdated, then SaveAtomically; the first failure ends
-  // the save and is returned.
-  QLStatus Save(QLThumbnailData const& data, QLRequestFiles& files);
+  // the save and is returned. With a cap, a save that leaves the folder's
+  // cache files over it leaves the record an upkeep.
+  QLStatus Save(QLThumbnailData& data, QLRequestFiles& files);
+
+  // Does the record's upkeep: notes a hit's time in the index, or removes
+  // the folder's least recently used cache files (never the one just
+  // saved) until they take at most 90% of the cap. Call after the reply is
+  // sent, with no provider lock held. The failure of a removal is returned.
+  QLStatus AfterReply(QLCacheUpkeep& upkeep);
 
   // Removes the files of the same prefix (other source times) from the
   // folder opened as `dir` (Save opens it, making it when missing);
@@ -86,12 +121,16 @@ class QLThumbnailCache : private boost::noncopyable {
   // Replaces the free-space query (tests put the boundary where they want it).
   void SetSpaceQuery(SpaceQuery query) { space_query_ = query; }
 
+  // The cap on each folder's cache files, in bytes; 0 (the default): none.
+  void SetMaxBytes(std::uint64_t bytes);
+
   // What the cache knows of its folders.
   QLCacheFolderIndex const& folder_index() const { return index_; }
 
  private:
   QLCacheFolderIndex index_;
   SpaceQuery space_query_;
+  std::uint64_t max_bytes_ = 0;
 };
 
 #endif  // QUORLIN_THUMBNAIL_CACHE_QL_THUMBNAIL_CACHE_H_
