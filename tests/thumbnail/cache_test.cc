@@ -278,7 +278,7 @@ TEST_F(CacheFolderIndexTest, EvictsOldestFirstButNotTheKeptNorTheFreshlyHit) {
   ASSERT_TRUE(index.Evict(folder_, dir.get(), 200, name + "0.png", &done).ok());
   EXPECT_EQ(2u, done.files);
   Names left;
-  for (std::string const& entry : qltest::ListFolder(folder_)) {
+  for (std::string const& entry : CacheFolderEntries(folder_)) {
     if (entry.compare(0, name.size(), name) == 0) left.push_back(entry);
   }
   EXPECT_EQ((Names{name + "0.png", name + "1.png", name + "4.png", name + "5.png"}), left);
