@@ -1,21 +1,30 @@
 #include "thumbnail/ql_thumbnail_options.h"
 
-#include <climits>
 #include <cstdint>
 #include <cstring>
 
-#include "base/ql_parse_number.h"
-
 namespace {
+
+// `option` with its lines of the --help text.
+QLCommandLineOption WithHelp(QLCommandLineOption option, std::string help) {
+  option.help = std::move(help);
+  return option;
+}
 
 // A pixel-count limit: any positive number.
 QLCommandLineOption PixelLimitOption(std::string name, std::string help, std::uint64_t* limit) {
-  return {std::move(name), true, std::move(help), "a positive number", [limit](char const* value) {
-            std::uint64_t pixels = 0;
-            if (!ParseUnsigned(value, 1, UINT64_MAX, &pixels)) return false;
-            *limit = pixels;
-            return true;
-          }};
+  return WithHelp(NumberOption(std::move(name), 1, UINT64_MAX, "a positive number",
+                               [limit](std::uint64_t pixels) { *limit = pixels; }),
+                  std::move(help));
+}
+
+// A number of milliseconds up to an hour: longer than any request could
+// sensibly wait or memory be worth keeping.
+QLCommandLineOption MillisecondsOption(std::string name, std::string help, unsigned int* target) {
+  return WithHelp(
+      NumberOption(std::move(name), 0, 3600000, "0 to 3600000",
+                   [target](std::uint64_t ms) { *target = static_cast<unsigned int>(ms); }),
+      std::move(help));
 }
 
 }  // namespace
@@ -36,32 +45,20 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
                            ");\n"
                            "                            larger requests get the failure reply\n",
                        &target->max_thumbnail_pixels));
-  options.push_back({"jpeg-shrink-on-load", false,
-                     "      --jpeg-shrink-on-load decode JPEG photos at 1/2, 1/4 or 1/8 size when "
-                     "the\n"
-                     "                            thumbnail needs no more (off by default)\n",
-                     "", [target](char const*) {
-                       target->jpeg_shrink_on_load = true;
-                       return true;
-                     }});
-  options.push_back({"embedded-previews", false,
-                     "      --embedded-previews   make a JPEG's thumbnail from the preview in its "
-                     "EXIF\n"
-                     "                            data when that has pixels enough (off by "
-                     "default)\n",
-                     "", [target](char const*) {
-                       target->embedded_previews = true;
-                       return true;
-                     }});
   options.push_back(
-      {"png-level", true,
-       "      --png-level N         zlib level 0-9 for thumbnails (default: libgd's)\n", "0 to 9",
-       [target](char const* value) {
-         std::uint64_t level = 0;
-         if (!ParseUnsigned(value, 0, 9, &level)) return false;
-         target->png_compression_level = static_cast<int>(level);
-         return true;
-       }});
+      WithHelp(FlagOption("jpeg-shrink-on-load", &target->jpeg_shrink_on_load),
+               "      --jpeg-shrink-on-load decode JPEG photos at 1/2, 1/4 or 1/8 size when the\n"
+               "                            thumbnail needs no more (off by default)\n"));
+  options.push_back(
+      WithHelp(FlagOption("embedded-previews", &target->embedded_previews),
+               "      --embedded-previews   make a JPEG's thumbnail from the preview in its EXIF\n"
+               "                            data when that has pixels enough (off by default)\n"));
+  options.push_back(
+      WithHelp(NumberOption("png-level", 0, 9, "0 to 9",
+                            [target](std::uint64_t level) {
+                              target->png_compression_level = static_cast<int>(level);
+                            }),
+               "      --png-level N         zlib level 0-9 for thumbnails (default: libgd's)\n"));
   options.push_back({"png-filters", true,
                      "      --png-filters LIST    PNG row filters: none,sub,up,avg,paeth or all\n"
                      "                            (default: libgd's)\n",
@@ -80,59 +77,40 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          return ParseThumbnailFormat(value, &target->thumbnail_format);
        }});
   options.push_back(
-      {"thumbnail-quality", true,
-       "      --thumbnail-quality N JPEG or WebP quality 1-100 (default 85 for JPEG,\n"
-       "                            80 for WebP; 100 makes WebP lossless)\n",
-       "1 to 100", [target](char const* value) {
-         std::uint64_t quality = 0;
-         if (!ParseUnsigned(value, 1, 100, &quality)) return false;
-         target->thumbnail_quality = static_cast<int>(quality);
-         return true;
-       }});
+      WithHelp(NumberOption("thumbnail-quality", 1, 100, "1 to 100",
+                            [target](std::uint64_t quality) {
+                              target->thumbnail_quality = static_cast<int>(quality);
+                            }),
+               "      --thumbnail-quality N JPEG or WebP quality 1-100 (default 85 for JPEG,\n"
+               "                            80 for WebP; 100 makes WebP lossless)\n"));
+  options.push_back(WithHelp(
+      NumberOption(
+          "jobs", 1, 64, "1 to 64",
+          [target](std::uint64_t jobs) { target->jobs = static_cast<unsigned int>(jobs); }),
+      "      --jobs N              make up to N thumbnails at once, 1-64 (default: one\n"
+      "                            at a time under a single lock)\n"));
+  options.push_back(MillisecondsOption(
+      "lock-wait-ms",
+      "      --lock-wait-ms N      answer a request with the failure reply when it has\n"
+      "                            waited N ms for the provider lock (with --jobs: for\n"
+      "                            its cache entry or a job slot); 0, the default:\n"
+      "                            wait as long as it takes\n",
+      &target->lock_wait_ms));
+  options.push_back(MillisecondsOption(
+      "memory-idle-ms",
+      "      --memory-idle-ms N    keep freed decode memory for the next request and\n"
+      "                            give it back N ms after the last one (default " +
+          std::to_string(QLThumbnailOptions::kDefaultMemoryIdleMs) +
+          ");\n"
+          "                            0: give it back at once\n",
+      &target->memory_idle_ms));
   options.push_back(
-      {"jobs", true,
-       "      --jobs N              make up to N thumbnails at once, 1-64 (default: one\n"
-       "                            at a time under a single lock)\n",
-       "1 to 64", [target](char const* value) {
-         std::uint64_t jobs = 0;
-         if (!ParseUnsigned(value, 1, 64, &jobs)) return false;
-         target->jobs = static_cast<unsigned int>(jobs);
-         return true;
-       }});
-  options.push_back(
-      {"lock-wait-ms", true,
-       "      --lock-wait-ms N      answer a request with the failure reply when it has\n"
-       "                            waited N ms for the provider lock (with --jobs: for\n"
-       "                            its cache entry or a job slot); 0, the default:\n"
-       "                            wait as long as it takes\n",
-       "0 to 3600000", [target](char const* value) {
-         // An hour: longer than any request could sensibly wait.
-         std::uint64_t wait = 0;
-         if (!ParseUnsigned(value, 0, 3600000, &wait)) return false;
-         target->lock_wait_ms = static_cast<unsigned int>(wait);
-         return true;
-       }});
-  options.push_back(
-      {"memory-idle-ms", true,
-       "      --memory-idle-ms N    keep freed decode memory for the next request and\n"
-       "                            give it back N ms after the last one (default " +
-           std::to_string(QLThumbnailOptions::kDefaultMemoryIdleMs) +
-           ");\n"
-           "                            0: give it back at once\n",
-       "0 to 3600000", [target](char const* value) {
-         std::uint64_t idle = 0;
-         if (!ParseUnsigned(value, 0, 3600000, &idle)) return false;
-         target->memory_idle_ms = static_cast<unsigned int>(idle);
-         return true;
-       }});
-  QLCommandLineOption cap = NumberOption("cache-max-mb", 1, QLThumbnailOptions::kMaxCacheMb,
-                                         "1 to " + std::to_string(QLThumbnailOptions::kMaxCacheMb),
-                                         [target](std::uint64_t mb) { target->cache_max_mb = mb; });
-  cap.help =
-      "      --cache-max-mb N      cap each cache folder's thumbnails at N MiB (2^20\n"
-      "                            bytes): past it, the least recently used go until\n"
-      "                            90% of N is left (default: no cap)\n";
-  options.push_back(std::move(cap));
+      WithHelp(NumberOption("cache-max-mb", 1, QLThumbnailOptions::kMaxCacheMb,
+                            "1 to " + std::to_string(QLThumbnailOptions::kMaxCacheMb),
+                            [target](std::uint64_t mb) { target->cache_max_mb = mb; }),
+               "      --cache-max-mb N      cap each cache folder's thumbnails at N MiB (2^20\n"
+               "                            bytes): past it, the least recently used go until\n"
+               "                            90% of N is left (default: no cap)\n"));
   options.push_back(
       {"formats", true,
        "      --formats SET         basic (the default): JPEG, PNG, GIF, BMP, WBMP, MP3;\n"
@@ -149,15 +127,11 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
          return true;
        }});
   options.push_back(
-      {"color-management", false,
-       "      --color-management    convert thumbnails of pictures with a colour profile\n"
-       "                            (Adobe RGB, Display P3, ProPhoto, CMYK...) to sRGB\n"
-       "                            (off by default; clear the cache folders when\n"
-       "                            changing it, cached thumbnails are kept as made)\n",
-       "", [target](char const*) {
-         target->color_management = true;
-         return true;
-       }});
+      WithHelp(FlagOption("color-management", &target->color_management),
+               "      --color-management    convert thumbnails of pictures with a colour profile\n"
+               "                            (Adobe RGB, Display P3, ProPhoto, CMYK...) to sRGB\n"
+               "                            (off by default; clear the cache folders when\n"
+               "                            changing it, cached thumbnails are kept as made)\n"));
   options.push_back(
       {"allow-root", true,
        "      --allow-root DIR      requests' files and folders must resolve inside DIR\n"
