@@ -53,14 +53,14 @@ static void TagCacheFolder(int dir) {
   }
 }
 
-QLStatus QLRequestFiles::CacheFolder(bool create, int* fd) {
+QLStatus QLRequestFiles::CacheFolder(bool create, int* fd, bool tag) {
   // A refused folder stays refused; a missing one may be made by a save.
   bool const settled = folder_.valid() || folder_status_.kind() == QLStatus::Kind::kRefused;
   if (!settled && (folder_status_.ok() || create)) {
     bool created = false;
     folder_ = confinement_.OpenFolder(data_.thumbnail_folder, create, &created);
     int const error = folder_.valid() ? 0 : errno;
-    if (created) TagCacheFolder(folder_.get());
+    if (created && tag) TagCacheFolder(folder_.get());
     std::string const& folder = data_.thumbnail_folder;
     folder_status_ =
         error == 0

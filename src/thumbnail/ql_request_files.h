@@ -43,10 +43,11 @@ class QLRequestFiles {
   QLStatus SourceModified(std::time_t* modified) const;
 
   // The cache folder's descriptor in *fd, opened on first use; with
-  // `create`, the folder is made first when missing. When it cannot be had,
-  // *fd is -1 and the status says why (kRefused for a folder leading out of
-  // the allowed folders).
-  QLStatus CacheFolder(bool create, int* fd);
+  // `create`, the folder is made first when missing, and with `tag` as well
+  // a folder made here gets a CACHEDIR.TAG. When it cannot be had, *fd is
+  // -1 and the status says why (kRefused for a folder leading out of the
+  // allowed folders).
+  QLStatus CacheFolder(bool create, int* fd, bool tag = false);
 
   // The default picture `name` of the request's default folder; reported to
   // the record like the source.

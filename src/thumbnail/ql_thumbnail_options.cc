@@ -105,6 +105,10 @@ std::vector<QLCommandLineOption> ThumbnailCommandLineOptions(QLThumbnailOptions*
           "                            0: give it back at once\n",
       &target->memory_idle_ms));
   options.push_back(
+      WithHelp(FlagOption("cache-dir-tag", &target->cache_dir_tag),
+               "      --cache-dir-tag       put a CACHEDIR.TAG into each cache folder made, so\n"
+               "                            backup tools skip it (off by default)\n"));
+  options.push_back(
       WithHelp(NumberOption("cache-max-mb", 1, QLThumbnailOptions::kMaxCacheMb,
                             "1 to " + std::to_string(QLThumbnailOptions::kMaxCacheMb),
                             [target](std::uint64_t mb) { target->cache_max_mb = mb; }),

@@ -61,6 +61,10 @@ struct QLThumbnailOptions {
   // cache files over N MiB, its least recently used ones are removed until
   // they take at most 90% of it.
   std::uint64_t cache_max_mb = 0;
+  // A cache folder the daemon makes also gets a CACHEDIR.TAG, so backup
+  // tools skip it. Off by default: the folders then hold thumbnails only,
+  // as callers that list them have always found.
+  bool cache_dir_tag = false;
 
   // Which files are decoded. kBasic: JPEG, PNG, GIF, BMP, WBMP and MP3
   // covers, everything else a default picture. kExtended adds HEIF, AVIF and

@@ -167,6 +167,7 @@ void QLThumbnailProvider::SetOptions(QLThumbnailOptions const& options) {
   handlers_ = BuildHandlerTable(options_.formats);
   job_slots_.reset(options_.jobs > 0 ? new QLJobSlots(options_.jobs) : nullptr);
   cache_.SetMaxBytes(options_.cache_max_mb * QLThumbnailOptions::kBytesPerCacheMb);
+  cache_.SetTagNewFolders(options_.cache_dir_tag);
 }
 
 bool QLThumbnailProvider::GetThumbnailFor(QLThumbnailData& data) {

@@ -132,7 +132,7 @@ TEST_F(ThumbnailEndToEndTest, EachThumbnailFormatIsMadeCachedAndKeptApart) {
   for (auto const& run : kRuns) {
     SCOPED_TRACE(run.option);
     StopServing();
-    StartDaemon({"-l", "3", "--thumbnail-format", run.option});
+    StartDaemon({"-l", "3", "--cache-dir-tag", "--thumbnail-format", run.option});
     ASSERT_EQ(0, Ask(photo, "5").status);
     std::string const made = ReadFileText(output_);
     EXPECT_TRUE(HasThumbnailSignature(
@@ -160,7 +160,8 @@ TEST_F(ThumbnailEndToEndTest, EachThumbnailFormatIsMadeCachedAndKeptApart) {
     ASSERT_EQ(gdImageSY(expected.get()), gdImageSY(got.get()));
     EXPECT_LE(MeanAbsoluteDifference(expected.get(), got.get()), 6.0);
   }
-  // The daemon made the folder, so it marked it for backup tools to skip.
+  // The daemon made the folder, so it marked it for backup tools to skip (only
+  // when asked: FullDiskIsReportedOnceAndEveryReplyIsSent).
   EXPECT_EQ(0u, ReadFileText(cache_ + "/CACHEDIR.TAG")
                     .rfind("Signature: 8a477f597d28d172789f06886806bc55\n", 0));
 }
@@ -193,6 +194,7 @@ TEST_F(ThumbnailEndToEndTest, FullDiskIsReportedOnceAndEveryReplyIsSent) {
   }
   std::vector<std::string> const cached = CacheFolderEntries(cache_);
   EXPECT_LT(cached.size(), static_cast<std::size_t>(kMisses) / 2) << "the disk never filled";
+  EXPECT_NE(0, access((cache_ + "/CACHEDIR.TAG").c_str(), F_OK)) << "no tag unless asked";
   for (std::string const& name : cached) {
     QLCacheEntryKey key;
     std::int64_t modified = 0;

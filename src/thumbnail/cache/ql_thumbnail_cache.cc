@@ -193,7 +193,7 @@ QLStatus QLThumbnailCache::Save(QLThumbnailData& data, QLRequestFiles& files) {
   QLStatus const named = MakeName(data, modified, &name);
   if (!named.ok()) return QLStatus(named.kind(), named.where(), lead + named.what(), named.error());
   int folder = -1;
-  QLStatus const reached = files.CacheFolder(true, &folder);
+  QLStatus const reached = files.CacheFolder(true, &folder, tag_new_folders_);
   if (reached.kind() == QLStatus::Kind::kRefused) return reached;
   if (!reached.ok()) {
     return QLPosixError(name.folder,

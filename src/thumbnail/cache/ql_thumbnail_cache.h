@@ -17,7 +17,8 @@
 // reached through the folder's descriptor, never following a symlink at the
 // entry's own name. A cache file is trusted with nothing: it is served only
 // when it is a regular file of a sane size that starts like a PNG.
-// SetSpaceQuery and SetMaxBytes are called before the cache serves.
+// SetSpaceQuery, SetMaxBytes and SetTagNewFolders are called before the
+// cache serves.
 //
 // Size cap (SetMaxBytes, off by default): the index then tracks the sizes
 // and times of each folder's cache files. A hit sets its file's
@@ -124,6 +125,9 @@ class QLThumbnailCache : private boost::noncopyable {
   // The cap on each folder's cache files, in bytes; 0 (the default): none.
   void SetMaxBytes(std::uint64_t bytes);
 
+  // Whether a folder a save makes gets a CACHEDIR.TAG; off by default.
+  void SetTagNewFolders(bool tag) { tag_new_folders_ = tag; }
+
   // What the cache knows of its folders.
   QLCacheFolderIndex const& folder_index() const { return index_; }
 
@@ -131,6 +135,7 @@ class QLThumbnailCache : private boost::noncopyable {
   QLCacheFolderIndex index_;
   SpaceQuery space_query_;
   std::uint64_t max_bytes_ = 0;
+  bool tag_new_folders_ = false;
 };
 
 #endif  // QUORLIN_THUMBNAIL_CACHE_QL_THUMBNAIL_CACHE_H_
