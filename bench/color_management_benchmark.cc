@@ -6,7 +6,6 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <gd.h>
-#include <lcms2.h>
 #include <unistd.h>
 
 #include <boost/shared_ptr.hpp>
@@ -16,26 +15,12 @@
 #include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
 #include "thumbnail/color/ql_picture_color.h"
+#include "thumbnail/color/ql_standard_profiles.h"
 #include "thumbnail/ql_gd_deleters.h"
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_image_resize.h"
 
 namespace {
-
-std::string AdobeRgb() {
-  cmsCIExyY const white = {0.3127, 0.3290, 1.0};
-  cmsCIExyYTRIPLE const primaries = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-  cmsToneCurve* curve = cmsBuildGamma(nullptr, 563.0 / 256.0);
-  cmsToneCurve* curves[3] = {curve, curve, curve};
-  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  std::string bytes(size, '\0');
-  cmsSaveProfileToMem(profile, &bytes[0], &size);
-  cmsCloseProfile(profile);
-  cmsFreeToneCurve(curve);
-  return bytes;
-}
 
 struct Files {
   QLTempDir folder;
@@ -50,7 +35,7 @@ struct Files {
     void* data = gdImageJpegPtr(photo.get(), &size, 90);
     std::string jpeg(static_cast<char*>(data), static_cast<std::size_t>(size));
     gdFree(data);
-    std::string const icc = AdobeRgb();
+    std::string const icc = AdobeRgbProfile();
     std::string const app2 =
         std::string("\xFF\xE2", 2) + static_cast<char>((icc.size() + 16) >> 8) +
         static_cast<char>((icc.size() + 16) & 0xFF) + std::string("ICC_PROFILE\0\1\1", 14) + icc;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "process/load_harness.h"
+#include "support/ql_icc_bytes.h"
 #include "support/ql_sample_files.h"
 #include "support/ql_temp_dir.h"
 
@@ -51,18 +52,9 @@ std::string Int(std::uint32_t v, int bytes, bool little = false) {
 std::string Le32(std::uint32_t v) { return Int(v, 4, true); }
 std::string Le16(unsigned v) { return Int(v, 2, true); }
 
-std::string SaveProfile(cmsHPROFILE profile) {
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  std::string bytes(size, '\0');
-  cmsSaveProfileToMem(profile, &bytes[0], &size);
-  cmsCloseProfile(profile);
-  return bytes;
-}
-
 std::string RgbProfile(cmsCIExyY white, cmsCIExyYTRIPLE primaries, cmsToneCurve* curve) {
   cmsToneCurve* curves[3] = {curve, curve, curve};
-  std::string const bytes = SaveProfile(cmsCreateRGBProfile(&white, &primaries, curves));
+  std::string const bytes = qltest::IccBytes(cmsCreateRGBProfile(&white, &primaries, curves));
   cmsFreeToneCurve(curve);
   return bytes;
 }
@@ -113,7 +105,7 @@ std::string CmykProfile() {
   cmsDeleteTransform(to_lab);
   cmsCloseProfile(srgb);
   cmsCloseProfile(lab);
-  return SaveProfile(profile);
+  return qltest::IccBytes(profile);
 }
 
 // `colours` through `from` to `to` (empty: sRGB), as lcms2 converts them.
@@ -381,7 +373,8 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
   // An sRGB profile changes nothing: same bytes with and without.
   gdImagePtr srgb = Patches(kSrgb);
   std::size_t const srgb_row = rows.size();
-  rows.push_back({"srgb.png", Png(srgb, SaveProfile(cmsCreate_sRGBProfile())), kSrgb, kSrgb, 0, 0});
+  rows.push_back(
+      {"srgb.png", Png(srgb, qltest::IccBytes(cmsCreate_sRGBProfile())), kSrgb, kSrgb, 0, 0});
   gdImageDestroy(srgb);
   std::string const cmyk_icc = CmykProfile();
   std::string const cmyk = CmykJpeg(cmyk_icc);

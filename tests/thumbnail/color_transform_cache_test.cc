@@ -7,18 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "support/ql_icc_bytes.h"
 #include "thumbnail/color/ql_color_transform_cache.h"
 
 namespace {
-
-std::string Save(cmsHPROFILE profile) {
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  std::string bytes(size, '\0');
-  cmsSaveProfileToMem(profile, &bytes[0], &size);
-  cmsCloseProfile(profile);
-  return bytes;
-}
 
 // An RGB profile of sRGB's primaries with a plain power curve.
 std::string GammaProfile(double gamma) {
@@ -26,7 +18,7 @@ std::string GammaProfile(double gamma) {
   cmsCIExyYTRIPLE const primaries = {{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
   cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
   cmsToneCurve* curves[3] = {curve, curve, curve};
-  std::string const bytes = Save(cmsCreateRGBProfile(&white, &primaries, curves));
+  std::string const bytes = qltest::IccBytes(cmsCreateRGBProfile(&white, &primaries, curves));
   cmsFreeToneCurve(curve);
   return bytes;
 }
@@ -51,8 +43,9 @@ TEST(ColorTransformCacheTest, BuildsEachProfileOnceAndKeepsAtMostItsBound) {
   EXPECT_FALSE(cache.Get(profiles.back(), QLColorTransform::Input::kCmyk, &problem));
   EXPECT_NE(std::string::npos, problem.find("unsupported")) << problem;
   // sRGB by content: lcms2's own sRGB profile converts nothing.
-  EXPECT_TRUE(cache.Get(Save(cmsCreate_sRGBProfile()), QLColorTransform::Input::kRgb, &problem)
-                  ->identity());
+  EXPECT_TRUE(
+      cache.Get(qltest::IccBytes(cmsCreate_sRGBProfile()), QLColorTransform::Input::kRgb, &problem)
+          ->identity());
 
   // Threads meeting one new profile all get a transform, and one is kept.
   std::string const shared = GammaProfile(3.0);
