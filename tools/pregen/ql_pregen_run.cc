@@ -247,7 +247,8 @@ class Run {
     if (reply == QLDaemonReply::kThumbnail) {
       SniffThumbnailFormat(bytes.get(), static_cast<std::size_t>(length), &format);
     }
-    bool const before = cached[static_cast<int>(format)];
+    bool before = false;
+    for (int i = 0; i < 3; ++i) before = before || (kAllThumbnailFormats[i] == format && cached[i]);
     bool const after =
         reply == QLDaemonReply::kThumbnail && CacheFilePresent(CacheFilePath(request, format));
     switch (ClassifyReply(before, reply, after)) {
