@@ -1,9 +1,9 @@
 // End to end through the real daemon: colour patches known in sRGB, put by
-// lcms2 into Adobe RGB, ProPhoto RGB and a P3 space and stored with the
-// profile in JPEG, PNG, WebP and TIFF (P3 also in HEIC, and as nclx code
-// points in AVIF), come back as their sRGB values with
-// --color-management and as stored without it. A CMYK JPEG goes through its
-// profile; broken profiles leave the picture as stored with one WARN line.
+// lcms2 into Adobe RGB and a P3 space and stored with the profile in JPEG,
+// PNG, WebP and TIFF (P3 also in HEIC, and as nclx code points in AVIF),
+// come back as their sRGB values with --color-management and as stored
+// without it. CMYK and grey JPEGs go through their profiles; broken
+// profiles leave the picture as stored with one WARN line.
 #include <gd.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
@@ -64,11 +64,6 @@ std::string AdobeRgb() {
   return RgbProfile(kD65, {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}},
                     cmsBuildGamma(nullptr, 2.2));
 }
-std::string ProPhoto() {
-  return RgbProfile({0.3457, 0.3585, 1.0},
-                    {{0.7347, 0.2653, 1}, {0.1596, 0.8404, 1}, {0.0366, 0.0001, 1}},
-                    cmsBuildGamma(nullptr, 1.8));
-}
 std::string DisplayP3() {
   double const srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
   return RgbProfile(kD65, {{0.68, 0.32, 1}, {0.265, 0.69, 1}, {0.15, 0.06, 1}},
@@ -118,12 +113,16 @@ std::vector<int> Convert(std::vector<int> const& colours, std::string const& fro
   };
   cmsHPROFILE in = open(from), out = open(to);
   bool const cmyk = cmsGetColorSpace(in) == cmsSigCmykData;
-  cmsHTRANSFORM t = cmsCreateTransform(in, cmyk ? TYPE_CMYK_8 : TYPE_RGB_8, out, TYPE_RGB_8,
-                                       INTENT_PERCEPTUAL, 0);
+  int const channels = cmyk ? 4 : cmsGetColorSpace(in) == cmsSigGrayData ? 1 : 3;
+  cmsHTRANSFORM t = cmsCreateTransform(in,
+                                       cmyk            ? TYPE_CMYK_8
+                                       : channels == 1 ? TYPE_GRAY_8
+                                                       : TYPE_RGB_8,
+                                       out, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
   std::vector<int> result;
-  for (int c : colours) {  // RGB as 0xRRGGBB, CMYK inks as 0xCCMMYYKK
+  for (int c : colours) {  // RGB as 0xRRGGBB, grey as 0xVV0000, CMYK inks as 0xCCMMYYKK
     unsigned char pixel[4] = {0, 0, 0, 0}, rgb[3];
-    for (int i = 0; i < (cmyk ? 4 : 3); ++i)
+    for (int i = 0; i < channels; ++i)
       pixel[i] = static_cast<unsigned char>(c >> ((cmyk ? 24 : 16) - 8 * i));
     cmsDoTransform(t, pixel, rgb, 1);
     result.push_back((rgb[0] << 16) | (rgb[1] << 8) | rgb[2]);
@@ -202,11 +201,11 @@ std::string Webp(gdImagePtr image, std::string const& icc) {
   return "RIFF" + Le32(static_cast<std::uint32_t>(body.size())) + body;
 }
 
-// An uncompressed RGB TIFF with the profile in tag 34675.
+// An uncompressed RGB TIFF with the profile in tag 34675, last in the file.
 std::string Tiff(gdImagePtr image, std::string const& icc) {
   int const w = gdImageSX(image), h = gdImageSY(image);
-  std::uint32_t const pixels_at = 8, bits_at = pixels_at + 3 * w * h, icc_at = bits_at + 6,
-                      ifd_at = icc_at + static_cast<std::uint32_t>(icc.size() + icc.size() % 2);
+  std::uint32_t const pixels_at = 8, bits_at = pixels_at + 3 * w * h, ifd_at = bits_at + 6,
+                      icc_at = ifd_at + 2 + 10 * 12 + 4;
   std::string tiff = std::string("II*\0", 4) + Le32(ifd_at);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
@@ -215,7 +214,7 @@ std::string Tiff(gdImagePtr image, std::string const& icc) {
                static_cast<char>(gdTrueColorGetBlue(c))};
     }
   }
-  tiff += Le16(8) + Le16(8) + Le16(8) + icc + std::string(icc.size() % 2, '\0');
+  tiff += Le16(8) + Le16(8) + Le16(8);
   auto entry = [](unsigned tag, unsigned type, std::uint32_t count, std::uint32_t value) {
     return Le16(tag) + Le16(type) + Le32(count) +
            (type == 3 && count == 1 ? Le16(value) + Le16(0) : Le32(value));
@@ -224,7 +223,7 @@ std::string Tiff(gdImagePtr image, std::string const& icc) {
           entry(259, 3, 1, 1) + entry(262, 3, 1, 2) + entry(273, 4, 1, pixels_at) +
           entry(277, 3, 1, 3) + entry(278, 4, 1, h) + entry(279, 4, 1, 3 * w * h) +
           entry(34675, 7, static_cast<std::uint32_t>(icc.size()), icc_at) + Le32(0);
-  return tiff;
+  return tiff + icc;
 }
 
 // `png` through a Debian encoder `tool` writing out.`extension`; empty
@@ -239,8 +238,9 @@ std::string Encode(std::string const& png, char const* tool, std::vector<std::st
   return ReadFileText(out);
 }
 
-// A CMYK JPEG (Adobe marker, so inverted samples) of the inks with `icc`.
-std::string CmykJpeg(std::string const& icc) {
+// A CMYK JPEG (Adobe marker, so inverted samples) of the inks with `icc`;
+// given `greys` (0xVV0000 per patch), a one-channel grey JPEG of them.
+std::string LibjpegJpeg(std::string const& icc, std::vector<int> const& greys = {}) {
   jpeg_compress_struct cinfo;
   jpeg_error_mgr errors;
   cinfo.err = jpeg_std_error(&errors);
@@ -250,18 +250,20 @@ std::string CmykJpeg(std::string const& icc) {
   jpeg_mem_dest(&cinfo, &out, &size);
   cinfo.image_width = kCols * kPatch;
   cinfo.image_height = kRows * kPatch;
-  cinfo.input_components = 4;
-  cinfo.in_color_space = JCS_CMYK;
+  cinfo.input_components = greys.empty() ? 4 : 1;
+  cinfo.in_color_space = greys.empty() ? JCS_CMYK : JCS_GRAYSCALE;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, 100, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
   jpeg_write_icc_profile(&cinfo, reinterpret_cast<JOCTET const*>(icc.data()),
                          static_cast<unsigned>(icc.size()));
-  std::vector<unsigned char> row(cinfo.image_width * 4);
+  std::vector<unsigned char> row(cinfo.image_width * cinfo.input_components);
   for (int y = 0; y < kRows * kPatch; ++y) {
     for (int x = 0; x < kCols * kPatch; ++x) {
-      unsigned const ink = kInks[y / kPatch * kCols + x / kPatch];
-      for (int i = 0; i < 4; ++i)
+      int const patch = y / kPatch * kCols + x / kPatch;
+      if (!greys.empty()) row[x] = static_cast<unsigned char>(greys[patch] >> 16);
+      unsigned const ink = greys.empty() ? kInks[patch] : 0;
+      for (int i = 0; i < (greys.empty() ? 4 : 0); ++i)
         row[x * 4 + i] = static_cast<unsigned char>(255 - (ink >> (24 - 8 * i)));
     }
     JSAMPROW rows[1] = {row.data()};
@@ -330,8 +332,7 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
   std::string const broken = AdobeRgb();
   std::vector<int> const stored_adobe = Convert(kSrgb, "", broken);
   for (auto const& space :
-       {std::make_pair("adobe", AdobeRgb()), std::make_pair("prophoto", ProPhoto()),
-        std::make_pair("p3", DisplayP3())}) {
+       {std::make_pair("adobe", AdobeRgb()), std::make_pair("p3", DisplayP3())}) {
     std::vector<int> const stored = Convert(kSrgb, "", space.second);
     gdImagePtr image = Patches(stored);
     std::string const name = space.first;
@@ -377,7 +378,7 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
       {"srgb.png", Png(srgb, qltest::IccBytes(cmsCreate_sRGBProfile())), kSrgb, kSrgb, 0, 0});
   gdImageDestroy(srgb);
   std::string const cmyk_icc = CmykProfile();
-  std::string const cmyk = CmykJpeg(cmyk_icc);
+  std::string const cmyk = LibjpegJpeg(cmyk_icc);
   gdImagePtr plain =
       gdImageCreateFromJpegPtr(static_cast<int>(cmyk.size()), const_cast<char*>(cmyk.data()));
   ASSERT_NE(nullptr, plain);
@@ -387,7 +388,18 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
   rows.push_back({"cmyk.jpg", cmyk,
                   Convert(std::vector<int>(kInks.begin(), kInks.end()), cmyk_icc, ""), today, 4,
                   0});
-  rows.push_back({"rgb-in-cmyk.jpg", CmykJpeg(broken), today, today, 4, 1});
+  rows.push_back({"rgb-in-cmyk.jpg", LibjpegJpeg(broken), today, today, 4, 1});
+  // Grey through a linear grey profile: far lighter in sRGB.
+  std::vector<int> greys, grey_stored;
+  for (int c : kSrgb) {
+    greys.push_back(c & 0xFF0000);
+    grey_stored.push_back((c >> 16 & 0xFF) * 0x010101);
+  }
+  cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+  std::string const grey_icc = qltest::IccBytes(cmsCreateGrayProfile(cmsD50_xyY(), linear));
+  cmsFreeToneCurve(linear);
+  rows.push_back(
+      {"grey.jpg", LibjpegJpeg(grey_icc, greys), Convert(greys, grey_icc, ""), grey_stored, 3, 0});
   for (Row const& row : rows) {
     ASSERT_FALSE(row.bytes.empty()) << row.file << ": its encoder failed";
     ASSERT_TRUE(qltest::WriteBytes(temp_.File(row.file),

@@ -44,33 +44,6 @@ DecodedRow const kDecoded[] = {
     {"animated.webp", SampleFormat::kWebpAnimated, 1},  // the first frame, not its negative
 };
 
-int Gray(int c) {
-  int const y = (299 * gdTrueColorGetRed(c) + 587 * gdTrueColorGetGreen(c) +
-                 114 * gdTrueColorGetBlue(c) + 500) /
-                1000;
-  return gdTrueColor(y, y, y);
-}
-
-// Mean absolute channel difference between a thumbnail and the shown
-// picture sampled at the thumbnail's pixels. Lossy coding and the few
-// pixels on the colour borders stay far below 10; a wrong turn or mirror
-// puts a quarter or more of the pixels in another colour (over 40).
-double MeanDifference(gdImagePtr thumbnail, gdImagePtr shown, bool gray) {
-  int const tw = gdImageSX(thumbnail), th = gdImageSY(thumbnail);
-  double total = 0;
-  for (int y = 0; y < th; ++y) {
-    for (int x = 0; x < tw; ++x) {
-      int const a = gdImageGetTrueColorPixel(thumbnail, x, y);
-      int b = gdImageGetTrueColorPixel(shown, x * gdImageSX(shown) / tw, y * gdImageSY(shown) / th);
-      if (gray) b = Gray(b);
-      total += std::abs(gdTrueColorGetRed(a) - gdTrueColorGetRed(b)) +
-               std::abs(gdTrueColorGetGreen(a) - gdTrueColorGetGreen(b)) +
-               std::abs(gdTrueColorGetBlue(a) - gdTrueColorGetBlue(b));
-    }
-  }
-  return total / (3.0 * tw * th);
-}
-
 class ExtendedFormatsTest : public LiveDaemonTest {
  protected:
   // The reply to a full-screen 48 x 48 request for `path`.
@@ -112,7 +85,7 @@ TEST_F(ExtendedFormatsTest, ExtendedDecodesEachFormatUprightAndCachesIt) {
     ASSERT_NE(nullptr, thumbnail) << row.file;
     EXPECT_EQ(48, gdImageSX(thumbnail)) << row.file;
     EXPECT_EQ(32, gdImageSY(thumbnail)) << row.file;
-    EXPECT_LT(MeanDifference(thumbnail, shown, row.gray), row.bound) << row.file;
+    EXPECT_LT(qltest::MeanDifference(thumbnail, shown, row.gray), row.bound) << row.file;
     gdImageDestroy(thumbnail);
     EXPECT_EQ(cached + 1, CacheFolderEntries(cache_).size()) << row.file << " is cached";
   }

@@ -49,13 +49,16 @@ std::string BlueCorner(std::string const& png, int width, int height) {
   return corner;
 }
 
-// Processes whose parent is `pid` (live or zombie), as its threads list them.
+// Processes whose parent is `pid` (live or zombie), by the parent field of
+// their stat line: a thread's own list of children moves when it exits.
 int ChildrenOf(pid_t pid) {
-  std::string const tasks = "/proc/" + std::to_string(pid) + "/task";
   int count = 0;
-  for (std::string const& task : DirEntries(tasks)) {
-    std::istringstream children(ReadFileText(tasks + "/" + task + "/children"));
-    for (std::string child; children >> child;) ++count;
+  for (std::string const& entry : DirEntries("/proc")) {
+    std::string const stat = ReadFileText("/proc/" + entry + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 1));  // after the name
+    std::string state;
+    pid_t parent = 0;
+    count += (fields >> state >> parent) && parent == pid;
   }
   return count;
 }
@@ -107,11 +110,12 @@ TEST_F(MediaDecoderEndToEndTest, TurnedVideoFrameAndRawPreviewAreThumbnailedAndC
   std::string const dng = files_.File("photo.dng");
   ASSERT_TRUE(qltest::WriteBytes(dng, qltest::DngWithPreview(jpeg, 64, 48, 6)));
 
-  StartDaemon({"-l", "1", "--formats", "extended"});
+  StartDaemon({"-l", "1", "--formats", "extended", "--jobs", "2"});
   // The box fits the picture as stored; the thumbnail is then turned.
   EXPECT_EQ("bl", BlueCorner(Ask(video, 160, 120, 1), 120, 160));
   EXPECT_EQ("tr", BlueCorner(Ask(dng, 64, 48, 2), 48, 64));
   EXPECT_EQ(2u, CacheFolderEntries(cache_.File("cache")).size());
+  EXPECT_EQ(2, ChildrenOf(daemon_->pid())) << "a helper started ahead waits in each job slot";
   EXPECT_EQ(0, CountLogLines(daemon_->LogText(), "ERROR:", ""));
   StopServing();
 }

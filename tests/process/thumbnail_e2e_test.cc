@@ -7,9 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -101,19 +98,6 @@ qltest::Picture DecodeReply(std::string const& bytes) {
   return nullptr;
 }
 
-// The mean over pixels and channels of |a - b|; pictures of one size.
-double MeanAbsoluteDifference(gdImagePtr a, gdImagePtr b) {
-  long total = 0;
-  for (int y = 0; y < gdImageSY(a); ++y) {
-    for (int x = 0; x < gdImageSX(a); ++x) {
-      qltest::Rgb const p = qltest::ColorAt(a, x, y);
-      qltest::Rgb const q = qltest::ColorAt(b, x, y);
-      total += std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b);
-    }
-  }
-  return static_cast<double>(total) / (3.0 * gdImageSX(a) * gdImageSY(a));
-}
-
 // One cache folder, the daemon restarted in each format in turn: every reply
 // is in the format asked for, its cache file ends and starts as that format,
 // a hit serves those very bytes, and a file of another format is never
@@ -158,7 +142,7 @@ TEST_F(ThumbnailEndToEndTest, EachThumbnailFormatIsMadeCachedAndKeptApart) {
     ASSERT_TRUE(expected && got);
     ASSERT_EQ(gdImageSX(expected.get()), gdImageSX(got.get()));
     ASSERT_EQ(gdImageSY(expected.get()), gdImageSY(got.get()));
-    EXPECT_LE(MeanAbsoluteDifference(expected.get(), got.get()), 6.0);
+    EXPECT_LE(qltest::MeanDifference(got.get(), expected.get()), 6.0);
   }
   // The daemon made the folder, so it marked it for backup tools to skip (only
   // when asked: FullDiskIsReportedOnceAndEveryReplyIsSent).
@@ -247,7 +231,6 @@ TEST_F(ThumbnailEndToEndTest, CappedFolderStaysUnderItsCapAndKeepsWhatIsHit) {
   LoadConnection connection;
   ASSERT_TRUE(connection.ok());
   std::string reply;
-  auto const start = std::chrono::steady_clock::now();
   for (int id = 1; id <= 2000; ++id) {
     // Someone else changes the folder: the index lists it again.
     if (id == 1000) {
@@ -261,11 +244,6 @@ TEST_F(ThumbnailEndToEndTest, CappedFolderStaysUnderItsCapAndKeepsWhatIsHit) {
       ASSERT_TRUE(connection.Ask(RequestBody(source, 24, 24, hit, cache_), &reply, 20000));
     }
   }
-  std::cout << "2,000 misses: "
-            << std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now() - start)
-                   .count()
-            << " ms\n";
   int survivors = 0;
   for (int id = 5; id <= 100; ++id) survivors += access(file_of(id).c_str(), F_OK) == 0;
   EXPECT_EQ(0, survivors) << "of the oldest entries never hit";

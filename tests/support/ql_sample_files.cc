@@ -18,6 +18,20 @@ Rgb ColorAt(gdImagePtr image, int x, int y) {
   return Rgb{gdTrueColorGetRed(c), gdTrueColorGetGreen(c), gdTrueColorGetBlue(c)};
 }
 
+double MeanDifference(gdImagePtr thumbnail, gdImagePtr shown, bool grey) {
+  int const tw = gdImageSX(thumbnail), th = gdImageSY(thumbnail);
+  double total = 0;
+  for (int y = 0; y < th; ++y) {
+    for (int x = 0; x < tw; ++x) {
+      Rgb const a = ColorAt(thumbnail, x, y);
+      Rgb b = ColorAt(shown, x * gdImageSX(shown) / tw, y * gdImageSY(shown) / th);
+      if (grey) b.r = b.g = b.b = (299 * b.r + 587 * b.g + 114 * b.b + 500) / 1000;
+      total += std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
+    }
+  }
+  return total / (3.0 * tw * th);
+}
+
 Bytes Encode(gdImagePtr image, Format format) {
   int size = 0;
   void* buffer = nullptr;

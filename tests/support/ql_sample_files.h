@@ -28,6 +28,10 @@ struct Rgb {
 // Every channel within `tolerance` (JPEG is lossy).
 bool Near(Rgb a, Rgb b, int tolerance = 24);
 Rgb ColorAt(gdImagePtr image, int x, int y);
+// The mean over the thumbnail's pixels and channels of |thumbnail - shown|,
+// `shown` sampled at the thumbnail's pixels (in grey when `grey`). Lossy
+// coding stays far below 10; a wrong turn or mirror goes over 40.
+double MeanDifference(gdImagePtr thumbnail, gdImagePtr shown, bool grey = false);
 
 typedef std::unique_ptr<gdImageStruct, gdImgDestroyDeleter> Picture;
 // A true-colour picture of one colour.

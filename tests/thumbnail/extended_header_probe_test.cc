@@ -4,6 +4,7 @@
 // after libgd's own mirroring; and hostile sizes and cut data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -42,15 +43,22 @@ Bytes Ispe(std::uint32_t w, std::uint32_t h) {
   return Box("ispe", Cat({Be32(0), Be32(w), Be32(h)}));
 }
 // 'pitm' naming item 1, then 'iprp' holding `properties` and an 'ipma'
-// giving `item` the (1-based, 7-bit) property indices `links`.
-Bytes Meta(Bytes const& properties, std::uint16_t item, Bytes const& links) {
+// giving `item` the (1-based, 7-bit) property indices `links` (its count
+// claiming `missing` more), then the boxes `after`.
+Bytes Meta(Bytes const& properties, std::uint16_t item, Bytes const& links, Bytes const& after = {},
+           unsigned char missing = 0) {
   Bytes const ipma = Box("ipma", Cat({Be32(0),
                                       Be32(1),
                                       {0, static_cast<unsigned char>(item)},
-                                      {static_cast<unsigned char>(links.size())},
+                                      {static_cast<unsigned char>(links.size() + missing)},
                                       links}));
   return Box("meta", Cat({Be32(0), Box("hdlr", Bytes(24, 0)), Box("pitm", Cat({Be32(0), {0, 1}})),
-                          Box("iprp", Cat({Box("ipco", properties), ipma}))}));
+                          Box("iprp", Cat({Box("ipco", properties), ipma})), after}));
+}
+// `box` with size 0: it runs to the end of the file.
+Bytes ToEnd(Bytes box) {
+  std::fill(box.begin(), box.begin() + 4, 0);
+  return box;
 }
 
 // A TIFF header and a first directory of (tag, type, value) entries.
@@ -132,6 +140,17 @@ TEST(ExtendedHeaderProbeTest, ReadsSizeAndTurnOrRefuses) {
       {"box shorter than its header",
        Cat({Ftyp("heic"), Box("free", {}, -6), Meta(Ispe(8, 6), 1, {1})}), 0, 0, 0, 0},
       {"cut in ispe", Bytes(whole.begin(), whole.begin() + 90), 0, 0, 0, 0},
+      {"64-bit box size",
+       Cat({Ftyp("heic"), Be32(1), Text("free"), Be32(0), Be32(21), Bytes(5, 0),
+            Meta(Ispe(8, 6), 1, {1})}),
+       kQLImageHeif, 8, 6, 1},
+      {"ipma cut in its links", Cat({Ftyp("heic"), Meta(Ispe(8, 6), 1, {1}, {}, 2)}), 0, 0, 0, 0},
+      {"broken box after iprp", Cat({Ftyp("heic"), Meta(Ispe(8, 6), 1, {1}, Box("free", {}, -6))}),
+       0, 0, 0, 0},
+      {"meta to the end", Cat({Ftyp("heic"), ToEnd(Meta(Ispe(8, 6), 1, {1}))}), kQLImageHeif, 8, 6,
+       1},
+      {"box to the end inside meta",
+       Cat({Ftyp("heic"), ToEnd(Meta(Ispe(8, 6), 1, {1}, ToEnd(Box("free", {}))))}), 0, 0, 0, 0},
       {"ftyp over 4 KiB",
        Cat({Box("ftyp", Cat({Text("heic"), Be32(0), Bytes(4092, 'x')})), Meta(Ispe(8, 6), 1, {1})}),
        0, 0, 0, 0},

@@ -1,5 +1,5 @@
 // Pictures: the EXIF orientation read and applied pixel by pixel, the resize
-// step's canvas limit and the PNG writer's filters.
+// step's canvas limit, the JPEG reduction chosen and the PNG writer's filters.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "thumbnail/decode/ql_exif_orientation.h"
+#include "thumbnail/decode/ql_jpeg_scaled_decoder.h"
 #include "thumbnail/ql_image_orientation.h"
 #include "thumbnail/ql_png_encoder.h"
 #include "thumbnail_fixture.h"
@@ -78,6 +79,15 @@ TEST_F(ImageTest, CanvasOverTheLimitIsRefusedBeforeAllocating) {
   // Without a width there is no canvas at all, not one over the limit.
   EXPECT_FALSE(Resize(qltest::CoordinatePicture(100, 100), 0, 90001, false));
   EXPECT_FALSE(Logged("up to 90001 pixels"));
+}
+
+// libjpeg reduces by 8, 4 or 2 while the reduced picture still covers the canvas.
+TEST(JpegScaleTest, ReducesAsFarAsTheCanvasAllows) {
+  EXPECT_EQ(8, ChooseJpegScaleDenominator({1, 1, 0, 0, 8, 8}));
+  EXPECT_EQ(4, ChooseJpegScaleDenominator({160, 120, 0, 0, 1279, 960}));
+  EXPECT_EQ(2, ChooseJpegScaleDenominator({160, 120, 0, 0, 320, 479}));
+  EXPECT_EQ(1, ChooseJpegScaleDenominator({160, 120, 0, 0, 319, 960}));
+  EXPECT_EQ(1, ChooseJpegScaleDenominator({0, 120, 0, 0, 1280, 960}));
 }
 
 // The own libpng writer (any filter mask) decodes to exactly the canvas's

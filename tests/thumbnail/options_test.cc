@@ -124,6 +124,9 @@ TEST(QLPathConfinementTest, JudgesRealPathsAgainstTheRoots) {
       {"", false},  // the working directory
   };
   for (auto const& c : cases) EXPECT_EQ(c.inside, confinement.Contains(c.path)) << c.path;
+  QLPathConfinement whole_tree;
+  ASSERT_TRUE(whole_tree.AddRoot("/", &error)) << error;
+  EXPECT_TRUE(whole_tree.Contains("/ql-not-made-yet/cache")) << "to be made right below /";
 }
 
 }  // namespace
