@@ -261,10 +261,12 @@ std::string LibjpegJpeg(std::string const& icc, std::vector<int> const& greys = 
   for (int y = 0; y < kRows * kPatch; ++y) {
     for (int x = 0; x < kCols * kPatch; ++x) {
       int const patch = y / kPatch * kCols + x / kPatch;
-      if (!greys.empty()) row[x] = static_cast<unsigned char>(greys[patch] >> 16);
-      unsigned const ink = greys.empty() ? kInks[patch] : 0;
-      for (int i = 0; i < (greys.empty() ? 4 : 0); ++i)
-        row[x * 4 + i] = static_cast<unsigned char>(255 - (ink >> (24 - 8 * i)));
+      if (!greys.empty()) {
+        row[x] = static_cast<unsigned char>(greys[patch] >> 16);
+        continue;
+      }
+      for (int i = 0; i < 4; ++i)
+        row[x * 4 + i] = static_cast<unsigned char>(255 - (kInks[patch] >> (24 - 8 * i)));
     }
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);

@@ -50,7 +50,6 @@ class ExtendedFormatsTest : public LiveDaemonTest {
   std::string Ask(std::string const& path, int id) {
     LoadConnection connection;
     std::string reply;
-    EXPECT_TRUE(connection.ok());
     EXPECT_TRUE(connection.Ask(RequestBody(path, 48, 48, id, cache_, QL_DEFAULT_PICTURES_DIR, true),
                                &reply, ReplyTimeoutMs()))
         << path;

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -66,17 +65,12 @@ TEST_F(QuorlinGdProcessTest, StopSignalUnderLoadEndsPromptlyWithStatusOne) {
     }
     ASSERT_TRUE(WaitUntil([&] { return answered.load() >= 3 * busy_clients; },
                           Sanitized() ? 60000 : 20000));
-    auto const sent = std::chrono::steady_clock::now();
     ASSERT_TRUE(daemon_->process().Signal(n));
     int status = 0;
     bool const ended = daemon_->process().WaitExit(static_cast<int>(limit_ms), &status);
-    auto const ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - sent)
-                        .count();
     if (!ended) daemon_->process().WaitExit(20000, &status);
     for (std::thread& client : busy) client.join();
     ASSERT_TRUE(ended) << "no exit within " << limit_ms << " ms";
-    EXPECT_LT(ms, limit_ms);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(1, WEXITSTATUS(status));
     EXPECT_EQ(0, wrong.load());

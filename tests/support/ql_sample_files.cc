@@ -57,15 +57,6 @@ Bytes Encode(gdImagePtr image, Format format) {
   return buffer ? Bytes(bytes, bytes + size) : Bytes();
 }
 
-Picture SolidPicture(int width, int height, Rgb color) {
-  Picture image(gdImageCreateTrueColor(width, height));
-  if (image) {
-    gdImageFilledRectangle(image.get(), 0, 0, width - 1, height - 1,
-                           gdTrueColor(color.r, color.g, color.b));
-  }
-  return image;
-}
-
 // x + 1 and y + 1 as 12-bit numbers: low bytes in red and blue, high nibbles
 // in green.
 Picture CoordinatePicture(int width, int height) {
@@ -89,8 +80,11 @@ bool CoordinateOf(Rgb color, int* x, int* y) {
 }
 
 Bytes Solid(Format format, int width, int height, Rgb color) {
-  Picture image = SolidPicture(width, height, color);
-  return image ? Encode(image.get(), format) : Bytes();
+  Picture image(gdImageCreateTrueColor(width, height));
+  if (!image) return Bytes();
+  gdImageFilledRectangle(image.get(), 0, 0, width - 1, height - 1,
+                         gdTrueColor(color.r, color.g, color.b));
+  return Encode(image.get(), format);
 }
 
 bool PngSize(unsigned char const* data, std::size_t size, std::uint32_t* width,

@@ -28,14 +28,11 @@ struct Rgb {
 // Every channel within `tolerance` (JPEG is lossy).
 bool Near(Rgb a, Rgb b, int tolerance = 24);
 Rgb ColorAt(gdImagePtr image, int x, int y);
-// The mean over the thumbnail's pixels and channels of |thumbnail - shown|,
-// `shown` sampled at the thumbnail's pixels (in grey when `grey`). Lossy
-// coding stays far below 10; a wrong turn or mirror goes over 40.
+// Mean |thumbnail - shown| over pixels and channels, `shown` sampled at the
+// thumbnail's pixels (in grey when `grey`): lossy coding stays under 10.
 double MeanDifference(gdImagePtr thumbnail, gdImagePtr shown, bool grey = false);
 
 typedef std::unique_ptr<gdImageStruct, gdImgDestroyDeleter> Picture;
-// A true-colour picture of one colour.
-Picture SolidPicture(int width, int height, Rgb color);
 // Pixel (x, y) has a colour CoordinateOf reads x and y back from; never
 // black, so pixels taken from outside a source show up as black.
 Picture CoordinatePicture(int width, int height);

@@ -145,8 +145,7 @@ TEST(Id3TagProbeTest, TagsInsideTheFilePassAndOverrunsAreCaught) {
              {'A', 'P', 'I', 'C', 0, 0, 0, 9, 0, 0x49, 1, 0x7f, 0x7f, 0x7f, 0x7f},
              zeros(4)}),
        false},
-      // The 64 KiB read buffer ends one byte before the tag: that byte is read alone.
-      {"frame inflating to 2 GiB after a plain one longer than the read buffer",
+      {"frame inflating to 2 GiB, its last byte alone in the second 64 KiB read",
        Join({TagEnd("ID3", 65537, 0, 3),
              {'T', 'I', 'T', '2', 0, 0, 0xff, 0xe9, 0, 0},
              zeros(65513),

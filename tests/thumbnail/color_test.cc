@@ -1,5 +1,7 @@
-// The shared transform cache: one transform per distinct profile, reused
-// while kept, never more than its bound kept, safe to share across threads.
+// Colour: the profile of a HEIF's primary item; the shared transform cache,
+// one transform per distinct profile, reused while kept, never more than its
+// bound kept, safe to share across threads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
@@ -7,10 +9,36 @@
 #include <thread>
 #include <vector>
 
+#include "base/ql_unique_fd.h"
 #include "support/ql_icc_bytes.h"
+#include "support/ql_temp_dir.h"
 #include "thumbnail/color/ql_color_transform_cache.h"
+#include "thumbnail/color/ql_embedded_profile.h"
 
 namespace {
+
+std::string Box(char const* type, std::string const& body) {
+  std::uint32_t const n = static_cast<std::uint32_t>(body.size() + 8);
+  return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + type + body;
+}
+
+// Item 2 is the primary one; 'ipma' lists item 1 first, with the other 'colr'.
+TEST(EmbeddedProfileTest, HeifTakesThePrimaryItemsColour) {
+  auto const nclx = [](char primaries) {
+    return Box("colr", std::string("nclx\0", 5) + primaries + std::string("\0\x0d\0\0\0", 5));
+  };
+  std::string const ipma("\0\0\0\0\0\0\0\x02\0\x01\x01\x01\0\x02\x01\x02", 16);
+  std::string const file =
+      Box("ftyp", "heicmif1") +
+      Box("meta", std::string(4, '\0') + Box("pitm", std::string("\0\0\0\0\0\x02", 6)) +
+                      Box("iprp", Box("ipco", nclx(1) + nclx(12)) + Box("ipma", ipma)));
+  QLTempDir dir;
+  ASSERT_TRUE(WriteFileText(dir.File("p3.heic"), file));
+  QLUniqueFd const fd(open(dir.File("p3.heic").c_str(), O_RDONLY | O_CLOEXEC));
+  QLEmbeddedProfile const found = ReadEmbeddedProfile(fd.get(), QLProfileContainer::kHeif);
+  EXPECT_EQ(QLEmbeddedProfile::Kind::kNclx, found.kind);
+  EXPECT_EQ(12, found.primaries);
+}
 
 // An RGB profile of sRGB's primaries with a plain power curve.
 std::string GammaProfile(double gamma) {
