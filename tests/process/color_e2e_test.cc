@@ -120,7 +120,7 @@ std::vector<int> Convert(std::vector<int> const& colours, std::string const& fro
                                                        : TYPE_RGB_8,
                                        out, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
   std::vector<int> result;
-  for (int c : colours) {  // RGB as 0xRRGGBB, grey as 0xVV0000, CMYK inks as 0xCCMMYYKK
+  for (int c : colours) {  // RGB as 0xRRGGBB (grey: its red), CMYK inks as 0xCCMMYYKK
     unsigned char pixel[4] = {0, 0, 0, 0}, rgb[3];
     for (int i = 0; i < channels; ++i)
       pixel[i] = static_cast<unsigned char>(c >> ((cmyk ? 24 : 16) - 8 * i));
@@ -239,7 +239,7 @@ std::string Encode(std::string const& png, char const* tool, std::vector<std::st
 }
 
 // A CMYK JPEG (Adobe marker, so inverted samples) of the inks with `icc`;
-// given `greys` (0xVV0000 per patch), a one-channel grey JPEG of them.
+// given `greys` (0xRRGGBB per patch), a one-channel JPEG of their red.
 std::string LibjpegJpeg(std::string const& icc, std::vector<int> const& greys = {}) {
   jpeg_compress_struct cinfo;
   jpeg_error_mgr errors;
@@ -392,16 +392,13 @@ TEST_F(ColorManagementTest, EmbeddedProfilesGoToSrgbOnlyWithTheOption) {
                   0});
   rows.push_back({"rgb-in-cmyk.jpg", LibjpegJpeg(broken), today, today, 4, 1});
   // Grey through a linear grey profile: far lighter in sRGB.
-  std::vector<int> greys, grey_stored;
-  for (int c : kSrgb) {
-    greys.push_back(c & 0xFF0000);
-    grey_stored.push_back((c >> 16 & 0xFF) * 0x010101);
-  }
+  std::vector<int> grey_stored;
+  for (int c : kSrgb) grey_stored.push_back((c >> 16 & 0xFF) * 0x010101);
   cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
   std::string const grey_icc = qltest::IccBytes(cmsCreateGrayProfile(cmsD50_xyY(), linear));
   cmsFreeToneCurve(linear);
   rows.push_back(
-      {"grey.jpg", LibjpegJpeg(grey_icc, greys), Convert(greys, grey_icc, ""), grey_stored, 3, 0});
+      {"grey.jpg", LibjpegJpeg(grey_icc, kSrgb), Convert(kSrgb, grey_icc, ""), grey_stored, 3, 0});
   for (Row const& row : rows) {
     ASSERT_FALSE(row.bytes.empty()) << row.file << ": its encoder failed";
     ASSERT_TRUE(qltest::WriteBytes(temp_.File(row.file),
