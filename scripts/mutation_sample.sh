@@ -47,15 +47,17 @@ e2e_thumb=process/thumbnail_e2e_tests
 e2e_proc=process/quorlin_gd_process_tests
 # The thumbnail code's decoders, colour management and the decoder helpers'
 # runner are tested end to end through the helper programs as well; the
-# pregeneration tool and hostile peers drive it through the daemon too.
+# pregeneration tool, hostile peers and special files drive it through the
+# daemon too.
 e2e_ext=process/extended_formats_e2e_tests
 helpers=(quorlin_gd_media_decoder quorlin_gd_still_decoder quorlin_gd_document_decoder)
 for m in "${modules[@]}"; do
   case "$m" in
     thumbnail) run thumbnail 50 11 'src/thumbnail/*.cc src/thumbnail/*/*.cc src/thumbnail/*/*/*.cc src/media/ql_media_decoder_*.cc' thumbnail_tests thumbnail_e2e_tests \
-                 media_decoder_tests extended_formats_e2e_tests pregen_tests hostile_peer_tests quorlin_gd \
-                 quorlin_gd_pregen "${helpers[@]}" -- thumbnail/thumbnail_tests media/media_decoder_tests \
-                 "$e2e_thumb" "$e2e_ext" process/hostile_peer_tests process/pregen_tests ;;
+                 media_decoder_tests extended_formats_e2e_tests pregen_tests hostile_peer_tests \
+                 quorlin_gd_process_tests quorlin_gd quorlin_gd_pregen "${helpers[@]}" -- \
+                 thumbnail/thumbnail_tests media/media_decoder_tests "$e2e_thumb" "$e2e_ext" \
+                 process/hostile_peer_tests process/pregen_tests "$e2e_proc" ;;
     json)      run json 22 12 'src/json/*.cc platform/libjson/*.c' json_tests thumbnail_e2e_tests quorlin_gd -- \
                  json/json_tests "$e2e_thumb" ;;
     log)       run log 16 13 'src/log/*.cc' log_tests quorlin_gd_process_tests quorlin_gd -- \
