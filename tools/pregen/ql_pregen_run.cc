@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -235,9 +236,9 @@ class Run {
 
     // Which format the daemon makes shows only in its reply; what was cached
     // before is looked at for each.
-    bool cached[3] = {};
-    for (int i = 0; i < 3; ++i) {
-      cached[i] = CacheFilePresent(CacheFilePath(request, kAllThumbnailFormats[i]));
+    std::vector<QLThumbnailFormat> cached;
+    for (QLThumbnailFormat const each : kAllThumbnailFormats) {
+      if (CacheFilePresent(CacheFilePath(request, each))) cached.push_back(each);
     }
     boost::shared_ptr<unsigned char> bytes;
     int length = 0;
@@ -247,8 +248,7 @@ class Run {
     if (reply == QLDaemonReply::kThumbnail) {
       SniffThumbnailFormat(bytes.get(), static_cast<std::size_t>(length), &format);
     }
-    bool before = false;
-    for (int i = 0; i < 3; ++i) before = before || (kAllThumbnailFormats[i] == format && cached[i]);
+    bool const before = std::find(cached.begin(), cached.end(), format) != cached.end();
     bool const after =
         reply == QLDaemonReply::kThumbnail && CacheFilePresent(CacheFilePath(request, format));
     switch (ClassifyReply(before, reply, after)) {
